@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Idempotent: packages already
+# installed are skipped, and the package index is refreshed only when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libsndfile1-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libfftw3-dev
+  nlohmann-json3-dev
+  qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
+  libgl-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libebur128-dev
+  ffmpeg
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+echo "[setup] installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,32 @@
+#pragma once
+
+// Models only (QtCore): hands work to the main thread's event loop.
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+
+#include <utility>
+
+namespace orvanta {
+
+// Queues `work` on the thread of `context` (the main thread for every manager). Calls posted from
+// one thread run in the order they were posted. Nothing runs once `context` is destroyed.
+template <typename Work>
+void postTo(QObject* context, Work&& work) {
+    QMetaObject::invokeMethod(context, std::forward<Work>(work), Qt::QueuedConnection);
+}
+
+inline bool isMainThread() {
+    return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// Gives a lazily created process-wide QObject the main thread's affinity, whichever thread made it.
+inline void adoptMainThread(QObject* object) {
+    if (QCoreApplication::instance() != nullptr && object->thread() != QCoreApplication::instance()->thread()) {
+        object->moveToThread(QCoreApplication::instance()->thread());
+    }
+}
+
+} // namespace orvanta

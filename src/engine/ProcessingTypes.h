@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace orvanta {
+
+// Loudness record of one file, produced only by analyzeAudioFile.
+struct AudioStats {
+    float lufs = 0.0f; // integrated, K-weighted, gated loudness in LUFS (meter calibration −0.5 dB)
+    float peak = 0.0f; // sample peak in dBFS
+    float rms = 0.0f;  // RMS of the loudest 5 % of 100 ms windows in dB, plus 0.4 dB (NaN under 100 ms)
+};
+
+// The two parameters of a mastering run.
+struct DJMasteringSettings {
+    float targetLUFS = -8.0f;     // loudness the output must reach, LUFS
+    float limitThreshold = -0.3f; // output ceiling, dBFS
+
+    bool operator==(const DJMasteringSettings&) const = default;
+};
+
+// What one mastering run returns: the rendered file and its measurement.
+struct DJMasteringResult {
+    std::filesystem::path outputURL;
+    AudioStats stats;
+};
+
+// The same pair as the batch processor passes it around and stores it per file.
+struct ProcessingResult {
+    std::filesystem::path outputURL;
+    AudioStats stats;
+};
+
+struct AudioFileDetails {
+    double duration = 0.0; // seconds
+    std::optional<AudioStats> stats;
+};
+
+// Progress of a long operation as a fraction 0…1; called on the worker's thread.
+using ProgressCallback = std::function<void(double)>;
+// Asked before every block of work; true stops the operation with the cancellation error.
+using CancellationQuery = std::function<bool()>;
+
+} // namespace orvanta

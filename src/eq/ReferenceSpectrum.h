@@ -1,0 +1,64 @@
+#pragma once
+
+#include "eq/EQSettings.h"
+#include "platform/AudioBuffer.h"
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanta {
+
+// Domain "ReferenceTrack", code 1 "Failed to analyze track".
+inline constexpr std::string_view referenceTrackDomain = "ReferenceTrack";
+
+using BandLevels = std::array<float, 12>; // 0…10 scale, one per EQ band centre
+
+// A reference recording's analysis, stored across runs.
+struct SpectralProfile {
+    std::vector<float> frequencies; // 100 curve points, Hz, log-spaced 20 Hz…20 kHz
+    std::vector<float> magnitudes;  // dB at each point
+    std::string referenceFileName;
+    double dateCreated = 0.0;       // seconds since 2001-01-01 00:00:00 UTC
+    std::vector<float> spectrum12Band; // 12 levels, 0…10
+
+    bool operator==(const SpectralProfile&) const = default;
+};
+
+// JSON with keys "frequencies", "magnitudes", "referenceFileName", "dateCreated", "spectrum12Band";
+// all keys required when decoding.
+std::string encodeSpectralProfile(const SpectralProfile& profile);
+std::optional<SpectralProfile> decodeSpectralProfile(const std::string& json);
+// Now, as seconds since 2001-01-01 00:00:00 UTC.
+double secondsSinceReferenceDate();
+
+// 4096 magnitudes of channel 0 averaged over 8192-sample Hann frames with hop 2048
+// (empty when the buffer has no float data).
+std::vector<float> averagedMagnitudeSpectrum(const AudioBuffer& buffer);
+// 100-point curve (frequencies, dB levels) of a buffer.
+struct SpectrumCurve {
+    std::vector<float> frequencies;
+    std::vector<float> levels;
+};
+SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer);
+// 12-band levels of a buffer at its sample rate (12 zeros without float data).
+BandLevels computeBandLevels(const AudioBuffer& buffer);
+// 12-band levels of a file, averaged over its 10-second chunks. Throws the reader's errors.
+BandLevels compute12BandSpectrum(const std::filesystem::path& url);
+
+// The analysis behind loading a reference: loudness (analyzeAudioFile), averaged curve and 12-band
+// levels. Throws the reader's errors, or ReferenceTrack/1 when no chunk could be analysed.
+struct ReferenceAnalysis {
+    float lufs = 0.0f;
+    SpectralProfile profile;
+};
+ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url);
+
+// The default bands with gain R[i] − S[i] (bands 10 and 11 stay 0 dB).
+std::vector<EQBand> matchReferenceEQ(const BandLevels& reference, const BandLevels& file);
+// Enabled settings with those bands, masterGain 0, isAutoReferenceMode true.
+EQSettings matchedEQSettings(const BandLevels& reference, const BandLevels& file);
+
+} // namespace orvanta

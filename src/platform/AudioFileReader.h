@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/AudioBuffer.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+namespace orvanta {
+
+class AudioReaderBackend;
+
+// Opens an audio file for reading in its processing format (non-interleaved float, the file's rate).
+// WAV/AIFF/FLAC/Ogg/MP3 go through libsndfile; anything libsndfile refuses (M4A/AAC, ALAC, ...)
+// is decoded with FFmpeg. Lengths are exact and seeking is frame-accurate for every backend.
+// Samples that are not finite (NaN, ±inf in float files) are delivered as 0: they carry no sound,
+// and letting them through would turn every filter that sees them into NaN for the rest of a file.
+// One reader belongs to one thread at a time; separate readers of the same file are independent.
+class AudioFileReader {
+public:
+    // Throws Error (domain "AudioFile", code cannotOpen or unsupportedFormat) naming the file.
+    explicit AudioFileReader(const std::filesystem::path& path);
+    ~AudioFileReader();
+    AudioFileReader(AudioFileReader&&) noexcept;
+    AudioFileReader& operator=(AudioFileReader&&) noexcept;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+    const AudioFormat& processingFormat() const noexcept { return format_; }
+    double sampleRate() const noexcept { return format_.sampleRate; }
+    uint32_t channelCount() const noexcept { return format_.channelCount; }
+    // Length in frames; at most 0xFFFFFFFF (longer files are refused at open).
+    int64_t lengthFrames() const noexcept { return length_; }
+
+    int64_t framePosition() const noexcept { return position_; }
+    // Any position from 0 to lengthFrames(); reads at the end return 0 frames.
+    void setFramePosition(int64_t frame);
+
+    // Reads up to `frames` frames (at most the buffer's capacity) from the current position into the
+    // start of `buffer`, sets its frame length to the number read and advances the position.
+    // The buffer must have this file's channel count. Throws Error (code readFailed) on a read error.
+    uint32_t read(AudioBuffer& buffer, uint32_t frames);
+
+    // A zeroed buffer in the processing format; throws std::bad_alloc when memory is short.
+    AudioBuffer makeBuffer(uint32_t frameCapacity) const { return AudioBuffer(format_, frameCapacity); }
+
+private:
+    std::filesystem::path path_;
+    std::unique_ptr<AudioReaderBackend> backend_;
+    AudioFormat format_;
+    int64_t length_ = 0;
+    int64_t position_ = 0;
+};
+
+// True when the file opens as audio (any backend).
+bool isReadableAudioFile(const std::filesystem::path& path);
+
+} // namespace orvanta

@@ -1,0 +1,104 @@
+#include "platform/AudioFileWriter.h"
+
+#include "platform/Error.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvanta {
+
+namespace {
+
+int pcmSubtype(int bitDepth) {
+    switch (bitDepth) {
+    case 16: return SF_FORMAT_PCM_16;
+    case 32: return SF_FORMAT_PCM_32;
+    default: return SF_FORMAT_PCM_24;
+    }
+}
+
+std::string quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+
+} // namespace
+
+AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth)
+    : path_(path), format_(format) {
+    if (format.channelCount == 0 || !(format.sampleRate >= 1.0) || format.sampleRate > 2147483647.0) {
+        throw audioFileError(AudioFileErrorCode::cannotCreate,
+                             "Cannot create " + quoted(path) + ": invalid channel count or sample rate");
+    }
+    SF_INFO info{};
+    info.samplerate = int(std::lround(format.sampleRate));
+    info.channels = int(format.channelCount);
+    info.format = SF_FORMAT_WAV | pcmSubtype(bitDepth) | SF_ENDIAN_FILE;
+    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file_ == nullptr) {
+        throw audioFileError(AudioFileErrorCode::cannotCreate,
+                             "Cannot create " + quoted(path) + ": " + sf_strerror(nullptr));
+    }
+    // Float to integer conversion must saturate at full scale instead of wrapping around.
+    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+AudioFileWriter::~AudioFileWriter() {
+    if (file_ != nullptr) {
+        sf_close(file_);
+    }
+}
+
+void AudioFileWriter::write(const AudioBuffer& buffer) {
+    if (buffer.channelCount() != format_.channelCount) {
+        throw audioFileError(AudioFileErrorCode::writeFailed,
+                             "Cannot write " + std::to_string(buffer.channelCount()) + " channels to " +
+                                 quoted(path_) + ", which has " + std::to_string(format_.channelCount));
+    }
+    std::vector<const float*> channels(format_.channelCount);
+    for (uint32_t c = 0; c < format_.channelCount; ++c) {
+        channels[c] = buffer.channel(c);
+    }
+    write(channels.data(), buffer.frameLength());
+}
+
+void AudioFileWriter::write(const float* const* channels, uint32_t frames) {
+    if (file_ == nullptr) {
+        throw audioFileError(AudioFileErrorCode::writeFailed, "Cannot write to " + quoted(path_) + ": already closed");
+    }
+    const uint32_t channelCount = format_.channelCount;
+    constexpr uint32_t sliceFrames = 16384;
+    interleaved_.resize(size_t(std::min(frames, sliceFrames)) * channelCount);
+    for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = std::min(frames - done, sliceFrames);
+        for (uint32_t c = 0; c < channelCount; ++c) {
+            const float* in = channels[c] + done;
+            float* out = interleaved_.data() + c;
+            for (uint32_t i = 0; i < n; ++i) {
+                const float x = in[i];
+                out[size_t(i) * channelCount] = std::isfinite(x) ? x : 0.0f;
+            }
+        }
+        const sf_count_t written = sf_writef_float(file_, interleaved_.data(), n);
+        if (written != sf_count_t(n)) {
+            throw audioFileError(AudioFileErrorCode::writeFailed,
+                                 "Could not write to " + quoted(path_) + ": " + sf_strerror(file_));
+        }
+        framesWritten_ += n;
+        done += n;
+    }
+}
+
+void AudioFileWriter::close() {
+    if (file_ == nullptr) {
+        return;
+    }
+    sf_write_sync(file_);
+    const int result = sf_close(file_);
+    file_ = nullptr;
+    if (result != 0) {
+        throw audioFileError(AudioFileErrorCode::writeFailed,
+                             "Could not finish " + quoted(path_) + ": " + sf_error_number(result));
+    }
+}
+
+} // namespace orvanta

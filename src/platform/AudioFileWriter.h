@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/AudioBuffer.h"
+
+#include <filesystem>
+#include <vector>
+
+struct sf_private_tag;
+
+namespace orvanta {
+
+// Writes linear PCM WAV, little-endian, interleaved on disk, from non-interleaved float buffers.
+// Samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
+// The file is complete only after close() returns; a writer destroyed without close() leaves
+// whatever was written so far. One writer belongs to one thread at a time.
+class AudioFileWriter {
+public:
+    // Creates (or truncates) the file. bitDepth is 16, 24 or 32 (integer PCM).
+    // Throws Error (domain "AudioFile", code cannotCreate) naming the file.
+    AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth = 24);
+    ~AudioFileWriter();
+    AudioFileWriter(const AudioFileWriter&) = delete;
+    AudioFileWriter& operator=(const AudioFileWriter&) = delete;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+    const AudioFormat& format() const noexcept { return format_; }
+    int64_t framesWritten() const noexcept { return framesWritten_; }
+
+    // Appends the buffer's frameLength frames. The buffer must have the writer's channel count.
+    // Throws Error (code writeFailed).
+    void write(const AudioBuffer& buffer);
+    // Appends `frames` frames given as one pointer per channel.
+    void write(const float* const* channels, uint32_t frames);
+    // Finishes the header and closes the file. Throws Error (code writeFailed). Idempotent.
+    void close();
+
+private:
+    std::filesystem::path path_;
+    AudioFormat format_;
+    sf_private_tag* file_ = nullptr;
+    int64_t framesWritten_ = 0;
+    std::vector<float> interleaved_;
+};
+
+} // namespace orvanta

@@ -1,0 +1,28 @@
+#pragma once
+
+// Internal to the platform layer: one decoder behind AudioFileReader.
+
+#include "platform/AudioBuffer.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace orvanta {
+
+class AudioReaderBackend {
+public:
+    virtual ~AudioReaderBackend() = default;
+    virtual AudioFormat format() const = 0;
+    virtual int64_t lengthFrames() const = 0;
+    // Reads up to `frames` frames starting at `startFrame` into channels[c][0..), returns the number read.
+    // Throws Error (domain "AudioFile", code readFailed) on failure.
+    virtual uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) = 0;
+};
+
+// Each returns nullptr and sets `reason` when the backend cannot open the file.
+std::unique_ptr<AudioReaderBackend> openSndfileBackend(const std::filesystem::path& path, std::string& reason);
+std::unique_ptr<AudioReaderBackend> openFfmpegBackend(const std::filesystem::path& path, std::string& reason);
+
+} // namespace orvanta

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace orvanta {
+
+// Small file helpers that report failures as Error (domain "FileSystem") naming the files.
+
+bool fileExists(const std::filesystem::path& path) noexcept;
+
+// Removes a file; a missing file is not an error. Throws on failure.
+void removeFile(const std::filesystem::path& path);
+// Removes a file and ignores every failure. Returns true when no file remains.
+bool removeFileQuietly(const std::filesystem::path& path) noexcept;
+
+// Moves a file, replacing an existing destination; falls back to copy-and-remove across devices.
+void moveFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies a file; fails when the destination exists.
+void copyFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies `from` to a hidden temporary name beside `to`, then renames it over `to`, so `to` is
+// either the old file or the complete new one, never a partial copy. Throws on failure.
+void copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A hidden name in `to`'s folder for writing a file that is renamed over `to` once complete.
+std::filesystem::path siblingTemporaryPath(const std::filesystem::path& to);
+
+// Last path component without its extension ("Song" for "/a/Song.wav").
+std::string baseNameWithoutExtension(const std::filesystem::path& path);
+
+// Same file on disk (both exist and are the same inode), or the same normalised absolute path.
+bool isSameFile(const std::filesystem::path& a, const std::filesystem::path& b) noexcept;
+
+} // namespace orvanta

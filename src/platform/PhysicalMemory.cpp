@@ -1,0 +1,16 @@
+#include "platform/PhysicalMemory.h"
+
+#include <unistd.h>
+
+namespace orvanta {
+
+uint64_t physicalMemoryBytes() noexcept {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return 0;
+    }
+    return uint64_t(pages) * uint64_t(pageSize);
+}
+
+} // namespace orvanta

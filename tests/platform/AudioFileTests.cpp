@@ -1,0 +1,139 @@
+#include "platform/AudioFileReader.h"
+#include "platform/AudioFileWriter.h"
+#include "platform/Error.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+using namespace orvanta;
+using namespace orvanta::test;
+
+namespace {
+
+Channels readAll(const std::filesystem::path& path) {
+    AudioFileReader reader(path);
+    AudioBuffer buffer = reader.makeBuffer(uint32_t(reader.lengthFrames()));
+    reader.read(buffer, buffer.frameCapacity());
+    return fromBuffer(buffer);
+}
+
+} // namespace
+
+TEST(AudioFileReader, ReportsFormatLengthAndSeeksFrameAccurately) {
+    const auto path = scratchPath("ramp.wav");
+    std::vector<float> ramp(48000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = float(i) / 65536.0f;
+    writeWav(path, {ramp, sine(440, 0.5, 48000, ramp.size())}, 48000);
+
+    AudioFileReader reader(path);
+    EXPECT_EQ(reader.sampleRate(), 48000.0);
+    EXPECT_EQ(reader.channelCount(), 2u);
+    EXPECT_EQ(reader.lengthFrames(), 48000);
+
+    AudioBuffer buffer = reader.makeBuffer(100);
+    reader.setFramePosition(12345);
+    ASSERT_EQ(reader.read(buffer, 100), 100u);
+    EXPECT_FLOAT_EQ(buffer.channel(0)[0], 12345.0f / 65536.0f);
+    EXPECT_FLOAT_EQ(buffer.channel(0)[99], 12444.0f / 65536.0f);
+    EXPECT_EQ(reader.framePosition(), 12445);
+
+    reader.setFramePosition(47990);
+    EXPECT_EQ(reader.read(buffer, 100), 10u);
+    EXPECT_EQ(buffer.frameLength(), 10u);
+    EXPECT_EQ(reader.read(buffer, 100), 0u);
+}
+
+TEST(AudioFileReader, DeliversNonFiniteSamplesAsSilence) {
+    const auto path = scratchPath("nan.wav");
+    std::vector<float> samples = {0.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                  -std::numeric_limits<float>::infinity(), -0.25f};
+    writeWav(path, {samples}, 44100);
+    const auto channels = readAll(path);
+    ASSERT_EQ(channels[0].size(), 5u);
+    EXPECT_EQ(channels[0][0], 0.5f);
+    EXPECT_EQ(channels[0][1], 0.0f);
+    EXPECT_EQ(channels[0][2], 0.0f);
+    EXPECT_EQ(channels[0][3], 0.0f);
+    EXPECT_EQ(channels[0][4], -0.25f);
+}
+
+TEST(AudioFileReader, RefusesBadInputWithErrorsNamingTheFile) {
+    const auto missing = scratchPath("missing.wav");
+    const auto text = scratchPath("notes.wav");
+    std::ofstream(text) << "this is not audio, only text pretending to be a WAV file\n";
+    const auto truncated = scratchPath("truncated.wav");
+    writeWav(scratchPath("whole.wav"), {sine(1000, 0.5, 44100, 44100)}, 44100);
+    {
+        std::ifstream in(scratchPath("whole.wav"), std::ios::binary);
+        std::vector<char> head(30);
+        in.read(head.data(), std::streamsize(head.size()));
+        std::ofstream(truncated, std::ios::binary).write(head.data(), std::streamsize(head.size()));
+    }
+
+    for (const auto& path : {missing, text, truncated, scratchDirectory()}) {
+        try {
+            AudioFileReader reader(path);
+            FAIL() << "opened " << path;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.domain(), "AudioFile");
+            EXPECT_EQ(error.code(), int(AudioFileErrorCode::cannotOpen));
+            EXPECT_NE(error.description().find(path.string()), std::string::npos) << error.description();
+        }
+        EXPECT_FALSE(isReadableAudioFile(path));
+    }
+}
+
+TEST(AudioFileWriter, RoundTripKeepsSamplesWithin24BitRounding) {
+    const auto path = scratchPath("roundtrip.wav");
+    const auto left = sine(1000, 0.9, 44100, 10000);
+    const auto right = whiteNoise(0.7, 10000, 3);
+    {
+        AudioFileWriter writer(path, {44100, 2});
+        writer.write(toBuffer({left, right}, 44100));
+        writer.close();
+    }
+    double rate = 0;
+    const auto back = readWithSndfile(path, &rate);
+    EXPECT_EQ(rate, 44100);
+    ASSERT_EQ(back.size(), 2u);
+    ASSERT_EQ(back[0].size(), left.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        ASSERT_NEAR(back[0][i], left[i], 1.0 / 8388608.0 + 1e-9);
+        ASSERT_NEAR(back[1][i], right[i], 1.0 / 8388608.0 + 1e-9);
+    }
+    {
+        AudioFileReader reader(path);
+        EXPECT_EQ(reader.lengthFrames(), 10000);
+    }
+}
+
+TEST(AudioFileWriter, ClipsBeyondFullScaleInsteadOfWrapping) {
+    const auto path = scratchPath("clip.wav");
+    {
+        AudioFileWriter writer(path, {48000, 1});
+        writer.write(toBuffer({{1.5f, -3.0f, 1.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()}}, 48000));
+        writer.close();
+    }
+    const auto back = readWithSndfile(path);
+    EXPECT_GT(back[0][0], 0.999f);
+    EXPECT_LE(back[0][0], 1.0f);
+    EXPECT_LT(back[0][1], -0.999f);
+    EXPECT_GT(back[0][2], 0.999f);
+    EXPECT_LT(back[0][3], -0.999f);
+    EXPECT_EQ(back[0][4], 0.0f);
+}
+
+TEST(AudioFileWriter, UnwritableDestinationFailsWithClearError) {
+    try {
+        AudioFileWriter writer(scratchPath("no/such/folder/out.wav"), {44100, 2});
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), int(AudioFileErrorCode::cannotCreate));
+        EXPECT_NE(error.description().find("out.wav"), std::string::npos);
+    }
+}

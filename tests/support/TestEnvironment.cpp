@@ -1,0 +1,42 @@
+#include "support/TestEnvironment.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace orvanta::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+fs::path& root() {
+    static fs::path path;
+    return path;
+}
+} // namespace
+
+void setUpTestEnvironment() {
+    std::string pattern = (fs::temp_directory_path() / "orvanta-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    root() = pattern;
+    fs::create_directories(root() / "files");
+    fs::create_directories(root() / "config");
+    ::setenv("ORVANTA_TEMP_DIR", (root() / "apptmp").c_str(), 1);
+    ::setenv("ORVANTA_CONFIG_DIR", (root() / "config").c_str(), 1);
+}
+
+void tearDownTestEnvironment() {
+    if (!root().empty() && std::getenv("ORVANTA_KEEP_TEST_FILES") == nullptr) {
+        std::error_code ec;
+        fs::remove_all(root(), ec);
+    }
+}
+
+fs::path scratchDirectory() { return root() / "files"; }
+fs::path appTemporaryDirectory() { return root() / "apptmp"; }
+fs::path configDirectory() { return root() / "config"; }
+fs::path scratchPath(const std::string& name) { return scratchDirectory() / name; }
+
+} // namespace orvanta::test

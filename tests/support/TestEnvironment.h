@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace orvanta::test {
+
+// Every test process gets a fresh scratch folder with its own private temporary directory
+// (ORVANTA_TEMP_DIR) and preference folder (ORVANTA_CONFIG_DIR); it is removed at exit.
+void setUpTestEnvironment();
+void tearDownTestEnvironment();
+
+// Files the test writes itself (inputs, outputs).
+std::filesystem::path scratchDirectory();
+// The application's private temporary directory of this process.
+std::filesystem::path appTemporaryDirectory();
+// The preference folder of this process.
+std::filesystem::path configDirectory();
+
+// A path in the scratch folder.
+std::filesystem::path scratchPath(const std::string& name);
+
+} // namespace orvanta::test

@@ -25,6 +25,8 @@ public:
 
     // The input's last path component without extension, cut before "_master" and then "_final".
     static std::string baseName(const std::filesystem::path& input);
+    // The stage message for a loudness distance d = target − input (LU).
+    static std::string deltaMessage(float d);
 };
 
 } // namespace orvanta

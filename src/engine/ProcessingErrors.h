@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 
+#include <filesystem>
 #include <string_view>
 
 namespace orvanta {
@@ -13,6 +14,7 @@ namespace engine_error {
 inline constexpr int bufferCreation = 2;
 inline constexpr int outputMissing = 3;  // also "Input file not found at path: ..." of the batch processor
 inline constexpr int emptyFile = 4;
+inline constexpr int inputWouldBeOverwritten = 5;
 inline constexpr int cancelled = 100;
 } // namespace engine_error
 
@@ -24,6 +26,8 @@ Error passBufferError();
 Error outputNotCreatedError();
 // "Audio file is empty" (code 4).
 Error emptyFileError();
+// Code 5: a run would write its result over its own input.
+Error inputWouldBeOverwrittenError(const std::filesystem::path& input);
 // "The process was canceled by the user" (code 100).
 Error cancellationError();
 // "Audio processing failed" with the cause's code and the cause attached as underlying error.

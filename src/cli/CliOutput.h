@@ -1,0 +1,60 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanta::cli {
+
+// Exit statuses shared by every command.
+inline constexpr int exitSuccess = 0;
+inline constexpr int exitFailure = 1;
+inline constexpr int exitUsage = 2;
+inline constexpr int exitInterrupted = 130;
+
+// Thrown by argument parsing; main prints the message with the usage text and exits with exitUsage.
+struct UsageError : std::exception {
+    explicit UsageError(std::string message) : message(std::move(message)) {}
+    const char* what() const noexcept override { return message.c_str(); }
+    std::string message;
+};
+
+// One decimal and a unit, e.g. "-8.0 LUFS"; a value that is not finite prints as "n/a".
+std::string formatLevel(double value, const std::string& unit);
+
+// A JSON number at full precision, or null when the value is not finite (JSON has no NaN).
+nlohmann::ordered_json jsonNumber(double value);
+
+// One line on stderr: "orvanta-cli: <file>: <message>", the file left out when the message
+// already names it.
+void printError(const std::filesystem::path& file, const std::string& message);
+void printError(const std::string& message);
+
+// Prints a JSON object on one line on stdout.
+void printJson(const nlohmann::ordered_json& object);
+
+// Simple option scanner over the words after the command: flags and options with one value.
+class Arguments {
+public:
+    explicit Arguments(std::vector<std::string> words) : words_(std::move(words)) {}
+
+    // Removes `flag` wherever it appears; true when it did.
+    bool takeFlag(const std::string& flag);
+    // Removes `option VALUE` (or `option=VALUE`); empty when absent. Throws UsageError without a value.
+    std::optional<std::string> takeOption(const std::string& option);
+    // The remaining words; throws UsageError for a leftover word starting with "-" or when the
+    // count is not `expected`.
+    std::vector<std::string> positionals(std::size_t expected);
+
+private:
+    std::vector<std::string> words_;
+};
+
+// Parses a decimal number for `option`; throws UsageError when it is not a finite number.
+double parseNumber(const std::string& option, const std::string& text);
+
+} // namespace orvanta::cli

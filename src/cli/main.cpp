@@ -1,0 +1,51 @@
+// orvanta-cli: the mastering engine without the window.
+#include "cli/CliOutput.h"
+#include "cli/MeasureCommand.h"
+
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Command = std::function<int(const std::vector<std::string>&)>;
+
+const char* const usageText =
+    "usage: orvanta-cli <command> [arguments]\n"
+    "  measure FILE [--json]        loudness, peak, RMS and tempo of FILE\n";
+
+std::map<std::string, Command> commands() {
+    return {
+        {"measure", orvanta::cli::runMeasureCommand},
+    };
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace orvanta::cli;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        (words.empty() ? std::cerr : std::cout) << usageText;
+        return words.empty() ? exitUsage : exitSuccess;
+    }
+    const auto table = commands();
+    const auto command = table.find(words[0]);
+    if (command == table.end()) {
+        printError("unknown command \"" + words[0] + "\"");
+        std::cerr << usageText;
+        return exitUsage;
+    }
+    try {
+        return command->second(std::vector<std::string>(words.begin() + 1, words.end()));
+    } catch (const UsageError& error) {
+        printError(words[0] + ": " + error.message);
+        std::cerr << usageText;
+        return exitUsage;
+    } catch (const std::exception& error) {
+        printError(words[0] + ": " + error.what());
+        return exitFailure;
+    }
+}

@@ -1,0 +1,281 @@
+#include "engine/AudioProcessor.h"
+
+#include "engine/GainStaging.h"
+#include "engine/LimiterPass.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/ProcessingErrors.h"
+#include "engine/StatusText.h"
+#include "engine/TempoDetector.h"
+#include "eq/AudioEngine.h"
+#include "platform/FileOperations.h"
+#include "platform/TemporaryDirectory.h"
+#include "platform/Uuid.h"
+
+#include <cmath>
+
+namespace orvanta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr float convergenceLU = 0.3f;
+constexpr int maximumPasses = 3;
+
+std::string lufsText(float value) { return formatOneDecimal(value) + " LUFS"; }
+std::string dbfsText(float value) { return formatOneDecimal(value) + " dBFS"; }
+
+bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
+
+// Every render goes to its own file in the temporary directory first; a result name (_master,
+// _final) only ever holds a complete file, so a failed or cancelled run never leaves a partial
+// file where a caller would take it for a result.
+fs::path passFile(int pass) {
+    return privateTemporaryDirectory() / ("temp_iteration_" + std::to_string(pass) + "_" + newUuidString() + ".wav");
+}
+
+fs::path finalRenderFile() { return privateTemporaryDirectory() / ("temp_final_" + newUuidString() + ".wav"); }
+
+// Deletes an older result before the run writes it; the input itself is never deleted.
+void prepareResultPath(const fs::path& input, const fs::path& result) {
+    if (isSameFile(input, result)) {
+        throw inputWouldBeOverwrittenError(input);
+    }
+    if (fileExists(result)) {
+        removeFile(result);
+    }
+}
+
+void placeResult(const fs::path& rendered, const fs::path& result) {
+    if (fileExists(result)) {
+        removeFile(result);
+    }
+    moveFile(rendered, result);
+}
+
+class Run {
+public:
+    Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
+        float targetLUFS, float limitThreshold, StatusReporter& status)
+        : input_(input), progress_(progress), isCancelled_(isCancelled), target_(targetLUFS),
+          threshold_(limitThreshold), status_(status) {}
+
+    void report(double value) const {
+        if (progress_) {
+            progress_(value);
+        }
+    }
+
+    void checkCancelled() const {
+        if (isCancelled_ && isCancelled_()) {
+            throw cancellationError();
+        }
+    }
+
+    void item(const std::string& title, const std::string& value, const std::string& icon, bool highlighted = false) {
+        status_.completeChecklistItem(title, value, icon, highlighted);
+    }
+
+    DJMasteringResult eqMode(const EQSettings& settings) {
+        status_.updateStage(ProcessingStage::applyingDynamics, "Applying EQ adjustments...", "12-band parametric EQ");
+        item("EQ Applied", "Yes", "slider.horizontal.3");
+        const fs::path finalURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_final.wav");
+        prepareResultPath(input_, finalURL);
+
+        const fs::path rendered = finalRenderFile();
+        AudioEngine::shared().remasterWithEQ(input_, rendered, settings, progress_, status_);
+        placeResult(rendered, finalURL);
+        report(0.95);
+
+        const AudioStats stats = analyzeAudioFile(finalURL);
+        status_.unhighlightChecklistItem("Output LUFS");
+        item("Final LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
+        status_.updateStage(ProcessingStage::complete, "EQ remaster complete!", "");
+        report(1.0);
+        return {finalURL, stats};
+    }
+
+    DJMasteringResult masterMode(bool resetChecklist) {
+        if (resetChecklist) {
+            status_.resetChecklist();
+        }
+        status_.updateStage(ProcessingStage::analyzing, "Reading audio spectrum...", "K-weighted LUFS metering");
+        status_.addChecklistItem("Input LUFS", "circle.dotted");
+        const fs::path masterURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_master.wav");
+        prepareResultPath(input_, masterURL);
+
+        const AudioStats inStats = analyzeAudioFile(input_);
+        report(0.05);
+        item("Input LUFS", lufsText(inStats.lufs), "waveform.badge.magnifyingglass");
+        item("Peak Level", dbfsText(inStats.peak), "arrow.up.to.line");
+        item("Target", lufsText(target_), "target");
+        status_.updateStage(ProcessingStage::analyzing, AudioProcessor::deltaMessage(target_ - inStats.lufs),
+                            "Input: " + formatOneDecimal(inStats.lufs) + " LUFS → Target: " +
+                                formatOneDecimal(target_) + " LUFS");
+
+        checkCancelled();
+        status_.updateStage(ProcessingStage::detectingBPM, "Analyzing rhythm patterns...", "Beat detection algorithm");
+        status_.addChecklistItem("BPM", "circle.dotted");
+        bpm_ = detectTempo(input_);
+        report(0.1);
+        item("BPM", std::to_string(bpm_) + " BPM", "metronome");
+        status_.updateStage(ProcessingStage::detectingBPM, "Tempo detected!",
+                            std::to_string(bpm_) + " BPM - Adapting dynamics");
+
+        checkCancelled();
+        status_.updateStage(ProcessingStage::calculatingGain, "Computing gain structure...", "Adaptive gain staging");
+        item("Gain Adjust", formatSignedOneDecimal(target_ - inStats.lufs) + " dB", "slider.horizontal.3");
+
+        if (withinTarget(inStats.lufs, target_)) {
+            return singlePass(masterURL);
+        }
+        return multiPass(masterURL, inStats);
+    }
+
+private:
+    // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
+    // "Audio processing failed" with the cause's code and the cause attached.
+    void renderPass(const fs::path& output, float gain, double progressStart, double progressSpan) {
+        const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
+            report(progressStart + fraction * progressSpan);
+        };
+        try {
+            renderLimiterPass(input_, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_);
+        } catch (const Error& cause) {
+            throw processingFailedError(cause);
+        }
+    }
+
+    void reportOutput(const AudioStats& stats) {
+        item("Output Peak", dbfsText(stats.peak), "arrow.up.to.line");
+        item("Output LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
+    }
+
+    DJMasteringResult singlePass(const fs::path& masterURL) {
+        status_.updateStage(ProcessingStage::optimizingLoudness, "Audio already at target level!",
+                            "Minimal processing needed");
+        item("Processing", "Minimal", "checkmark.circle");
+        report(0.15);
+        status_.updateStage(ProcessingStage::multibandLimiting, "Applying transparent limiting...",
+                            "4-band look-ahead limiter");
+        item("Limiter", "LR4 SO/40", "chart.bar.fill");
+
+        const fs::path rendered = passFile(1);
+        renderPass(rendered, 1.0f, 0.15, 0.8);
+        placeResult(rendered, masterURL);
+
+        const AudioStats outStats = analyzeAudioFile(masterURL);
+        reportOutput(outStats);
+        status_.updateStage(ProcessingStage::complete, "Mastering complete!", "");
+        report(1.0);
+        return {masterURL, outStats};
+    }
+
+    void announceGain(float gain) {
+        status_.updateStage(ProcessingStage::multibandLimiting, "4-band limiting active...",
+                            "Gain: " + formatSignedOneDecimal(20.0f * std::log10(gain)) + " dB | Threshold: " +
+                                formatOneDecimal(threshold_) + " dBFS");
+    }
+
+    DJMasteringResult multiPass(const fs::path& masterURL, const AudioStats& inStats) {
+        item("Processing", "Multi-pass", "arrow.triangle.2.circlepath");
+        status_.updateStage(ProcessingStage::calculatingGain, "Initial gain calculation...",
+                            "Delta: " + formatSignedOneDecimal(target_ - inStats.lufs) + " dB");
+        float gain = initialGain(inStats.lufs, inStats.peak, target_);
+        announceGain(gain);
+        item("Limiter", "LR4 SO/40", "chart.bar.fill");
+        item("Threshold", dbfsText(threshold_), "minus.circle");
+
+        constexpr double passSpan = 0.85 / maximumPasses;
+        AudioStats outStats;
+        for (int pass = 1;; ++pass) {
+            const fs::path rendered = passFile(pass);
+            renderPass(rendered, gain, 0.1 + (pass - 1) * passSpan, passSpan);
+
+            status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
+            outStats = analyzeAudioFile(rendered);
+
+            if (withinTarget(outStats.lufs, target_)) {
+                reportOutput(outStats);
+                status_.updateStage(ProcessingStage::complete, "Target achieved!",
+                                    "Final: " + formatOneDecimal(outStats.lufs) + " LUFS");
+                placeResult(rendered, masterURL);
+                break;
+            }
+            if (pass == maximumPasses) {
+                // The third pass is accepted whatever its loudness.
+                placeResult(rendered, masterURL);
+                reportOutput(outStats);
+                status_.updateStage(ProcessingStage::complete, "Mastering complete!",
+                                    "Final: " + formatOneDecimal(outStats.lufs) + " LUFS | Peak: " +
+                                        formatOneDecimal(outStats.peak) + " dBFS");
+                break;
+            }
+            removeFileQuietly(rendered);
+            status_.updateStage(ProcessingStage::optimizingLoudness,
+                                "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
+            gain *= correctionFactor(outStats.lufs, target_);
+            announceGain(gain);
+        }
+
+        report(1.0);
+        status_.updateStage(ProcessingStage::complete, "Mastering complete!",
+                            "Output: " + formatOneDecimal(outStats.lufs) + " LUFS");
+        if (!fileExists(masterURL)) {
+            throw outputNotCreatedError();
+        }
+        return {masterURL, outStats};
+    }
+
+    const fs::path input_;
+    const ProgressCallback& progress_;
+    const CancellationQuery& isCancelled_;
+    const float target_;
+    const float threshold_;
+    StatusReporter& status_;
+    int bpm_ = 0;
+};
+
+} // namespace
+
+std::string AudioProcessor::baseName(const fs::path& input) {
+    std::string base = baseNameWithoutExtension(input);
+    if (const auto cut = base.find("_master"); cut != std::string::npos) {
+        base.erase(cut);
+    }
+    if (const auto cut = base.find("_final"); cut != std::string::npos) {
+        base.erase(cut);
+    }
+    return base;
+}
+
+std::string AudioProcessor::deltaMessage(float d) {
+    if (d > 6) {
+        return "Significant boost needed (+" + formatOneDecimal(d) + " dB)";
+    }
+    if (d > 3) {
+        return "Moderate loudness increase required";
+    }
+    if (d > 0) {
+        return "Light touch-up for optimal levels";
+    }
+    if (d < -3) {
+        return "Reducing loudness for cleaner dynamics";
+    }
+    return "Fine-tuning for professional standards";
+}
+
+DJMasteringResult AudioProcessor::processAudio(const fs::path& input, const ProgressCallback& progress,
+                                               const CancellationQuery& isCancelled, bool applyEQ,
+                                               const std::optional<EQSettings>& eqSettings, bool resetChecklist,
+                                               float targetLUFS, float limitThreshold, StatusReporter& status) {
+    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, status);
+    run.checkCancelled();
+    run.report(0.0);
+    if (applyEQ && eqSettings && eqSettings->isEnabled) {
+        return run.eqMode(*eqSettings);
+    }
+    return run.masterMode(resetChecklist);
+}
+
+} // namespace orvanta

@@ -1,0 +1,141 @@
+#include "engine/LimiterPass.h"
+
+#include "engine/MultibandLimiter.h"
+#include "engine/ProcessingErrors.h"
+#include "platform/AudioFileReader.h"
+#include "platform/AudioFileWriter.h"
+#include "platform/FileOperations.h"
+#include "platform/PhysicalMemory.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace orvanta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t largeMemoryBytes = 8'000'000'000ull;
+
+uint32_t blockFrames(double sampleRate, int64_t length) {
+    const double seconds = physicalMemoryBytes() > largeMemoryBytes ? 2.0 : 1.0;
+    const int64_t frames = int64_t(uint32_t(sampleRate * seconds));
+    return uint32_t(std::max<int64_t>(std::min(frames, length), 1));
+}
+
+void prepareOutput(const fs::path& output) {
+    const fs::path parent = output.parent_path();
+    if (!parent.empty() && !fs::exists(parent)) {
+        std::error_code ec;
+        fs::create_directories(parent, ec);
+        if (ec) {
+            throw fileSystemError(FileSystemErrorCode::createDirectoryFailed,
+                                  "Could not create the folder \"" + parent.string() + "\": " + ec.message());
+        }
+    }
+    if (fileExists(output)) {
+        removeFile(output);
+    }
+}
+
+// Channels are independent: channel 0 runs here, the others on their own threads.
+void limitBlock(MultibandLimiterEngine& engine, AudioBuffer& buffer, float gain) {
+    const uint32_t channels = buffer.channelCount();
+    const uint32_t frames = buffer.frameLength();
+    std::vector<std::thread> workers;
+    workers.reserve(channels > 0 ? channels - 1 : 0);
+    for (uint32_t c = 1; c < channels; ++c) {
+        workers.emplace_back([&engine, &buffer, c, frames, gain] { engine.processBlock(int(c), buffer.channel(c), frames, gain); });
+    }
+    if (channels > 0) {
+        engine.processBlock(0, buffer.channel(0), frames, gain);
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+}
+
+} // namespace
+
+float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
+    const float k = targetLUFS < -13.0f ? 0.97f : 0.99f;
+    return std::pow(10.0f, limitThreshold / 20.0f) * k;
+}
+
+void renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm, float targetLUFS,
+                       float limitThreshold, const ProgressCallback& progress, const CancellationQuery& isCancelled) {
+    AudioFileReader reader(input);
+    const double sampleRate = reader.sampleRate();
+    const uint32_t channels = reader.channelCount();
+    const int64_t total = reader.lengthFrames();
+
+    const uint32_t capacity = blockFrames(sampleRate, total);
+    AudioBuffer buffer;
+    try {
+        buffer = reader.makeBuffer(capacity);
+    } catch (const std::bad_alloc&) {
+        throw passBufferError();
+    }
+
+    prepareOutput(output);
+    AudioFileWriter writer(output, reader.processingFormat(), 24);
+
+    MultibandLimiterEngine engine(int(channels), MultibandLimiterConfig{}, float(sampleRate));
+    engine.threshold = limiterThresholdFor(targetLUFS, limitThreshold);
+    if (bpm >= 1) {
+        engine.adaptReleaseToTempo(bpm);
+    }
+
+    auto report = [&progress](double value) {
+        if (progress) {
+            progress(value);
+        }
+    };
+    report(0.0);
+    double last = 0.0;
+    int64_t done = 0;
+    const uint32_t silenceFrames = uint32_t(sampleRate * 0.1);
+    while (done < total) {
+        if (isCancelled && isCancelled()) {
+            throw cancellationError();
+        }
+        const uint32_t n = uint32_t(std::min<int64_t>(total - done, capacity));
+        reader.setFramePosition(done);
+        uint32_t read = 0;
+        bool readFailed = false;
+        try {
+            read = reader.read(buffer, n);
+            readFailed = read == 0 && n > 0;
+        } catch (const Error&) {
+            readFailed = true;
+        }
+        if (!readFailed) {
+            limitBlock(engine, buffer, gain);
+            writer.write(buffer);
+            done += read;
+            const double fraction = double(done) / double(total);
+            if (fraction - last >= 0.01) {
+                report(fraction);
+                last = fraction;
+            }
+            continue;
+        }
+        // An unreadable stretch becomes silence, so the output keeps the input's length.
+        const uint32_t skip = std::min(n, silenceFrames);
+        if (n == 0 || skip == 0 || skip > buffer.frameCapacity()) {
+            break;
+        }
+        buffer.setFrameLength(skip);
+        buffer.clear();
+        writer.write(buffer);
+        done += skip;
+    }
+    report(1.0);
+    writer.close();
+}
+
+} // namespace orvanta

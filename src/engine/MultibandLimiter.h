@@ -1,0 +1,101 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvanta {
+
+// Fixed configuration of a 4-band limiter: three crossovers, four bands.
+struct MultibandLimiterConfig {
+    std::vector<float> crossoverFrequencies = {100.0f, 500.0f, 4000.0f}; // Hz, ascending
+    std::vector<std::string> bandNames = {"Sub-Bass", "Bass", "Mid", "High"};
+    std::vector<float> attackTimes = {0.003f, 0.002f, 0.001f, 0.0005f}; // s
+    std::vector<float> releaseTimes = {0.15f, 0.10f, 0.06f, 0.03f};     // s
+    std::vector<float> thresholdOffsets = {0.0f, 0.0f, 0.0f, 0.0f};     // dB relative to the engine threshold
+    std::vector<int> lookAheadSamples = {64, 48, 32, 16};               // ring length per band
+    int holdSamples = 32;                                               // samples held after an attack step
+};
+
+// One normalised biquad (a0 divided out); an LR4 filter runs it twice in cascade.
+struct LR4Coefficients {
+    float b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+};
+
+// Direct-form-I memory of one biquad of the limiter's crossovers.
+struct CrossoverMemory {
+    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+};
+
+struct LR4FilterState {
+    CrossoverMemory stage1;
+    CrossoverMemory stage2;
+};
+
+// The look-ahead limiter of one band on one channel.
+struct BandLimiterState {
+    float gain = 1.0f;                 // linear
+    int holdCounter = 0;               // samples of hold left
+    std::vector<float> lookAheadBuffer; // ring of max(1, lookAheadSamples) samples
+    int lookAheadIndex = 0;            // next slot to write
+
+    // Sliding maximum of |samples| over the ring: a monotonic queue of (position, magnitude), so
+    // the window peak costs O(1) per sample instead of a scan, with exactly the same value.
+    std::vector<int64_t> peakPositions;
+    std::vector<float> peakMagnitudes;
+    int peakHead = 0;
+    int peakCount = 0;
+    int64_t written = 0;
+};
+
+// Four Linkwitz-Riley bands, a look-ahead peak limiter with attack, hold and release per band, the
+// sum clipped at ±0.977. Single precision; per-channel state; one engine per pass, owned by one
+// thread per channel at a time (channels are independent and may run on different threads).
+class MultibandLimiterEngine {
+public:
+    static constexpr float outputClip = 0.977f;
+
+    MultibandLimiterEngine(int channelCount, MultibandLimiterConfig config, float sampleRate);
+
+    // Linear threshold; 0.977 until set. Read afresh for every sample.
+    float threshold = 0.977f;
+    int detectedBPM() const noexcept { return detectedBPM_; }
+
+    // Release times follow the tempo (factor 1.2 / 1.0 / 0.85 / 0.7), always from the configured ones.
+    void adaptReleaseToTempo(int bpm);
+    // The four band signals of one sample of `channel`, advancing that channel's crossover memory.
+    std::array<float, 4> splitBands(int channel, float sample);
+    // The limited output for one sample of `channel` after `inputGain`.
+    float processSample(int channel, float sample, float inputGain);
+    // processSample over `count` samples in place: the same arithmetic, for the hot loop of a pass.
+    void processBlock(int channel, float* samples, uint32_t count, float inputGain);
+
+    const MultibandLimiterConfig& config() const noexcept { return config_; }
+    float sampleRate() const noexcept { return sampleRate_; }
+    int channelCount() const noexcept { return channelCount_; }
+    const std::vector<LR4Coefficients>& lpCoeffs() const noexcept { return lpCoeffs_; }
+    const std::vector<LR4Coefficients>& hpCoeffs() const noexcept { return hpCoeffs_; }
+    const std::vector<float>& attackCoeffs() const noexcept { return attackCoeffs_; }
+    const std::vector<float>& releaseCoeffs() const noexcept { return releaseCoeffs_; }
+    const BandLimiterState& bandState(int channel, int band) const { return bandLimiterStates_[size_t(channel)][size_t(band)]; }
+
+private:
+    void setupCrossovers();
+    void setupBandLimiters();
+    float limitBand(BandLimiterState& state, int band, float bandSample, float bandThreshold);
+
+    MultibandLimiterConfig config_;
+    float sampleRate_;
+    int channelCount_;
+    std::vector<LR4Coefficients> lpCoeffs_;
+    std::vector<LR4Coefficients> hpCoeffs_;
+    std::vector<std::array<LR4FilterState, 6>> filterStates_;
+    std::vector<std::array<BandLimiterState, 4>> bandLimiterStates_;
+    std::vector<float> attackCoeffs_;
+    std::vector<float> releaseCoeffs_;
+    std::array<float, 4> thresholdFactors_{};
+    int detectedBPM_ = 0;
+};
+
+} // namespace orvanta

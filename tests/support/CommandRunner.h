@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orvanta::test {
+
+struct CommandResult {
+    int exitStatus = -1; // the process's exit status, or 128 + signal when a signal ended it
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// The built orvanta-cli of this build tree.
+std::filesystem::path cliExecutable();
+
+// Runs `program args...` to completion with stdin closed, capturing both output streams.
+CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
+
+// Runs orvanta-cli with `args`.
+CommandResult runCli(const std::vector<std::string>& args);
+
+// The lines of `text` without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
+
+} // namespace orvanta::test

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "analyzer/AudioAnalysisResult.h"
+#include "engine/ProcessingTypes.h"
+#include "platform/Error.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// The quality analyzer's measuring engine: one audio file in, an AudioAnalysisResult out.
+// The internal steps live in LevelAnalysis.h, LoudnessAnalysis.h, SpectrumAnalysis.h,
+// StereoAnalysis.h and UseCaseRecommendation.h; the scores in PerceptualScores.h.
+namespace orvanta::AudioAnalyzer {
+
+inline constexpr int fftSize = 4096; // points of the spectral analysis
+inline constexpr int hopSize = 2048; // samples between spectral frames
+
+inline constexpr std::string_view errorDomain = "AudioAnalyzer";
+
+enum class AnalyzerError : int {
+    bufferCreationFailed = 1, // "Failed to create audio buffer"
+    noAudioData = 2           // "No audio data found"
+};
+Error analyzerError(AnalyzerError code);
+
+// Analyses the whole file: levels, loudness, clipping, stereo and spectral balance, use case, scores
+// and spectrogram. The true-peak fields stay 0.0 / −120 dBFS (measureSamplePeak fills them later).
+// progress receives 0…1 at the fixed points of the analysis; isCancelled is asked between chunks.
+// Synchronous; any thread. Throws the reader's Error for unreadable or truncated files,
+// AnalyzerError when the file cannot be held in memory, and the cancellation error (Orvanta/100).
+AudioAnalysisResult analyzeFile(const std::filesystem::path& path, const ProgressCallback& progress = {},
+                                const CancellationQuery& isCancelled = {});
+
+struct SamplePeak {
+    double truePeakLevel = 0.0;  // largest |sample| over all channels, linear
+    double truePeakDB = -120.0;  // 20·log10(max(level, 1e−6)), dBFS
+};
+
+// The sample peak of every channel of the file (no oversampling). Synchronous; any thread.
+// Throws the reader's Error and the cancellation error.
+SamplePeak measureSamplePeak(const std::filesystem::path& path, const CancellationQuery& isCancelled = {});
+
+} // namespace orvanta::AudioAnalyzer

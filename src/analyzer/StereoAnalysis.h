@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/AudioBuffer.h"
+
+namespace orvanta::AudioAnalyzer {
+
+struct MidSideMeasurement {
+    double midRatio = 1.0;  // E_mid ÷ (E_mid + E_side)
+    double sideRatio = 0.0; // E_side ÷ (E_mid + E_side)
+    double width = 0.0;     // E_side ÷ E_mid, clamped to 0…2
+};
+
+// Mid/side energy of channels 0 and 1 (double precision); (1, 0, 0) for fewer than two channels.
+// Pure; any thread.
+MidSideMeasurement measureMidSide(const AudioBuffer& buffer);
+
+// Normalised correlation Σ L·R ÷ max(√(Σ L² · Σ R²), 0.0001) of channels 0 and 1 over the valid
+// frames, single precision; nothing (0 returned, hasValue false) for fewer than two channels.
+struct StereoCorrelation {
+    bool hasValue = false;
+    float rho = 0.0f;
+};
+StereoCorrelation stereoCorrelation(const AudioBuffer& buffer);
+
+} // namespace orvanta::AudioAnalyzer

@@ -1,0 +1,75 @@
+#include "eq/EQManager.h"
+
+#include "engine/MainThread.h"
+#include "playback/AudioPlayerManager.h"
+#include "platform/PreferenceStore.h"
+
+namespace orvanta {
+
+namespace {
+// Value equality of EQSettings leaves out isAutoReferenceMode; a published change must not.
+bool identical(const EQSettings& a, const EQSettings& b) {
+    return a == b && a.isAutoReferenceMode == b.isAutoReferenceMode;
+}
+} // namespace
+
+EQManager& EQManager::shared() {
+    static EQManager* instance = [] {
+        auto* manager = new EQManager(&AudioPlayerManager::shared());
+        adoptMainThread(manager);
+        return manager;
+    }();
+    return *instance;
+}
+
+EQManager::EQManager(AudioPlayerManager* player, QObject* parent) : QObject(parent), audioPlayer_(player) {}
+
+void EQManager::setIsVisible(bool visible) {
+    if (isVisible_ != visible) {
+        isVisible_ = visible;
+        emit isVisibleChanged();
+    }
+}
+
+void EQManager::setEqSettings(const EQSettings& settings) {
+    if (!identical(eqSettings_, settings)) {
+        eqSettings_ = settings;
+        emit eqSettingsChanged();
+    }
+}
+
+void EQManager::setIsAutoReferenceMode(bool autoReference) {
+    if (isAutoReferenceMode_ != autoReference) {
+        isAutoReferenceMode_ = autoReference;
+        emit isAutoReferenceModeChanged();
+    }
+}
+
+void EQManager::setHasEQModifications(bool modified) {
+    if (hasEQModifications_ != modified) {
+        hasEQModifications_ = modified;
+        emit hasEQModificationsChanged();
+    }
+}
+
+void EQManager::setIsEQDisabled(bool disabled) {
+    if (isEQDisabled_ != disabled) {
+        isEQDisabled_ = disabled;
+        emit isEQDisabledChanged();
+    }
+}
+
+void EQManager::resetToDefaults() {
+    setEqSettings(defaultEQSettings());
+    setHasEQModifications(false);
+    setIsEQDisabled(false);
+    setIsAutoReferenceMode(false);
+    PreferenceStore& store = PreferenceStore::standard();
+    store.remove(eqSettingsKey);
+    store.remove(activeEQSettingsKey);
+    if (AudioPlayerManager* player = audioPlayer_.data()) {
+        player->updateEQ(eqSettings_);
+    }
+}
+
+} // namespace orvanta

@@ -1,0 +1,71 @@
+#pragma once
+
+// Models only (QtCore).
+
+#include "eq/EQSettings.h"
+
+#include <QObject>
+#include <QPointer>
+
+namespace orvanta {
+
+class AudioPlayerManager;
+
+// The equalizer state the EQ and reference views show and playback uses: the current settings and a
+// few view flags. Pushes the changes of its own operations into the audio player, which it holds
+// weakly. Lives on the main thread; holds no locks.
+class EQManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isVisible READ isVisible WRITE setIsVisible NOTIFY isVisibleChanged)
+    Q_PROPERTY(orvanta::EQSettings eqSettings READ eqSettings WRITE setEqSettings NOTIFY eqSettingsChanged)
+    Q_PROPERTY(bool isAutoReferenceMode READ isAutoReferenceMode WRITE setIsAutoReferenceMode NOTIFY
+                   isAutoReferenceModeChanged)
+    Q_PROPERTY(bool hasEQModifications READ hasEQModifications WRITE setHasEQModifications NOTIFY
+                   hasEQModificationsChanged)
+    Q_PROPERTY(bool isEQDisabled READ isEQDisabled WRITE setIsEQDisabled NOTIFY isEQDisabledChanged)
+
+public:
+    // The process-wide instance, linked to the shared audio player; created on first use.
+    static EQManager& shared();
+
+    // Linked to `player` (nothing is pushed when it is null or gone).
+    explicit EQManager(AudioPlayerManager* player, QObject* parent = nullptr);
+
+    bool isVisible() const { return isVisible_; }
+    void setIsVisible(bool visible);
+    EQSettings eqSettings() const { return eqSettings_; }
+    // Publishes settings (the views' edits, a reference-matched EQ). Does not push them into the player:
+    // what plays decides that itself, so a matched EQ is not applied a second time to its own result.
+    void setEqSettings(const EQSettings& settings);
+    bool isAutoReferenceMode() const { return isAutoReferenceMode_; }
+    void setIsAutoReferenceMode(bool autoReference);
+    bool hasEQModifications() const { return hasEQModifications_; }
+    void setHasEQModifications(bool modified);
+    bool isEQDisabled() const { return isEQDisabled_; }
+    void setIsEQDisabled(bool disabled);
+
+    AudioPlayerManager* audioPlayer() const { return audioPlayer_.data(); }
+
+    // Default settings and flags (isVisible unchanged), removes "EQSettings" and "ActiveEQSettings" from
+    // the standard preference store and passes the defaults to the player when it is alive.
+    void resetToDefaults();
+
+signals:
+    void isVisibleChanged();
+    void eqSettingsChanged();
+    void isAutoReferenceModeChanged();
+    void hasEQModificationsChanged();
+    void isEQDisabledChanged();
+
+private:
+    bool isVisible_ = false;
+    EQSettings eqSettings_ = defaultEQSettings();
+    bool isAutoReferenceMode_ = false;
+    bool hasEQModifications_ = false;
+    bool isEQDisabled_ = false;
+    QPointer<AudioPlayerManager> audioPlayer_;
+};
+
+} // namespace orvanta
+
+Q_DECLARE_METATYPE(orvanta::EQSettings)

@@ -1,0 +1,209 @@
+#include "analyzer/AudioAnalyzer.h"
+#include "analyzer/LoudnessAnalysis.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+using namespace orvanta;
+using namespace orvanta::test;
+
+namespace {
+
+std::string contentsOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void expectFallbacks(const AudioAnalysisResult& result) {
+    const auto& d = result.analysisDetails;
+    EXPECT_EQ(d.spectralBalance, AudioAnalysisResult::SpectralBalance{});
+    EXPECT_EQ(result.spectrogramData, SpectrogramData::empty());
+    EXPECT_EQ(d.truePeakLevel, 0.0);
+    EXPECT_EQ(d.truePeakDB, -120.0);
+    EXPECT_GE(result.overallScore, 0.0);
+    EXPECT_LE(result.overallScore, 100.0);
+}
+
+} // namespace
+
+TEST(AnalyzeFile, FullScaleSineHasItsKnownFigures) {
+    const double rate = 48000;
+    const auto path = scratchPath("sine.wav");
+    const auto tone = sine(1000, 1.0, rate, size_t(rate * 10));
+    writeWav(path, {tone, tone}, rate);
+    const std::string before = contentsOf(path);
+
+    std::vector<double> progress;
+    const auto result = AudioAnalyzer::analyzeFile(path, [&progress](double p) { progress.push_back(p); });
+    const auto& d = result.analysisDetails;
+    EXPECT_EQ(d.sampleRate, rate);
+    EXPECT_DOUBLE_EQ(d.duration, 10.0);
+    EXPECT_EQ(d.channels, 2);
+    EXPECT_NEAR(d.peakLevel, 1.0, 1e-6);
+    EXPECT_NEAR(d.rmsLevel, std::sqrt(0.5), 1e-4);
+    EXPECT_NEAR(d.lufsIntegrated, -0.5, 0.05);
+    EXPECT_EQ(d.recommendedUseCase, "FESTIVAL");
+    EXPECT_EQ(d.recommendationNote, "Putin prea tare pentru FESTIVAL");
+    EXPECT_EQ(d.midEnergyRatio, 1.0);
+    EXPECT_EQ(d.sideEnergyRatio, 0.0);
+    EXPECT_GT(d.spectralBalance.mid, 0.95);
+    EXPECT_NEAR(result.spaciousness, 0.5, 1e-5);
+    EXPECT_EQ(d.truePeakDB, -120.0);
+    EXPECT_FALSE(result.spectrogramData.magnitudes.empty());
+    EXPECT_EQ(contentsOf(path), before); // the user's file is only read
+
+    // The fixed progress points, in order.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), 0.02);
+    EXPECT_EQ(progress.back(), 1.0);
+    for (double p : progress) {
+        EXPECT_GE(p, 0.0);
+        EXPECT_LE(p, 1.0);
+    }
+    std::vector<double> points;
+    std::copy_if(progress.begin(), progress.end(), std::back_inserter(points), [](double p) {
+        return p == 0.05 || p == 0.08 || p == 0.1 || p == 0.2 || p == 0.3 || p == 0.75 || p == 0.85 || p == 0.95;
+    });
+    const std::vector<double> expected = {0.05, 0.08, 0.1, 0.2, 0.3, 0.3, 0.75, 0.85, 0.95};
+    EXPECT_TRUE(std::includes(points.begin(), points.end(), expected.begin(), expected.end()))
+        << "points reported: " << points.size();
+
+    const auto peak = AudioAnalyzer::measureSamplePeak(path);
+    EXPECT_NEAR(peak.truePeakLevel, 1.0, 1e-6);
+    EXPECT_NEAR(peak.truePeakDB, 0.0, 1e-4);
+}
+
+TEST(AnalyzeFile, SquareWaveClipsOnTheMonoMix) {
+    const auto path = scratchPath("square.wav");
+    const auto wave = square(100, 1.0, 44100, 44100 * 3);
+    writeWav(path, {wave, wave}, 44100);
+    const auto result = AudioAnalyzer::analyzeFile(path);
+    EXPECT_EQ(result.analysisDetails.clippingCount, 44100 * 3);
+    EXPECT_DOUBLE_EQ(result.analysisDetails.clippingPercent, 1.0);
+}
+
+TEST(AnalyzeFile, SilentShortAndEmptyFilesFallBack) {
+    const auto silentPath = scratchPath("silent.wav");
+    writeWav(silentPath, {silence(44100 * 5), silence(44100 * 5)}, 44100);
+    const auto silent = AudioAnalyzer::analyzeFile(silentPath);
+    expectFallbacks(silent);
+    const auto& s = silent.analysisDetails;
+    EXPECT_EQ(s.lufsIntegrated, -70.0);
+    EXPECT_EQ(s.lufsMomentaryMax, -70.0);
+    EXPECT_EQ(s.lufsShortTermMax, -70.0);
+    EXPECT_EQ(s.peakLevel, 0.0);
+    EXPECT_EQ(s.rmsLevel, 0.0);
+    EXPECT_EQ(s.recommendedUseCase, "RADIO");
+    EXPECT_EQ(AudioAnalyzer::measureSamplePeak(silentPath).truePeakDB, -120.0);
+
+    const auto shortPath = scratchPath("short.wav");
+    writeWav(shortPath, {whiteNoise(0.5, 4000, 1), whiteNoise(0.5, 4000, 2)}, 44100);
+    const auto shortResult = AudioAnalyzer::analyzeFile(shortPath);
+    expectFallbacks(shortResult);
+    EXPECT_GT(shortResult.analysisDetails.peakLevel, 0.0);
+    EXPECT_EQ(shortResult.analysisDetails.lufsIntegrated, -70.0); // not even one 200 ms block
+
+    const auto emptyPath = scratchPath("empty.wav");
+    writeWav(emptyPath, {{}, {}}, 44100);
+    const auto empty = AudioAnalyzer::analyzeFile(emptyPath);
+    expectFallbacks(empty);
+    EXPECT_EQ(empty.analysisDetails.duration, 0.0);
+    EXPECT_EQ(empty.analysisDetails.lufsIntegrated, -70.0);
+    EXPECT_EQ(empty.analysisDetails.clippingPercent, 0.0);
+}
+
+TEST(AnalyzeFile, MonoAndSixChannelFiles) {
+    const auto monoPath = scratchPath("mono.wav");
+    writeWav(monoPath, {whiteNoise(0.3, 44100 * 4, 6)}, 44100);
+    const auto mono = AudioAnalyzer::analyzeFile(monoPath);
+    const auto& m = mono.analysisDetails;
+    EXPECT_EQ(m.channels, 1);
+    EXPECT_EQ(m.midEnergyRatio, 1.0);
+    EXPECT_EQ(m.sideEnergyRatio, 0.0);
+    EXPECT_EQ(m.stereoWidth, 0.0);
+    EXPECT_EQ(mono.spaciousness, 0.5);
+    EXPECT_GT(m.spectralBalance.highMid, 0.0);
+
+    Channels six;
+    for (uint32_t c = 0; c < 6; ++c) six.push_back(sine(220.0 * (c + 1), 0.2, 48000, 48000 * 4));
+    six[5][1000] = 0.9f;
+    const auto sixPath = scratchPath("six.wav");
+    writeWav(sixPath, six, 48000);
+    const auto surround = AudioAnalyzer::analyzeFile(sixPath);
+    EXPECT_EQ(surround.analysisDetails.channels, 6);
+    EXPECT_GT(surround.analysisDetails.lufsIntegrated, -40.0);
+    EXPECT_NEAR(AudioAnalyzer::measureSamplePeak(sixPath).truePeakLevel, 0.9, 1e-6);
+}
+
+TEST(AnalyzeFile, LoudnessOfALongFileComesFromItsMiddleTwoMinutes) {
+    // Five minutes: loud outside 90…210 s, a quiet tone inside. Only the tone counts.
+    const double rate = 44100;
+    const size_t total = size_t(rate * 300);
+    const size_t start = (total - size_t(rate * 120)) / 2;
+    const size_t end = start + size_t(rate * 120);
+    auto signal = whiteNoise(0.9, total, 8);
+    const auto tone = sine(1000, 0.1, rate, end - start);
+    std::copy(tone.begin(), tone.end(), signal.begin() + std::ptrdiff_t(start));
+    const auto longPath = scratchPath("five-minutes.wav");
+    writeWav(longPath, {signal}, rate);
+
+    const auto tonePath = scratchPath("two-minutes.wav");
+    writeWav(tonePath, {tone}, rate);
+
+    const auto whole = AudioAnalyzer::analyzeFile(longPath).analysisDetails;
+    const auto middle = AudioAnalyzer::analyzeFile(tonePath).analysisDetails;
+    EXPECT_NEAR(whole.lufsIntegrated, middle.lufsIntegrated, 1e-4);
+    EXPECT_NEAR(whole.lufsMomentaryMax, middle.lufsMomentaryMax, 1e-4);
+    EXPECT_NEAR(whole.peakLevel, 0.9, 1e-3); // levels still cover the whole file
+    EXPECT_DOUBLE_EQ(whole.duration, 300.0);
+}
+
+TEST(MeasureSamplePeak, LargestPeakOfAnyChannel) {
+    const auto path = scratchPath("peaks.wav");
+    writeWav(path, {sine(440, 0.5, 44100, 44100), sine(440, 0.8, 44100, 44100, 0.3)}, 44100);
+    const auto peak = AudioAnalyzer::measureSamplePeak(path);
+    EXPECT_NEAR(peak.truePeakLevel, 0.8, 1e-4);
+    EXPECT_NEAR(peak.truePeakDB, 20.0 * std::log10(peak.truePeakLevel), 1e-9);
+    // The mono mix of the analysis is lower than either channel's peak.
+    EXPECT_LT(AudioAnalyzer::analyzeFile(path).analysisDetails.peakLevel, 0.7);
+}
+
+TEST(AnalyzeFile, BadInputIsAClearErrorAndCancellationStops) {
+    const auto text = scratchPath("notes.wav");
+    std::ofstream(text) << "not audio at all, just a few words";
+    for (const auto& path : {scratchPath("missing.wav"), text}) {
+        try {
+            AudioAnalyzer::analyzeFile(path);
+            FAIL() << path;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.domain(), "AudioFile");
+            EXPECT_NE(error.description().find(path.filename().string()), std::string::npos);
+        }
+        EXPECT_THROW(AudioAnalyzer::measureSamplePeak(path), Error);
+    }
+    EXPECT_EQ(contentsOf(text), "not audio at all, just a few words");
+
+    const auto path = scratchPath("cancel.wav");
+    writeWav(path, {whiteNoise(0.3, 44100 * 20, 1)}, 44100);
+    for (int after : {0, 3, 50}) {
+        int asked = 0;
+        try {
+            AudioAnalyzer::analyzeFile(path, {}, [&] { return ++asked > after; });
+            FAIL() << "not cancelled after " << after;
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.is("Orvanta", 100));
+        }
+    }
+
+    EXPECT_EQ(AudioAnalyzer::analyzerError(AudioAnalyzer::AnalyzerError::bufferCreationFailed).description(),
+              "Failed to create audio buffer");
+    const auto noData = AudioAnalyzer::analyzerError(AudioAnalyzer::AnalyzerError::noAudioData);
+    EXPECT_EQ(noData.description(), "No audio data found");
+    EXPECT_EQ(noData.domain(), "AudioAnalyzer");
+}

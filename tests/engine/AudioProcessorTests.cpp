@@ -1,0 +1,216 @@
+#include "engine/AudioProcessor.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/ProcessingErrors.h"
+#include "platform/AudioFileReader.h"
+#include "platform/Error.h"
+#include "support/RecordingStatusReporter.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+using namespace orvanta;
+using namespace orvanta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<fs::path> passFilesLeft() {
+    std::vector<fs::path> files;
+    if (!fs::exists(appTemporaryDirectory())) return files;
+    for (const auto& entry : fs::directory_iterator(appTemporaryDirectory())) {
+        if (entry.path().filename().string().starts_with("temp_")) files.push_back(entry.path());
+    }
+    return files;
+}
+
+int countMessagesStartingWith(const RecordingStatusReporter& status, const std::string& prefix) {
+    const auto messages = status.messages();
+    return int(std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return m.starts_with(prefix); }));
+}
+
+float samplePeakOf(const fs::path& path) {
+    double peak = 0;
+    for (const auto& channel : readWithSndfile(path)) peak = std::max(peak, peakOf(channel));
+    return float(peak);
+}
+
+DJMasteringResult master(const fs::path& input, float target, float ceiling, RecordingStatusReporter& status,
+                         std::vector<double>* progress = nullptr, CancellationQuery cancel = nullptr) {
+    ProgressCallback callback = [progress](double p) {
+        if (progress) progress->push_back(p);
+    };
+    return AudioProcessor::processAudio(input, callback, cancel, false, std::nullopt, true, target, ceiling, status);
+}
+
+} // namespace
+
+TEST(AudioProcessor, BaseNameDropsMasterAndFinalSuffixes) {
+    EXPECT_EQ(AudioProcessor::baseName("/x/Song.wav"), "Song");
+    EXPECT_EQ(AudioProcessor::baseName("/x/Song_master.wav"), "Song");
+    EXPECT_EQ(AudioProcessor::baseName("/x/Song_final.m4a"), "Song");
+    EXPECT_EQ(AudioProcessor::baseName("/x/Song_master_final.wav"), "Song");
+    EXPECT_EQ(AudioProcessor::baseName("/x/Track_final_master.wav"), "Track");
+}
+
+TEST(AudioProcessor, DeltaMessagesFollowTheDistanceToTheTarget) {
+    EXPECT_EQ(AudioProcessor::deltaMessage(7.0f), "Significant boost needed (+7.0 dB)");
+    EXPECT_EQ(AudioProcessor::deltaMessage(6.0f), "Moderate loudness increase required");
+    EXPECT_EQ(AudioProcessor::deltaMessage(3.0f), "Light touch-up for optimal levels");
+    EXPECT_EQ(AudioProcessor::deltaMessage(0.0f), "Fine-tuning for professional standards");
+    EXPECT_EQ(AudioProcessor::deltaMessage(-3.0f), "Fine-tuning for professional standards");
+    EXPECT_EQ(AudioProcessor::deltaMessage(-3.5f), "Reducing loudness for cleaner dynamics");
+}
+
+TEST(AudioProcessor, InputNearTheTargetTakesOneTransparentPass) {
+    const auto input = writeMusic(scratchPath("Near.wav"), 8, -6.0);
+    const float inputLUFS = analyzeAudioFile(input).lufs;
+    RecordingStatusReporter status;
+    std::vector<double> progress;
+    const auto result = master(input, inputLUFS + 0.2f, -0.3f, status, &progress);
+
+    EXPECT_EQ(result.outputURL, appTemporaryDirectory() / "Near_master.wav");
+    EXPECT_TRUE(status.saidMessage("Audio already at target level!"));
+    EXPECT_EQ(status.itemValue("Processing"), "Minimal");
+    EXPECT_EQ(status.itemValue("Limiter"), "LR4 SO/40");
+    EXPECT_EQ(countMessagesStartingWith(status, "Fine-tuning pass"), 0);
+    EXPECT_TRUE(passFilesLeft().empty());
+    EXPECT_EQ(progress.front(), 0.0);
+    EXPECT_EQ(progress.back(), 1.0);
+    EXPECT_EQ(AudioFileReader(result.outputURL).lengthFrames(), AudioFileReader(input).lengthFrames());
+
+    const auto calls = status.calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front().kind, "reset");
+    EXPECT_EQ(calls.back().kind, "stage");
+    EXPECT_EQ(calls.back().first, "Mastering complete!");
+}
+
+TEST(AudioProcessor, QuietMusicConvergesOnEveryPresetWithinThreePasses) {
+    struct Case { double levelDB; float target; float ceiling; };
+    const Case cases[] = {{-14.0, -10.0f, -0.2f}, {-8.0, -8.0f, -0.3f}, {-4.0, -6.0f, -0.5f}, {6.0, -10.0f, -0.2f}};
+    int converged = 0;
+    for (const Case& c : cases) {
+        const auto input = writeMusic(scratchPath("Song.wav"), 12, c.levelDB, 3);
+        RecordingStatusReporter status;
+        const auto result = master(input, c.target, c.ceiling, status);
+        EXPECT_LE(countMessagesStartingWith(status, "Fine-tuning pass"), 2);
+        EXPECT_LE(samplePeakOf(result.outputURL), 0.977f + 1e-6f);
+        EXPECT_TRUE(passFilesLeft().empty());
+        const float measured = analyzeAudioFile(result.outputURL).lufs;
+        EXPECT_FLOAT_EQ(measured, result.stats.lufs);
+        converged += std::fabs(measured - c.target) <= 0.3f;
+    }
+    EXPECT_GE(converged, 3);
+}
+
+TEST(AudioProcessor, AnUnreachableTargetAcceptsTheThirdPass) {
+    const auto input = writeMusic(scratchPath("Soft.wav"), 6, -20.0, 5);
+    RecordingStatusReporter status;
+    const auto result = master(input, -2.0f, -0.3f, status);
+    EXPECT_EQ(countMessagesStartingWith(status, "Fine-tuning pass"), 2);
+    EXPECT_TRUE(fs::exists(result.outputURL));
+    EXPECT_TRUE(passFilesLeft().empty());
+    const auto calls = status.calls();
+    ASSERT_GE(calls.size(), 2u);
+    const auto& last = calls[calls.size() - 1];
+    const auto& beforeLast = calls[calls.size() - 2];
+    EXPECT_EQ(beforeLast.first, "Mastering complete!");
+    EXPECT_NE(beforeLast.second.find("| Peak: "), std::string::npos);
+    EXPECT_EQ(last.first, "Mastering complete!");
+    EXPECT_EQ(last.second.rfind("Output: ", 0), 0u);
+}
+
+TEST(AudioProcessor, MasterOfAMasterKeepsTheBaseNameAndEqModeWritesFinal) {
+    const auto input = writeMusic(scratchPath("Track_master.wav"), 4, -10.0);
+    RecordingStatusReporter status;
+    EXPECT_EQ(master(input, -9.0f, -0.3f, status).outputURL, appTemporaryDirectory() / "Track_master.wav");
+
+    EQSettings eq = defaultEQSettings();
+    eq.isEnabled = true;
+    eq.bands[5].gain = 3.0f;
+    const auto final = AudioProcessor::processAudio(input, nullptr, nullptr, true, eq, true, -9.0f, -0.3f, status);
+    EXPECT_EQ(final.outputURL, appTemporaryDirectory() / "Track_final.wav");
+    EXPECT_TRUE(status.saidMessage("EQ remaster complete!"));
+    EXPECT_EQ(status.itemValue("EQ Applied"), "Yes");
+
+    eq.isEnabled = false;
+    RecordingStatusReporter disabled;
+    const auto fallback = AudioProcessor::processAudio(input, nullptr, nullptr, true, eq, true, -9.0f, -0.3f, disabled);
+    EXPECT_EQ(fallback.outputURL, appTemporaryDirectory() / "Track_master.wav");
+    EXPECT_FALSE(disabled.saidMessage("EQ remaster complete!"));
+}
+
+TEST(AudioProcessor, CancellationStopsTheRunWithCode100) {
+    const auto input = writeMusic(scratchPath("Long.wav"), 20, -20.0);
+    RecordingStatusReporter status;
+    try {
+        master(input, -8.0f, -0.3f, status, nullptr, [] { return true; });
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_TRUE(isCancellation(error));
+        EXPECT_EQ(error.description(), "The process was canceled by the user");
+    }
+
+    std::atomic<int> asked{0};
+    try {
+        // Lets the run reach its first pass, then cancels before a later block.
+        master(input, -8.0f, -0.3f, status, nullptr, [&] { return ++asked > 5; });
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), 100);
+        EXPECT_EQ(error.description(), "Audio processing failed");
+        ASSERT_NE(error.underlying(), nullptr);
+        EXPECT_TRUE(isCancellation(*error.underlying()));
+    }
+    EXPECT_FALSE(fs::exists(appTemporaryDirectory() / "Long_master.wav"));
+    EXPECT_EQ(passFilesLeft().size(), 1u) << "the partial pass file stays in the temporary directory";
+}
+
+TEST(AudioProcessor, NeverWritesOverItsOwnInput) {
+    fs::create_directories(appTemporaryDirectory());
+    const auto input = writeMusic(appTemporaryDirectory() / "Mine_master.wav", 3, -12.0);
+    const auto sizeBefore = fs::file_size(input);
+    RecordingStatusReporter status;
+    try {
+        master(input, -8.0f, -0.3f, status);
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), engine_error::inputWouldBeOverwritten);
+        EXPECT_NE(error.description().find("Mine_master.wav"), std::string::npos);
+    }
+    EXPECT_EQ(fs::file_size(input), sizeBefore);
+}
+
+TEST(AudioProcessor, NonFiniteSamplesDoNotSpreadThroughTheMaster) {
+    const double rate = 44100;
+    auto left = sine(220, 0.3, rate, size_t(rate * 3));
+    auto right = left;
+    for (size_t i = 1000; i < 1100; ++i) left[i] = std::numeric_limits<float>::quiet_NaN();
+    right[5000] = std::numeric_limits<float>::infinity();
+    const auto input = scratchPath("Broken.wav");
+    writeWav(input, {left, right}, rate);
+    RecordingStatusReporter status;
+    const auto result = master(input, -10.0f, -0.3f, status);
+    const auto out = readWithSndfile(result.outputURL);
+    for (const auto& channel : out) {
+        for (float x : channel) ASSERT_TRUE(std::isfinite(x));
+        EXPECT_GT(rmsOf(channel), 0.05) << "the rest of the song is still there";
+    }
+    EXPECT_TRUE(std::isfinite(result.stats.lufs));
+}
+
+TEST(AudioProcessor, MissingInputFailsNamingTheFile) {
+    RecordingStatusReporter status;
+    try {
+        master(scratchPath("nothing.wav"), -8.0f, -0.3f, status);
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_NE(error.description().find("nothing.wav"), std::string::npos);
+    }
+}

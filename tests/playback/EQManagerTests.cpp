@@ -1,0 +1,74 @@
+#include "PlaybackTestSupport.h"
+
+#include "eq/EQManager.h"
+#include "platform/PreferenceStore.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvanta;
+using namespace orvanta::test;
+
+namespace {
+bool identical(const EQSettings& a, const EQSettings& b) {
+    return a == b && a.isAutoReferenceMode == b.isAutoReferenceMode;
+}
+} // namespace
+
+TEST(EQManager, ResetRemovesTheStoredSettingsAndPushesTheDefaults) {
+    auto player = makeNullPlayer();
+    EQSettings matched = boostedEQ();
+    matched.isAutoReferenceMode = true;
+    player.manager->updateEQ(matched);
+
+    PreferenceStore& store = PreferenceStore::standard();
+    saveEQSettings(store, matched, eqSettingsKey);
+    saveEQSettings(store, matched, activeEQSettingsKey);
+    store.setFloat("Orvanta_targetLUFS", -9.0f);
+
+    EQManager manager(player.manager.get());
+    EXPECT_TRUE(identical(manager.eqSettings(), defaultEQSettings()));
+    manager.setEqSettings(matched);
+    manager.setIsVisible(true);
+    manager.setIsAutoReferenceMode(true);
+    manager.setHasEQModifications(true);
+    manager.setIsEQDisabled(true);
+    EXPECT_TRUE(identical(player.manager->currentEQSettings(), matched)) << "publishing does not push";
+
+    manager.resetToDefaults();
+    EXPECT_TRUE(identical(manager.eqSettings(), defaultEQSettings()));
+    EXPECT_FALSE(manager.isAutoReferenceMode());
+    EXPECT_FALSE(manager.hasEQModifications());
+    EXPECT_FALSE(manager.isEQDisabled());
+    EXPECT_TRUE(manager.isVisible()) << "visibility is the view's";
+    EXPECT_TRUE(identical(player.manager->currentEQSettings(), defaultEQSettings()));
+
+    EXPECT_FALSE(store.contains(eqSettingsKey));
+    EXPECT_FALSE(store.contains(activeEQSettingsKey));
+    PreferenceStore reread(PreferenceStore::standardFilePath());
+    EXPECT_FALSE(reread.contains(eqSettingsKey));
+    EXPECT_FALSE(reread.contains(activeEQSettingsKey));
+    EXPECT_EQ(reread.floatValue("Orvanta_targetLUFS"), -9.0f) << "other preferences stay";
+}
+
+TEST(EQManager, ResetWorksWithoutAPlayer) {
+    EQManager lonely(nullptr);
+    lonely.setEqSettings(boostedEQ());
+    lonely.resetToDefaults();
+    EXPECT_TRUE(identical(lonely.eqSettings(), defaultEQSettings()));
+
+    auto player = makeNullPlayer();
+    EQManager orphan(player.manager.get());
+    player.manager.reset();
+    EXPECT_EQ(orphan.audioPlayer(), nullptr) << "the link is weak";
+    orphan.setEqSettings(boostedEQ());
+    orphan.resetToDefaults();
+    EXPECT_TRUE(identical(orphan.eqSettings(), defaultEQSettings()));
+}
+
+TEST(EQManager, TheSharedManagerDrivesTheSharedPlayer) {
+    EQManager& manager = EQManager::shared();
+    EXPECT_EQ(manager.audioPlayer(), &AudioPlayerManager::shared());
+    AudioPlayerManager::shared().updateEQ(boostedEQ());
+    manager.resetToDefaults();
+    EXPECT_TRUE(identical(AudioPlayerManager::shared().currentEQSettings(), defaultEQSettings()));
+}

@@ -1,5 +1,6 @@
 // orvanta-cli: the mastering engine without the window.
 #include "cli/CliOutput.h"
+#include "cli/MasterCommand.h"
 #include "cli/MeasureCommand.h"
 
 #include <functional>
@@ -14,11 +15,15 @@ using Command = std::function<int(const std::vector<std::string>&)>;
 
 const char* const usageText =
     "usage: orvanta-cli <command> [arguments]\n"
-    "  measure FILE [--json]        loudness, peak, RMS and tempo of FILE\n";
+    "  measure FILE [--json]        loudness, peak, RMS and tempo of FILE\n"
+    "  master IN [-o OUT] [--preset Normal|Loud|\"Extra Loud\"] [--target LUFS] [--ceiling DBFS] [--json]\n"
+    "                               master IN (default preset Loud) into OUT\n"
+    "                               (default: beside IN, \"<name> (MASTER).wav\")\n";
 
 std::map<std::string, Command> commands() {
     return {
         {"measure", orvanta::cli::runMeasureCommand},
+        {"master", orvanta::cli::runMasterCommand},
     };
 }
 

@@ -168,7 +168,7 @@ private:
         reportOutput(outStats);
         status_.updateStage(ProcessingStage::complete, "Mastering complete!", "");
         report(1.0);
-        return {masterURL, outStats};
+        return {masterURL, outStats, 1, 1.0f};
     }
 
     void announceGain(float gain) {
@@ -188,7 +188,8 @@ private:
 
         constexpr double passSpan = 0.85 / maximumPasses;
         AudioStats outStats;
-        for (int pass = 1;; ++pass) {
+        int pass = 1;
+        for (;; ++pass) {
             const fs::path rendered = passFile(pass);
             renderPass(rendered, gain, 0.1 + (pass - 1) * passSpan, passSpan);
 
@@ -224,7 +225,7 @@ private:
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
-        return {masterURL, outStats};
+        return {masterURL, outStats, pass, gain};
     }
 
     const fs::path input_;

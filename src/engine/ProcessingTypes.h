@@ -25,6 +25,8 @@ struct DJMasteringSettings {
 struct DJMasteringResult {
     std::filesystem::path outputURL;
     AudioStats stats;
+    int passes = 0;         // limiting passes rendered (0 for an EQ render)
+    float totalGain = 1.0f; // linear gain of the accepted pass
 };
 
 // The same pair as the batch processor passes it around and stores it per file.

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
+#include <thread>
 #include <sstream>
 #include <stdexcept>
 
@@ -30,7 +32,8 @@ std::filesystem::path cliExecutable() {
     return std::filesystem::path(ORVANTA_BINARY_DIR) / "bin" / "orvanta-cli";
 }
 
-CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args) {
+CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         std::optional<std::chrono::milliseconds> interruptAfter) {
     static int runNumber = 0;
     ++runNumber;
     const auto outPath = scratchPath("command-" + std::to_string(runNumber) + ".out");
@@ -53,6 +56,10 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " + program.string());
 
+    if (interruptAfter) {
+        std::this_thread::sleep_for(*interruptAfter);
+        kill(pid, SIGINT);
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
@@ -63,8 +70,8 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
     return result;
 }
 
-CommandResult runCli(const std::vector<std::string>& args) {
-    return runProgram(cliExecutable(), args);
+CommandResult runCli(const std::vector<std::string>& args, std::optional<std::chrono::milliseconds> interruptAfter) {
+    return runProgram(cliExecutable(), args, interruptAfter);
 }
 
 std::vector<std::string> linesOf(const std::string& text) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,10 +18,13 @@ struct CommandResult {
 std::filesystem::path cliExecutable();
 
 // Runs `program args...` to completion with stdin closed, capturing both output streams.
-CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args);
+// With `interruptAfter`, sends SIGINT once that much time has passed (as Ctrl+C would).
+CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt);
 
 // Runs orvanta-cli with `args`.
-CommandResult runCli(const std::vector<std::string>& args);
+CommandResult runCli(const std::vector<std::string>& args,
+                     std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt);
 
 // The lines of `text` without their line ends.
 std::vector<std::string> linesOf(const std::string& text);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orvanta::cli {
+
+// orvanta-cli master IN [-o OUT] [--preset NAME] [--target LUFS] [--ceiling DBFS] [--json]
+// Masters IN and copies the master to OUT; IN is never modified. Returns the exit status.
+int runMasterCommand(const std::vector<std::string>& args);
+
+} // namespace orvanta::cli

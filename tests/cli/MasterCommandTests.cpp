@@ -1,0 +1,112 @@
+#include "support/CommandRunner.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+
+using namespace orvanta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool temporaryDirectoryIsEmpty() {
+    const fs::path directory = appTemporaryDirectory();
+    return !fs::exists(directory) || fs::is_empty(directory);
+}
+
+} // namespace
+
+TEST(MasterCommand, DefaultsWriteTheMasterBesideTheInputAtTheLoudPreset) {
+    const fs::path input = writeMusic(scratchPath("Night Drive_master.wav"), 20.0, -0.5);
+    const std::string before = contentsOf(input);
+
+    const auto result = runCli({"master", input.string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+
+    const fs::path output = scratchPath("Night Drive (MASTER).wav");
+    ASSERT_TRUE(fs::exists(output)) << result.standardOutput;
+    EXPECT_EQ(contentsOf(input), before) << "the input must never change";
+    EXPECT_NE(result.standardOutput.find("Passes: "), std::string::npos);
+    EXPECT_TRUE(temporaryDirectoryIsEmpty()) << "the intermediate master is removed once copied";
+
+    const auto measured = nlohmann::json::parse(runCli({"measure", output.string(), "--json"}).standardOutput);
+    EXPECT_NEAR(measured["lufs"].get<double>(), -8.0, 0.3);
+    double sampleRate = 0.0;
+    for (const auto& channel : readWithSndfile(output, &sampleRate)) EXPECT_LE(peakOf(channel), 0.977);
+}
+
+TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
+    const fs::path input = writeMusic(scratchPath("quiet.wav"), 15.0, -6.0, 3);
+    const fs::path output = scratchPath("out/custom.wav");
+    fs::create_directories(output.parent_path());
+
+    const auto result = runCli({"master", input.string(), "-o", output.string(), "--preset", "Extra Loud", "--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    ASSERT_EQ(linesOf(result.standardOutput).size(), 1u);
+    const auto object = nlohmann::ordered_json::parse(result.standardOutput);
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "output_path"}));
+    EXPECT_EQ(object["output_path"].get<std::string>(), output.string());
+    EXPECT_NEAR(object["output"]["lufs"].get<double>(), -6.0, 1.0); // a 16 dB boost may end off by a few tenths
+    EXPECT_LT(object["input"]["lufs"].get<double>(), -15.0);
+    EXPECT_GE(object["passes"].get<int>(), 1);
+    EXPECT_LE(object["passes"].get<int>(), 3);
+    EXPECT_GT(object["gain_db"].get<double>(), 8.0);
+    EXPECT_TRUE(fs::exists(output));
+}
+
+TEST(MasterCommand, TargetAndCeilingOverrideThePreset) {
+    const fs::path input = writeMusic(scratchPath("song.wav"), 12.0, 3.0, 5);
+    const auto result = runCli({"master", input.string(), "--preset", "Normal", "--target", "-12", "--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_NEAR(nlohmann::json::parse(result.standardOutput)["output"]["lufs"].get<double>(), -12.0, 0.3);
+}
+
+TEST(MasterCommand, FailuresLeaveAnExistingOutputAndTheInputAlone) {
+    const fs::path text = scratchPath("notes.wav");
+    std::ofstream(text) << "not audio at all";
+    const fs::path output = scratchPath("keep.wav");
+    std::ofstream(output) << "an older export";
+
+    const auto bad = runCli({"master", text.string(), "-o", output.string()});
+    EXPECT_EQ(bad.exitStatus, 1);
+    EXPECT_EQ(linesOf(bad.standardError).size(), 1u) << bad.standardError;
+    EXPECT_NE(bad.standardError.find(text.string()), std::string::npos);
+    EXPECT_EQ(contentsOf(output), "an older export");
+    EXPECT_EQ(contentsOf(text), "not audio at all");
+
+    const auto missing = runCli({"master", scratchPath("missing.wav").string()});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_FALSE(fs::exists(scratchPath("missing (MASTER).wav")));
+
+    const fs::path song = writeMusic(scratchPath("mine.wav"), 3.0);
+    const std::string before = contentsOf(song);
+    const auto overwrite = runCli({"master", song.string(), "-o", song.string()});
+    EXPECT_EQ(overwrite.exitStatus, 1);
+    EXPECT_EQ(contentsOf(song), before);
+
+    EXPECT_EQ(runCli({"master", song.string(), "--preset", "Quiet"}).exitStatus, 2);
+    EXPECT_EQ(runCli({"master"}).exitStatus, 2);
+}
+
+TEST(MasterCommand, InterruptCancelsCleanlyAndWritesNoOutput) {
+    const fs::path input = writeMusic(scratchPath("long.wav"), 240.0, -4.0);
+    const fs::path output = scratchPath("long (MASTER).wav");
+
+    const auto result = runCli({"master", input.string()}, std::chrono::milliseconds(300));
+    EXPECT_EQ(result.exitStatus, 130) << result.standardOutput << result.standardError;
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_TRUE(temporaryDirectoryIsEmpty()) << "no pass file may stay behind";
+}

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace orvanta {
 
 namespace {
@@ -25,6 +29,33 @@ float tempoFactor(int bpm) {
     if (bpm <= 120) return 1.0f;
     if (bpm <= 150) return 0.85f;
     return 0.7f;
+}
+
+// Largest |x| over a whole ring, four lanes at a time and branch-free. Maximum is exact, so the
+// lane order does not change the value.
+inline float maximumMagnitude(const float* values, int count) {
+    int i = 0;
+    float peak = 0.0f;
+#if defined(__SSE2__)
+    const __m128 magnitudeMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 lanesA = _mm_setzero_ps();
+    __m128 lanesB = _mm_setzero_ps();
+    for (; i + 8 <= count; i += 8) {
+        lanesA = _mm_max_ps(lanesA, _mm_and_ps(_mm_loadu_ps(values + i), magnitudeMask));
+        lanesB = _mm_max_ps(lanesB, _mm_and_ps(_mm_loadu_ps(values + i + 4), magnitudeMask));
+    }
+    for (; i + 4 <= count; i += 4) {
+        lanesA = _mm_max_ps(lanesA, _mm_and_ps(_mm_loadu_ps(values + i), magnitudeMask));
+    }
+    __m128 lanes = _mm_max_ps(lanesA, lanesB);
+    lanes = _mm_max_ps(lanes, _mm_shuffle_ps(lanes, lanes, _MM_SHUFFLE(1, 0, 3, 2)));
+    lanes = _mm_max_ps(lanes, _mm_shuffle_ps(lanes, lanes, _MM_SHUFFLE(2, 3, 0, 1)));
+    peak = _mm_cvtss_f32(lanes);
+#endif
+    for (; i < count; ++i) {
+        peak = std::max(peak, std::fabs(values[i]));
+    }
+    return peak;
 }
 
 float smoothingCoefficient(float sampleRate, float seconds) { return std::exp(-1.0f / (sampleRate * seconds)); }
@@ -75,12 +106,12 @@ void MultibandLimiterEngine::setupBandLimiters() {
 
     bandLimiterStates_.assign(size_t(channelCount_), {});
     for (auto& channel : bandLimiterStates_) {
-        for (size_t b = 0; b < channel.size(); ++b) {
-            BandLimiterState& state = channel[b];
+        for (size_t b = 0; b < channel.bands.size(); ++b) {
+            BandLimiterState& state = channel.bands[b];
             const int length = std::max(1, config_.lookAheadSamples[b]);
+            // Spare capacity keeps the rings of different channels off each other's cache lines.
+            state.lookAheadBuffer.reserve(size_t(length) + 16);
             state.lookAheadBuffer.assign(size_t(length), 0.0f);
-            state.peakPositions.assign(size_t(length), 0);
-            state.peakMagnitudes.assign(size_t(length), 0.0f);
         }
     }
 }
@@ -108,7 +139,7 @@ void MultibandLimiterEngine::adaptReleaseToTempo(int bpm) {
 }
 
 std::array<float, 4> MultibandLimiterEngine::splitBands(int channel, float x) {
-    auto& f = filterStates_[size_t(channel)];
+    auto& f = filterStates_[size_t(channel)].stages;
     const float low = lr4Step(lpCoeffs_[1], f[1], x);
     const float high = lr4Step(hpCoeffs_[1], f[4], x);
     return {lr4Step(lpCoeffs_[0], f[0], low), lr4Step(hpCoeffs_[0], f[3], low), lr4Step(lpCoeffs_[2], f[2], high),
@@ -116,48 +147,40 @@ std::array<float, 4> MultibandLimiterEngine::splitBands(int channel, float x) {
 }
 
 inline float MultibandLimiterEngine::limitBand(BandLimiterState& s, int band, float bandSample, float bandThreshold) {
+    // The ring wraps by comparison: a division per step would cost more than the rest of the band.
     const int length = int(s.lookAheadBuffer.size());
+    const float leaving = std::fabs(s.lookAheadBuffer[size_t(s.lookAheadIndex)]);
     s.lookAheadBuffer[size_t(s.lookAheadIndex)] = bandSample;
-    s.lookAheadIndex = (s.lookAheadIndex + 1) % length;
+    s.lookAheadIndex = s.lookAheadIndex + 1 == length ? 0 : s.lookAheadIndex + 1;
     const float delayed = s.lookAheadBuffer[size_t(s.lookAheadIndex)];
-
-    // Window peak: the largest magnitude among the last `length` samples (the ring's contents;
-    // the initial zeros never exceed a magnitude).
-    const int64_t position = s.written++;
+    // The window peak changes only when the new sample reaches it or the peak sample leaves; only
+    // the latter needs a scan. The value is always exactly the maximum over the ring.
     const float magnitude = std::fabs(bandSample);
-    if (s.peakCount > 0 && s.peakPositions[size_t(s.peakHead)] <= position - length) {
-        s.peakHead = (s.peakHead + 1) % length;
-        --s.peakCount;
+    if (magnitude >= s.windowPeak) {
+        s.windowPeak = magnitude;
+    } else if (leaving == s.windowPeak) {
+        s.windowPeak = maximumMagnitude(s.lookAheadBuffer.data(), length);
     }
-    int tail = s.peakHead + s.peakCount - 1;
-    while (s.peakCount > 0 && s.peakMagnitudes[size_t(tail % length)] <= magnitude) {
-        --s.peakCount;
-        --tail;
-    }
-    const int slot = (s.peakHead + s.peakCount) % length;
-    s.peakPositions[size_t(slot)] = position;
-    s.peakMagnitudes[size_t(slot)] = magnitude;
-    ++s.peakCount;
-    const float peak = s.peakMagnitudes[size_t(s.peakHead)];
+    const float peak = s.windowPeak;
 
     const float target = bandThreshold < peak ? bandThreshold / peak : 1.0f;
-    if (target < s.gain) {
-        const float a = attackCoeffs_[size_t(band)];
-        s.gain = a * s.gain + (1.0f - a) * target;
-        s.holdCounter = config_.holdSamples;
-    } else if (s.holdCounter > 0) {
-        --s.holdCounter;
-    } else {
-        const float r = releaseCoeffs_[size_t(band)];
-        s.gain = r * s.gain + (1.0f - r) * std::min(target, 1.0f);
-    }
+    // Attack, hold or release, chosen by selects rather than branches: on music the choice changes
+    // often enough for mispredicted branches to dominate the cost of a sample.
+    const float a = attackCoeffs_[size_t(band)];
+    const float r = releaseCoeffs_[size_t(band)];
+    const float attacked = a * s.gain + (1.0f - a) * target;
+    const float released = r * s.gain + (1.0f - r) * std::min(target, 1.0f);
+    const bool attack = target < s.gain;
+    const bool holding = s.holdCounter > 0;
+    s.gain = attack ? attacked : (holding ? s.gain : released);
+    s.holdCounter = attack ? config_.holdSamples : (holding ? s.holdCounter - 1 : 0);
     s.gain = std::min(s.gain, 1.0f);
     return delayed * s.gain;
 }
 
 float MultibandLimiterEngine::processSample(int channel, float sample, float inputGain) {
     const std::array<float, 4> bands = splitBands(channel, sample * inputGain);
-    auto& states = bandLimiterStates_[size_t(channel)];
+    auto& states = bandLimiterStates_[size_t(channel)].bands;
     std::array<float, 4> out{};
     for (int b = 0; b < 4; ++b) {
         out[size_t(b)] = limitBand(states[size_t(b)], b, bands[size_t(b)], threshold * thresholdFactors_[size_t(b)]);

@@ -39,14 +39,8 @@ struct BandLimiterState {
     int holdCounter = 0;               // samples of hold left
     std::vector<float> lookAheadBuffer; // ring of max(1, lookAheadSamples) samples
     int lookAheadIndex = 0;            // next slot to write
+    float windowPeak = 0.0f;           // largest |sample| in the ring, kept up to date
 
-    // Sliding maximum of |samples| over the ring: a monotonic queue of (position, magnitude), so
-    // the window peak costs O(1) per sample instead of a scan, with exactly the same value.
-    std::vector<int64_t> peakPositions;
-    std::vector<float> peakMagnitudes;
-    int peakHead = 0;
-    int peakCount = 0;
-    int64_t written = 0;
 };
 
 // Four Linkwitz-Riley bands, a look-ahead peak limiter with attack, hold and release per band, the
@@ -78,7 +72,7 @@ public:
     const std::vector<LR4Coefficients>& hpCoeffs() const noexcept { return hpCoeffs_; }
     const std::vector<float>& attackCoeffs() const noexcept { return attackCoeffs_; }
     const std::vector<float>& releaseCoeffs() const noexcept { return releaseCoeffs_; }
-    const BandLimiterState& bandState(int channel, int band) const { return bandLimiterStates_[size_t(channel)][size_t(band)]; }
+    const BandLimiterState& bandState(int channel, int band) const { return bandLimiterStates_[size_t(channel)].bands[size_t(band)]; }
 
 private:
     void setupCrossovers();
@@ -90,8 +84,16 @@ private:
     int channelCount_;
     std::vector<LR4Coefficients> lpCoeffs_;
     std::vector<LR4Coefficients> hpCoeffs_;
-    std::vector<std::array<LR4FilterState, 6>> filterStates_;
-    std::vector<std::array<BandLimiterState, 4>> bandLimiterStates_;
+    // Each channel's state on cache lines of its own: channels run on different threads, and shared
+    // lines would bounce between cores on every sample.
+    struct alignas(64) ChannelFilters {
+        std::array<LR4FilterState, 6> stages{};
+    };
+    struct alignas(64) ChannelLimiters {
+        std::array<BandLimiterState, 4> bands{};
+    };
+    std::vector<ChannelFilters> filterStates_;
+    std::vector<ChannelLimiters> bandLimiterStates_;
     std::vector<float> attackCoeffs_;
     std::vector<float> releaseCoeffs_;
     std::array<float, 4> thresholdFactors_{};

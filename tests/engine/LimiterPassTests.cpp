@@ -1,0 +1,165 @@
+#include "engine/LimiterPass.h"
+#include "engine/MultibandLimiter.h"
+#include "engine/ProcessingErrors.h"
+#include "platform/AudioFileReader.h"
+#include "platform/Error.h"
+#include "platform/PhysicalMemory.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <fstream>
+
+using namespace orvanta;
+using namespace orvanta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+uint32_t expectedBlockFrames(double rate) {
+    return uint32_t(rate * (physicalMemoryBytes() > 8'000'000'000ull ? 2.0 : 1.0));
+}
+
+SF_INFO infoOf(const fs::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(file, nullptr);
+    if (file) sf_close(file);
+    return info;
+}
+
+Channels music(double rate, size_t frames) {
+    Channels out = {whiteNoise(0.3, frames, 1), sine(80, 0.5, rate, frames)};
+    const auto clicks = clickTrack(128, rate, frames, 1.0);
+    for (size_t i = 0; i < frames; ++i) out[0][i] += clicks[i];
+    return out;
+}
+
+} // namespace
+
+TEST(LimiterPass, WritesA24BitFileEqualToTheEngineOutput) {
+    const double rate = 44100;
+    const size_t frames = size_t(rate * 2.5);
+    const Channels input = music(rate, frames);
+    const auto in = scratchPath("in.wav");
+    writeWav(in, input, rate);
+    const auto out = scratchPath("sub/dir/out.wav"); // missing folders are created
+    renderLimiterPass(in, out, 2.0f, 128, -8.0f, -0.3f, nullptr, nullptr);
+
+    const SF_INFO info = infoOf(out);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.frames, sf_count_t(frames));
+
+    MultibandLimiterEngine engine(2, {}, float(rate));
+    engine.threshold = limiterThresholdFor(-8.0f, -0.3f);
+    engine.adaptReleaseToTempo(128);
+    const Channels written = readWithSndfile(out);
+    double worst = 0, peak = 0;
+    for (int c = 0; c < 2; ++c) {
+        for (size_t i = 0; i < frames; ++i) {
+            const float expected = engine.processSample(c, input[size_t(c)][i], 2.0f);
+            worst = std::max(worst, double(std::fabs(written[size_t(c)][i] - expected)));
+            peak = std::max(peak, double(std::fabs(written[size_t(c)][i])));
+        }
+    }
+    EXPECT_LE(worst, 1.0 / 8388608.0) << "only 24-bit rounding";
+    EXPECT_LE(peak, 0.977 + 1.0 / 8388608.0);
+    EXPECT_GT(peak, 0.9);
+
+    // An existing output is replaced.
+    renderLimiterPass(in, out, 0.25f, 0, -14.0f, -1.0f, nullptr, nullptr);
+    EXPECT_LT(peakOf(readWithSndfile(out)[0]), 0.5);
+}
+
+TEST(LimiterPass, AsksForCancellationBeforeEveryBlockAndReportsProgress) {
+    const double rate = 8000;
+    const uint32_t block = expectedBlockFrames(rate);
+    const size_t frames = size_t(block) * 3 + block / 2; // 3.5 blocks
+    const auto in = scratchPath("blocks.wav");
+    writeWav(in, replicate(sine(200, 0.5, rate, frames), 1), rate);
+
+    int asked = 0;
+    std::vector<double> progress;
+    renderLimiterPass(in, scratchPath("o.wav"), 1.0f, 0, -10.0f, -0.2f,
+                      [&](double p) { progress.push_back(p); }, [&] { ++asked; return false; });
+    EXPECT_EQ(asked, 4);
+    const std::vector<double> expected = {0.0, 1.0 / 3.5, 2.0 / 3.5, 3.0 / 3.5, 1.0, 1.0};
+    ASSERT_EQ(progress.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(progress[i], expected[i], 1e-9);
+
+    // A file of one block: 0.0, then 1.0 as the fraction, then 1.0 again.
+    const auto single = scratchPath("single.wav");
+    writeWav(single, replicate(sine(200, 0.5, rate, block / 2), 1), rate);
+    progress.clear();
+    renderLimiterPass(single, scratchPath("s.wav"), 1.0f, 0, -10.0f, -0.2f, [&](double p) { progress.push_back(p); },
+                      nullptr);
+    EXPECT_EQ(progress, (std::vector<double>{0.0, 1.0, 1.0}));
+
+    // Cancelled before the third block: code 100, the partial output stays where it was written.
+    asked = 0;
+    const auto partial = scratchPath("partial.wav");
+    try {
+        renderLimiterPass(in, partial, 1.0f, 0, -10.0f, -0.2f, nullptr, [&] { return ++asked == 3; });
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.domain(), "Orvanta");
+        EXPECT_EQ(error.code(), engine_error::cancelled);
+        EXPECT_EQ(error.description(), "The process was canceled by the user");
+    }
+    EXPECT_TRUE(fs::exists(partial));
+}
+
+TEST(LimiterPass, UnreadableStretchesBecomeSilence) {
+    // A FLAC file cut short: the frame count of its header promises more than the data holds.
+    const double rate = 44100;
+    const size_t frames = size_t(rate * 3);
+    const auto flac = scratchPath("cut.flac");
+    {
+        SF_INFO info{};
+        info.samplerate = int(rate);
+        info.channels = 1;
+        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(flac.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        const auto noise = whiteNoise(0.5, frames, 2);
+        sf_writef_float(file, noise.data(), sf_count_t(frames));
+        sf_close(file);
+    }
+    fs::resize_file(flac, fs::file_size(flac) / 2);
+    int64_t length = 0;
+    try {
+        length = AudioFileReader(flac).lengthFrames();
+    } catch (const Error&) {
+        GTEST_SKIP() << "the reader refuses the cut file at open";
+    }
+    const auto out = scratchPath("cut-out.wav");
+    renderLimiterPass(flac, out, 1.0f, 0, -10.0f, -0.2f, nullptr, nullptr);
+    const Channels written = readWithSndfile(out);
+    EXPECT_EQ(int64_t(written[0].size()), length) << "the output keeps the input's length";
+    for (float x : written[0]) ASSERT_TRUE(std::isfinite(x));
+}
+
+TEST(LimiterPass, BadInputOrDestinationFailsAndLeavesTheInputAlone) {
+    const auto text = scratchPath("words.wav");
+    std::ofstream(text) << "no audio here\n";
+    try {
+        renderLimiterPass(text, scratchPath("x.wav"), 1.0f, 0, -10.0f, -0.2f, nullptr, nullptr);
+        FAIL();
+    } catch (const Error& error) {
+        EXPECT_NE(error.description().find("words.wav"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(scratchPath("x.wav")));
+
+    const auto in = scratchPath("fine.wav");
+    writeWav(in, replicate(sine(200, 0.5, 44100, 44100), 2), 44100);
+    const auto size = fs::file_size(in);
+    const auto blocked = scratchPath("file-not-folder");
+    std::ofstream(blocked) << "x";
+    EXPECT_THROW(renderLimiterPass(in, blocked / "out.wav", 1.0f, 0, -10.0f, -0.2f, nullptr, nullptr), Error);
+    EXPECT_EQ(fs::file_size(in), size);
+}

@@ -34,6 +34,7 @@ public:
             const uint32_t want = std::min(frames - done, sliceFrames);
             const sf_count_t got = sf_readf_float(file_, scratch_.data(), want);
             if (got < 0) {
+                if (done > 0) break; // deliver what was read; the next read reports the damage
                 fail("read");
             }
             for (uint32_t c = 0; c < channelCount; ++c) {
@@ -47,7 +48,7 @@ public:
             position_ += got;
             if (got < sf_count_t(want)) {
                 const int err = sf_error(file_);
-                if (err != SF_ERR_NO_ERROR) {
+                if (err != SF_ERR_NO_ERROR && done == 0) {
                     fail("read");
                 }
                 break; // end of the audio data

@@ -142,6 +142,9 @@ TEST(LimiterPass, UnreadableStretchesBecomeSilence) {
     const Channels written = readWithSndfile(out);
     EXPECT_EQ(int64_t(written[0].size()), length) << "the output keeps the input's length";
     for (float x : written[0]) ASSERT_TRUE(std::isfinite(x));
+    // The half before the cut is still there; only the damaged stretch is silent.
+    const std::vector<float> opening(written[0].begin(), written[0].begin() + size_t(rate));
+    EXPECT_GT(rmsOf(opening), 0.1);
 }
 
 TEST(LimiterPass, BadInputOrDestinationFailsAndLeavesTheInputAlone) {

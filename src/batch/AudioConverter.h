@@ -2,8 +2,10 @@
 
 #include "batch/ExportFormat.h"
 #include "platform/Error.h"
+#include "platform/M4AEncoder.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace orvanta {
@@ -21,11 +23,14 @@ public:
     // created", or fileNotFound) or a file-system error. An M4A result is always real AAC in MPEG-4:
     // when encoding fails the conversion fails, it never falls back to WAV data under an .m4a name.
     static std::filesystem::path convert(const std::filesystem::path& input, ExportFormat format);
-};
 
-// Encodes any readable audio file as AAC (256 kb/s, the input's rate and channel count) in an MPEG-4
-// audio container at `output`, written to a temporary name beside it and renamed when complete.
-// Throws Error on failure and leaves no partial file.
-void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& output);
+    // Final states of an encoding, numbered as the original exporter numbered them.
+    enum class ExportStatus : int { completed = 3, failed = 4, cancelled = 5 };
+    // The result of an encoding into `output` that ended with `status`: `output` when it completed
+    // and the file exists; otherwise throws exportFailure ("Output file was not created", "Export was
+    // cancelled", "Unexpected export status: N", or for failed the cause in `failure`).
+    static std::filesystem::path finishExport(int status, const std::filesystem::path& output,
+                                              std::shared_ptr<const Error> failure = nullptr);
+};
 
 } // namespace orvanta

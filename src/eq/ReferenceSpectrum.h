@@ -43,7 +43,8 @@ struct SpectrumCurve {
     std::vector<float> levels;
 };
 SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer);
-// 12-band levels of a buffer at its sample rate (12 zeros without float data).
+// 12-band levels of a buffer at its sample rate (12 zeros without float data). Bands whose lower
+// edge lies beyond the last bin (the top bands at 28 kHz and below) get level 0. Any thread; no throw.
 BandLevels computeBandLevels(const AudioBuffer& buffer);
 // 12-band levels of a file, averaged over its 10-second chunks. Throws the reader's errors.
 BandLevels compute12BandSpectrum(const std::filesystem::path& url);

@@ -1,10 +1,404 @@
 #include "platform/AudioReaderBackend.h"
+#include "platform/Error.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <tuple>
+#include <vector>
 
 namespace orvanta {
 
-std::unique_ptr<AudioReaderBackend> openFfmpegBackend(const std::filesystem::path&, std::string& reason) {
-    reason = "not a supported audio format";
-    return nullptr;
+namespace {
+
+// The whole stream, decoded once: compressed formats cannot seek to an exact frame cheaply (AAC
+// frames overlap), and the engine opens the same file many times per run.
+struct DecodedAudio {
+    AudioFormat format;
+    std::vector<std::vector<float>> channels; // one vector per channel, all the same length
+    int64_t frames = 0;
+
+    size_t bytes() const { return size_t(frames) * channels.size() * sizeof(float); }
+};
+
+using DecodedPtr = std::shared_ptr<const DecodedAudio>;
+
+// ---------------------------------------------------------------------------------------------
+// Process-wide cache of decoded files, keyed by what changes when the file is rewritten.
+
+struct CacheKey {
+    std::string path; // canonical
+    uintmax_t size = 0;
+    int64_t modified = 0; // file_time ticks
+
+    bool operator==(const CacheKey&) const = default;
+};
+
+class DecodedCache {
+public:
+    static DecodedCache& instance() {
+        static DecodedCache cache;
+        return cache;
+    }
+
+    DecodedPtr find(const CacheKey& key) {
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->first == key) {
+                entries_.splice(entries_.begin(), entries_, it); // most recently used first
+                return entries_.front().second;
+            }
+        }
+        return nullptr;
+    }
+
+    void insert(const CacheKey& key, const DecodedPtr& audio) {
+        const size_t bytes = audio->bytes();
+        if (bytes > capacityBytes) {
+            return; // too big to keep; the caller still holds it
+        }
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            // An older version of the same file is never asked for again.
+            if (it->first.path == key.path) {
+                used_ -= it->second->bytes();
+                it = entries_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        while (!entries_.empty() && used_ + bytes > capacityBytes) {
+            used_ -= entries_.back().second->bytes();
+            entries_.pop_back();
+        }
+        entries_.emplace_front(key, audio);
+        used_ += bytes;
+    }
+
+private:
+    static constexpr size_t capacityBytes = size_t(1) << 30; // 1 GiB
+
+    std::mutex mutex_;
+    std::list<std::pair<CacheKey, DecodedPtr>> entries_;
+    size_t used_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Decoding.
+
+struct FormatContextCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecContextCloser {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct PacketCloser {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct FrameCloser {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+
+std::string avErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof(text));
+    return text;
+}
+
+void quietLibav() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+template <typename Sample>
+float toFloat(Sample value);
+template <>
+float toFloat(uint8_t value) { return float(int(value) - 128) / 128.0f; }
+template <>
+float toFloat(int16_t value) { return float(value) / 32768.0f; }
+template <>
+float toFloat(int32_t value) { return float(double(value) / 2147483648.0); }
+template <>
+float toFloat(float value) { return value; }
+template <>
+float toFloat(double value) { return float(value); }
+
+template <typename Sample>
+void appendSamples(const AVFrame& frame, bool planar, std::vector<std::vector<float>>& channels) {
+    const size_t channelCount = channels.size();
+    const size_t count = size_t(frame.nb_samples);
+    for (size_t c = 0; c < channelCount; ++c) {
+        std::vector<float>& out = channels[c];
+        const size_t start = out.size();
+        out.resize(start + count);
+        if (planar) {
+            const auto* in = reinterpret_cast<const Sample*>(frame.extended_data[c]);
+            for (size_t i = 0; i < count; ++i) {
+                out[start + i] = toFloat(in[i]);
+            }
+        } else {
+            const auto* in = reinterpret_cast<const Sample*>(frame.extended_data[0]) + c;
+            for (size_t i = 0; i < count; ++i) {
+                out[start + i] = toFloat(in[i * channelCount]);
+            }
+        }
+    }
+}
+
+// False when the frame's sample format is not one we convert.
+bool appendFrame(const AVFrame& frame, std::vector<std::vector<float>>& channels) {
+    const auto format = AVSampleFormat(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8: appendSamples<uint8_t>(frame, planar, channels); return true;
+    case AV_SAMPLE_FMT_S16: appendSamples<int16_t>(frame, planar, channels); return true;
+    case AV_SAMPLE_FMT_S32: appendSamples<int32_t>(frame, planar, channels); return true;
+    case AV_SAMPLE_FMT_FLT: appendSamples<float>(frame, planar, channels); return true;
+    case AV_SAMPLE_FMT_DBL: appendSamples<double>(frame, planar, channels); return true;
+    default: return false;
+    }
+}
+
+class Decoder {
+public:
+    // Returns nullptr with `reason` set when the file holds no decodable audio.
+    DecodedPtr decode(const std::filesystem::path& path, std::string& reason) {
+        AVDictionary* options = nullptr;
+        // Local files only: a playlist or concat file must not make us open other files or URLs.
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        AVFormatContext* rawFormat = nullptr;
+        const std::string url = "file:" + path.string();
+        int rc = avformat_open_input(&rawFormat, url.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (rc < 0) {
+            reason = avErrorText(rc);
+            return nullptr;
+        }
+        format_.reset(rawFormat);
+        if ((rc = avformat_find_stream_info(format_.get(), nullptr)) < 0) {
+            reason = avErrorText(rc);
+            return nullptr;
+        }
+        const AVCodec* codec = nullptr;
+        const int streamIndex = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+        if (streamIndex < 0 || codec == nullptr) {
+            reason = streamIndex == AVERROR_DECODER_NOT_FOUND ? "no decoder for its audio" : "no audio stream";
+            return nullptr;
+        }
+        AVStream* stream = format_->streams[streamIndex];
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            if (int(i) != streamIndex) {
+                format_->streams[i]->discard = AVDISCARD_ALL;
+            }
+        }
+        codec_.reset(avcodec_alloc_context3(codec));
+        if (!codec_) {
+            throw std::bad_alloc();
+        }
+        if ((rc = avcodec_parameters_to_context(codec_.get(), stream->codecpar)) < 0 ||
+            (rc = avcodec_open2(codec_.get(), codec, nullptr)) < 0) {
+            reason = avErrorText(rc);
+            return nullptr;
+        }
+        codec_->pkt_timebase = stream->time_base;
+
+        auto audio = std::make_shared<DecodedAudio>();
+        packet_.reset(av_packet_alloc());
+        frame_.reset(av_frame_alloc());
+        if (!packet_ || !frame_) {
+            throw std::bad_alloc();
+        }
+
+        // A damaged packet is skipped; whatever decodes is delivered.
+        bool formatKnown = false;
+        bool formatChanged = false;
+        while (!formatChanged && av_read_frame(format_.get(), packet_.get()) >= 0) {
+            if (packet_->stream_index == streamIndex) {
+                if (firstPts_ == AV_NOPTS_VALUE) {
+                    firstPts_ = packet_->pts;
+                }
+                avcodec_send_packet(codec_.get(), packet_.get());
+                formatChanged = !receiveFrames(*audio, formatKnown);
+            }
+            av_packet_unref(packet_.get());
+        }
+        if (!formatChanged) {
+            avcodec_send_packet(codec_.get(), nullptr); // drain
+            receiveFrames(*audio, formatKnown);
+        }
+
+        if (!formatKnown || audio->channels.empty()) {
+            reason = unsupportedSampleFormat_ ? "unsupported sample format" : "no audio could be decoded";
+            return nullptr;
+        }
+        audio->frames = int64_t(audio->channels[0].size());
+        trimToPlayableLength(path, *stream, *audio);
+        for (auto& channel : audio->channels) {
+            channel.shrink_to_fit();
+        }
+        return audio;
+    }
+
+private:
+    // Receives every frame the decoder has ready. Returns false when the stream changes its rate or
+    // channel count midway: the part before the change is what we deliver.
+    bool receiveFrames(DecodedAudio& audio, bool& formatKnown) {
+        while (avcodec_receive_frame(codec_.get(), frame_.get()) >= 0) {
+            const int channelCount = frame_->ch_layout.nb_channels;
+            const int sampleRate = frame_->sample_rate;
+            if (!formatKnown) {
+                if (channelCount <= 0 || sampleRate <= 0) {
+                    av_frame_unref(frame_.get());
+                    continue;
+                }
+                audio.format = {double(sampleRate), uint32_t(channelCount)};
+                audio.channels.assign(size_t(channelCount), {});
+                formatKnown = true;
+            } else if (uint32_t(channelCount) != audio.format.channelCount || double(sampleRate) != audio.format.sampleRate) {
+                av_frame_unref(frame_.get());
+                return false;
+            }
+            if (!appendFrame(*frame_, audio.channels)) {
+                unsupportedSampleFormat_ = true;
+                av_frame_unref(frame_.get());
+                return false;
+            }
+            av_frame_unref(frame_.get());
+        }
+        return true;
+    }
+
+    // The container's edit list gives the playable length; the decoder already drops the priming
+    // at the start, and this drops the padding of the last frame. MPEG-4 files state the edit's
+    // length in the movie's coarse time scale (usually milliseconds), so there the exact length is
+    // the track's own duration less the priming, when that agrees with the edit within its rounding.
+    void trimToPlayableLength(const std::filesystem::path& path, const AVStream& stream, DecodedAudio& audio) const {
+        if (stream.duration == AV_NOPTS_VALUE || stream.duration <= 0) {
+            return;
+        }
+        const AVRational frameBase{1, int(audio.format.sampleRate)};
+        int64_t playable = av_rescale_q(stream.duration, stream.time_base, frameBase);
+        const std::string demuxer = format_->iformat->name;
+        if (demuxer.find("mp4") != std::string::npos || demuxer.find("mov") != std::string::npos) {
+            const int64_t priming = firstPts_ != AV_NOPTS_VALUE && firstPts_ < 0
+                                        ? av_rescale_q(-firstPts_, stream.time_base, frameBase)
+                                        : 0;
+            const int64_t track = trackDurationIgnoringEdits(path, stream.index, frameBase);
+            const int64_t exact = track - priming;
+            const int64_t rounding = int64_t(audio.format.sampleRate / 500.0) + 2; // 2 ms
+            if (track > 0 && exact > 0 && std::abs(exact - playable) <= rounding) {
+                playable = exact;
+            }
+        }
+        if (playable > 0 && playable < audio.frames) {
+            for (auto& channel : audio.channels) {
+                channel.resize(size_t(playable));
+            }
+            audio.frames = playable;
+        }
+    }
+
+    // The track's full duration (priming included) from the header alone, or 0 when unknown.
+    static int64_t trackDurationIgnoringEdits(const std::filesystem::path& path, int streamIndex, AVRational frameBase) {
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av_dict_set(&options, "ignore_editlist", "1", 0);
+        AVFormatContext* raw = nullptr;
+        const std::string url = "file:" + path.string();
+        const int rc = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (rc < 0) {
+            return 0;
+        }
+        std::unique_ptr<AVFormatContext, FormatContextCloser> context(raw);
+        if (streamIndex >= int(context->nb_streams)) {
+            return 0;
+        }
+        const AVStream& stream = *context->streams[streamIndex];
+        if (stream.duration == AV_NOPTS_VALUE || stream.duration <= 0) {
+            return 0;
+        }
+        return av_rescale_q(stream.duration, stream.time_base, frameBase);
+    }
+
+    std::unique_ptr<AVFormatContext, FormatContextCloser> format_;
+    std::unique_ptr<AVCodecContext, CodecContextCloser> codec_;
+    std::unique_ptr<AVPacket, PacketCloser> packet_;
+    std::unique_ptr<AVFrame, FrameCloser> frame_;
+    bool unsupportedSampleFormat_ = false;
+    int64_t firstPts_ = AV_NOPTS_VALUE; // of the audio stream's first packet, in its time base
+};
+
+// ---------------------------------------------------------------------------------------------
+
+class FfmpegBackend final : public AudioReaderBackend {
+public:
+    explicit FfmpegBackend(DecodedPtr audio) : audio_(std::move(audio)) {}
+
+    AudioFormat format() const override { return audio_->format; }
+    int64_t lengthFrames() const override { return audio_->frames; }
+
+    uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) override {
+        if (startFrame < 0 || startFrame >= audio_->frames) {
+            return 0;
+        }
+        const auto count = uint32_t(std::min<int64_t>(frames, audio_->frames - startFrame));
+        for (size_t c = 0; c < audio_->channels.size(); ++c) {
+            std::memcpy(channels[c], audio_->channels[c].data() + startFrame, size_t(count) * sizeof(float));
+        }
+        return count;
+    }
+
+private:
+    DecodedPtr audio_;
+};
+
+} // namespace
+
+std::unique_ptr<AudioReaderBackend> openFfmpegBackend(const std::filesystem::path& path, std::string& reason) {
+    quietLibav();
+    std::error_code ec;
+    CacheKey key;
+    key.path = std::filesystem::canonical(path, ec).string();
+    const bool cacheable = !ec;
+    if (cacheable) {
+        key.size = std::filesystem::file_size(path, ec);
+        const auto modified = std::filesystem::last_write_time(path, ec);
+        key.modified = int64_t(modified.time_since_epoch().count());
+    }
+    if (cacheable && !ec) {
+        if (DecodedPtr cached = DecodedCache::instance().find(key)) {
+            return std::make_unique<FfmpegBackend>(std::move(cached));
+        }
+    }
+    DecodedPtr audio;
+    try {
+        Decoder decoder;
+        audio = decoder.decode(path, reason);
+    } catch (const std::bad_alloc&) {
+        reason = "not enough memory to decode it";
+        return nullptr;
+    }
+    if (!audio) {
+        return nullptr;
+    }
+    if (cacheable && !ec) {
+        DecodedCache::instance().insert(key, audio);
+    }
+    return std::make_unique<FfmpegBackend>(std::move(audio));
 }
 
 } // namespace orvanta

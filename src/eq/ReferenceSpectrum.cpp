@@ -1,0 +1,248 @@
+#include "eq/ReferenceSpectrum.h"
+
+#include "engine/LoudnessMeter.h"
+#include "platform/AudioFileReader.h"
+#include "platform/Error.h"
+#include "platform/RealFft.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <new>
+
+namespace orvanta {
+
+namespace {
+
+constexpr size_t frameSize = 8192;
+constexpr size_t hopSize = 2048;
+constexpr size_t binCount = frameSize / 2;
+constexpr float curveRate = 44100.0f; // curve bins are mapped at this rate whatever the file's rate
+constexpr int curvePoints = 100;
+
+std::vector<float> requiredFloats(const nlohmann::json& object, const char* key) {
+    const auto& value = object.at(key);
+    if (!value.is_array()) throw std::invalid_argument(key);
+    std::vector<float> result;
+    result.reserve(value.size());
+    for (const auto& item : value) {
+        if (!item.is_number()) throw std::invalid_argument(key);
+        result.push_back(item.get<float>());
+    }
+    return result;
+}
+
+// Frames per 10-second chunk and planned chunk count of an open file.
+struct ChunkPlan {
+    uint32_t chunkFrames = 0;
+    int64_t chunks = 0;
+};
+
+ChunkPlan planChunks(const AudioFileReader& reader) {
+    const float rate = static_cast<float>(reader.sampleRate());
+    ChunkPlan plan;
+    plan.chunkFrames = static_cast<uint32_t>(rate * 10.0f);
+    const int64_t length = reader.lengthFrames();
+    if (length > int64_t(std::numeric_limits<uint32_t>::max()))
+        throw audioFileError(AudioFileErrorCode::unsupportedFormat, "File is too long to analyze");
+    if (plan.chunkFrames > 0) plan.chunks = (length + plan.chunkFrames - 1) / plan.chunkFrames;
+    return plan;
+}
+
+// Runs `perChunk` on each 10-second chunk of the file in order; returns the planned chunk count.
+template <typename PerChunk>
+int64_t forEachChunk(const std::filesystem::path& url, PerChunk&& perChunk) {
+    AudioFileReader reader(url);
+    const ChunkPlan plan = planChunks(reader);
+    int64_t remaining = reader.lengthFrames();
+    for (int64_t c = 0; c < plan.chunks; ++c) {
+        const auto n = static_cast<uint32_t>(std::min<int64_t>(remaining, plan.chunkFrames));
+        if (n == 0) break;
+        AudioBuffer buffer;
+        try {
+            buffer = reader.makeBuffer(n);
+        } catch (const std::bad_alloc&) {
+            continue; // an unallocatable chunk is skipped
+        }
+        reader.read(buffer, n);
+        remaining -= n;
+        perChunk(buffer);
+    }
+    return plan.chunks;
+}
+
+} // namespace
+
+std::string encodeSpectralProfile(const SpectralProfile& profile) {
+    const nlohmann::json object = {{"frequencies", profile.frequencies},
+                                   {"magnitudes", profile.magnitudes},
+                                   {"referenceFileName", profile.referenceFileName},
+                                   {"dateCreated", profile.dateCreated},
+                                   {"spectrum12Band", profile.spectrum12Band}};
+    return object.dump();
+}
+
+std::optional<SpectralProfile> decodeSpectralProfile(const std::string& json) {
+    try {
+        const auto object = nlohmann::json::parse(json);
+        SpectralProfile profile;
+        profile.frequencies = requiredFloats(object, "frequencies");
+        profile.magnitudes = requiredFloats(object, "magnitudes");
+        const auto& name = object.at("referenceFileName");
+        if (!name.is_string()) return std::nullopt;
+        profile.referenceFileName = name.get<std::string>();
+        const auto& date = object.at("dateCreated");
+        if (!date.is_number()) return std::nullopt;
+        profile.dateCreated = date.get<double>();
+        profile.spectrum12Band = requiredFloats(object, "spectrum12Band");
+        return profile;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+double secondsSinceReferenceDate() {
+    // 2001-01-01 00:00:00 UTC is 978307200 s after the Unix epoch.
+    constexpr double referenceEpoch = 978307200.0;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(now).count() - referenceEpoch;
+}
+
+std::vector<float> averagedMagnitudeSpectrum(const AudioBuffer& buffer) {
+    if (!buffer.hasFloatData()) return {};
+    RealFft fft(frameSize);
+    static const std::vector<float> window = hannWindow(frameSize, 0.5);
+
+    const uint32_t length = buffer.frameLength();
+    const int64_t numFrames = std::max<int64_t>(1, (int64_t(length) - int64_t(frameSize)) / int64_t(hopSize));
+    const float* samples = buffer.channel(0);
+
+    std::vector<float> accumulator(binCount, 0.0f);
+    std::vector<float> frame(frameSize);
+    std::vector<float> magnitudes(binCount);
+    for (int64_t k = 0; k < numFrames; ++k) {
+        const size_t start = size_t(k) * hopSize;
+        if (start + frameSize > length) break;
+        for (size_t n = 0; n < frameSize; ++n) frame[n] = samples[start + n] * window[n];
+        fft.packedMagnitudes(frame.data(), magnitudes.data());
+        for (size_t b = 0; b < binCount; ++b) accumulator[b] += magnitudes[b];
+    }
+    const float divisor = static_cast<float>(numFrames);
+    for (float& value : accumulator) value /= divisor;
+    return accumulator;
+}
+
+SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer) {
+    SpectrumCurve curve;
+    const auto spectrum = averagedMagnitudeSpectrum(buffer);
+    if (spectrum.empty()) return curve;
+    curve.frequencies.reserve(curvePoints);
+    curve.levels.reserve(curvePoints);
+    for (int k = 0; k < curvePoints; ++k) {
+        const float f = std::pow(10.0f, float(k) / 99.0f * 3.0f + 1.30103f);
+        const int bin = static_cast<int>(f * float(frameSize) / curveRate);
+        float sum = 0.0f;
+        int count = 0;
+        for (int b = bin - 3; b <= bin + 3; ++b) {
+            if (b < 0 || b >= int(binCount)) continue;
+            sum += spectrum[size_t(b)];
+            ++count;
+        }
+        float mean = count > 0 ? sum / float(count) : 0.0f;
+        if (mean <= 1e-10f) mean = 1e-10f;
+        if (bin < int(binCount)) {
+            curve.frequencies.push_back(f);
+            curve.levels.push_back(20.0f * std::log10(mean));
+        }
+    }
+    return curve;
+}
+
+BandLevels computeBandLevels(const AudioBuffer& buffer) {
+    BandLevels levels{};
+    std::vector<float> spectrum;
+    try {
+        spectrum = averagedMagnitudeSpectrum(buffer);
+    } catch (const Error&) {
+        return levels; // no FFT setup: 12 zeros
+    }
+    if (spectrum.empty()) return levels;
+    const float fs = static_cast<float>(buffer.sampleRate());
+    for (size_t i = 0; i < bandCenterFrequencies.size(); ++i) {
+        const float f = bandCenterFrequencies[i];
+        const int lo = std::max(static_cast<int>((f - 0.3f * f) * float(frameSize) / fs), 0);
+        const int hi = std::min(static_cast<int>((f + 0.3f * f) * float(frameSize) / fs), int(binCount) - 1);
+        // At low sample rates the top bands start beyond the last bin: they have no energy to show.
+        if (lo > hi) {
+            levels[i] = 0.0f;
+            continue;
+        }
+        float sum = 0.0f;
+        for (int b = lo; b <= hi; ++b) sum += spectrum[size_t(b)];
+        const float mean = sum / float(hi - lo + 1);
+        const float dB = 20.0f * std::log10(std::max(mean, 1e-10f));
+        levels[i] = std::clamp((dB + 20.0f) / 70.0f * 10.0f, 0.0f, 10.0f);
+    }
+    return levels;
+}
+
+BandLevels compute12BandSpectrum(const std::filesystem::path& url) {
+    BandLevels sum{};
+    const int64_t chunks = forEachChunk(url, [&](const AudioBuffer& chunk) {
+        const BandLevels levels = computeBandLevels(chunk);
+        for (size_t i = 0; i < sum.size(); ++i) sum[i] += levels[i];
+    });
+    if (chunks > 0)
+        for (float& value : sum) value /= float(chunks);
+    return sum;
+}
+
+ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
+    ReferenceAnalysis analysis;
+    analysis.lufs = analyzeAudioFile(url).lufs;
+
+    std::vector<float> frequencies;
+    std::vector<std::vector<float>> chunkLevels;
+    forEachChunk(url, [&](const AudioBuffer& chunk) {
+        SpectrumCurve curve = analyzeSpectrum(chunk);
+        if (chunkLevels.empty()) frequencies = curve.frequencies;
+        chunkLevels.push_back(std::move(curve.levels));
+    });
+    if (chunkLevels.empty()) throw Error(std::string(referenceTrackDomain), 1, "Failed to analyze track");
+
+    std::vector<float> levels(frequencies.size(), 0.0f);
+    for (size_t p = 0; p < levels.size(); ++p) {
+        float sum = 0.0f;
+        for (const auto& chunk : chunkLevels) sum += p < chunk.size() ? chunk[p] : 0.0f;
+        levels[p] = sum / float(chunkLevels.size());
+    }
+    const BandLevels bands = compute12BandSpectrum(url);
+
+    analysis.profile.frequencies = std::move(frequencies);
+    analysis.profile.magnitudes = std::move(levels);
+    analysis.profile.referenceFileName = url.filename().string();
+    analysis.profile.dateCreated = secondsSinceReferenceDate();
+    analysis.profile.spectrum12Band.assign(bands.begin(), bands.end());
+    return analysis;
+}
+
+std::vector<EQBand> matchReferenceEQ(const BandLevels& reference, const BandLevels& file) {
+    std::vector<EQBand> bands = defaultBands();
+    for (size_t i = 0; i < bands.size() && i < reference.size(); ++i)
+        bands[i].gain = (i == 10 || i == 11) ? 0.0f : reference[i] - file[i];
+    return bands;
+}
+
+EQSettings matchedEQSettings(const BandLevels& reference, const BandLevels& file) {
+    EQSettings settings;
+    settings.bands = matchReferenceEQ(reference, file);
+    settings.isEnabled = true;
+    settings.masterGain = 0.0f;
+    settings.isAutoReferenceMode = true;
+    return settings;
+}
+
+} // namespace orvanta

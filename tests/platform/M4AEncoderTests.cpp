@@ -1,0 +1,108 @@
+#include "platform/AudioFileReader.h"
+#include "platform/Error.h"
+#include "platform/M4AEncoder.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+using namespace orvanta;
+using namespace orvanta::test;
+
+namespace {
+
+std::string fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Names in `folder` other than `keep`: partial files left behind would show up here.
+std::vector<std::string> otherFiles(const std::filesystem::path& folder, const std::string& keep) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != keep && name.find(".partial-") != std::string::npos) names.push_back(name);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(M4AEncoder, KeepsLengthRateAndChannelsAndPutsTheIndexFirst) {
+    struct Case {
+        size_t channels;
+        double rate;
+        size_t frames;
+    };
+    for (const Case& c : {Case{2, 44100, 44100 * 2 + 333}, Case{1, 48000, 48000 + 1}, Case{6, 48000, 30000}}) {
+        Channels source;
+        for (size_t ch = 0; ch < c.channels; ++ch) source.push_back(sine(200.0 + 50.0 * double(ch), 0.5, c.rate, c.frames));
+        const std::string name = "enc" + std::to_string(c.channels);
+        const auto wav = scratchPath(name + ".wav");
+        const auto m4a = scratchPath(name + ".m4a");
+        writeWav(wav, source, c.rate, SampleFormat::pcm24);
+        encodeM4A(wav, m4a);
+
+        AudioFileReader reader(m4a);
+        EXPECT_EQ(reader.channelCount(), c.channels) << name;
+        EXPECT_EQ(reader.sampleRate(), c.rate) << name;
+        EXPECT_EQ(reader.lengthFrames(), int64_t(c.frames)) << name;
+
+        const std::string bytes = fileBytes(m4a);
+        const auto moov = bytes.find("moov");
+        const auto mdat = bytes.find("mdat");
+        ASSERT_NE(moov, std::string::npos);
+        ASSERT_NE(mdat, std::string::npos);
+        EXPECT_LT(moov, mdat) << name << ": the index should come before the audio";
+        EXPECT_TRUE(otherFiles(scratchDirectory(), m4a.filename().string()).empty());
+    }
+}
+
+TEST(M4AEncoder, ReplacesAnOlderFileOnlyWhenComplete) {
+    const auto wav = scratchPath("in.wav");
+    writeWav(wav, {sine(440, 0.5, 44100, 20000)}, 44100);
+    const auto m4a = scratchPath("out.m4a");
+    std::ofstream(m4a) << "old";
+    encodeM4A(wav, m4a);
+    EXPECT_EQ(AudioFileReader(m4a).lengthFrames(), 20000);
+
+    // A rate AAC cannot carry fails before anything replaces the existing output.
+    const auto fast = scratchPath("fast.wav");
+    writeWav(fast, {sine(440, 0.5, 192000, 20000)}, 192000);
+    const std::string before = fileBytes(m4a);
+    try {
+        encodeM4A(fast, m4a);
+        FAIL() << "192 kHz encoded as AAC";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.is(domains::audioFile, int(AudioFileErrorCode::unsupportedFormat))) << error.what();
+        EXPECT_NE(error.description().find(fast.string()), std::string::npos);
+    }
+    EXPECT_EQ(fileBytes(m4a), before);
+    EXPECT_TRUE(otherFiles(scratchDirectory(), "out.m4a").empty());
+}
+
+TEST(M4AEncoder, FailuresLeaveNothingBehind) {
+    const auto wav = scratchPath("in.wav");
+    writeWav(wav, {sine(440, 0.5, 44100, 20000)}, 44100);
+
+    const auto missingFolder = scratchPath("no-such-folder") / "out.m4a";
+    EXPECT_THROW(encodeM4A(wav, missingFolder), Error);
+    EXPECT_FALSE(std::filesystem::exists(missingFolder.parent_path()));
+
+    const auto text = scratchPath("text.wav");
+    std::ofstream(text) << "not audio at all";
+    const auto out = scratchPath("text.m4a");
+    try {
+        encodeM4A(text, out);
+        FAIL() << "text encoded";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.is(domains::audioFile, int(AudioFileErrorCode::cannotOpen))) << error.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
+    EXPECT_EQ(fileBytes(text), "not audio at all");
+}

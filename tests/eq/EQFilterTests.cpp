@@ -1,0 +1,130 @@
+#include "eq/EQFilter.h"
+#include "eq/EQSettings.h"
+#include "support/Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace orvanta;
+using namespace orvanta::test;
+
+namespace {
+
+EQSettings oneBand(float frequency, float gain) {
+    EQSettings settings = defaultEQSettings();
+    settings.isEnabled = true;
+    settings.bands = {EQBand{frequency, gain, EQBandType::peaking, 1.0f}};
+    return settings;
+}
+
+bool isZero(const FilterState& state) {
+    return state.x1 == 0 && state.x2 == 0 && state.y1 == 0 && state.y2 == 0;
+}
+
+} // namespace
+
+TEST(EQFilter, BandsAtOrBelowATenthOfADecibelNeitherFilterNorAdvance) {
+    const Channels signal = replicate(sine(1000, 0.5, 44100, 4096), 2);
+    for (float gain : {0.1f, -0.1f}) {
+        EQFilterBank bank;
+        AudioBuffer buffer = toBuffer(signal, 44100);
+        bank.applyEQ(buffer, oneBand(1000, gain), false, false, 44100);
+        EXPECT_EQ(fromBuffer(buffer), signal);
+        EXPECT_TRUE(isZero(bank.bandState(0, 0)));
+    }
+    EQFilterBank bank;
+    AudioBuffer buffer = toBuffer(signal, 44100);
+    bank.applyEQ(buffer, oneBand(1000, 0.11f), false, false, 44100);
+    EXPECT_NE(fromBuffer(buffer), signal);
+    EXPECT_FALSE(isZero(bank.bandState(0, 0)));
+    EXPECT_FALSE(hasActiveEQ(oneBand(1000, 0.1f)));
+    EXPECT_TRUE(hasActiveEQ(oneBand(1000, 0.11f)));
+}
+
+TEST(EQFilter, HighCutNeedsTwelveBandsWithTheTopTwoCutByFive) {
+    std::vector<EQBand> bands = defaultBands();
+    bands[10].gain = -5.0f;
+    bands[11].gain = -5.0f;
+    EXPECT_TRUE(needsHighCut(bands));
+    bands[11].gain = -4.99f;
+    EXPECT_FALSE(needsHighCut(bands));
+    bands.resize(11);
+    EXPECT_FALSE(needsHighCut(bands));
+}
+
+TEST(EQFilter, APeakingBandBoostsItsCentreByItsGain) {
+    EQFilterBank bank;
+    const size_t frames = 44100;
+    AudioBuffer buffer = toBuffer(replicate(sine(1000, 0.25, 44100, frames), 2), 44100);
+    bank.applyEQ(buffer, oneBand(1000, 6.0f), false, false, 44100);
+    const Channels out = fromBuffer(buffer);
+    const std::vector<float> steady(out[0].begin() + frames / 2, out[0].end());
+    EXPECT_NEAR(20.0 * std::log10(rmsOf(steady) / (0.25 / std::sqrt(2.0))), 6.0, 0.1);
+}
+
+TEST(EQFilter, ChunksWithPreservedStateEqualOnePassAndEmptyChunksChangeNothing) {
+    const EQSettings settings = oneBand(250, -4.0f);
+    const Channels signal = replicate(whiteNoise(0.3, 8192, 7), 2);
+
+    EQFilterBank whole;
+    AudioBuffer all = toBuffer(signal, 48000);
+    whole.applyEQ(all, settings, false, false, 48000);
+
+    EQFilterBank chunked;
+    Channels first(2), second(2);
+    for (size_t c = 0; c < 2; ++c) {
+        first[c].assign(signal[c].begin(), signal[c].begin() + 3000);
+        second[c].assign(signal[c].begin() + 3000, signal[c].end());
+    }
+    AudioBuffer a = toBuffer(first, 48000), b = toBuffer(second, 48000);
+    chunked.applyEQ(a, settings, false, false, 48000);
+    const FilterState before = chunked.bandState(0, 1);
+    AudioBuffer empty = toBuffer(Channels{{}, {}}, 48000);
+    chunked.applyEQ(empty, settings, true, false, 48000);
+    const FilterState after = chunked.bandState(0, 1);
+    EXPECT_EQ(before.y1, after.y1);
+    EXPECT_EQ(before.x1, after.x1);
+    chunked.applyEQ(b, settings, true, false, 48000);
+
+    const Channels joined = fromBuffer(all), left = fromBuffer(a), right = fromBuffer(b);
+    for (size_t c = 0; c < 2; ++c) {
+        std::vector<float> concatenated = left[c];
+        concatenated.insert(concatenated.end(), right[c].begin(), right[c].end());
+        EXPECT_EQ(concatenated, joined[c]);
+    }
+}
+
+TEST(EQSettings, EqualityIgnoresReferenceModeAndDecodingNeedsEveryKey) {
+    EQSettings a = defaultEQSettings();
+    EQSettings b = a;
+    b.isAutoReferenceMode = true;
+    EXPECT_EQ(a, b);
+    const auto decoded = decodeEQSettings(encodeEQSettings(b));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_TRUE(decoded->isAutoReferenceMode);
+    std::string json = encodeEQSettings(b);
+    const auto key = json.find("\"isAutoReferenceMode\"");
+    ASSERT_NE(key, std::string::npos);
+    json.replace(key, 21, "\"somethingElse\"");
+    EXPECT_FALSE(decodeEQSettings(json).has_value());
+}
+
+TEST(EQFilter, ExtraChannelsShareTheSecondSlotAndA28thBandIsIgnored) {
+    const Channels signal = replicate(whiteNoise(0.3, 2048, 3), 6);
+    EQFilterBank bank;
+    AudioBuffer buffer = toBuffer(signal, 44100);
+    bank.applyEQ(buffer, oneBand(500, 5.0f), false, false, 44100);
+    const Channels out = fromBuffer(buffer);
+    EXPECT_EQ(out[0], out[1]) << "the first two channels start from zeroed slots of their own";
+    EXPECT_NE(out[2], out[1]) << "channel 2 continues from slot 1's history";
+    EXPECT_NE(out[0], signal[0]);
+
+    EQSettings many = defaultEQSettings();
+    many.isEnabled = true;
+    many.bands.assign(27, EQBand{1000, 0.0f, EQBandType::peaking, 1.0f});
+    many.bands.push_back(EQBand{1000, 6.0f, EQBandType::peaking, 1.0f});
+    AudioBuffer untouched = toBuffer(signal, 44100);
+    bank.applyEQ(untouched, many, false, false, 44100);
+    EXPECT_EQ(fromBuffer(untouched), signal);
+}

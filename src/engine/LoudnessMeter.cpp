@@ -79,7 +79,7 @@ float loudPassageRMS(const AudioBuffer& buffer, uint32_t frames, float sampleRat
     return std::sqrt(sum / float(k)); // k = 0: 0/0, not a number
 }
 
-float gatedMeanSquare(const std::vector<std::vector<float>>& weighted, uint32_t frames, float sampleRate) {
+float gatedMeanSquare(const std::vector<const float*>& weighted, uint32_t frames, float sampleRate) {
     const int64_t blockLength = int64_t(uint32_t(sampleRate * 0.4f));
     const int64_t blockHop = int64_t(uint32_t(sampleRate * 0.1f));
     std::vector<float> blocks;
@@ -87,10 +87,7 @@ float gatedMeanSquare(const std::vector<std::vector<float>>& weighted, uint32_t 
         for (int64_t start = 0; start < int64_t(frames) - blockLength; start += blockHop) {
             float z = 0.0f;
             for (uint32_t c = 0; c < weighted.size(); ++c) {
-                if (start + blockLength <= int64_t(weighted[c].size())) {
-                    z += channelWeight(c) * sumOfSquares(weighted[c].data() + start, size_t(blockLength)) /
-                         float(blockLength);
-                }
+                z += channelWeight(c) * sumOfSquares(weighted[c] + start, size_t(blockLength)) / float(blockLength);
             }
             blocks.push_back(z);
         }
@@ -117,6 +114,49 @@ float gatedMeanSquare(const std::vector<std::vector<float>>& weighted, uint32_t 
     return meanOf(relativeGated);
 }
 
+struct Biquad {
+    float b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+
+    Biquad(const std::vector<float>& b, const std::vector<float>& a) {
+        auto coefficient = [](const std::vector<float>& v, size_t i) { return i < v.size() ? v[i] : 0.0f; };
+        const float a0 = a[0];
+        b0 = coefficient(b, 0) / a0, b1 = coefficient(b, 1) / a0, b2 = coefficient(b, 2) / a0;
+        a1 = coefficient(a, 1) / a0, a2 = coefficient(a, 2) / a0;
+    }
+
+    float operator()(float x) {
+        const float y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+};
+
+// K-weighting in place (high pass, then shelf), two channels per loop: the four recursions are
+// independent, so they run side by side instead of waiting on one another. Each sample sees the
+// same operations as filtering every channel and stage on its own.
+void kWeightInPlace(const std::vector<float*>& channels, uint32_t frames) {
+    size_t c = 0;
+    for (; c + 2 <= channels.size(); c += 2) {
+        Biquad highPass0(highPassB, highPassA), shelf0(shelfB, shelfA);
+        Biquad highPass1(highPassB, highPassA), shelf1(shelfB, shelfA);
+        float* left = channels[c];
+        float* right = channels[c + 1];
+        for (uint32_t n = 0; n < frames; ++n) {
+            left[n] = shelf0(highPass0(left[n]));
+            right[n] = shelf1(highPass1(right[n]));
+        }
+    }
+    for (; c < channels.size(); ++c) {
+        Biquad highPass(highPassB, highPassA), shelf(shelfB, shelfA);
+        float* samples = channels[c];
+        for (uint32_t n = 0; n < frames; ++n) samples[n] = shelf(highPass(samples[n]));
+    }
+}
+
 } // namespace
 
 std::vector<float> biquadFilter(const std::vector<float>& samples, const std::vector<float>& b,
@@ -125,19 +165,9 @@ std::vector<float> biquadFilter(const std::vector<float>& samples, const std::ve
     if (samples.empty() || a.empty() || b.empty()) {
         return out;
     }
-    auto coefficient = [](const std::vector<float>& v, size_t i) { return i < v.size() ? v[i] : 0.0f; };
-    const float a0 = a[0];
-    const float b0 = coefficient(b, 0) / a0, b1 = coefficient(b, 1) / a0, b2 = coefficient(b, 2) / a0;
-    const float a1 = coefficient(a, 1) / a0, a2 = coefficient(a, 2) / a0;
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    Biquad filter(b, a);
     for (size_t n = 0; n < samples.size(); ++n) {
-        const float x = samples[n];
-        const float y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        out[n] = y;
+        out[n] = filter(samples[n]);
     }
     return out;
 }
@@ -178,12 +208,11 @@ AudioStats analyzeAudioFile(const std::filesystem::path& url) {
 
     const float rmsLinear = loudPassageRMS(buffer, frames, sampleRate);
 
-    std::vector<std::vector<float>> weighted(channels);
-    for (uint32_t c = 0; c < channels; ++c) {
-        std::vector<float> samples(buffer.channel(c), buffer.channel(c) + frames);
-        weighted[c] = biquadFilter(biquadFilter(samples, highPassB, highPassA), shelfB, shelfA);
-    }
-    const float gatedMean = gatedMeanSquare(weighted, frames, sampleRate);
+    // Peak and RMS are taken; the buffer now becomes the K-weighted signal.
+    std::vector<float*> channelData(channels);
+    for (uint32_t c = 0; c < channels; ++c) channelData[c] = buffer.channel(c);
+    kWeightInPlace(channelData, frames);
+    const float gatedMean = gatedMeanSquare({channelData.begin(), channelData.end()}, frames, sampleRate);
 
     AudioStats stats;
     stats.lufs = 10.0f * clampedLog10(gatedMean) - 0.691f - 0.5f;

@@ -113,7 +113,26 @@ void MultibandLimiterEngine::setupBandLimiters() {
             state.lookAheadBuffer.reserve(size_t(length) + 16);
             state.lookAheadBuffer.assign(size_t(length), 0.0f);
         }
+        if (hasFourBandLayout()) {
+            const size_t rows = runFrames + size_t(longestLookAhead()) - 1;
+            channel.history.assign(rows * 4, 0.0f);
+            channel.maxima.assign(rows * 4, 0.0f);
+            channel.peaks.assign(runFrames * 4, 0.0f);
+        }
     }
+}
+
+bool MultibandLimiterEngine::hasFourBandLayout() const noexcept {
+    return lpCoeffs_.size() == 3 && hpCoeffs_.size() == 3 && config_.lookAheadSamples.size() >= 4 &&
+           attackCoeffs_.size() >= 4 && releaseCoeffs_.size() >= 4;
+}
+
+int MultibandLimiterEngine::longestLookAhead() const noexcept {
+    int longest = 1;
+    for (size_t b = 0; b < 4 && b < config_.lookAheadSamples.size(); ++b) {
+        longest = std::max(longest, config_.lookAheadSamples[b]);
+    }
+    return longest;
 }
 
 void MultibandLimiterEngine::adaptReleaseToTempo(int bpm) {
@@ -189,12 +208,6 @@ float MultibandLimiterEngine::processSample(int channel, float sample, float inp
     if (y <= -outputClip) return -outputClip;
     if (y > outputClip) return outputClip;
     return y;
-}
-
-void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t count, float inputGain) {
-    for (uint32_t i = 0; i < count; ++i) {
-        samples[i] = processSample(channel, samples[i], inputGain);
-    }
 }
 
 } // namespace orvanta

@@ -62,7 +62,9 @@ public:
     std::array<float, 4> splitBands(int channel, float sample);
     // The limited output for one sample of `channel` after `inputGain`.
     float processSample(int channel, float sample, float inputGain);
-    // processSample over `count` samples in place: the same arithmetic, for the hot loop of a pass.
+    // processSample over `count` samples in place: the same arithmetic and the same state afterwards,
+    // computed band-wise over runs of samples (vector lanes, a sliding-window maximum) for the hot loop
+    // of a pass.
     void processBlock(int channel, float* samples, uint32_t count, float inputGain);
 
     const MultibandLimiterConfig& config() const noexcept { return config_; }
@@ -78,6 +80,10 @@ private:
     void setupCrossovers();
     void setupBandLimiters();
     float limitBand(BandLimiterState& state, int band, float bandSample, float bandThreshold);
+    // The vectorised block path needs three crossovers and four configured bands.
+    bool hasFourBandLayout() const noexcept;
+    int longestLookAhead() const noexcept;
+    static constexpr size_t runFrames = 512;
 
     MultibandLimiterConfig config_;
     float sampleRate_;
@@ -91,6 +97,11 @@ private:
     };
     struct alignas(64) ChannelLimiters {
         std::array<BandLimiterState, 4> bands{};
+        // Working rows of processBlock, four band lanes per row: the band signal with its look-ahead
+        // history, its sliding-window maxima, the window peaks and limited bands of one run.
+        std::vector<float> history;
+        std::vector<float> maxima;
+        std::vector<float> peaks;
     };
     std::vector<ChannelFilters> filterStates_;
     std::vector<ChannelLimiters> bandLimiterStates_;

@@ -283,3 +283,44 @@ TEST(MultibandLimiter, IsBitIdenticalToAPlainReferenceImplementation) {
         }
     }
 }
+
+// The block path leaves the per-sample state exactly as processSample would, whatever the look-ahead
+// lengths (equal, unequal, one sample, longer than a run's history) and however calls are mixed.
+TEST(MultibandLimiter, BlockPathMatchesThePerSamplePathForAnyLookAheadAndMixedCalls) {
+    const std::vector<std::vector<int>> lookAheads = {{64, 48, 32, 16}, {48, 40, 20, 3}, {1, 1, 1, 1},
+                                                      {0, 700, 5, 2}, {17, 17, 17, 17}};
+    const size_t frames = 44100;
+    const Channels signal = loudSignal(44100, frames);
+    for (const auto& lengths : lookAheads) {
+        MultibandLimiterConfig config;
+        config.lookAheadSamples = lengths;
+        MultibandLimiterEngine blockwise(1, config, 44100.0f);
+        MultibandLimiterEngine sampleWise(1, config, 44100.0f);
+        blockwise.threshold = sampleWise.threshold = 0.7f;
+        std::vector<float> block = signal[0];
+        size_t position = 0;
+        for (size_t step = 1; position < frames; ++step) {
+            // Runs of 1, 2, 3... samples, with single processSample calls in between.
+            const size_t count = std::min(frames - position, step * step);
+            blockwise.processBlock(0, block.data() + position, uint32_t(count), 3.0f);
+            for (size_t i = position; i < position + count; ++i) {
+                ASSERT_EQ(block[i], sampleWise.processSample(0, signal[0][i], 3.0f)) << "frame " << i;
+            }
+            position += count;
+            if (position < frames) {
+                ASSERT_EQ(blockwise.processSample(0, signal[0][position], 3.0f),
+                          sampleWise.processSample(0, signal[0][position], 3.0f));
+                ++position;
+            }
+        }
+        for (int b = 0; b < 4; ++b) {
+            const BandLimiterState& x = blockwise.bandState(0, b);
+            const BandLimiterState& y = sampleWise.bandState(0, b);
+            EXPECT_EQ(x.gain, y.gain);
+            EXPECT_EQ(x.holdCounter, y.holdCounter);
+            EXPECT_EQ(x.lookAheadIndex, y.lookAheadIndex);
+            EXPECT_EQ(x.lookAheadBuffer, y.lookAheadBuffer);
+            EXPECT_EQ(x.windowPeak, y.windowPeak);
+        }
+    }
+}

@@ -12,27 +12,58 @@ namespace orvanta {
 
 namespace {
 
-// Owns the reader, the writer and the one chunk buffer of a render.
+// Refuses to render a file onto itself: opening the writer would truncate the input before it is read.
+const std::filesystem::path& distinctOutput(const std::filesystem::path& input, const std::filesystem::path& output) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(input, output, ec)) {
+        throw audioFileError(AudioFileErrorCode::cannotCreate,
+                             "Cannot write \"" + output.string() + "\": it is the file being read");
+    }
+    return output;
+}
+
+// Owns the reader, the writer and the one chunk buffer of a render. Until finish() succeeds the
+// output is incomplete, so leaving by an error removes it instead of leaving a partial file behind.
 struct RenderFiles {
     AudioFileReader reader;
     uint32_t length;
     AudioFileWriter writer;
     AudioBuffer chunk;
+    bool finished = false;
 
     RenderFiles(const std::filesystem::path& input, const std::filesystem::path& output)
-        : reader(input), length(uint32_t(reader.lengthFrames())), writer(output, reader.processingFormat(), 24) {
+        : reader(input), length(uint32_t(reader.lengthFrames())),
+          writer(distinctOutput(input, output), reader.processingFormat(), 24) {
         try {
             chunk = reader.makeBuffer(std::max<uint32_t>(1, std::min(length, AudioEngine::chunkFrames)));
         } catch (const std::bad_alloc&) {
+            discardOutput();
             throw Error(std::string(audioEngineDomain), 1, "Could not allocate an audio buffer");
         }
     }
+    ~RenderFiles() {
+        if (!finished) discardOutput();
+    }
+    RenderFiles(const RenderFiles&) = delete;
+    RenderFiles& operator=(const RenderFiles&) = delete;
 
     // Reads the next n frames at p into the chunk buffer.
     void readChunk(uint32_t p, uint32_t n) {
         reader.setFramePosition(p);
-        reader.read(chunk, n);
-        chunk.setFrameLength(n); // a short read leaves silence, never stale samples
+        const uint32_t got = reader.read(chunk, n);
+        // A short read must give silence, not the previous chunk's samples still in the buffer.
+        for (uint32_t c = 0; c < chunk.channelCount(); ++c) std::fill(chunk.channel(c) + got, chunk.channel(c) + n, 0.0f);
+        chunk.setFrameLength(n);
+    }
+
+    void finish() {
+        writer.close();
+        finished = true;
+    }
+
+    void discardOutput() noexcept {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(writer.path(), ec)) std::filesystem::remove(writer.path(), ec);
     }
 };
 
@@ -65,7 +96,7 @@ void AudioEngine::remasterWithEQ(const std::filesystem::path& input, const std::
         if (progress) progress(fraction * 0.95);
         if (fraction > 0.5) status.updateStage(ProcessingStage::finalPolish, "Applying final EQ curve...", "");
     }
-    files.writer.close();
+    files.finish();
 }
 
 void AudioEngine::renderCorrection(const std::filesystem::path& input, const std::filesystem::path& output,
@@ -74,6 +105,7 @@ void AudioEngine::renderCorrection(const std::filesystem::path& input, const std
     RenderFiles files(input, output);
     filterBank_.reset();
     const float preGain = std::pow(10.0f, preGainDB / 20.0f);
+    const bool sideGainActive = std::fabs(sideGainDB) > 0.01f && files.chunk.channelCount() >= 2;
     std::optional<AudioBuffer> filtered;
     for (uint32_t p = 0; p < files.length;) {
         const uint32_t n = std::min(files.length - p, chunkFrames);
@@ -86,7 +118,9 @@ void AudioEngine::renderCorrection(const std::filesystem::path& input, const std
             }
         }
         filtered = settings.isEnabled ? processWithEQ(filterBank_, chunk, settings, true) : std::nullopt;
-        // Without a filtered copy the wet buffer is the chunk itself, so the blend below leaves it as it is.
+        // The side gain works in place; without a filtered copy it needs its own, or the blend
+        // would mix the widened chunk with itself and keep the full side gain whatever the mix.
+        if (!filtered && wetDryMix < 0.999f && sideGainActive) filtered = chunk.copy();
         AudioBuffer& wet = filtered ? *filtered : chunk;
         applySideGain(wet, sideGainDB, chunk.sampleRate());
         if (wetDryMix < 0.999f) mixWetDry(wet, chunk, wetDryMix);
@@ -94,7 +128,7 @@ void AudioEngine::renderCorrection(const std::filesystem::path& input, const std
         p += n;
         if (progress) progress(double(p) / double(files.length));
     }
-    files.writer.close();
+    files.finish();
 }
 
 void applySideGain(AudioBuffer& buffer, float sideGainDB, double sampleRate) noexcept {

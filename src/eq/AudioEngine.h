@@ -25,13 +25,15 @@ public:
 
     // Applies `settings` (bands, high cut, master gain when enabled) to `input` into `output`.
     // Progress (p/length)·0.95 after every chunk; past half-way each chunk also reports stage
-    // finalPolish "Applying final EQ curve...". Throws the platform's file errors, or
-    // AudioEngine/1 when a chunk buffer cannot be made.
+    // finalPolish "Applying final EQ curve...". Throws the platform's file errors (cannotCreate also
+    // when output is the input itself), or AudioEngine/1 when a chunk buffer cannot be made; a failed
+    // render removes its incomplete output.
     void remasterWithEQ(const std::filesystem::path& input, const std::filesystem::path& output,
                         const EQSettings& settings, const ProgressCallback& progress, StatusReporter& status);
 
     // The analyzer's correction chain per chunk: pre-gain (only when < −0.01 dB), EQ, side gain,
     // wet/dry blend against the pre-gained chunk (only when mix < 0.999). Progress p/length.
+    // Throws and cleans up as remasterWithEQ.
     void renderCorrection(const std::filesystem::path& input, const std::filesystem::path& output,
                           const EQSettings& settings, const ProgressCallback& progress, float sideGainDB,
                           float wetDryMix, float preGainDB);

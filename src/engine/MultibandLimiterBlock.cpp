@@ -43,6 +43,25 @@ inline __m128 biquad4(const Biquad4& k, Memory4& m, __m128 x) {
     return y;
 }
 
+// A later stage of a cascade: its input and previous input are the earlier stage's last two outputs
+// (x1 of a later stage always equals y1 of the stage before it), so it keeps only x2 and its outputs.
+struct FollowerMemory {
+    __m128 x2, y1, y2;
+};
+
+inline __m128 followerStep(const Biquad4& k, FollowerMemory& m, __m128 x, __m128 x1) {
+    __m128 y = _mm_add_ps(_mm_mul_ps(k.b0, x), _mm_mul_ps(k.b1, x1));
+    y = _mm_add_ps(y, _mm_mul_ps(k.b2, m.x2));
+    y = _mm_sub_ps(y, _mm_mul_ps(k.a1, m.y1));
+    y = _mm_sub_ps(y, _mm_mul_ps(k.a2, m.y2));
+    m.x2 = x1;
+    m.y2 = m.y1;
+    m.y1 = y;
+    return y;
+}
+
+inline __m128 lowLowHighHigh(__m128 lowHigh) { return _mm_shuffle_ps(lowHigh, lowHigh, _MM_SHUFFLE(1, 1, 0, 0)); }
+
 // Lanes from up to four scalar coefficient sets; missing lanes stay zero (they compute zeros).
 Biquad4 gatherCoefficients(const LR4Coefficients* lanes[4]) {
     alignas(16) float v[5][4] = {};
@@ -127,9 +146,10 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
     const Biquad4 splitK = gatherCoefficients(splitLanes);
     const Biquad4 bandK = gatherCoefficients(bandLanes);
     Memory4 split1 = gatherMemory(splitFirst);
-    Memory4 split2 = gatherMemory(splitSecond);
-    Memory4 band1 = gatherMemory(bandFirst);
-    Memory4 band2 = gatherMemory(bandSecond);
+    const auto follower = [](const Memory4& m) { return FollowerMemory{m.x2, m.y1, m.y2}; };
+    FollowerMemory split2 = follower(gatherMemory(splitSecond));
+    FollowerMemory band1 = follower(gatherMemory(bandFirst));
+    FollowerMemory band2 = follower(gatherMemory(bandSecond));
 
     alignas(16) float attack[4], attackRest[4], release[4], releaseRest[4], gains[4];
     alignas(16) int32_t holds[4];
@@ -186,24 +206,25 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
             for (int b = 0; b < 4; ++b) historyRows[(frame + uint32_t(lengths[b]) - 1) * 4 + uint32_t(b)] = lanes[b];
         };
         const auto input = [&](uint32_t frame) { return _mm_set1_ps(out[frame] * inputGain); };
-        const auto lowLowHighHigh = [](__m128 lowHigh) { return _mm_shuffle_ps(lowHigh, lowHigh, _MM_SHUFFLE(1, 1, 0, 0)); };
-        __m128 afterSplit1 = _mm_setzero_ps(), afterSplit2 = _mm_setzero_ps(), afterBand1 = _mm_setzero_ps();
+        // Later stages first: each takes what the stage before it produced in the previous step.
+        const auto secondBandStage = [&] { return followerStep(bandK, band2, band1.y1, band1.y2); };
+        const auto firstBandStage = [&] { followerStep(bandK, band1, lowLowHighHigh(split2.y1), lowLowHighHigh(split2.y2)); };
+        const auto secondSplitStage = [&] { followerStep(splitK, split2, split1.y1, split1.y2); };
+        const auto firstSplitStage = [&](uint32_t t) { biquad4(splitK, split1, input(t)); };
         const uint32_t steps = run + 3;
         for (uint32_t t = 0; t < steps; ++t) {
             if (t >= 3 && t < run) {
-                const __m128 nextBand2 = biquad4(bandK, band2, afterBand1);
-                const __m128 nextBand1 = biquad4(bandK, band1, lowLowHighHigh(afterSplit2));
-                const __m128 nextSplit2 = biquad4(splitK, split2, afterSplit1);
-                afterSplit1 = biquad4(splitK, split1, input(t));
-                afterSplit2 = nextSplit2;
-                afterBand1 = nextBand1;
-                storeBands(nextBand2, t - 3);
+                const __m128 bands = secondBandStage();
+                firstBandStage();
+                secondSplitStage();
+                firstSplitStage(t);
+                storeBands(bands, t - 3);
                 continue;
             }
-            if (t >= 3) storeBands(biquad4(bandK, band2, afterBand1), t - 3);
-            if (t >= 2 && t - 2 < run) afterBand1 = biquad4(bandK, band1, lowLowHighHigh(afterSplit2));
-            if (t >= 1 && t - 1 < run) afterSplit2 = biquad4(splitK, split2, afterSplit1);
-            if (t < run) afterSplit1 = biquad4(splitK, split1, input(t));
+            if (t >= 3) storeBands(secondBandStage(), t - 3);
+            if (t >= 2 && t - 2 < run) firstBandStage();
+            if (t >= 1 && t - 1 < run) secondSplitStage();
+            if (t < run) firstSplitStage(t);
         }
 
         // 2. Window peaks: maxima over 2^k rows, grown in place two or four times at a step, then for
@@ -310,9 +331,9 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
     }
 
     scatterMemory(split1, splitFirst);
-    scatterMemory(split2, splitSecond);
-    scatterMemory(band1, bandFirst);
-    scatterMemory(band2, bandSecond);
+    scatterMemory({split1.y1, split2.x2, split2.y1, split2.y2}, splitSecond);
+    scatterMemory({lowLowHighHigh(split2.y1), band1.x2, band1.y1, band1.y2}, bandFirst);
+    scatterMemory({band1.y1, band2.x2, band2.y1, band2.y2}, bandSecond);
     _mm_store_ps(gains, gain);
     _mm_store_si128(reinterpret_cast<__m128i*>(holds), hold);
     // The rings hold each band's last samples, oldest at the next slot to write, as after as many

@@ -8,7 +8,9 @@
 #include "platform/PhysicalMemory.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <future>
 #include <new>
 #include <thread>
 #include <vector>
@@ -74,15 +76,27 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
     const int64_t total = reader.lengthFrames();
 
     const uint32_t capacity = blockFrames(sampleRate, total);
-    AudioBuffer buffer;
+    // Two blocks: one is written out on its own thread while the next is read and limited.
+    std::array<AudioBuffer, 2> buffers;
     try {
-        buffer = reader.makeBuffer(capacity);
+        buffers[0] = reader.makeBuffer(capacity);
+        buffers[1] = reader.makeBuffer(capacity);
     } catch (const std::bad_alloc&) {
         throw passBufferError();
     }
 
     prepareOutput(output);
     AudioFileWriter writer(output, reader.processingFormat(), 24);
+    // Declared after the buffers and the writer: leaving by an exception waits for the write first.
+    std::future<void> pendingWrite;
+    const auto finishWrite = [&pendingWrite] {
+        if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
+    };
+    const auto writeInBackground = [&](const AudioBuffer& block) {
+        finishWrite();
+        pendingWrite = std::async(std::launch::async, [&writer, &block] { writer.write(block); });
+    };
+    size_t current = 0;
 
     MultibandLimiterEngine engine(int(channels), MultibandLimiterConfig{}, float(sampleRate));
     engine.threshold = limiterThresholdFor(targetLUFS, limitThreshold);
@@ -104,6 +118,7 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
             throw cancellationError();
         }
         const uint32_t n = uint32_t(std::min<int64_t>(total - done, capacity));
+        AudioBuffer& buffer = buffers[current];
         reader.setFramePosition(done);
         uint32_t read = 0;
         bool readFailed = false;
@@ -115,7 +130,8 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
         }
         if (!readFailed) {
             limitBlock(engine, buffer, gain);
-            writer.write(buffer);
+            writeInBackground(buffer);
+            current ^= 1;
             done += read;
             const double fraction = double(done) / double(total);
             if (fraction - last >= 0.01) {
@@ -131,9 +147,11 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
         }
         buffer.setFrameLength(skip);
         buffer.clear();
-        writer.write(buffer);
+        writeInBackground(buffer);
+        current ^= 1;
         done += skip;
     }
+    finishWrite();
     report(1.0);
     writer.close();
 }

@@ -2,6 +2,7 @@
 
 #include "analyzer/AnalysisControl.h"
 #include "analyzer/VectorMath.h"
+#include "platform/Biquad.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,16 +26,10 @@ constexpr Biquad highShelf = {1.53512485958697f, -2.69169618940638f, 1.198392810
                               0.73248077421585f};
 
 void filter(std::vector<float>& samples, const Biquad& f) {
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    for (float& sample : samples) {
-        const float x0 = sample;
-        const float y0 = f.b0 * x0 + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
-        x2 = x1;
-        x1 = x0;
-        y2 = y1;
-        y1 = y0;
-        sample = y0;
-    }
+    struct {
+        float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    } memory;
+    for (float& sample : samples) sample = biquadStep(f, memory, sample);
 }
 
 float mean(const std::vector<float>& values) {

@@ -2,6 +2,7 @@
 
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
+#include "platform/Biquad.h"
 
 #include <algorithm>
 #include <cmath>
@@ -125,14 +126,7 @@ struct Biquad {
         a1 = coefficient(a, 1) / a0, a2 = coefficient(a, 2) / a0;
     }
 
-    float operator()(float x) {
-        const float y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        return y;
-    }
+    float operator()(float x) { return biquadStep(*this, *this, x); }
 };
 
 // K-weighting in place (high pass, then shelf), two channels per loop: the four recursions are

@@ -1,5 +1,7 @@
 #include "engine/MultibandLimiter.h"
 
+#include "platform/Biquad.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -10,15 +12,6 @@
 namespace orvanta {
 
 namespace {
-
-inline float biquadStep(const LR4Coefficients& k, CrossoverMemory& m, float x) {
-    const float y = k.b0 * x + k.b1 * m.x1 + k.b2 * m.x2 - k.a1 * m.y1 - k.a2 * m.y2;
-    m.x2 = m.x1;
-    m.x1 = x;
-    m.y2 = m.y1;
-    m.y1 = y;
-    return y;
-}
 
 inline float lr4Step(const LR4Coefficients& k, LR4FilterState& state, float x) {
     return biquadStep(k, state.stage2, biquadStep(k, state.stage1, x));

@@ -1,5 +1,7 @@
 #include "eq/EQFilter.h"
 
+#include "platform/Biquad.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -53,45 +55,22 @@ Coefficients highCutCoefficients(float sampleRate) {
 
 // Direct Form I in place; the history lives in locals so the loop stays in registers.
 void runBiquad(float* samples, uint32_t frames, const Coefficients& k, FilterState& state) noexcept {
-    if (frames == 0) return;
-    float x1 = state.x1, x2 = state.x2, y1 = state.y1, y2 = state.y2;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const float x = samples[i];
-        const float y = k.b0 * x + k.b1 * x1 + k.b2 * x2 - k.a1 * y1 - k.a2 * y2;
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
-        samples[i] = y;
-    }
-    state = {x1, x2, y1, y2};
+    FilterState m = state;
+    for (uint32_t i = 0; i < frames; ++i) samples[i] = biquadStep(k, m, samples[i]);
+    state = m;
 }
 
 // Two independent recursions interleaved (channel slots 0 and 1), for instruction-level parallelism.
 // Each channel sees exactly the arithmetic of runBiquad.
 void runBiquadPair(float* left, float* right, uint32_t frames, const Coefficients& k, FilterState& leftState,
                    FilterState& rightState) noexcept {
-    if (frames == 0) return;
-    float lx1 = leftState.x1, lx2 = leftState.x2, ly1 = leftState.y1, ly2 = leftState.y2;
-    float rx1 = rightState.x1, rx2 = rightState.x2, ry1 = rightState.y1, ry2 = rightState.y2;
+    FilterState l = leftState, r = rightState;
     for (uint32_t i = 0; i < frames; ++i) {
-        const float lx = left[i];
-        const float rx = right[i];
-        const float ly = k.b0 * lx + k.b1 * lx1 + k.b2 * lx2 - k.a1 * ly1 - k.a2 * ly2;
-        const float ry = k.b0 * rx + k.b1 * rx1 + k.b2 * rx2 - k.a1 * ry1 - k.a2 * ry2;
-        lx2 = lx1;
-        lx1 = lx;
-        ly2 = ly1;
-        ly1 = ly;
-        rx2 = rx1;
-        rx1 = rx;
-        ry2 = ry1;
-        ry1 = ry;
-        left[i] = ly;
-        right[i] = ry;
+        left[i] = biquadStep(k, l, left[i]);
+        right[i] = biquadStep(k, r, right[i]);
     }
-    leftState = {lx1, lx2, ly1, ly2};
-    rightState = {rx1, rx2, ry1, ry2};
+    leftState = l;
+    rightState = r;
 }
 
 bool bandIsFiltered(const EQBand& band) noexcept {

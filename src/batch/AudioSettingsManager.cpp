@@ -1,0 +1,82 @@
+#include "batch/AudioSettingsManager.h"
+
+#include "engine/MainThread.h"
+#include "platform/PreferenceStore.h"
+
+namespace orvanta {
+
+namespace {
+// A key without a readable float gets the default written first, so the store always holds the pair.
+float storedOrDefault(PreferenceStore& store, const char* key, float fallback) {
+    if (!store.floatValue(key)) store.setFloat(key, fallback);
+    return store.floatValue(key).value_or(fallback);
+}
+} // namespace
+
+AudioSettingsManager& AudioSettingsManager::shared() {
+    static AudioSettingsManager* instance = [] {
+        auto* manager = new AudioSettingsManager(PreferenceStore::standard());
+        adoptMainThread(manager);
+        return manager;
+    }();
+    return *instance;
+}
+
+AudioSettingsManager::AudioSettingsManager(PreferenceStore& store, QObject* parent)
+    : QObject(parent), store_(store) {
+    targetLoudness_ = storedOrDefault(store_, targetLoudnessKey, defaultTargetLoudness);
+    limitThreshold_ = storedOrDefault(store_, limitThresholdKey, defaultLimitThreshold);
+    useAnalyzer_ = false;
+    exportFormat_ = exportFormatFromStored(store_.stringValue(exportFormatKey));
+}
+
+void AudioSettingsManager::setTargetLoudness(float lufs) {
+    if (targetLoudness_ != lufs) {
+        targetLoudness_ = lufs;
+        emit targetLoudnessChanged();
+    }
+}
+
+void AudioSettingsManager::setLimitThreshold(float decibels) {
+    if (limitThreshold_ != decibels) {
+        limitThreshold_ = decibels;
+        emit limitThresholdChanged();
+    }
+}
+
+void AudioSettingsManager::setExportFormat(ExportFormat format) {
+    if (exportFormat_ != format) {
+        exportFormat_ = format;
+        emit exportFormatChanged();
+    }
+}
+
+void AudioSettingsManager::setUseAnalyzer(bool useAnalyzer) {
+    if (useAnalyzer_ != useAnalyzer) {
+        useAnalyzer_ = useAnalyzer;
+        emit useAnalyzerChanged();
+    }
+}
+
+void AudioSettingsManager::storeSettings() {
+    store_.setFloat(targetLoudnessKey, targetLoudness_);
+    store_.setFloat(limitThresholdKey, limitThreshold_);
+}
+
+void AudioSettingsManager::storeExportFormat() {
+    store_.setString(exportFormatKey, std::string(rawValue(exportFormat_)));
+}
+
+void AudioSettingsManager::applyPreset(float targetLUFS, float thresholdDecibels) {
+    setUseAnalyzer(false);
+    setTargetLoudness(targetLUFS);
+    setLimitThreshold(thresholdDecibels);
+    storeSettings();
+}
+
+void AudioSettingsManager::chooseExportFormat(ExportFormat format) {
+    setExportFormat(format);
+    storeExportFormat();
+}
+
+} // namespace orvanta

@@ -1,0 +1,75 @@
+#pragma once
+
+// Models only (QtCore).
+
+#include "batch/ExportFormat.h"
+
+#include <QMetaType>
+#include <QObject>
+
+namespace orvanta {
+
+class PreferenceStore;
+
+// Preference keys of the mastering settings (floats). "exportFormat" is exportFormatKey.
+inline constexpr const char* targetLoudnessKey = "targetLoudness";
+inline constexpr const char* limitThresholdKey = "limitThreshold";
+inline constexpr float defaultTargetLoudness = -8.0f; // LUFS
+inline constexpr float defaultLimitThreshold = -0.3f; // dB
+
+// The user's mastering settings, shared by the window and the batch processor. Created from the
+// preference store; setting a property does not write the store (the settings panel calls
+// storeSettings() / storeExportFormat() when it decides to). Main thread only; no locks.
+class AudioSettingsManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(float targetLoudness READ targetLoudness WRITE setTargetLoudness NOTIFY targetLoudnessChanged)
+    Q_PROPERTY(float limitThreshold READ limitThreshold WRITE setLimitThreshold NOTIFY limitThresholdChanged)
+    Q_PROPERTY(orvanta::ExportFormat exportFormat READ exportFormat WRITE setExportFormat NOTIFY exportFormatChanged)
+    Q_PROPERTY(bool useAnalyzer READ useAnalyzer WRITE setUseAnalyzer NOTIFY useAnalyzerChanged)
+
+public:
+    // The process-wide instance on the standard preference store; created on first use.
+    static AudioSettingsManager& shared();
+
+    // Reads "targetLoudness" and "limitThreshold" (writing the defaults −8.0 / −0.3 first for each key
+    // without a readable float) and "exportFormat" (exact "WAV" / "M4A", otherwise wav).
+    // useAnalyzer starts false. The store must outlive the manager.
+    explicit AudioSettingsManager(PreferenceStore& store, QObject* parent = nullptr);
+
+    float targetLoudness() const { return targetLoudness_; }   // LUFS
+    void setTargetLoudness(float lufs);
+    float limitThreshold() const { return limitThreshold_; }   // dB
+    void setLimitThreshold(float decibels);
+    ExportFormat exportFormat() const { return exportFormat_; }
+    void setExportFormat(ExportFormat format);
+    bool useAnalyzer() const { return useAnalyzer_; }
+    void setUseAnalyzer(bool useAnalyzer);
+
+    // Writes targetLoudness under "targetLoudness", then limitThreshold under "limitThreshold" (floats).
+    void storeSettings();
+    // Writes the raw value of exportFormat ("WAV" / "M4A") under "exportFormat".
+    void storeExportFormat();
+    // Choosing a preset: useAnalyzer false, then the preset's target and threshold, then storeSettings().
+    void applyPreset(float targetLUFS, float thresholdDecibels);
+    // Sets exportFormat and stores it in the same step.
+    void chooseExportFormat(ExportFormat format);
+
+    PreferenceStore& store() const { return store_; }
+
+signals:
+    void targetLoudnessChanged();
+    void limitThresholdChanged();
+    void exportFormatChanged();
+    void useAnalyzerChanged();
+
+private:
+    PreferenceStore& store_;
+    float targetLoudness_ = defaultTargetLoudness;
+    float limitThreshold_ = defaultLimitThreshold;
+    ExportFormat exportFormat_ = ExportFormat::wav;
+    bool useAnalyzer_ = false;
+};
+
+} // namespace orvanta
+
+Q_DECLARE_METATYPE(orvanta::ExportFormat)

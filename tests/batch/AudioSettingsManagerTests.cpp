@@ -1,0 +1,103 @@
+#include "batch/AudioSettingsManager.h"
+#include "platform/PreferenceStore.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvanta;
+
+namespace {
+PreferenceStore reread() { return PreferenceStore(PreferenceStore::standardFilePath()); }
+} // namespace
+
+TEST(AudioSettingsManager, AnEmptyStoreGivesTheDefaultsAndKeepsOnlyThePair) {
+    PreferenceStore& store = PreferenceStore::standard();
+    AudioSettingsManager settings(store);
+    EXPECT_EQ(settings.targetLoudness(), -8.0f);
+    EXPECT_EQ(settings.limitThreshold(), -0.3f);
+    EXPECT_EQ(settings.exportFormat(), ExportFormat::wav);
+    EXPECT_FALSE(settings.useAnalyzer());
+
+    PreferenceStore onDisk = reread();
+    EXPECT_EQ(onDisk.floatValue("targetLoudness"), -8.0f);
+    EXPECT_EQ(onDisk.floatValue("limitThreshold"), -0.3f);
+    EXPECT_FALSE(onDisk.contains("exportFormat"));
+}
+
+TEST(AudioSettingsManager, StoredValuesAreReadBackAndTheFormatMatchesExactly) {
+    PreferenceStore& store = PreferenceStore::standard();
+    store.setFloat("targetLoudness", -11.5f);
+    store.setFloat("limitThreshold", -1.0f);
+    store.setString("exportFormat", "M4A");
+    {
+        AudioSettingsManager settings(store);
+        EXPECT_EQ(settings.targetLoudness(), -11.5f);
+        EXPECT_EQ(settings.limitThreshold(), -1.0f);
+        EXPECT_EQ(settings.exportFormat(), ExportFormat::m4a);
+        settings.setUseAnalyzer(true);
+    }
+    AudioSettingsManager afterRestart(store);
+    EXPECT_FALSE(afterRestart.useAnalyzer()) << "never stored";
+
+    for (const char* stored : {"m4a", "wav", "", "AAC"}) {
+        store.setString("exportFormat", stored);
+        EXPECT_EQ(AudioSettingsManager(store).exportFormat(), ExportFormat::wav) << stored;
+    }
+    store.setString("exportFormat", "WAV");
+    EXPECT_EQ(AudioSettingsManager(store).exportFormat(), ExportFormat::wav);
+}
+
+TEST(AudioSettingsManager, AValueOfAnotherTypeCountsAsMissing) {
+    PreferenceStore& store = PreferenceStore::standard();
+    store.setString("targetLoudness", "loud");
+    store.setFloat("limitThreshold", -2.0f);
+    AudioSettingsManager settings(store);
+    EXPECT_EQ(settings.targetLoudness(), -8.0f);
+    EXPECT_EQ(settings.limitThreshold(), -2.0f);
+    EXPECT_EQ(reread().floatValue("targetLoudness"), -8.0f);
+}
+
+TEST(AudioSettingsManager, ChangesNotifyButOnlyTheStoringHelpersWrite) {
+    PreferenceStore& store = PreferenceStore::standard();
+    AudioSettingsManager settings(store);
+    int notifications = 0;
+    const auto count = [&notifications] { ++notifications; };
+    QObject::connect(&settings, &AudioSettingsManager::targetLoudnessChanged, count);
+    QObject::connect(&settings, &AudioSettingsManager::limitThresholdChanged, count);
+    QObject::connect(&settings, &AudioSettingsManager::exportFormatChanged, count);
+    QObject::connect(&settings, &AudioSettingsManager::useAnalyzerChanged, count);
+
+    settings.setTargetLoudness(-14.0f);
+    settings.setLimitThreshold(-1.5f);
+    settings.setExportFormat(ExportFormat::m4a);
+    settings.setUseAnalyzer(true);
+    settings.setTargetLoudness(-14.0f); // unchanged: no notification
+    EXPECT_EQ(notifications, 4);
+    EXPECT_EQ(reread().floatValue("targetLoudness"), -8.0f);
+    EXPECT_FALSE(reread().contains("exportFormat"));
+
+    settings.storeSettings();
+    EXPECT_EQ(reread().floatValue("targetLoudness"), -14.0f);
+    EXPECT_EQ(reread().floatValue("limitThreshold"), -1.5f);
+    EXPECT_FALSE(reread().contains("exportFormat")) << "the pair is stored without the format";
+    EXPECT_FALSE(reread().contains("useAnalyzer"));
+
+    settings.storeExportFormat();
+    EXPECT_EQ(reread().stringValue("exportFormat"), "M4A");
+    settings.chooseExportFormat(ExportFormat::wav);
+    EXPECT_EQ(settings.exportFormat(), ExportFormat::wav);
+    EXPECT_EQ(reread().stringValue("exportFormat"), "WAV");
+
+    settings.applyPreset(-6.0f, -0.1f);
+    EXPECT_FALSE(settings.useAnalyzer());
+    EXPECT_EQ(settings.targetLoudness(), -6.0f);
+    EXPECT_EQ(reread().floatValue("targetLoudness"), -6.0f);
+    EXPECT_EQ(reread().floatValue("limitThreshold"), -0.1f);
+}
+
+TEST(AudioSettingsManager, TheSharedInstanceUsesTheStandardStore) {
+    PreferenceStore::standard().setFloat("targetLoudness", -9.0f);
+    AudioSettingsManager& shared = AudioSettingsManager::shared();
+    EXPECT_EQ(&shared, &AudioSettingsManager::shared());
+    EXPECT_EQ(&shared.store(), &PreferenceStore::standard());
+    EXPECT_EQ(shared.targetLoudness(), -9.0f);
+}

@@ -1,0 +1,225 @@
+#include "eq/ReferenceTrackManager.h"
+#include "platform/Error.h"
+#include "platform/PreferenceStore.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+using namespace orvanta;
+using namespace orvanta::test;
+
+namespace {
+const QVector<float> zeros(12, 0.0f);
+
+// Runs the event loop until the future is finished (its continuation runs on this thread).
+template <typename T>
+bool finishes(const QFuture<T>& future, int timeoutMilliseconds = 120000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!future.isFinished() && clock.elapsed() < timeoutMilliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return future.isFinished();
+}
+
+PreferenceStore reread() { return PreferenceStore(PreferenceStore::standardFilePath()); }
+
+SpectralProfile sampleProfile() {
+    SpectralProfile profile;
+    profile.frequencies = {20.0f, 2000.0f, 20000.0f};
+    profile.magnitudes = {-10.0f, -20.0f, -30.0f};
+    profile.referenceFileName = "reference.wav";
+    profile.dateCreated = 786000000.5;
+    profile.spectrum12Band = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1.5f, 0};
+    return profile;
+}
+
+void storeRaw(const std::string& bytes) {
+    PreferenceStore::standard().setData(ReferenceTrackManager::userDefaultsKey,
+                                        PreferenceStore::Data(bytes.begin(), bytes.end()));
+}
+} // namespace
+
+TEST(ReferenceTrackManager, StartsEmpty) {
+    ReferenceTrackManager manager(PreferenceStore::standard());
+    EXPECT_FALSE(manager.currentProfile());
+    EXPECT_FALSE(manager.isEnabled());
+    EXPECT_EQ(manager.referenceSpectrum(), zeros);
+    EXPECT_EQ(manager.originalSpectrum(), zeros);
+    EXPECT_EQ(manager.masteredSpectrum(), zeros);
+    EXPECT_FALSE(manager.referenceLUFS());
+    EXPECT_FALSE(manager.hasUsableReference());
+}
+
+TEST(ReferenceTrackManager, ASavedProfileSurvivesARestart) {
+    {
+        ReferenceTrackManager manager(PreferenceStore::standard());
+        manager.saveProfile(sampleProfile());
+    }
+    PreferenceStore fresh(PreferenceStore::standardFilePath());
+    ReferenceTrackManager restarted(fresh);
+    ASSERT_TRUE(restarted.currentProfile());
+    EXPECT_EQ(*restarted.currentProfile(), sampleProfile());
+    EXPECT_EQ(restarted.referenceSpectrum(), QVector<float>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1.5f, 0}));
+    EXPECT_EQ(restarted.referenceFileName(), "reference.wav");
+    EXPECT_TRUE(restarted.hasUsableReference());
+}
+
+TEST(ReferenceTrackManager, ACorruptStoredProfileIsIgnored) {
+    SpectralProfile fewBands = sampleProfile();
+    fewBands.spectrum12Band = {1, 2, 3};
+    std::string missingKey = encodeSpectralProfile(sampleProfile());
+    missingKey.replace(missingKey.find("\"dateCreated\""), 13, "\"created\"");
+    for (const std::string& stored : {std::string("{not json"), std::string(), missingKey,
+                                      encodeSpectralProfile(fewBands)}) {
+        storeRaw(stored);
+        ReferenceTrackManager manager(PreferenceStore::standard());
+        EXPECT_FALSE(manager.currentProfile()) << stored;
+        EXPECT_EQ(manager.referenceSpectrum(), zeros) << stored;
+    }
+    PreferenceStore::standard().setString(ReferenceTrackManager::userDefaultsKey,
+                                          encodeSpectralProfile(sampleProfile()));
+    EXPECT_FALSE(ReferenceTrackManager(PreferenceStore::standard()).currentProfile()) << "stored as data only";
+}
+
+TEST(ReferenceTrackManager, LoadingAReferenceFillsTheProfileAndStoresIt) {
+    const auto path = writeMusic(scratchPath("club reference.wav"), 12.0, -3.0);
+    ReferenceTrackManager manager(PreferenceStore::standard());
+    manager.setIsEnabled(true);
+    int profileChanges = 0, spectrumChanges = 0;
+    QObject::connect(&manager, &ReferenceTrackManager::currentProfileChanged, [&] { ++profileChanges; });
+    QObject::connect(&manager, &ReferenceTrackManager::referenceSpectrumChanged, [&] { ++spectrumChanges; });
+
+    QFuture<void> loading = manager.loadReference(path);
+    ASSERT_TRUE(finishes(loading));
+    EXPECT_NO_THROW(loading.waitForFinished());
+    EXPECT_FALSE(loading.isCanceled());
+
+    ASSERT_TRUE(manager.currentProfile());
+    const SpectralProfile& profile = *manager.currentProfile();
+    EXPECT_EQ(profile.referenceFileName, "club reference.wav");
+    EXPECT_EQ(profile.frequencies.size(), 100u);
+    EXPECT_EQ(profile.magnitudes.size(), 100u);
+    ASSERT_EQ(profile.spectrum12Band.size(), 12u);
+    EXPECT_EQ(manager.referenceSpectrum(), QVector<float>(profile.spectrum12Band.begin(), profile.spectrum12Band.end()));
+    EXPECT_TRUE(manager.hasUsableReference());
+    EXPECT_GT(profile.dateCreated, 0.0);
+    EXPECT_EQ(profileChanges, 1);
+    EXPECT_EQ(spectrumChanges, 1);
+
+    const ReferenceAnalysis direct = analyzeReferenceFile(path);
+    EXPECT_EQ(profile.spectrum12Band, direct.profile.spectrum12Band);
+    EXPECT_EQ(profile.magnitudes, direct.profile.magnitudes);
+    ASSERT_TRUE(manager.referenceLUFS());
+    EXPECT_EQ(*manager.referenceLUFS(), direct.lufs);
+    EXPECT_LT(*manager.referenceLUFS(), 0.0f);
+    EXPECT_FALSE(manager.isEnabled()) << "the switch goes back off a second after loading";
+
+    PreferenceStore fresh(PreferenceStore::standardFilePath());
+    ReferenceTrackManager restarted(fresh);
+    ASSERT_TRUE(restarted.currentProfile());
+    EXPECT_EQ(*restarted.currentProfile(), profile);
+}
+
+TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {
+    const auto notAudio = scratchPath("notes.wav");
+    std::ofstream(notAudio) << "these are not samples";
+    ReferenceTrackManager manager(PreferenceStore::standard());
+    manager.saveProfile(sampleProfile());
+    manager.loadSavedProfile();
+    manager.setIsEnabled(true);
+    const auto storedBefore = reread().dataValue(ReferenceTrackManager::userDefaultsKey);
+
+    for (const auto& path : {scratchPath("missing.wav"), notAudio}) {
+        QFuture<void> loading = manager.loadReference(path);
+        ASSERT_TRUE(finishes(loading));
+        EXPECT_THROW(loading.waitForFinished(), Error) << path;
+        ASSERT_TRUE(manager.currentProfile());
+        EXPECT_EQ(*manager.currentProfile(), sampleProfile());
+        EXPECT_EQ(manager.referenceSpectrum()[0], 1.0f);
+        EXPECT_FALSE(manager.referenceLUFS());
+        EXPECT_TRUE(manager.isEnabled());
+        EXPECT_EQ(reread().dataValue(ReferenceTrackManager::userDefaultsKey), storedBefore);
+    }
+    EXPECT_TRUE(std::filesystem::exists(notAudio)) << "the user's file stays";
+}
+
+TEST(ReferenceTrackManager, AReferenceShorterThanOneFrameGivesZeroLevels) {
+    const auto path = scratchPath("blip.wav");
+    writeWav(path, {sine(1000.0, 0.5, 44100.0, 8000), sine(1000.0, 0.5, 44100.0, 8000)}, 44100.0);
+    ReferenceTrackManager manager(PreferenceStore::standard());
+    QFuture<void> loading = manager.loadReference(path);
+    ASSERT_TRUE(finishes(loading));
+    EXPECT_NO_THROW(loading.waitForFinished());
+    ASSERT_TRUE(manager.currentProfile());
+    EXPECT_EQ(manager.referenceSpectrum(), zeros);
+    for (float level : manager.currentProfile()->magnitudes) EXPECT_FLOAT_EQ(level, -200.0f);
+    EXPECT_FALSE(manager.hasUsableReference()) << "an all-zero reference is not matched";
+}
+
+TEST(ReferenceTrackManager, ClearingForgetsTheProfileButKeepsTheLevels) {
+    ReferenceTrackManager manager(PreferenceStore::standard());
+    manager.saveProfile(sampleProfile());
+    manager.loadSavedProfile();
+    manager.setIsEnabled(true);
+    manager.clearReference();
+    EXPECT_FALSE(manager.currentProfile());
+    EXPECT_FALSE(manager.hasUsableReference());
+    EXPECT_EQ(manager.referenceSpectrum()[9], 10.0f) << "kept; consumers check the profile first";
+    EXPECT_TRUE(manager.isEnabled());
+    EXPECT_FALSE(PreferenceStore::standard().contains(ReferenceTrackManager::userDefaultsKey));
+    EXPECT_FALSE(reread().contains(ReferenceTrackManager::userDefaultsKey));
+    EXPECT_FALSE(ReferenceTrackManager(PreferenceStore::standard()).currentProfile());
+}
+
+TEST(ReferenceTrackManager, FileSpectraGoToTheirListAndErrorsAreDropped) {
+    const auto path = writeMusic(scratchPath("song.wav"), 3.0);
+    const BandLevels expected = ReferenceTrackManager::compute12BandSpectrum(path);
+    ReferenceTrackManager manager(PreferenceStore::standard());
+
+    QFuture<void> original = manager.analyzeFileSpectrum(path, true);
+    ASSERT_TRUE(finishes(original));
+    EXPECT_EQ(manager.originalSpectrum(), ReferenceTrackManager::toList(expected));
+    EXPECT_EQ(manager.masteredSpectrum(), zeros);
+
+    QFuture<void> mastered = manager.analyzeFileSpectrum(path, false);
+    ASSERT_TRUE(finishes(mastered));
+    EXPECT_EQ(manager.masteredSpectrum(), ReferenceTrackManager::toList(expected));
+
+    QFuture<void> failing = manager.analyzeFileSpectrum(scratchPath("gone.wav"), true);
+    ASSERT_TRUE(finishes(failing));
+    EXPECT_NO_THROW(failing.waitForFinished());
+    EXPECT_EQ(manager.originalSpectrum(), ReferenceTrackManager::toList(expected));
+
+    QFuture<BandLevels> async = ReferenceTrackManager::compute12BandSpectrumAsync(scratchPath("gone.wav"));
+    EXPECT_THROW(async.waitForFinished(), Error) << "no event loop needed for the plain analysis";
+
+    manager.resetSpectra();
+    EXPECT_EQ(manager.originalSpectrum(), zeros);
+    EXPECT_EQ(manager.masteredSpectrum(), zeros);
+}
+
+TEST(ReferenceTrackManager, ALoadOutlivingItsManagerEndsCancelled) {
+    const auto path = writeMusic(scratchPath("reference.wav"), 2.0);
+    auto manager = std::make_unique<ReferenceTrackManager>(PreferenceStore::standard());
+    QFuture<void> loading = manager->loadReference(path);
+    manager.reset();
+    ASSERT_TRUE(finishes(loading, 30000));
+    EXPECT_TRUE(loading.isCanceled());
+}
+
+TEST(ReferenceTrackManager, TheSharedInstanceReadsTheStandardStore) {
+    ReferenceTrackManager(PreferenceStore::standard()).saveProfile(sampleProfile());
+    ReferenceTrackManager& shared = ReferenceTrackManager::shared();
+    EXPECT_EQ(&shared, &ReferenceTrackManager::shared());
+    ASSERT_TRUE(shared.currentProfile());
+    EXPECT_EQ(shared.referenceFileName(), "reference.wav");
+}

@@ -1,16 +1,21 @@
 #include "cli/MasterCommand.h"
 
+#include "batch/BatchProcessor.h"
 #include "batch/ExportNaming.h"
 #include "cli/CliOutput.h"
+#include "cli/EventLoop.h"
 #include "cli/InterruptFlag.h"
 #include "cli/MasteringPresets.h"
 #include "cli/TerminalStatus.h"
-#include "engine/AudioProcessor.h"
-#include "engine/LoudnessMeter.h"
-#include "engine/ProcessingErrors.h"
+#include "engine/ProcessingStatusManager.h"
 #include "engine/TempoDetector.h"
+#include "eq/EQManager.h"
+#include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
+#include "platform/PreferenceStore.h"
+
+#include <QTimer>
 
 #include <cmath>
 #include <iostream>
@@ -23,9 +28,12 @@ namespace fs = std::filesystem;
 
 struct MasterOptions {
     fs::path input;
-    fs::path output;
+    std::optional<fs::path> output;
+    std::string presetName;
     float targetLoudness = 0.0f;
     float limitThreshold = 0.0f;
+    std::optional<fs::path> reference;
+    std::optional<ExportFormat> format;
     bool json = false;
 };
 
@@ -33,19 +41,23 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
     Arguments arguments(args);
     MasterOptions options;
     options.json = arguments.takeFlag("--json");
-    const auto outputOption = arguments.takeOption("-o");
-    const std::string presetName = arguments.takeOption("--preset").value_or(std::string(defaultPresetName));
-    const auto preset = presetNamed(presetName);
-    if (!preset) throw UsageError("unknown preset \"" + presetName + "\" (Normal, Loud or \"Extra Loud\")");
+    if (const auto output = arguments.takeOption("-o")) options.output = fs::path(*output);
+    options.presetName = arguments.takeOption("--preset").value_or(std::string(defaultPresetName));
+    const auto preset = presetNamed(options.presetName);
+    if (!preset) throw UsageError("unknown preset \"" + options.presetName + "\" (Normal, Loud or \"Extra Loud\")");
     options.targetLoudness = preset->targetLoudness;
     options.limitThreshold = preset->limitThreshold;
     if (const auto target = arguments.takeOption("--target"))
         options.targetLoudness = static_cast<float>(parseNumber("--target", *target));
     if (const auto ceiling = arguments.takeOption("--ceiling"))
         options.limitThreshold = static_cast<float>(parseNumber("--ceiling", *ceiling));
+    if (const auto reference = arguments.takeOption("--reference")) options.reference = fs::path(*reference);
+    if (const auto format = arguments.takeOption("--format")) {
+        if (*format == "wav") options.format = ExportFormat::wav;
+        else if (*format == "m4a") options.format = ExportFormat::m4a;
+        else throw UsageError("unknown format \"" + *format + "\" (wav or m4a)");
+    }
     options.input = arguments.positionals(1).front();
-    options.output = outputOption ? fs::path(*outputOption)
-                                  : options.input.parent_path() / exportFileName(options.input, false, "wav");
     return options;
 }
 
@@ -58,56 +70,173 @@ std::string levelsLine(const AudioStats& stats) {
            formatLevel(stats.rms, "dB");
 }
 
+// Loading a reference stores its profile for the window; a run of the command line leaves the stored
+// one as it was.
+class StoredReferenceKeeper {
+public:
+    StoredReferenceKeeper() : saved_(PreferenceStore::standard().dataValue(ReferenceTrackManager::userDefaultsKey)) {}
+    ~StoredReferenceKeeper() {
+        PreferenceStore& store = PreferenceStore::standard();
+        if (saved_) store.setData(ReferenceTrackManager::userDefaultsKey, *saved_);
+        else if (store.contains(ReferenceTrackManager::userDefaultsKey)) store.remove(ReferenceTrackManager::userDefaultsKey);
+    }
+
+private:
+    std::optional<PreferenceStore::Data> saved_;
+};
+
+// Shows the status manager's stage messages and the processor's progress on the terminal, and turns
+// Ctrl+C into a cancellation of the running pass.
+class RunMonitor {
+public:
+    RunMonitor(BatchProcessor& processor, TerminalStatus& status) {
+        ProcessingStatusManager& manager = ProcessingStatusManager::shared();
+        QObject::connect(&manager, &ProcessingStatusManager::detailedMessageChanged, &context_, [&manager, &status] {
+            status.updateStage(ProcessingStage(manager.currentStageNumber()), manager.detailedMessage().toStdString(),
+                               manager.technicalInfo().toStdString());
+        });
+        QObject::connect(&processor, &BatchProcessor::progressChanged, &context_,
+                         [&processor, &status] { status.showProgress(processor.progress()); });
+        QObject::connect(&interruptPoll_, &QTimer::timeout, &context_, [this, &processor] {
+            if (wasInterrupted() && !cancelled_) {
+                cancelled_ = true;
+                processor.cancelProcessing();
+            }
+        });
+        interruptPoll_.start(50);
+    }
+
+private:
+    QObject context_;
+    QTimer interruptPoll_;
+    bool cancelled_ = false;
+};
+
+bool completed(const BatchProcessor& processor) {
+    return processor.currentFile() &&
+           processor.currentFile()->processingStatus == AudioFile::ProcessingStatus::completed;
+}
+
+// Files the processor rendered into the private temporary directory for this run.
+void removeRenderedFiles(const BatchProcessor& processor) {
+    if (!processor.currentFile()) return;
+    const AudioFile& file = *processor.currentFile();
+    for (const auto& rendered : {file.masterURL, file.finalURL}) {
+        if (rendered && !isSameFile(*rendered, file.url)) removeFileQuietly(*rendered);
+    }
+}
+
 } // namespace
 
 int runMasterCommand(const std::vector<std::string>& args) {
     const MasterOptions options = parseOptions(args);
-    if (isSameFile(options.input, options.output)) {
-        printError(options.output, "the output would replace the input; choose another name with -o");
+    const ExportFormat format = options.format.value_or(
+        exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey)));
+    const bool withReference = options.reference.has_value();
+    const fs::path output =
+        options.output.value_or(options.input.parent_path() /
+                                exportFileName(options.input, withReference, std::string(fileExtension(format))));
+    if (isSameFile(options.input, output)) {
+        printError(output, "the output would replace the input; choose another name with -o");
+        return exitFailure;
+    }
+    if (!fileExists(options.input)) {
+        printError(options.input, "no such file");
         return exitFailure;
     }
 
+    ensureApplication();
     catchInterrupts();
+    const StoredReferenceKeeper storedReference;
     TerminalStatus status;
-    DJMasteringResult result;
-    AudioStats inputStats;
-    try {
-        inputStats = analyzeAudioFile(options.input);
-        result = AudioProcessor::processAudio(
-            options.input, [&status](double fraction) { status.showProgress(fraction); },
-            [] { return wasInterrupted(); }, false, std::nullopt, true, options.targetLoudness,
-            options.limitThreshold, status);
+    BatchProcessor processor;
+    processor.setExportFormatOverride(format);
+    const RunMonitor monitor(processor, status);
+    const auto fail = [&](const fs::path& file, const std::string& message) {
         status.finish();
-        copyFileAtomically(result.outputURL, options.output);
-        removeFileQuietly(result.outputURL);
-    } catch (const Error& error) {
-        status.finish();
-        if (!result.outputURL.empty()) removeFileQuietly(result.outputURL);
-        if (isCancellation(error) || wasInterrupted()) {
+        removeRenderedFiles(processor);
+        if (wasInterrupted()) {
             printError(options.input, "cancelled");
             return exitInterrupted;
         }
-        printError(options.input, error.what());
+        printError(file, message);
         return exitFailure;
+    };
+
+    if (withReference) {
+        try {
+            QFuture<void> loading = ReferenceTrackManager::shared().loadReference(*options.reference);
+            waitFor(loading);
+            loading.waitForFinished(); // rethrows the analysis error
+        } catch (const std::exception& error) {
+            return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
+        }
+        if (!ReferenceTrackManager::shared().hasProfile()) return fail(*options.reference, "cannot load the reference");
+    }
+    if (wasInterrupted()) return fail(options.input, "cancelled");
+    const bool loaded = waitForResult(processor.loadFile(options.input));
+    // Ctrl+C before the pass started: a pass resets the processor's cancellation, so stop here.
+    if (wasInterrupted()) return fail(options.input, "cancelled");
+    if (!loaded) return fail(options.input, "cannot open as audio");
+    const std::optional<AudioStats> inputStats = processor.currentFile()->originalStats;
+    if (!inputStats) return fail(options.input, "cannot measure the input");
+
+    waitFor(processor.processCurrentFile(options.presetName, false, options.targetLoudness, options.limitThreshold));
+    if (wasInterrupted() || !completed(processor)) return fail(options.input, "mastering failed");
+    const std::optional<BatchPassRecord> masterPass = processor.lastPass();
+
+    if (withReference) {
+        // As the window does: the final pair cleared and the entry pending before the reference pass.
+        AudioFile entry = *processor.currentFile();
+        entry.finalURL.reset();
+        entry.finalStats.reset();
+        entry.processingStatus = AudioFile::ProcessingStatus::pending;
+        processor.setCurrentFile(entry);
+        waitFor(processor.processCurrentFile(options.presetName, true, options.targetLoudness, options.limitThreshold));
+        if (wasInterrupted() || !completed(processor) || !processor.currentFile()->finalURL)
+            return fail(options.input, "the reference pass failed");
     }
 
+    const AudioFile& file = *processor.currentFile();
+    const fs::path result = withReference ? *file.finalURL : *file.masterURL;
+    try {
+        copyFileAtomically(result, output);
+    } catch (const Error& error) {
+        return fail(output, error.what());
+    }
+    status.finish();
+    removeRenderedFiles(processor);
+
+    const AudioStats masterStats = file.masterStats.value_or(AudioStats{});
+    const int passes = masterPass && masterPass->pipeline ? masterPass->pipeline->passes : 0;
+    const double gainDB = masterPass && masterPass->pipeline
+                              ? 20.0 * std::log10(static_cast<double>(masterPass->pipeline->totalGain))
+                              : std::nan("");
     const int bpm = detectTempo(options.input);
-    const double gainDB = 20.0 * std::log10(static_cast<double>(result.totalGain));
+    const EQSettings matched = EQManager::shared().eqSettings();
     if (options.json) {
-        printJson({{"input", statsJson(inputStats)},
-                   {"output", statsJson(result.stats)},
-                   {"bpm", bpm},
-                   {"passes", result.passes},
-                   {"gain_db", jsonNumber(gainDB)},
-                   {"output_path", fs::absolute(options.output).string()}});
+        nlohmann::ordered_json object = {{"input", statsJson(*inputStats)},
+                                         {"output", statsJson(masterStats)},
+                                         {"bpm", bpm},
+                                         {"passes", passes},
+                                         {"gain_db", jsonNumber(gainDB)},
+                                         {"output_path", fs::absolute(output).string()}};
+        if (withReference) {
+            object["final"] = statsJson(file.finalStats.value_or(AudioStats{}));
+            nlohmann::ordered_json gains = nlohmann::ordered_json::array();
+            for (const EQBand& band : matched.bands) gains.push_back(jsonNumber(band.gain));
+            object["matched_eq"] = gains;
+        }
+        printJson(object);
     } else {
         char gainText[32];
         std::snprintf(gainText, sizeof gainText, "%+.1f dB", gainDB);
-        std::cout << "Input:  " << levelsLine(inputStats) << '\n'
-                  << "Output: " << levelsLine(result.stats) << '\n'
-                  << "Tempo:  " << bpm << " BPM\n"
-                  << "Passes: " << result.passes << " (gain " << gainText << ")\n"
-                  << "Saved:  " << options.output.string() << std::endl;
+        std::cout << "Input:  " << levelsLine(*inputStats) << '\n'
+                  << "Output: " << levelsLine(masterStats) << '\n';
+        if (withReference) std::cout << "Final:  " << levelsLine(file.finalStats.value_or(AudioStats{})) << '\n';
+        std::cout << "Tempo:  " << bpm << " BPM\n"
+                  << "Passes: " << passes << " (gain " << gainText << ")\n"
+                  << "Saved:  " << output.string() << std::endl;
     }
     return exitSuccess;
 }

@@ -24,6 +24,8 @@ EQManager& EQManager::shared() {
 
 EQManager::EQManager(AudioPlayerManager* player, QObject* parent) : QObject(parent), audioPlayer_(player) {}
 
+AudioPlayerManager* EQManager::audioPlayer() const { return audioPlayer_.data(); }
+
 void EQManager::setIsVisible(bool visible) {
     if (isVisible_ != visible) {
         isVisible_ = visible;

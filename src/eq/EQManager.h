@@ -44,7 +44,7 @@ public:
     bool isEQDisabled() const { return isEQDisabled_; }
     void setIsEQDisabled(bool disabled);
 
-    AudioPlayerManager* audioPlayer() const { return audioPlayer_.data(); }
+    AudioPlayerManager* audioPlayer() const;
 
     // Default settings and flags (isVisible unchanged), removes "EQSettings" and "ActiveEQSettings" from
     // the standard preference store and passes the defaults to the player when it is alive.

@@ -110,3 +110,49 @@ TEST(MasterCommand, InterruptCancelsCleanlyAndWritesNoOutput) {
     EXPECT_FALSE(fs::exists(output));
     EXPECT_TRUE(temporaryDirectoryIsEmpty()) << "no pass file may stay behind";
 }
+
+TEST(MasterCommand, FormatM4AWritesARealM4AAndLeavesTheStoredPreferenceAlone) {
+    const fs::path input = writeMusic(scratchPath("club.wav"), 10.0, -2.0, 9);
+    const auto result = runCli({"master", input.string(), "--format", "m4a"});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const fs::path output = scratchPath("club (MASTER).m4a");
+    ASSERT_TRUE(fs::exists(output)) << result.standardOutput;
+    const auto decoded = runProgram("/usr/bin/ffmpeg", {"-v", "error", "-i", output.string(), "-f", "null", "-"});
+    EXPECT_EQ(decoded.exitStatus, 0) << decoded.standardError;
+    const auto codec = runProgram("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_name", "-of",
+                                                       "csv=p=0", output.string()});
+    EXPECT_NE(codec.standardOutput.find("aac"), std::string::npos);
+    EXPECT_EQ(contentsOf(configDirectory() / "preferences.json").find("exportFormat"), std::string::npos)
+        << "--format is for this run only";
+    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_EQ(runCli({"master", input.string(), "--format", "flac"}).exitStatus, 2);
+}
+
+TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
+    const fs::path input = writeMusic(scratchPath("track.wav"), 12.0, -3.0, 4);
+    const fs::path reference = writeMusic(scratchPath("reference.wav"), 12.0, 0.0, 21);
+    const auto result = runCli({"master", input.string(), "--reference", reference.string(), "--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const auto object = nlohmann::ordered_json::parse(result.standardOutput);
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "output_path", "final",
+                                              "matched_eq"}));
+    const fs::path output = scratchPath("track (FINAL).wav");
+    EXPECT_EQ(object["output_path"].get<std::string>(), output.string());
+    EXPECT_TRUE(fs::exists(output));
+    ASSERT_EQ(object["matched_eq"].size(), 12u);
+    EXPECT_EQ(object["matched_eq"][10].get<double>(), 0.0) << "the 16 kHz band is never matched";
+    EXPECT_EQ(object["matched_eq"][11].get<double>(), 0.0) << "the 20 kHz band is never matched";
+    EXPECT_TRUE(object["final"]["lufs"].is_number());
+    const fs::path preferences = configDirectory() / "preferences.json";
+    if (fs::exists(preferences)) {
+        EXPECT_EQ(contentsOf(preferences).find("Orvanta_ReferenceSpectralProfile"), std::string::npos)
+            << "the window's stored reference is left as it was";
+    }
+    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+
+    const auto badReference = runCli({"master", input.string(), "--reference", scratchPath("none.wav").string()});
+    EXPECT_EQ(badReference.exitStatus, 1);
+    EXPECT_EQ(linesOf(badReference.standardError).size(), 1u) << badReference.standardError;
+}

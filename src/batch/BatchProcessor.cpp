@@ -1,0 +1,390 @@
+#include "batch/BatchProcessor.h"
+
+#include "batch/AudioConverter.h"
+#include "engine/AudioProcessor.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/MainThread.h"
+#include "engine/ProcessingErrors.h"
+#include "engine/ProcessingStatusManager.h"
+#include "engine/ProgressUpdater.h"
+#include "eq/AudioEngine.h"
+#include "eq/EQManager.h"
+#include "eq/ReferenceSpectrum.h"
+#include "eq/ReferenceTrackManager.h"
+#include "platform/AudioFileReader.h"
+#include "platform/FileOperations.h"
+#include "platform/PreferenceStore.h"
+#include "platform/TemporaryDirectory.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrent>
+
+#include <cmath>
+#include <iostream>
+
+namespace orvanta {
+
+namespace fs = std::filesystem;
+
+// What a pass's engine work ended with.
+struct BatchProcessor::PassOutcome {
+    std::optional<BatchPassRecord> record; // none when the pass failed or was cancelled
+};
+
+// What the engine work of a pass reads, taken on the main thread when the pass starts.
+struct BatchProcessor::PassContext {
+    ExportFormat format = ExportFormat::wav;
+    bool usableReference = false;
+    BandLevels referenceLevels{};
+};
+
+namespace {
+
+// The conversion tail of every pass: the result in the export format, or the WAV itself when the
+// conversion fails. `source` is removed after a successful conversion only when it is no longer
+// anyone's result (`removeSource`).
+BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, ExportFormat format, bool removeSource,
+                              bool logFailure, const std::function<void(double)>& setProgress) {
+    BatchPassRecord record;
+    record.result = {source, stats};
+    if (format == ExportFormat::wav) {
+        setProgress(1.0);
+        return record;
+    }
+    setProgress(0.9);
+    try {
+        const fs::path converted = AudioConverter::convert(source, format);
+        if (removeSource && !isSameFile(converted, source)) removeFileQuietly(source);
+        record.result.outputURL = converted;
+    } catch (const std::exception& error) {
+        if (logFailure) {
+            std::cout << "[Processor] Format conversion failed: " << error.what() << ", keeping original WAV"
+                      << std::endl;
+        }
+        record.conversionFailed = true;
+    }
+    setProgress(1.0);
+    return record;
+}
+
+Error inputNotFoundError(const fs::path& input) {
+    return Error(std::string(engineDomain), engine_error::outputMissing, "Input file not found at path: " + input.string());
+}
+
+} // namespace
+
+BatchProcessor::BatchProcessor(QObject* parent) : QObject(parent) {}
+
+BatchProcessor::~BatchProcessor() {
+    {
+        std::lock_guard lock(cancellationLock);
+        isCancelled = true;
+    }
+    // Engine tasks read the cancellation flag and the export override of this object.
+    for (QFuture<void>& worker : workers_) worker.waitForFinished();
+}
+
+void BatchProcessor::setCurrentFile(std::optional<AudioFile> file) {
+    currentFile_ = std::move(file);
+    emit currentFileChanged();
+}
+
+void BatchProcessor::setIsFinalMode(bool finalMode) {
+    if (isFinalMode_ == finalMode) return;
+    isFinalMode_ = finalMode;
+    emit isFinalModeChanged();
+}
+
+QString BatchProcessor::usedPresetNameText() const {
+    return usedPresetName_ ? QString::fromStdString(*usedPresetName_) : QString();
+}
+
+void BatchProcessor::setProgress(double value) {
+    if (progress_ == value) return;
+    progress_ = value;
+    emit progressChanged();
+}
+
+void BatchProcessor::setIsProcessing(bool processing) {
+    if (isProcessing_ == processing) return;
+    isProcessing_ = processing;
+    emit isProcessingChanged();
+}
+
+void BatchProcessor::setWasAnalyzerUsed(bool used) {
+    if (wasAnalyzerUsed_ == used) return;
+    wasAnalyzerUsed_ = used;
+    emit wasAnalyzerUsedChanged();
+}
+
+void BatchProcessor::setUsedPresetName(std::optional<std::string> name) {
+    if (usedPresetName_ == name) return;
+    usedPresetName_ = std::move(name);
+    emit usedPresetNameChanged();
+}
+
+bool BatchProcessor::isCancelledNow() const {
+    std::lock_guard lock(cancellationLock);
+    return isCancelled;
+}
+
+ExportFormat BatchProcessor::exportFormat() const {
+    if (exportFormatOverride_) return *exportFormatOverride_;
+    return exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey));
+}
+
+BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
+    PassContext context;
+    context.format = exportFormat();
+    const ReferenceTrackManager& reference = ReferenceTrackManager::shared();
+    context.usableReference = reference.hasUsableReference();
+    context.referenceLevels = reference.referenceLevels();
+    return context;
+}
+
+QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
+    QFuture<std::optional<AudioFileDetails>> details = QtConcurrent::run([url]() -> std::optional<AudioFileDetails> {
+        AudioFileDetails result;
+        try {
+            AudioFileReader reader(url);
+            result.duration = double(reader.lengthFrames()) / reader.sampleRate();
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        try {
+            result.stats = analyzeAudioFile(url);
+        } catch (const std::exception&) {
+            result.stats.reset(); // still loaded, without original statistics
+        }
+        return result;
+    });
+    workers_.append(QFuture<void>(details));
+    return details.then(this, [this, url](std::optional<AudioFileDetails> loaded) {
+        if (!loaded) return false;
+        setCurrentFile(AudioFile::create(url, loaded->duration, loaded->stats));
+        return true;
+    });
+}
+
+void BatchProcessor::beginPass(const std::optional<std::string>& presetName) {
+    setIsProcessing(true);
+    setProgress(0.0);
+    {
+        std::lock_guard lock(cancellationLock);
+        isCancelled = false;
+    }
+    setUsedPresetName(presetName);
+    lastPass_.reset();
+}
+
+QFuture<void> BatchProcessor::processCurrentFile(std::optional<std::string> presetName, bool withReference,
+                                                 float targetLUFS, float limitThreshold) {
+    if (!currentFile_) return QtFuture::makeReadyFuture();
+    beginPass(presetName);
+    AudioFile file = *currentFile_;
+    file.processingStatus = AudioFile::ProcessingStatus::processing;
+    setCurrentFile(file);
+
+    if (withReference) {
+        setIsFinalMode(true);
+        if (!file.masterURL) {
+            file.processingStatus = AudioFile::ProcessingStatus::failed;
+            setCurrentFile(file);
+            setIsProcessing(false);
+            return QtFuture::makeReadyFuture();
+        }
+    }
+    return processFile(file.url, file.masterURL, withReference, targetLUFS, limitThreshold)
+        .then(this, [this, file, withReference](PassOutcome outcome) { finishPass(file, outcome, withReference); });
+}
+
+QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path& url,
+                                                                 const std::optional<fs::path>& masterURL,
+                                                                 bool withReference, float targetLUFS,
+                                                                 float limitThreshold) {
+    const QPointer<BatchProcessor> self(this);
+    // The engine task keeps this object alive (the destructor waits for it); a queued call to an
+    // object destroyed meanwhile is dropped.
+    const auto setProgressOnMain = [this](double value) { postTo(this, [this, value] { setProgress(value); }); };
+    const std::shared_ptr<ProgressUpdater> updater = ProgressUpdater::create(this, [self](double value) {
+        if (self) self->setProgress(value);
+    });
+    const PassContext context = makePassContext(*currentFile_);
+    const fs::path input = withReference && masterURL ? *masterURL : url;
+
+    QFuture<PassOutcome> work = QtConcurrent::run([this, updater, context, input, withReference, targetLUFS,
+                                                   limitThreshold, setProgressOnMain]() -> PassOutcome {
+        const CancellationQuery cancelled = [this] { return isCancelledNow(); };
+        StatusReporter& status = ProcessingStatusManager::shared();
+        const auto onMain = [this](auto work) { postTo(this, std::move(work)); };
+        PassOutcome outcome;
+        try {
+            if (!fileExists(input)) throw inputNotFoundError(input);
+            if (withReference && context.usableReference) {
+                const BandLevels inSpec = compute12BandSpectrum(input);
+                updater->update(0.2);
+                const EQSettings matched = matchedEQSettings(context.referenceLevels, inSpec);
+                onMain([inSpec, matched] {
+                    ReferenceTrackManager::shared().setMasteredSpectrum(inSpec);
+                    EQManager::shared().setEqSettings(matched);
+                });
+                updater->update(0.4);
+                const DJMasteringResult result = AudioProcessor::processAudio(
+                    input, updater->callback(), cancelled, true, matched, true, targetLUFS, limitThreshold, status);
+                const BandLevels outSpec = compute12BandSpectrum(result.outputURL);
+                onMain([outSpec, matched] {
+                    ReferenceTrackManager::shared().setMasteredSpectrum(outSpec);
+                    EQManager::shared().setEqSettings(matched);
+                });
+                updater->update(0.8);
+                outcome.record = convertResult(result.outputURL, result.stats, context.format, true, true,
+                                               setProgressOnMain);
+                outcome.record->pipeline = result;
+            } else if (withReference) {
+                // No usable reference: the final version is the master itself, measured again. The
+                // master stays the entry's result, so a conversion never removes it.
+                const AudioStats stats = analyzeAudioFile(input);
+                updater->update(0.8);
+                outcome.record = convertResult(input, stats, context.format, false, true, setProgressOnMain);
+            } else {
+                const DJMasteringResult result = AudioProcessor::processAudio(
+                    input, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
+                    status);
+                outcome.record = convertResult(result.outputURL, result.stats, context.format, true, true,
+                                               setProgressOnMain);
+                outcome.record->pipeline = result;
+            }
+        } catch (const std::exception&) {
+            outcome.record.reset(); // a failed pass shows as the entry's status
+        }
+        return outcome;
+    });
+    workers_.append(QFuture<void>(work));
+    return work;
+}
+
+QFuture<void> BatchProcessor::processWithAnalyzerPlan(const AnalyzerPlan& plan) {
+    if (!currentFile_) return QtFuture::makeReadyFuture();
+    beginPass(std::string("Analyzer"));
+    setWasAnalyzerUsed(true);
+    AudioFile file = *currentFile_;
+    file.processingStatus = AudioFile::ProcessingStatus::processing;
+    setCurrentFile(file);
+    return renderAnalyzerPlan(file.url, plan).then(this, [this, file](PassOutcome outcome) {
+        finishPass(file, outcome, false);
+    });
+}
+
+QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs::path& url, const AnalyzerPlan& plan) {
+    const QPointer<BatchProcessor> self(this);
+    // The engine task keeps this object alive (the destructor waits for it); a queued call to an
+    // object destroyed meanwhile is dropped.
+    const auto setProgressOnMain = [this](double value) { postTo(this, [this, value] { setProgress(value); }); };
+    const auto deliver = [self](double value) {
+        if (self) self->setProgress(value);
+    };
+    const std::shared_ptr<ProgressUpdater> renderUpdater = ProgressUpdater::create(this, deliver);
+    const std::shared_ptr<ProgressUpdater> masterUpdater = ProgressUpdater::create(this, deliver);
+    const PassContext context = makePassContext(*currentFile_);
+
+    QFuture<PassOutcome> work = QtConcurrent::run([this, renderUpdater, masterUpdater, context, url, plan,
+                                                   setProgressOnMain]() -> PassOutcome {
+        const CancellationQuery cancelled = [this] { return isCancelledNow(); };
+        StatusReporter& status = ProcessingStatusManager::shared();
+        PassOutcome outcome;
+        try {
+            if (cancelled()) throw cancellationError();
+            status.resetChecklist();
+            status.updateStage(ProcessingStage::analyzing, "Analyzer EQ...", "12-band adaptive curve");
+            status.addChecklistItem("Analyzer EQ", "slider.horizontal.3");
+
+            const fs::path eqURL = privateTemporaryDirectory() / (baseNameWithoutExtension(url) + "_analyzer_eq.wav");
+            if (fileExists(eqURL)) removeFile(eqURL);
+            if (!plan.eqSettings.isEnabled && std::fabs(plan.sideGainDB) <= 0.01f) {
+                copyFile(url, eqURL);
+            } else {
+                AudioEngine::shared().renderCorrection(
+                    url, eqURL, plan.eqSettings, [renderUpdater](double f) { renderUpdater->update(0.25 * f); },
+                    plan.sideGainDB, plan.wetDryMix, plan.preGainDB);
+            }
+            status.completeChecklistItem("Analyzer EQ", "Applied", "slider.horizontal.3", false);
+
+            if (cancelled()) throw cancellationError();
+            const DJMasteringResult result = AudioProcessor::processAudio(
+                eqURL, [masterUpdater](double f) { masterUpdater->update(0.25 + 0.75 * f); }, cancelled, false,
+                std::nullopt, false, plan.settings.targetLUFS, plan.settings.limitThreshold, status);
+            removeFileQuietly(eqURL);
+            outcome.record = convertResult(result.outputURL, result.stats, context.format, true, false,
+                                           setProgressOnMain);
+            outcome.record->pipeline = result;
+        } catch (const std::exception&) {
+            outcome.record.reset();
+        }
+        return outcome;
+    });
+    workers_.append(QFuture<void>(work));
+    return work;
+}
+
+void BatchProcessor::finishPass(const AudioFile& startedWith, const PassOutcome& outcome, bool finalPass) {
+    // Drop bookkeeping of finished engine tasks.
+    workers_.erase(std::remove_if(workers_.begin(), workers_.end(), [](const QFuture<void>& f) { return f.isFinished(); }),
+                   workers_.end());
+    if (isCancelledNow()) {
+        // The result is dropped; the delayed clean-up of cancelProcessing removes the entry.
+        setIsProcessing(false);
+        return;
+    }
+    // A reset or a new load during the pass replaced the entry: the late result belongs to nobody.
+    const bool sameEntry = currentFile_ && *currentFile_ == startedWith;
+    AudioFile file = sameEntry ? *currentFile_ : startedWith;
+    if (outcome.record) {
+        const ProcessingResult& result = outcome.record->result;
+        if (finalPass) {
+            file.finalURL = result.outputURL;
+            file.finalStats = result.stats;
+        } else {
+            file.masterURL = result.outputURL;
+            file.masterStats = result.stats;
+        }
+        file.processingStatus = AudioFile::ProcessingStatus::completed;
+        if (sameEntry) setCurrentFile(file);
+        if (!finalPass) publishMasteredSpectrumOf(result.outputURL);
+        lastPass_ = outcome.record;
+    } else {
+        file.processingStatus = AudioFile::ProcessingStatus::failed;
+        if (sameEntry) setCurrentFile(file);
+    }
+    setIsProcessing(false);
+    setProgress(1.0);
+}
+
+void BatchProcessor::publishMasteredSpectrumOf(const fs::path& result) {
+    // Not awaited; a failure leaves the spectrum as it was.
+    ReferenceTrackManager::shared().analyzeFileSpectrum(result, false);
+}
+
+void BatchProcessor::cancelProcessing() {
+    {
+        std::lock_guard lock(cancellationLock);
+        isCancelled = true;
+    }
+    const QPointer<BatchProcessor> self(this);
+    QTimer::singleShot(200, this, [self] {
+        if (!self) return;
+        self->setIsProcessing(false);
+        self->setProgress(0.0);
+        self->setCurrentFile(std::nullopt);
+        self->setIsFinalMode(false);
+    });
+}
+
+void BatchProcessor::reset() {
+    setCurrentFile(std::nullopt);
+    setWasAnalyzerUsed(false);
+    setIsFinalMode(false);
+    ReferenceTrackManager::shared().resetSpectra();
+}
+
+} // namespace orvanta

@@ -1,0 +1,140 @@
+#pragma once
+
+// Models only (QtCore, QtConcurrent).
+
+#include "analyzer/AnalyzerPlan.h"
+#include "batch/AudioFile.h"
+#include "batch/ExportFormat.h"
+#include "engine/ProcessingTypes.h"
+#include "platform/Error.h"
+
+#include <QFuture>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace orvanta {
+
+// What the latest successful pass produced, kept for the command line.
+struct BatchPassRecord {
+    ProcessingResult result;                   // what the entry received (converted file, stats)
+    std::optional<DJMasteringResult> pipeline; // the pipeline's own result; none when the pipeline did
+                                               // not run (a final pass without a usable reference)
+    bool conversionFailed = false;             // the export conversion failed; result is the WAV
+};
+
+// The controller between the window and the mastering engine. Holds the loaded song (one AudioFile),
+// runs the master, final and analyzer passes over it, converts each result into the export format
+// and publishes progress and state. Lives on the main thread; every public function and every change
+// of a published field happens there. Engine work runs on the global QThreadPool. The asynchronous
+// operations return futures that finish on the main thread after the published state is updated;
+// they never carry an error (a failed pass shows as status `failed`).
+class BatchProcessor : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool hasCurrentFile READ hasCurrentFile NOTIFY currentFileChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(bool isProcessing READ isProcessing NOTIFY isProcessingChanged)
+    Q_PROPERTY(bool isFinalMode READ isFinalMode WRITE setIsFinalMode NOTIFY isFinalModeChanged)
+    Q_PROPERTY(bool wasAnalyzerUsed READ wasAnalyzerUsed NOTIFY wasAnalyzerUsedChanged)
+    Q_PROPERTY(QString usedPresetName READ usedPresetNameText NOTIFY usedPresetNameChanged)
+
+public:
+    explicit BatchProcessor(QObject* parent = nullptr);
+    ~BatchProcessor() override;
+
+    // The loaded song and its results; none before loadFile and after reset or a cancel.
+    const std::optional<AudioFile>& currentFile() const { return currentFile_; }
+    bool hasCurrentFile() const { return currentFile_.has_value(); }
+    // Replaces the entry (the window clears the final pair before a follow-up final pass).
+    void setCurrentFile(std::optional<AudioFile> file);
+
+    double progress() const { return progress_; } // 0…1 of the running pass
+    bool isProcessing() const { return isProcessing_; }
+    bool isFinalMode() const { return isFinalMode_; }
+    void setIsFinalMode(bool finalMode);
+    bool wasAnalyzerUsed() const { return wasAnalyzerUsed_; }
+    const std::optional<std::string>& usedPresetName() const { return usedPresetName_; }
+    QString usedPresetNameText() const; // empty when none
+
+    // Opens and measures `url` off the main thread; true and a new pending entry when it opens as
+    // audio (an unmeasurable file is loaded without originalStats), false and no change otherwise.
+    QFuture<bool> loadFile(const std::filesystem::path& url);
+
+    // Master pass (withReference false) of the loaded file into <base>_master.wav, or final pass
+    // (withReference true) of its master with the reference-matched EQ into <base>_final.wav (the
+    // master itself, re-measured, when no usable reference is loaded). Converts the result into the
+    // export format and stores it in the entry. Does nothing without a loaded file.
+    QFuture<void> processCurrentFile(std::optional<std::string> presetName, bool withReference, float targetLUFS,
+                                     float limitThreshold);
+
+    // Renders the analyzer's correction of the loaded file into <name>_analyzer_eq.wav, masters that
+    // with the plan's settings and stores the result as the master. Does nothing without a loaded file.
+    QFuture<void> processWithAnalyzerPlan(const AnalyzerPlan& plan);
+
+    // Stops the running pass at the engine's next check; 0.2 s later the entry is dropped, progress
+    // is 0 and final mode off.
+    void cancelProcessing();
+
+    // Drops the entry, clears analyzer use and final mode, zeroes the reference manager's original
+    // and mastered spectra. Progress, isProcessing and the preset name stay.
+    void reset();
+
+    // The export format of every pass: this override when set (the command line), else the stored
+    // "exportFormat" preference read at the start of each pass (wav when absent or unknown).
+    void setExportFormatOverride(std::optional<ExportFormat> format) { exportFormatOverride_ = format; }
+    std::optional<ExportFormat> exportFormatOverride() const { return exportFormatOverride_; }
+
+    // The latest successful pass; cleared when a pass starts.
+    const std::optional<BatchPassRecord>& lastPass() const { return lastPass_; }
+
+signals:
+    void currentFileChanged();
+    void progressChanged();
+    void isProcessingChanged();
+    void isFinalModeChanged();
+    void wasAnalyzerUsedChanged();
+    void usedPresetNameChanged();
+
+private:
+    struct PassOutcome;
+    struct PassContext;
+
+    // Master or final pass of `url` (or of masterURL for a final pass): result or the pass's error.
+    QFuture<PassOutcome> processFile(const std::filesystem::path& url,
+                                     const std::optional<std::filesystem::path>& masterURL, bool withReference,
+                                     float targetLUFS, float limitThreshold);
+    QFuture<PassOutcome> renderAnalyzerPlan(const std::filesystem::path& url, const AnalyzerPlan& plan);
+    // Any thread: whether cancelProcessing was called since the pass started.
+    bool isCancelledNow() const;
+
+    void beginPass(const std::optional<std::string>& presetName);
+    void finishPass(const AudioFile& file, const PassOutcome& outcome, bool finalPass);
+    void publishMasteredSpectrumOf(const std::filesystem::path& result);
+    PassContext makePassContext(const AudioFile& file);
+    ExportFormat exportFormat() const;
+
+    void setProgress(double value);
+    void setIsProcessing(bool processing);
+    void setWasAnalyzerUsed(bool used);
+    void setUsedPresetName(std::optional<std::string> name);
+
+    std::optional<AudioFile> currentFile_;
+    double progress_ = 0.0;
+    bool isProcessing_ = false;
+    bool isFinalMode_ = false;
+    bool wasAnalyzerUsed_ = false;
+    std::optional<std::string> usedPresetName_;
+    mutable std::mutex cancellationLock;
+    bool isCancelled = false; // guarded by cancellationLock
+
+    std::optional<ExportFormat> exportFormatOverride_;
+    std::optional<BatchPassRecord> lastPass_;
+    QList<QFuture<void>> workers_; // engine tasks that still use this object; awaited on destruction
+};
+
+} // namespace orvanta

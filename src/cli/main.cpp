@@ -16,9 +16,11 @@ using Command = std::function<int(const std::vector<std::string>&)>;
 const char* const usageText =
     "usage: orvanta-cli <command> [arguments]\n"
     "  measure FILE [--json]        loudness, peak, RMS and tempo of FILE\n"
-    "  master IN [-o OUT] [--preset Normal|Loud|\"Extra Loud\"] [--target LUFS] [--ceiling DBFS] [--json]\n"
-    "                               master IN (default preset Loud) into OUT\n"
-    "                               (default: beside IN, \"<name> (MASTER).wav\")\n";
+    "  master IN [-o OUT] [--preset Normal|Loud|\"Extra Loud\"] [--target LUFS] [--ceiling DBFS]\n"
+    "         [--reference REF] [--format wav|m4a] [--json]\n"
+    "                               master IN (default preset Loud) into OUT; with REF, then match\n"
+    "                               REF's spectrum (default: beside IN, \"<name> (MASTER).wav\",\n"
+    "                               or \" (FINAL)\" after a reference pass)\n";
 
 std::map<std::string, Command> commands() {
     return {

@@ -1,6 +1,7 @@
 #include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
+#include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
@@ -18,17 +19,6 @@ using namespace orvanta::test;
 
 namespace {
 const QVector<float> zeros(12, 0.0f);
-
-// Runs the event loop until the future is finished (its continuation runs on this thread).
-template <typename T>
-bool finishes(const QFuture<T>& future, int timeoutMilliseconds = 120000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!future.isFinished() && clock.elapsed() < timeoutMilliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return future.isFinished();
-}
 
 PreferenceStore reread() { return PreferenceStore(PreferenceStore::standardFilePath()); }
 

@@ -1,0 +1,268 @@
+#include "batch/BatchProcessor.h"
+#include "engine/LoudnessMeter.h"
+#include "eq/EQManager.h"
+#include "eq/ReferenceTrackManager.h"
+#include "platform/AudioFileReader.h"
+#include "platform/PreferenceStore.h"
+#include "platform/TemporaryDirectory.h"
+#include "support/QtWait.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace orvanta;
+using namespace orvanta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// A processor with `song` loaded (a music file of the given length).
+struct LoadedProcessor {
+    BatchProcessor processor;
+    fs::path song;
+
+    explicit LoadedProcessor(const std::string& name, double seconds = 8.0, double levelDB = -2.0) {
+        song = writeMusic(scratchPath(name), seconds, levelDB, 3);
+        QFuture<bool> loaded = processor.loadFile(song);
+        EXPECT_TRUE(finishes(loaded));
+        EXPECT_TRUE(loaded.result());
+    }
+
+    const AudioFile& entry() const { return *processor.currentFile(); }
+
+    void master(float target = -8.0f, float ceiling = -0.3f) {
+        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), false, target, ceiling)));
+    }
+
+    void finalPass() {
+        AudioFile file = entry();
+        file.finalURL.reset();
+        file.finalStats.reset();
+        file.processingStatus = AudioFile::ProcessingStatus::pending;
+        processor.setCurrentFile(file);
+        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), true, -8.0f, -0.3f)));
+    }
+};
+
+void storeExportFormat(const std::string& raw) { PreferenceStore::standard().setString(exportFormatKey, raw); }
+
+} // namespace
+
+TEST(AudioFileEntry, IdentityIsTheIdAlone) {
+    const AudioFile a = AudioFile::create("/music/song.wav", 3.0, std::nullopt);
+    const AudioFile b = AudioFile::create("/music/song.wav", 3.0, std::nullopt);
+    EXPECT_NE(a, b) << "two loads of one file are two entries";
+    AudioFile changed = a;
+    changed.masterStats = AudioStats{-8.0f, -0.3f, -9.0f};
+    changed.processingStatus = AudioFile::ProcessingStatus::completed;
+    EXPECT_EQ(changed, a);
+    EXPECT_EQ(a.filename, "song.wav");
+    EXPECT_TRUE(a.isSelected);
+    EXPECT_EQ(a.processingStatus, AudioFile::ProcessingStatus::pending);
+}
+
+TEST(BatchProcessor, WithoutALoadedFileNothingRuns) {
+    BatchProcessor processor;
+    int processingChanges = 0;
+    QObject::connect(&processor, &BatchProcessor::isProcessingChanged, [&] { ++processingChanges; });
+    EXPECT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), false, -8.0f, -0.3f)));
+    EXPECT_TRUE(finishes(processor.processWithAnalyzerPlan(AnalyzerPlan{})));
+    EXPECT_FALSE(processor.isProcessing());
+    EXPECT_EQ(processingChanges, 0);
+    EXPECT_FALSE(processor.usedPresetName().has_value());
+}
+
+TEST(BatchProcessor, LoadingMeasuresAudioAndRefusesOtherFiles) {
+    BatchProcessor processor;
+    const fs::path text = scratchPath("notes.wav");
+    std::ofstream(text) << "not audio";
+    QFuture<bool> refused = processor.loadFile(text);
+    ASSERT_TRUE(finishes(refused));
+    EXPECT_FALSE(refused.result());
+    EXPECT_FALSE(processor.hasCurrentFile());
+
+    const fs::path song = writeMusic(scratchPath("song.wav"), 4.0);
+    QFuture<bool> loaded = processor.loadFile(song);
+    ASSERT_TRUE(finishes(loaded));
+    ASSERT_TRUE(loaded.result());
+    const AudioFile& entry = *processor.currentFile();
+    EXPECT_EQ(entry.url, song);
+    EXPECT_NEAR(*entry.duration, 4.0, 1e-6);
+    ASSERT_TRUE(entry.originalStats.has_value());
+    EXPECT_NEAR(entry.originalStats->lufs, analyzeAudioFile(song).lufs, 1e-6);
+    EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::pending);
+}
+
+TEST(BatchProcessor, AMasterPassStoresTheMasterAndLeavesTheSongAlone) {
+    LoadedProcessor run("song.wav", 10.0, -2.0);
+    const std::string before = contentsOf(run.song);
+    std::vector<double> progress;
+    QObject::connect(&run.processor, &BatchProcessor::progressChanged,
+                     [&] { progress.push_back(run.processor.progress()); });
+    run.master();
+
+    const AudioFile& entry = run.entry();
+    EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
+    ASSERT_TRUE(entry.masterURL.has_value());
+    EXPECT_EQ(entry.masterURL->parent_path(), privateTemporaryDirectory());
+    EXPECT_EQ(entry.masterURL->filename(), "song_master.wav");
+    EXPECT_NEAR(entry.masterStats->lufs, -8.0, 0.3);
+    EXPECT_FALSE(entry.finalURL.has_value());
+    EXPECT_EQ(contentsOf(run.song), before);
+    EXPECT_FALSE(run.processor.isProcessing());
+    EXPECT_EQ(run.processor.progress(), 1.0);
+    EXPECT_EQ(run.processor.usedPresetNameText(), "Loud");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    ASSERT_TRUE(run.processor.lastPass().has_value());
+    EXPECT_GE(run.processor.lastPass()->pipeline->passes, 1);
+
+    // The mastered spectrum arrives a little later, from its own task.
+    for (int i = 0; i < 200 && ReferenceTrackManager::shared().masteredSpectrum() == QVector<float>(12, 0.0f); ++i)
+        processEventsFor(10);
+    EXPECT_NE(ReferenceTrackManager::shared().masteredSpectrum(), QVector<float>(12, 0.0f));
+}
+
+TEST(BatchProcessor, AFinalPassWithoutAMasterFailsAtOnce) {
+    LoadedProcessor run("song.wav", 3.0);
+    run.finalPass();
+    EXPECT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::failed);
+    EXPECT_FALSE(run.processor.isProcessing());
+    EXPECT_EQ(run.processor.progress(), 0.0);
+    EXPECT_TRUE(run.processor.isFinalMode());
+}
+
+// No usable reference: the final version is the master itself, measured again; converting it to M4A
+// must not remove the master's WAV, which is still the entry's master.
+TEST(BatchProcessor, AFinalPassWithoutAReferenceKeepsTheMaster) {
+    LoadedProcessor run("song.wav", 6.0);
+    run.master();
+    const fs::path masterWav = *run.entry().masterURL;
+    storeExportFormat("M4A");
+    run.finalPass();
+
+    const AudioFile& entry = run.entry();
+    EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
+    EXPECT_EQ(*entry.masterURL, masterWav);
+    EXPECT_TRUE(fs::exists(masterWav)) << "the master is still a result of the entry";
+    ASSERT_TRUE(entry.finalURL.has_value());
+    EXPECT_EQ(entry.finalURL->extension(), ".m4a");
+    EXPECT_NO_THROW(AudioFileReader{*entry.finalURL});
+    EXPECT_EQ(entry.finalStats->lufs, entry.masterStats->lufs) << "the master measured again";
+}
+
+TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
+    storeExportFormat("M4A");
+    {
+        LoadedProcessor run("song.wav", 5.0);
+        run.master();
+        const AudioFile& entry = run.entry();
+        ASSERT_EQ(entry.masterURL->filename(), "song_master.m4a");
+        EXPECT_FALSE(fs::exists(privateTemporaryDirectory() / "song_master.wav")) << "the WAV it came from is gone";
+        AudioFileReader encoded(*entry.masterURL);
+        EXPECT_NEAR(double(encoded.lengthFrames()) / encoded.sampleRate(), 5.0, 0.05);
+    }
+    {
+        // A folder with something in it where the M4A would go makes the conversion fail.
+        LoadedProcessor run("blocked.wav", 4.0);
+        fs::create_directories(privateTemporaryDirectory() / "blocked_master.m4a");
+        std::ofstream(privateTemporaryDirectory() / "blocked_master.m4a" / "keep") << "x";
+        testing::internal::CaptureStdout();
+        run.master();
+        const std::string log = testing::internal::GetCapturedStdout();
+        const AudioFile& entry = run.entry();
+        EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
+        EXPECT_EQ(entry.masterURL->filename(), "blocked_master.wav");
+        EXPECT_TRUE(fs::exists(*entry.masterURL));
+        EXPECT_EQ(run.processor.progress(), 1.0);
+        EXPECT_NE(log.find("[Processor] Format conversion failed: "), std::string::npos) << log;
+        EXPECT_NE(log.find(", keeping original WAV"), std::string::npos) << log;
+        EXPECT_TRUE(run.processor.lastPass()->conversionFailed);
+    }
+}
+
+TEST(BatchProcessor, CancellingDropsTheEntryWithoutMarkingItFailed) {
+    LoadedProcessor run("long.wav", 90.0);
+    QFuture<void> pass = run.processor.processCurrentFile(std::string("Loud"), false, -8.0f, -0.3f);
+    processEventsFor(100);
+    run.processor.cancelProcessing();
+    ASSERT_TRUE(finishes(pass));
+    ASSERT_TRUE(run.processor.hasCurrentFile());
+    EXPECT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::processing) << "not marked failed";
+    EXPECT_FALSE(run.entry().masterURL.has_value());
+    processEventsFor(300);
+    EXPECT_FALSE(run.processor.hasCurrentFile());
+    EXPECT_EQ(run.processor.progress(), 0.0);
+    EXPECT_FALSE(run.processor.isFinalMode());
+    EXPECT_FALSE(run.processor.isProcessing());
+}
+
+TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
+    const fs::path reference = writeMusic(scratchPath("reference.wav"), 12.0, 0.0, 17);
+    ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reference)));
+    ASSERT_TRUE(ReferenceTrackManager::shared().hasUsableReference());
+
+    LoadedProcessor run("song.wav", 8.0, -5.0);
+    run.master();
+    run.finalPass();
+    const AudioFile& entry = run.entry();
+    EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
+    ASSERT_TRUE(entry.finalURL.has_value());
+    EXPECT_EQ(entry.finalURL->filename(), "song_final.wav");
+    EXPECT_TRUE(fs::exists(*entry.masterURL));
+
+    const EQSettings shown = EQManager::shared().eqSettings();
+    EXPECT_TRUE(shown.isEnabled);
+    EXPECT_TRUE(shown.isAutoReferenceMode);
+    EXPECT_EQ(shown.masterGain, 0.0f);
+    ASSERT_EQ(shown.bands.size(), 12u);
+    EXPECT_EQ(shown.bands[10].gain, 0.0f);
+    EXPECT_EQ(shown.bands[11].gain, 0.0f);
+    bool anyMatched = false;
+    for (size_t i = 0; i < 10; ++i) anyMatched = anyMatched || shown.bands[i].gain != 0.0f;
+    EXPECT_TRUE(anyMatched) << "different songs give a non-flat curve";
+}
+
+// EQ off and a side gain within 0.01 dB: the correction is a plain copy, so the analyzer pass masters
+// exactly what a master pass with the same settings makes.
+TEST(BatchProcessor, AnAnalyzerPlanWithoutCorrectionCopiesTheSong) {
+    LoadedProcessor direct("song.wav", 6.0);
+    direct.master(-10.0f, -0.5f);
+    const auto expected = readWithSndfile(*direct.entry().masterURL);
+
+    BatchProcessor analyzer;
+    ASSERT_TRUE(finishes(analyzer.loadFile(direct.song)));
+    AnalyzerPlan plan;
+    plan.settings = {-10.0f, -0.5f};
+    plan.eqSettings.isEnabled = false;
+    plan.sideGainDB = 0.005f;
+    ASSERT_TRUE(finishes(analyzer.processWithAnalyzerPlan(plan)));
+    const AudioFile& entry = *analyzer.currentFile();
+    EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
+    EXPECT_TRUE(analyzer.wasAnalyzerUsed());
+    EXPECT_EQ(analyzer.usedPresetNameText(), "Analyzer");
+    EXPECT_EQ(readWithSndfile(*entry.masterURL), expected);
+    EXPECT_FALSE(fs::exists(privateTemporaryDirectory() / "song_analyzer_eq.wav")) << "removed after the run";
+}
+
+TEST(BatchProcessor, ResetForgetsTheEntryAndTheSpectra) {
+    LoadedProcessor run("song.wav", 3.0);
+    run.master();
+    ReferenceTrackManager::shared().setOriginalSpectrum(QVector<float>(12, 3.0f));
+    run.processor.reset();
+    EXPECT_FALSE(run.processor.hasCurrentFile());
+    EXPECT_FALSE(run.processor.isFinalMode());
+    EXPECT_EQ(ReferenceTrackManager::shared().originalSpectrum(), QVector<float>(12, 0.0f));
+    EXPECT_EQ(run.processor.usedPresetNameText(), "Loud") << "the preset name stays";
+}

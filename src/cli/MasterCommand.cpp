@@ -6,6 +6,7 @@
 #include "cli/EventLoop.h"
 #include "cli/InterruptFlag.h"
 #include "cli/MasteringPresets.h"
+#include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
 #include "engine/ProcessingStatusManager.h"
 #include "engine/TempoDetector.h"
@@ -117,15 +118,6 @@ bool completed(const BatchProcessor& processor) {
            processor.currentFile()->processingStatus == AudioFile::ProcessingStatus::completed;
 }
 
-// Files the processor rendered into the private temporary directory for this run.
-void removeRenderedFiles(const BatchProcessor& processor) {
-    if (!processor.currentFile()) return;
-    const AudioFile& file = *processor.currentFile();
-    for (const auto& rendered : {file.masterURL, file.finalURL}) {
-        if (rendered && !isSameFile(*rendered, file.url)) removeFileQuietly(*rendered);
-    }
-}
-
 } // namespace
 
 int runMasterCommand(const std::vector<std::string>& args) {
@@ -147,6 +139,7 @@ int runMasterCommand(const std::vector<std::string>& args) {
 
     ensureApplication();
     catchInterrupts();
+    const RunTemporaryDirectory workFolder; // outlives the processor, whose tasks write there
     const StoredReferenceKeeper storedReference;
     TerminalStatus status;
     BatchProcessor processor;
@@ -154,7 +147,6 @@ int runMasterCommand(const std::vector<std::string>& args) {
     const RunMonitor monitor(processor, status);
     const auto fail = [&](const fs::path& file, const std::string& message) {
         status.finish();
-        removeRenderedFiles(processor);
         if (wasInterrupted()) {
             printError(options.input, "cancelled");
             return exitInterrupted;
@@ -205,7 +197,6 @@ int runMasterCommand(const std::vector<std::string>& args) {
         return fail(output, error.what());
     }
     status.finish();
-    removeRenderedFiles(processor);
 
     const AudioStats masterStats = file.masterStats.value_or(AudioStats{});
     const int passes = masterPass && masterPass->pipeline ? masterPass->pipeline->passes : 0;

@@ -3,10 +3,15 @@
 #include <QEventLoop>
 #include <QFutureWatcher>
 
+#include <cstdlib>
+
 namespace orvanta::cli {
 
 QCoreApplication& ensureApplication() {
     if (QCoreApplication* existing = QCoreApplication::instance()) return *existing;
+    // The command line plays nothing: the shared player gets the silent output instead of probing
+    // the sound server.
+    ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1);
     static int argc = 1;
     static char name[] = "orvanta-cli";
     static char* argv[] = {name, nullptr};

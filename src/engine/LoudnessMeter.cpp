@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <thread>
 
 namespace orvanta {
 
@@ -56,19 +57,49 @@ float meanOf(const std::vector<float>& values) {
 // Clamped logarithms: a non-number stays a non-number (std::max keeps its first argument then).
 float clampedLog10(float value) { return std::log10(std::max(value, smallestFloat)); }
 
-float loudPassageRMS(const AudioBuffer& buffer, uint32_t frames, float sampleRate) {
-    const uint32_t channels = buffer.channelCount();
-    const int64_t window = int64_t(uint32_t(sampleRate * 0.1f));
-    const int64_t hop = int64_t(uint32_t(sampleRate * 0.05f));
-    std::vector<float> levels;
-    if (window > 0 && hop > 0) {
-        for (int64_t start = 0; start < int64_t(frames) - window; start += hop) {
-            float sum = 0.0f;
-            for (uint32_t c = 0; c < channels; ++c) {
-                sum += sumOfSquares(buffer.channel(c) + start, size_t(window));
-            }
-            levels.push_back(std::sqrt(sum / float(window * channels)));
-        }
+// Window starts of the loud-passage RMS (0.1 s windows every 0.05 s) and of the gating blocks (0.4 s
+// every 0.1 s); a window must end before the last frame.
+struct Windows {
+    int64_t length = 0;
+    int64_t hop = 0;
+
+    size_t count(uint32_t frames) const {
+        if (length <= 0 || hop <= 0 || int64_t(frames) - length <= 0) return 0;
+        return size_t((int64_t(frames) - length + hop - 1) / hop);
+    }
+};
+
+Windows rmsWindows(float sampleRate) { return {int64_t(uint32_t(sampleRate * 0.1f)), int64_t(uint32_t(sampleRate * 0.05f))}; }
+Windows gatingBlocks(float sampleRate) { return {int64_t(uint32_t(sampleRate * 0.4f)), int64_t(uint32_t(sampleRate * 0.1f))}; }
+
+// Everything the meter needs from one channel; the channel's samples become its K-weighted signal.
+struct ChannelMeasures {
+    float peak = 0.0f;
+    std::vector<float> windowSums; // sum of squares of each RMS window
+    std::vector<float> blockSums;  // sum of squares of each K-weighted gating block
+};
+
+void kWeightInPlace(float* samples, uint32_t frames);
+
+void measureChannel(float* samples, uint32_t frames, const Windows& rms, const Windows& blocks,
+                    ChannelMeasures& out) noexcept {
+    for (uint32_t i = 0; i < frames; ++i) out.peak = std::max(out.peak, std::fabs(samples[i]));
+    for (size_t j = 0; j < out.windowSums.size(); ++j) {
+        out.windowSums[j] = sumOfSquares(samples + int64_t(j) * rms.hop, size_t(rms.length));
+    }
+    kWeightInPlace(samples, frames);
+    for (size_t j = 0; j < out.blockSums.size(); ++j) {
+        out.blockSums[j] = sumOfSquares(samples + int64_t(j) * blocks.hop, size_t(blocks.length));
+    }
+}
+
+// The loudest 5 % of the RMS windows, as one RMS level.
+float loudPassageRMS(const std::vector<ChannelMeasures>& channels, const Windows& rms) {
+    std::vector<float> levels(channels.empty() ? 0 : channels[0].windowSums.size());
+    for (size_t j = 0; j < levels.size(); ++j) {
+        float sum = 0.0f;
+        for (const ChannelMeasures& channel : channels) sum += channel.windowSums[j];
+        levels[j] = std::sqrt(sum / float(rms.length * int64_t(channels.size())));
     }
     std::sort(levels.begin(), levels.end(), std::greater<float>());
     const size_t count = levels.size();
@@ -80,18 +111,14 @@ float loudPassageRMS(const AudioBuffer& buffer, uint32_t frames, float sampleRat
     return std::sqrt(sum / float(k)); // k = 0: 0/0, not a number
 }
 
-float gatedMeanSquare(const std::vector<const float*>& weighted, uint32_t frames, float sampleRate) {
-    const int64_t blockLength = int64_t(uint32_t(sampleRate * 0.4f));
-    const int64_t blockHop = int64_t(uint32_t(sampleRate * 0.1f));
-    std::vector<float> blocks;
-    if (blockLength > 0 && blockHop > 0) {
-        for (int64_t start = 0; start < int64_t(frames) - blockLength; start += blockHop) {
-            float z = 0.0f;
-            for (uint32_t c = 0; c < weighted.size(); ++c) {
-                z += channelWeight(c) * sumOfSquares(weighted[c] + start, size_t(blockLength)) / float(blockLength);
-            }
-            blocks.push_back(z);
+float gatedMeanSquare(const std::vector<ChannelMeasures>& channels, const Windows& gating) {
+    std::vector<float> blocks(channels.empty() ? 0 : channels[0].blockSums.size());
+    for (size_t j = 0; j < blocks.size(); ++j) {
+        float z = 0.0f;
+        for (uint32_t c = 0; c < channels.size(); ++c) {
+            z += channelWeight(c) * channels[c].blockSums[j] / float(gating.length);
         }
+        blocks[j] = z;
     }
     std::vector<float> absoluteGated;
     for (float z : blocks) {
@@ -129,26 +156,11 @@ struct Biquad {
     float operator()(float x) { return biquadStep(*this, *this, x); }
 };
 
-// K-weighting in place (high pass, then shelf), two channels per loop: the four recursions are
-// independent, so they run side by side instead of waiting on one another. Each sample sees the
-// same operations as filtering every channel and stage on its own.
-void kWeightInPlace(const std::vector<float*>& channels, uint32_t frames) {
-    size_t c = 0;
-    for (; c + 2 <= channels.size(); c += 2) {
-        Biquad highPass0(highPassB, highPassA), shelf0(shelfB, shelfA);
-        Biquad highPass1(highPassB, highPassA), shelf1(shelfB, shelfA);
-        float* left = channels[c];
-        float* right = channels[c + 1];
-        for (uint32_t n = 0; n < frames; ++n) {
-            left[n] = shelf0(highPass0(left[n]));
-            right[n] = shelf1(highPass1(right[n]));
-        }
-    }
-    for (; c < channels.size(); ++c) {
-        Biquad highPass(highPassB, highPassA), shelf(shelfB, shelfA);
-        float* samples = channels[c];
-        for (uint32_t n = 0; n < frames; ++n) samples[n] = shelf(highPass(samples[n]));
-    }
+// K-weighting in place: high pass, then shelf. The two recursions of a sample overlap with those of
+// the next one.
+void kWeightInPlace(float* samples, uint32_t frames) {
+    Biquad highPass(highPassB, highPassA), shelf(shelfB, shelfA);
+    for (uint32_t n = 0; n < frames; ++n) samples[n] = shelf(highPass(samples[n]));
 }
 
 } // namespace
@@ -192,21 +204,32 @@ AudioStats analyzeAudioFile(const std::filesystem::path& url) {
     reader.setFramePosition(startFrame);
     const uint32_t frames = reader.read(buffer, capacity);
 
-    float peakLinear = 0.0f;
-    for (uint32_t c = 0; c < channels; ++c) {
-        const float* samples = buffer.channel(c);
-        for (uint32_t i = 0; i < frames; ++i) {
-            peakLinear = std::max(peakLinear, std::fabs(samples[i]));
+    // Channels are measured side by side, each on its own thread; the results are combined in
+    // channel order, as one pass over all channels would add them.
+    const Windows rms = rmsWindows(sampleRate);
+    const Windows gating = gatingBlocks(sampleRate);
+    std::vector<ChannelMeasures> measures(channels);
+    try {
+        for (ChannelMeasures& m : measures) {
+            m.windowSums.assign(rms.count(frames), 0.0f);
+            m.blockSums.assign(gating.count(frames), 0.0f);
         }
+    } catch (const std::bad_alloc&) {
+        throw meterBufferError();
     }
-
-    const float rmsLinear = loudPassageRMS(buffer, frames, sampleRate);
-
-    // Peak and RMS are taken; the buffer now becomes the K-weighted signal.
-    std::vector<float*> channelData(channels);
-    for (uint32_t c = 0; c < channels; ++c) channelData[c] = buffer.channel(c);
-    kWeightInPlace(channelData, frames);
-    const float gatedMean = gatedMeanSquare({channelData.begin(), channelData.end()}, frames, sampleRate);
+    {
+        std::vector<std::thread> workers;
+        for (uint32_t c = 1; c < channels; ++c) {
+            workers.emplace_back(measureChannel, buffer.channel(c), frames, std::cref(rms), std::cref(gating),
+                                 std::ref(measures[c]));
+        }
+        if (channels > 0) measureChannel(buffer.channel(0), frames, rms, gating, measures[0]);
+        for (std::thread& worker : workers) worker.join();
+    }
+    float peakLinear = 0.0f;
+    for (const ChannelMeasures& m : measures) peakLinear = std::max(peakLinear, m.peak);
+    const float rmsLinear = loudPassageRMS(measures, rms);
+    const float gatedMean = gatedMeanSquare(measures, gating);
 
     AudioStats stats;
     stats.lufs = 10.0f * clampedLog10(gatedMean) - 0.691f - 0.5f;

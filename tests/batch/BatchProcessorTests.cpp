@@ -194,14 +194,19 @@ TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
 
 TEST(BatchProcessor, CancellingDropsTheEntryWithoutMarkingItFailed) {
     LoadedProcessor run("long.wav", 90.0);
+    bool markedFailed = false, gotMaster = false;
+    QObject::connect(&run.processor, &BatchProcessor::currentFileChanged, [&] {
+        if (!run.processor.currentFile()) return;
+        markedFailed = markedFailed || run.entry().processingStatus == AudioFile::ProcessingStatus::failed;
+        gotMaster = gotMaster || run.entry().masterURL.has_value();
+    });
     QFuture<void> pass = run.processor.processCurrentFile(std::string("Loud"), false, -8.0f, -0.3f);
     processEventsFor(100);
     run.processor.cancelProcessing();
     ASSERT_TRUE(finishes(pass));
-    ASSERT_TRUE(run.processor.hasCurrentFile());
-    EXPECT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::processing) << "not marked failed";
-    EXPECT_FALSE(run.entry().masterURL.has_value());
     processEventsFor(300);
+    EXPECT_FALSE(markedFailed);
+    EXPECT_FALSE(gotMaster);
     EXPECT_FALSE(run.processor.hasCurrentFile());
     EXPECT_EQ(run.processor.progress(), 0.0);
     EXPECT_FALSE(run.processor.isFinalMode());

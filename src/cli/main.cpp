@@ -1,4 +1,5 @@
 // orvanta-cli: the mastering engine without the window.
+#include "cli/AnalyzeCommand.h"
 #include "cli/CliOutput.h"
 #include "cli/MasterCommand.h"
 #include "cli/MeasureCommand.h"
@@ -20,12 +21,17 @@ const char* const usageText =
     "         [--reference REF] [--format wav|m4a] [--json]\n"
     "                               master IN (default preset Loud) into OUT; with REF, then match\n"
     "                               REF's spectrum (default: beside IN, \"<name> (MASTER).wav\",\n"
-    "                               or \" (FINAL)\" after a reference pass)\n";
+    "                               or \" (FINAL)\" after a reference pass)\n"
+    "  analyze FILE [--json]        quality scores, verdict, use case, loudness and spectral balance\n"
+    "  analyze FILE --repair [-o OUT] [--format wav|m4a]\n"
+    "                               also master the analyzer's corrected copy into OUT (default:\n"
+    "                               beside FILE, \"<name> (MASTER).wav\")\n";
 
 std::map<std::string, Command> commands() {
     return {
         {"measure", orvanta::cli::runMeasureCommand},
         {"master", orvanta::cli::runMasterCommand},
+        {"analyze", orvanta::cli::runAnalyzeCommand},
     };
 }
 

@@ -25,13 +25,6 @@ constexpr Biquad highPass = {1.0f, -2.0f, 1.0f, -1.99004745483398f, 0.9900722503
 constexpr Biquad highShelf = {1.53512485958697f, -2.69169618940638f, 1.19839281085285f, -1.69065929318241f,
                               0.73248077421585f};
 
-void filter(std::vector<float>& samples, const Biquad& f) {
-    struct {
-        float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    } memory;
-    for (float& sample : samples) sample = biquadStep(f, memory, sample);
-}
-
 float mean(const std::vector<float>& values) {
     float sum = 0.0f;
     for (float v : values) {
@@ -83,9 +76,13 @@ LoudnessExcerpt loudnessExcerpt(double sampleRate, uint32_t length) {
     return {start, frames};
 }
 
+// High pass, then shelf, in one sweep: the two recursions of a sample overlap with those of the next
+// one, and every sample sees the same operations as two separate passes.
 void kWeight(std::vector<float>& samples) {
-    filter(samples, highPass);
-    filter(samples, highShelf);
+    struct Memory {
+        float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    } first, second;
+    for (float& sample : samples) sample = biquadStep(highShelf, second, biquadStep(highPass, first, sample));
 }
 
 BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channels, size_t block, size_t hop,

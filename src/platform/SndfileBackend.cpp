@@ -37,11 +37,22 @@ public:
                 if (done > 0) break; // deliver what was read; the next read reports the damage
                 fail("read");
             }
-            for (uint32_t c = 0; c < channelCount; ++c) {
-                float* out = channels[c] + done;
-                const float* in = scratch_.data() + c;
+            if (channelCount == 2) {
+                // Stereo in one sweep over the interleaved frames.
+                float* left = channels[0] + done;
+                float* right = channels[1] + done;
+                const float* in = scratch_.data();
                 for (sf_count_t i = 0; i < got; ++i) {
-                    out[i] = in[size_t(i) * channelCount];
+                    left[i] = in[2 * i];
+                    right[i] = in[2 * i + 1];
+                }
+            } else {
+                for (uint32_t c = 0; c < channelCount; ++c) {
+                    float* out = channels[c] + done;
+                    const float* in = scratch_.data() + c;
+                    for (sf_count_t i = 0; i < got; ++i) {
+                        out[i] = in[size_t(i) * channelCount];
+                    }
                 }
             }
             done += uint32_t(got);

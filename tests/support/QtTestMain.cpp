@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
     int result = 0;
     {
 #ifdef ORVANTA_TEST_WITH_WIDGETS
+        // Widget tests draw offscreen unless told otherwise, also when CTest lists their cases.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
         QApplication app(argc, argv);
 #else
         QCoreApplication app(argc, argv);

@@ -1,0 +1,18 @@
+#pragma once
+
+// Plain C++: writing a result file to where the user chose to export it.
+
+#include "batch/ExportFormat.h"
+
+#include <filesystem>
+
+namespace orvanta {
+
+// Writes `source` (a rendered WAV or M4A result) to `destination` in `format`: a copy when the source
+// already has the format's extension, an M4A encoding of a WAV, or a 24-bit WAV decoding of an M4A.
+// The data goes to a hidden name beside `destination`, renamed over it only when complete, so the
+// destination is either its old content or the whole new file. `source` is never changed; exporting
+// a file onto itself writes nothing. Any thread. Throws Error naming the files.
+void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format);
+
+} // namespace orvanta

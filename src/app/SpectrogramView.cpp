@@ -1,0 +1,70 @@
+#include "app/SpectrogramView.h"
+
+#include "analyzer/Spectrogram.h"
+#include "app/NotificationHub.h"
+#include "app/ThemeColors.h"
+#include "app/ThemeManager.h"
+
+#include <QPainter>
+
+namespace orvanta {
+
+SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent) {
+    setFixedHeight(viewHeight);
+    setMinimumWidth(160);
+    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
+}
+
+void SpectrogramView::setData(const SpectrogramData& data) {
+    if (data == data_ && (!image_.isNull() || data.timeBins.empty())) {
+        return;
+    }
+    data_ = data;
+    const SpectrogramImage rendered = renderSpectrogramImage(data_);
+    if (rendered.isEmpty()) {
+        image_ = QImage();
+    } else {
+        // Copy: the rendered pixels are freed when this function returns.
+        image_ = QImage(rendered.rgba.data(), rendered.width, rendered.height, rendered.width * 4,
+                        QImage::Format_RGBA8888)
+                     .copy();
+    }
+    update();
+}
+
+QRect SpectrogramView::imageRect() const {
+    return QRect(captionWidth, 0, std::max(0, width() - captionWidth), std::max(0, height() - captionHeight));
+}
+
+void SpectrogramView::paintEvent(QPaintEvent*) {
+    const Theme theme = ThemeManager::shared().currentTheme();
+    QPainter painter(this);
+    painter.fillRect(rect(), themeColor(theme.cardBackground));
+    const QRect target = imageRect();
+    painter.fillRect(target, themeColor(theme.elementBackground));
+    if (image_.isNull()) {
+        return;
+    }
+    painter.drawImage(target, image_);
+
+    QFont font = painter.font();
+    font.setPixelSize(9);
+    painter.setFont(font);
+    painter.setPen(themeColor(theme.textSecondary));
+    painter.drawText(QRect(captionWidth, target.bottom() + 1, target.width(), captionHeight),
+                     Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(spectrogramTimeCaption(data_)));
+    const auto captions = spectrogramFrequencyCaptions(data_);
+    if (captions.size() < 2) {
+        return;
+    }
+    const double low = captions.front().frequency;
+    const double span = captions.back().frequency - low;
+    for (const FrequencyCaption& caption : captions) {
+        const double fraction = span > 0 ? (caption.frequency - low) / span : 0.0;
+        const int y = target.bottom() - static_cast<int>(fraction * target.height());
+        painter.drawText(QRect(0, y - 6, captionWidth - 3, 12), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::fromStdString(caption.text));
+    }
+}
+
+} // namespace orvanta

@@ -1,0 +1,92 @@
+#include "app/SpectrumBarsView.h"
+
+#include "app/NotificationHub.h"
+#include "app/ThemeColors.h"
+#include "app/ThemeManager.h"
+#include "eq/EQSettings.h"
+#include "eq/ReferenceTrackManager.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+namespace orvanta {
+
+namespace {
+
+constexpr int labelHeight = 14;
+
+QVector<float> twelveLevels(const QVector<float>& levels) {
+    QVector<float> result(SpectrumBarsView::bandCount, 0.0f);
+    for (int i = 0; i < SpectrumBarsView::bandCount && i < levels.size(); ++i) {
+        const float level = levels[i];
+        result[i] = std::isfinite(level) ? std::clamp(level, 0.0f, SpectrumBarsView::maximumLevel) : 0.0f;
+    }
+    return result;
+}
+
+QString bandLabel(float hz) {
+    return hz >= 1000.0f ? QString::number(hz / 1000.0f, 'g', 3) + QStringLiteral("k") : QString::number(hz, 'g', 4);
+}
+
+} // namespace
+
+SpectrumBarsView::SpectrumBarsView(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(240, 100);
+    for (auto& series : series_) {
+        series = twelveLevels({});
+    }
+    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
+}
+
+void SpectrumBarsView::setSpectra(const QVector<float>& original, const QVector<float>& mastered,
+                                  const QVector<float>& reference) {
+    series_[0] = twelveLevels(original);
+    series_[1] = twelveLevels(mastered);
+    series_[2] = twelveLevels(reference);
+    update();
+}
+
+void SpectrumBarsView::bindTo(ReferenceTrackManager& manager) {
+    auto refresh = [this, &manager] {
+        setSpectra(manager.originalSpectrum(), manager.masteredSpectrum(),
+                   manager.hasProfile() ? manager.referenceSpectrum() : QVector<float>());
+    };
+    connect(&manager, &ReferenceTrackManager::originalSpectrumChanged, this, refresh);
+    connect(&manager, &ReferenceTrackManager::masteredSpectrumChanged, this, refresh);
+    connect(&manager, &ReferenceTrackManager::referenceSpectrumChanged, this, refresh);
+    connect(&manager, &ReferenceTrackManager::currentProfileChanged, this, refresh);
+    refresh();
+}
+
+QRectF SpectrumBarsView::barRect(int band, int series) const {
+    const double groupWidth = static_cast<double>(width()) / bandCount;
+    const double barWidth = groupWidth * 0.8 / 3.0;
+    const double plotHeight = std::max(0, height() - labelHeight);
+    const double level = series_[series][band] / maximumLevel;
+    const double x = band * groupWidth + groupWidth * 0.1 + series * barWidth;
+    return QRectF(x, plotHeight * (1.0 - level), barWidth, plotHeight * level);
+}
+
+void SpectrumBarsView::paintEvent(QPaintEvent*) {
+    const Theme theme = ThemeManager::shared().currentTheme();
+    QPainter painter(this);
+    painter.fillRect(rect(), themeColor(theme.cardBackground));
+    const QColor colours[3] = {themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.accent)};
+    for (int band = 0; band < bandCount; ++band) {
+        for (int series = 0; series < 3; ++series) {
+            painter.fillRect(barRect(band, series), colours[series]);
+        }
+    }
+    QFont font = painter.font();
+    font.setPixelSize(9);
+    painter.setFont(font);
+    painter.setPen(themeColor(theme.textSecondary));
+    const double groupWidth = static_cast<double>(width()) / bandCount;
+    for (int band = 0; band < bandCount; ++band) {
+        painter.drawText(QRectF(band * groupWidth, height() - labelHeight, groupWidth, labelHeight), Qt::AlignCenter,
+                         bandLabel(bandCenterFrequencies[static_cast<size_t>(band)]));
+    }
+}
+
+} // namespace orvanta

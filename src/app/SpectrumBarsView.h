@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QVector>
+#include <QWidget>
+
+namespace orvanta {
+
+class ReferenceTrackManager;
+
+// The 12-band spectra as bars: for every EQ band centre, one bar each for the original, the mastered
+// and (when a reference is loaded) the reference levels, on the 0…10 scale. Main thread.
+class SpectrumBarsView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int bandCount = 12;
+    static constexpr float maximumLevel = 10.0f;
+
+    explicit SpectrumBarsView(QWidget* parent = nullptr);
+
+    // Missing values count as 0; values beyond 12 are ignored.
+    void setSpectra(const QVector<float>& original, const QVector<float>& mastered, const QVector<float>& reference);
+    // Follows the manager's spectra (reference bars only while it holds a profile).
+    void bindTo(ReferenceTrackManager& manager);
+
+    // The bar rectangle of band `band` (0…11) for series 0 (original), 1 (mastered) or 2 (reference).
+    QRectF barRect(int band, int series) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QVector<float> series_[3];
+};
+
+} // namespace orvanta

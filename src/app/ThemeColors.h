@@ -1,0 +1,12 @@
+#pragma once
+
+#include "app/Theme.h"
+
+#include <QColor>
+
+namespace orvanta {
+
+// A palette colour of a theme as a QColor.
+inline QColor themeColor(ThemeColor argb) { return QColor::fromRgba(argb); }
+
+} // namespace orvanta

@@ -1,0 +1,79 @@
+#include "app/VectorscopeView.h"
+
+#include "app/NotificationHub.h"
+#include "app/ThemeColors.h"
+#include "app/ThemeManager.h"
+#include "playback/VectorscopeGeometry.h"
+#include "playback/VectorscopeSource.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QUrl>
+
+#include <span>
+
+namespace orvanta {
+
+VectorscopeView::VectorscopeView(VectorscopeSource* source, QWidget* parent) : QWidget(parent), source_(source) {
+    setMinimumSize(160, 90);
+    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
+    if (source_) {
+        connect(source_, &VectorscopeSource::samplesChanged, this,
+                [this] { showSamples(source_->leftSamples(), source_->rightSamples()); });
+        connect(&NotificationHub::shared(), &NotificationHub::vectorscopeUrlChanged, this, [this](const QString& path) {
+            if (source_) {
+                source_->setPlayingURL(QUrl::fromLocalFile(path));
+            }
+        });
+    }
+}
+
+void VectorscopeView::showSamples(QList<float> left, QList<float> right) {
+    left_ = std::move(left);
+    right_ = std::move(right);
+    update();
+}
+
+qsizetype VectorscopeView::dotCount() const { return std::min(left_.size(), right_.size()); }
+
+void VectorscopeView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (source_) {
+        source_->appear();
+    }
+}
+
+void VectorscopeView::paintEvent(QPaintEvent*) {
+    const Theme theme = ThemeManager::shared().currentTheme();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(rect(), themeColor(theme.cardBackground));
+
+    const double w = width();
+    const double h = height();
+    const double radius = std::min(w * 0.5, h) * 0.88;
+    const QPointF centre(w * 0.5, h);
+    QColor grid = themeColor(theme.textSecondary);
+    grid.setAlpha(70);
+    painter.setPen(QPen(grid, 1));
+    for (double fraction : {0.5, 1.0}) {
+        painter.drawEllipse(centre, radius * fraction, radius * fraction);
+    }
+    painter.drawLine(centre, centre + QPointF(0, -radius));
+    painter.drawLine(centre + QPointF(-radius, 0), centre + QPointF(radius, 0));
+
+    const auto dots = vectorscopeDots(std::span<const float>(left_.constData(), static_cast<size_t>(left_.size())),
+                                      std::span<const float>(right_.constData(), static_cast<size_t>(right_.size())), w, h);
+    if (dots.empty()) {
+        return;
+    }
+    QPainterPath path;
+    for (const VectorscopeDot& dot : dots) {
+        path.addEllipse(QPointF(dot.x, dot.y), dot.diameter * 0.5, dot.diameter * 0.5);
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(themeColor(theme.stereoColor));
+    painter.drawPath(path);
+}
+
+} // namespace orvanta

@@ -1,0 +1,172 @@
+// The drawn views render offscreen (QT_QPA_PLATFORM=offscreen) on empty and full data, and the drop
+// zone takes audio files only.
+#include "analyzer/Spectrogram.h"
+#include "app/AnalyzerPanelView.h"
+#include "app/DropZoneWidget.h"
+#include "app/SpectrogramView.h"
+#include "app/SpectrumBarsView.h"
+#include "app/ThemeColors.h"
+#include "app/ThemeManager.h"
+#include "app/VectorscopeView.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QUrl>
+
+#include "support/QtWait.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+namespace orvanta {
+namespace {
+
+QImage renderOf(QWidget& widget, QSize size) {
+    widget.resize(size);
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::magenta);
+    widget.render(&image);
+    return image;
+}
+
+QColor background() { return themeColor(ThemeManager::shared().currentTheme().cardBackground); }
+
+// Two columns of 4 bins: a ramp from the lowest to the highest value.
+SpectrogramData rampSpectrogram() {
+    SpectrogramData data;
+    data.timeBins = {0.0, 0.5};
+    data.frequencyBins = {0.0, 1000.0, 2000.0, 3000.0};
+    data.magnitudes = {{-100.0f, -60.0f, -20.0f, 0.0f}, {-100.0f, -100.0f, -100.0f, -100.0f}};
+    data.minDB = -100.0f;
+    data.maxDB = 0.0f;
+    return data;
+}
+
+TEST(SpectrogramView, DrawsTheColourMapWithLowFrequenciesAtTheBottom) {
+    SpectrogramView view;
+    QImage empty = renderOf(view, {300, SpectrogramView::viewHeight});
+    EXPECT_EQ(empty.pixelColor(150, 50), themeColor(ThemeManager::shared().currentTheme().elementBackground));
+
+    view.setData(rampSpectrogram());
+    ASSERT_EQ(view.image().size(), QSize(2, 4));
+    const QImage image = renderOf(view, {300, SpectrogramView::viewHeight});
+    const QRect area = view.imageRect();
+    // Column 0: top row is bin 3 (0 dB → the brightest colour), bottom row bin 0 (−100 dB → the darkest).
+    const QPoint topLeft(area.left() + area.width() / 4, area.top() + area.height() / 8);
+    const QPoint bottomLeft(area.left() + area.width() / 4, area.bottom() - area.height() / 8);
+    const QPoint topRight(area.right() - area.width() / 4, area.top() + area.height() / 8);
+    EXPECT_EQ(image.pixelColor(topLeft), QColor(255, 255, 100));
+    EXPECT_EQ(image.pixelColor(bottomLeft), QColor(13, 0, 38));
+    EXPECT_EQ(image.pixelColor(topRight), QColor(13, 0, 38));
+}
+
+TEST(VectorscopeView, PaintsDotsOnlyWhenThereAreSamples) {
+    VectorscopeView view;
+    const QImage empty = renderOf(view, {200, 100});
+    EXPECT_EQ(view.dotCount(), 0);
+    EXPECT_EQ(renderOf(view, {200, 100}), empty); // nothing but the grid
+
+    QList<float> left, right;
+    for (int i = 0; i < 128; ++i) {
+        left.append(0.5f);
+        right.append(i % 2 ? 0.5f : 3.0f); // beyond ±1 is drawn on the edge
+    }
+    view.showSamples(left, right);
+    EXPECT_EQ(view.dotCount(), 128);
+    const QImage full = renderOf(view, {200, 100});
+    int changed = 0;
+    for (int y = 0; y < full.height(); ++y)
+        for (int x = 0; x < full.width(); ++x) changed += full.pixel(x, y) != empty.pixel(x, y);
+    EXPECT_GT(changed, 0);
+    // Points fold into the upper half: the row below the centre line stays untouched.
+    for (int x = 0; x < full.width(); ++x) EXPECT_EQ(full.pixel(x, 99), empty.pixel(x, 99));
+
+    view.showSamples({}, {});
+    EXPECT_EQ(renderOf(view, {200, 100}), empty);
+}
+
+TEST(SpectrumBarsView, DrawsTwelveBarsPerSeriesScaledToTen) {
+    SpectrumBarsView view;
+    view.resize(360, 114);
+    const QImage empty = renderOf(view, {360, 114});
+    EXPECT_EQ(empty.pixelColor(5, 5), background());
+    EXPECT_DOUBLE_EQ(view.barRect(0, 0).height(), 0.0);
+
+    QVector<float> original(12, 5.0f), mastered(12, 10.0f), reference(12, 20.0f);
+    reference[3] = std::numeric_limits<float>::quiet_NaN();
+    view.setSpectra(original, mastered, reference);
+    EXPECT_DOUBLE_EQ(view.barRect(0, 0).height(), 50.0);
+    EXPECT_DOUBLE_EQ(view.barRect(11, 1).height(), 100.0);
+    EXPECT_DOUBLE_EQ(view.barRect(4, 2).height(), 100.0); // clamped to the scale
+    EXPECT_DOUBLE_EQ(view.barRect(3, 2).height(), 0.0);   // NaN draws nothing
+    const QImage full = renderOf(view, {360, 114});
+    const QPointF inMastered = view.barRect(5, 1).center();
+    EXPECT_EQ(full.pixelColor(inMastered.toPoint()), themeColor(ThemeManager::shared().currentTheme().primary));
+}
+
+bool dropAccepted(DropZoneWidget& zone, const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&zone, &enter);
+    if (!enter.isAccepted()) {
+        return false;
+    }
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&zone, &drop);
+    return drop.isAccepted();
+}
+
+TEST(DropZoneWidget, AcceptsLocalAudioFilesOnly) {
+    DropZoneWidget zone;
+    zone.resize(300, 200);
+    QSignalSpy dropped(&zone, &DropZoneWidget::filesDropped);
+    QSignalSpy hovered(&zone, &DropZoneWidget::hoverChanged);
+
+    EXPECT_FALSE(dropAccepted(zone, {QUrl::fromLocalFile("/music/notes.txt")}));
+    EXPECT_FALSE(dropAccepted(zone, {QUrl("https://example.com/song.wav")}));
+    EXPECT_EQ(dropped.count(), 0);
+    EXPECT_EQ(hovered.count(), 0);
+
+    EXPECT_TRUE(dropAccepted(zone, {QUrl::fromLocalFile("/music/notes.txt"), QUrl::fromLocalFile("/music/Song.WAV")}));
+    ASSERT_EQ(dropped.count(), 1);
+    EXPECT_EQ(dropped.at(0).at(0).toStringList(), QStringList{"/music/Song.WAV"});
+    EXPECT_EQ(hovered.count(), 2); // highlighted on enter, cleared on drop
+    EXPECT_FALSE(zone.isHovering());
+    EXPECT_EQ(zone.openButton()->text(), "Open...");
+    EXPECT_FALSE(renderOf(zone, {300, 200}).isNull());
+}
+
+TEST(AnalyzerPanelView, ShowsTheDropZoneThenTheAnalysedFiguresAndReportsOnce) {
+    const auto song = test::scratchPath("song.wav");
+    test::writeWav(song, test::replicate(test::sine(440.0, 0.5, 44100.0, 44100 * 3), 2), 44100.0);
+    int reports = 0;
+    AnalyzerPanelCallbacks callbacks;
+    callbacks.onAnalysisCompleted = [&](const std::filesystem::path&, const AudioAnalysisResult&) { ++reports; };
+    AnalyzerPanelView panel(AnalyzerPanelInputs{song, std::nullopt, false, true}, callbacks);
+    panel.resize(480, 640);
+    EXPECT_FALSE(renderOf(panel, {480, 640}).isNull()); // idle: the drop zone
+    panel.start();
+    QElapsedTimer clock;
+    clock.start();
+    while ((panel.controller().viewModel().state().kind != AnalyzerViewModel::StateKind::completed ||
+            panel.controller().viewModel().result()->analysisDetails.truePeakDB <= -100.0) &&
+           clock.elapsed() < 60000) {
+        test::processEventsFor(20);
+    }
+    ASSERT_EQ(panel.controller().viewModel().state().kind, AnalyzerViewModel::StateKind::completed);
+    EXPECT_EQ(reports, 1);
+    const QString text = panel.summaryText();
+    EXPECT_TRUE(text.contains("Best for: ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("TRUE PEAK -6.0")) << text.toStdString(); // 0.5 full scale
+    EXPECT_TRUE(text.contains("PA System ")) << text.toStdString();
+    EXPECT_FALSE(renderOf(panel, {480, 640}).isNull());
+}
+
+} // namespace
+} // namespace orvanta

@@ -1,0 +1,149 @@
+// The window's workflow on real files, real managers and a real event loop.
+#include "app/MainWindowModel.h"
+#include "app/PresetRules.h"
+#include "app/WindowAlerts.h"
+#include "batch/AudioSettingsManager.h"
+#include "batch/BatchProcessor.h"
+#include "eq/EQManager.h"
+#include "eq/EQSettings.h"
+#include "eq/ReferenceTrackManager.h"
+#include "platform/PreferenceStore.h"
+#include "playback/AudioPlayerManager.h"
+#include "support/QtWait.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class MainWindowModelTest : public testing::Test {
+protected:
+    PreferenceStore& store = PreferenceStore::standard();
+    AudioSettingsManager& settings = AudioSettingsManager::shared();
+    BatchProcessor batch;
+    MainWindowModel model{batch,
+                          settings,
+                          AudioPlayerManager::shared(),
+                          ReferenceTrackManager::shared(),
+                          EQManager::shared(),
+                          store};
+};
+
+TEST(PresetRulesTest, MatchesWithinATenthOtherwiseCustom) {
+    EXPECT_EQ(presetLabel(false, -8.05f, -0.25f), "Loud");
+    EXPECT_EQ(presetLabel(false, -8.2f, -0.3f), "CUSTOM");
+    EXPECT_EQ(presetLabel(false, -10.0f, -0.2f), "Normal");
+    EXPECT_EQ(presetLabel(true, -10.0f, -0.2f), "ANALYZER");
+    EXPECT_EQ(runName(true, -10.0f, -0.2f).value(), "Master + Reference");
+    EXPECT_FALSE(runName(false, -7.0f, -0.3f).has_value());
+}
+
+TEST(WindowAlertsTest, CancelConfirmationOffersCancelAndContinue) {
+    const AlertContent cancel = alertContent(AlertType::cancelConfirmation);
+    EXPECT_EQ(cancel.title, "Cancel processing?");
+    ASSERT_EQ(cancel.buttons.size(), 2u);
+    EXPECT_EQ(cancel.buttons[0].label, "Cancel");
+    EXPECT_EQ(cancel.buttons[0].role, AlertButtonRole::destructive);
+    EXPECT_EQ(cancel.buttons[1].label, "Continue");
+    const AlertContent tooLong = alertContent(AlertType::fileTooLong);
+    EXPECT_EQ(tooLong.title, "File too long");
+    ASSERT_EQ(tooLong.buttons.size(), 1u);
+    EXPECT_EQ(tooLong.buttons[0].label, "OK");
+}
+
+TEST_F(MainWindowModelTest, RejectsFilesOverNineHundredSecondsAndNonAudio) {
+    const fs::path tooLong = test::scratchPath("long.wav");
+    test::writeWav(tooLong, {test::silence(size_t(900.5 * 8000))}, 8000);
+    ASSERT_TRUE(test::finishes(model.dropFile(tooLong)));
+    ASSERT_TRUE(model.alertType().has_value());
+    EXPECT_EQ(*model.alertType(), AlertType::fileTooLong);
+    EXPECT_FALSE(batch.hasCurrentFile());
+    model.answerAlert("OK");
+    EXPECT_FALSE(model.hasAlert());
+
+    const fs::path exact = test::scratchPath("exact.wav");
+    test::writeWav(exact, {test::silence(size_t(900 * 8000))}, 8000);
+    ASSERT_TRUE(test::finishes(model.dropFile(exact)));
+    EXPECT_FALSE(model.hasAlert());
+    EXPECT_TRUE(batch.hasCurrentFile());
+
+    const fs::path text = test::scratchPath("notes.wav");
+    std::ofstream(text) << "not audio at all";
+    ASSERT_TRUE(test::finishes(model.dropFile(text)));
+    EXPECT_EQ(model.alertType(), AlertType::invalidFileFormat);
+    EXPECT_FALSE(batch.hasCurrentFile());
+}
+
+TEST_F(MainWindowModelTest, PresetChoiceWritesSettingsAndLabel) {
+    model.choosePreset(2);
+    EXPECT_EQ(model.presetLabel(), "Extra Loud");
+    EXPECT_FLOAT_EQ(store.floatValue(targetLoudnessKey).value(), -6.0f);
+    settings.setTargetLoudness(-8.2f);
+    EXPECT_EQ(model.presetLabel(), "CUSTOM");
+    settings.setUseAnalyzer(true);
+    EXPECT_EQ(model.presetLabel(), "ANALYZER");
+}
+
+TEST_F(MainWindowModelTest, MastersExportsAndStartsOver) {
+    const fs::path song = test::scratchPath("mysong.wav");
+    test::writeMusic(song, 6.0, -12.0);
+    const std::string songBytes = contentsOf(song);
+    model.choosePreset(1);
+    ASSERT_TRUE(test::finishes(model.dropFile(song)));
+    ASSERT_TRUE(batch.hasCurrentFile());
+    saveEQSettings(store, defaultEQSettings(), activeEQSettingsKey);
+
+    ASSERT_TRUE(test::finishes(model.start(), 300000));
+    EXPECT_FALSE(store.contains(activeEQSettingsKey));
+    ASSERT_EQ(model.appState(), AppState::result);
+    ASSERT_TRUE(batch.currentFile()->masterURL.has_value());
+    EXPECT_EQ(model.proposedExportFileName(), "mysong (MASTER).wav");
+
+    const fs::path destination = test::scratchPath("out/mysong (MASTER).wav");
+    fs::create_directories(destination.parent_path());
+    QFuture<bool> exported = model.exportTo(destination);
+    ASSERT_TRUE(test::finishes(exported));
+    EXPECT_TRUE(exported.result());
+    EXPECT_EQ(contentsOf(destination), contentsOf(*batch.currentFile()->masterURL));
+    EXPECT_EQ(contentsOf(song), songBytes);
+    for (const auto& entry : fs::directory_iterator(destination.parent_path()))
+        EXPECT_EQ(entry.path(), destination) << "leftover partial file";
+
+    // Exporting over the loaded song is refused and leaves it as it was.
+    QFuture<bool> overOriginal = model.exportTo(song);
+    ASSERT_TRUE(test::finishes(overOriginal));
+    EXPECT_FALSE(overOriginal.result());
+    EXPECT_EQ(model.alertType(), AlertType::exportError);
+    EXPECT_EQ(contentsOf(song), songBytes);
+    model.answerAlert("OK");
+
+    model.requestCancel();
+    EXPECT_EQ(model.alertType(), AlertType::cancelConfirmation);
+    model.answerAlert("Continue");
+    EXPECT_EQ(model.appState(), AppState::result);
+
+    model.resetApplication();
+    test::processEventsFor(400);
+    EXPECT_EQ(model.appState(), AppState::importFiles);
+    EXPECT_FALSE(batch.hasCurrentFile());
+    EXPECT_TRUE(fs::exists(song));
+}
+
+TEST_F(MainWindowModelTest, NoCurrentFileProposesDefaultName) {
+    EXPECT_EQ(model.proposedExportFileName(), "masterized_audio.wav");
+}
+
+} // namespace
+} // namespace orvanta

@@ -9,6 +9,7 @@
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TemporaryDirectory.h"
+#include "platform/TemporaryDirectory.h"
 #include "support/TestEnvironment.h"
 
 #include <QBuffer>
@@ -65,7 +66,7 @@ TEST(AppLifecycle, LaunchRemovesStoredEQAndShutdownRemovesEveryTemporaryAudioFil
     EXPECT_EQ(refreshes, 2);
     EXPECT_TRUE(AppLifecycle::applicationShouldTerminateAfterLastWindowClosed());
 
-    const fs::path song = test::appTemporaryDirectory() / "song.wav";
+    const fs::path song = privateTemporaryDirectory() / "song.wav";
     touch(song);
     lifecycle.applicationWillTerminate();
     EXPECT_FALSE(fs::exists(song));

@@ -9,6 +9,7 @@
 #include "batch/ExportNaming.h"
 #include "cli/CliOutput.h"
 #include "cli/EventLoop.h"
+#include "cli/CancelOnInterrupt.h"
 #include "cli/InterruptFlag.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "eq/ReferenceSpectrum.h"
@@ -17,7 +18,6 @@
 #include "platform/PreferenceStore.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -132,25 +132,6 @@ void printResult(const fs::path& file, const AudioAnalysisResult& result) {
               << percent(b.lowMid) << ", mid " << percent(b.mid) << ", high-mid " << percent(b.highMid) << '\n';
 }
 
-// Ctrl+C during the repair cancels the running pass.
-class InterruptWatch {
-public:
-    explicit InterruptWatch(BatchProcessor& processor) {
-        QObject::connect(&poll_, &QTimer::timeout, &context_, [this, &processor] {
-            if (wasInterrupted() && !cancelled_) {
-                cancelled_ = true;
-                processor.cancelProcessing();
-            }
-        });
-        poll_.start(50);
-    }
-
-private:
-    QObject context_;
-    QTimer poll_;
-    bool cancelled_ = false;
-};
-
 // Renders the plan's correction, masters it and copies the master to `output`. Returns the exit status.
 int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, const fs::path& output) {
     ensureApplication();
@@ -159,7 +140,7 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, const fs::pa
     BatchProcessor processor;
     processor.setExportFormatOverride(
         options.format.value_or(exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey))));
-    const InterruptWatch watch(processor);
+    const CancelOnInterrupt cancelOnInterrupt(processor); // Ctrl+C cancels the running pass
     const auto fail = [&](const fs::path& file, const std::string& message) {
         if (wasInterrupted()) {
             printError(options.input, "cancelled");

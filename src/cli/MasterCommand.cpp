@@ -3,6 +3,7 @@
 #include "batch/BatchProcessor.h"
 #include "batch/ExportNaming.h"
 #include "cli/CliOutput.h"
+#include "cli/CancelOnInterrupt.h"
 #include "cli/EventLoop.h"
 #include "cli/InterruptFlag.h"
 #include "cli/MasteringPresets.h"
@@ -15,8 +16,6 @@
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
 #include "platform/PreferenceStore.h"
-
-#include <QTimer>
 
 #include <cmath>
 #include <iostream>
@@ -86,8 +85,7 @@ private:
     std::optional<PreferenceStore::Data> saved_;
 };
 
-// Shows the status manager's stage messages and the processor's progress on the terminal, and turns
-// Ctrl+C into a cancellation of the running pass.
+// Shows the status manager's stage messages and the processor's progress on the terminal.
 class RunMonitor {
 public:
     RunMonitor(BatchProcessor& processor, TerminalStatus& status) {
@@ -98,19 +96,10 @@ public:
         });
         QObject::connect(&processor, &BatchProcessor::progressChanged, &context_,
                          [&processor, &status] { status.showProgress(processor.progress()); });
-        QObject::connect(&interruptPoll_, &QTimer::timeout, &context_, [this, &processor] {
-            if (wasInterrupted() && !cancelled_) {
-                cancelled_ = true;
-                processor.cancelProcessing();
-            }
-        });
-        interruptPoll_.start(50);
     }
 
 private:
     QObject context_;
-    QTimer interruptPoll_;
-    bool cancelled_ = false;
 };
 
 bool completed(const BatchProcessor& processor) {
@@ -145,6 +134,7 @@ int runMasterCommand(const std::vector<std::string>& args) {
     BatchProcessor processor;
     processor.setExportFormatOverride(format);
     const RunMonitor monitor(processor, status);
+    const CancelOnInterrupt cancelOnInterrupt(processor);
     const auto fail = [&](const fs::path& file, const std::string& message) {
         status.finish();
         if (wasInterrupted()) {

@@ -134,6 +134,19 @@ ExportFormat BatchProcessor::exportFormat() const {
     return exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey));
 }
 
+std::shared_ptr<ProgressUpdater> BatchProcessor::makeProgressUpdater() {
+    const QPointer<BatchProcessor> self(this);
+    return ProgressUpdater::create(this, [self](double value) {
+        if (self) self->setProgress(value);
+    });
+}
+
+void BatchProcessor::postProgress(double value) {
+    // The engine task keeps this object alive (the destructor waits for it); a queued call to an
+    // object destroyed meanwhile is dropped.
+    postTo(this, [this, value] { setProgress(value); });
+}
+
 BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     PassContext context;
     context.format = exportFormat();
@@ -203,13 +216,8 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
                                                                  const std::optional<fs::path>& masterURL,
                                                                  bool withReference, float targetLUFS,
                                                                  float limitThreshold) {
-    const QPointer<BatchProcessor> self(this);
-    // The engine task keeps this object alive (the destructor waits for it); a queued call to an
-    // object destroyed meanwhile is dropped.
-    const auto setProgressOnMain = [this](double value) { postTo(this, [this, value] { setProgress(value); }); };
-    const std::shared_ptr<ProgressUpdater> updater = ProgressUpdater::create(this, [self](double value) {
-        if (self) self->setProgress(value);
-    });
+    const std::shared_ptr<ProgressUpdater> updater = makeProgressUpdater();
+    const auto setProgressOnMain = [this](double value) { postProgress(value); };
     const PassContext context = makePassContext(*currentFile_);
     const fs::path input = withReference && masterURL ? *masterURL : url;
 
@@ -277,15 +285,9 @@ QFuture<void> BatchProcessor::processWithAnalyzerPlan(const AnalyzerPlan& plan) 
 }
 
 QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs::path& url, const AnalyzerPlan& plan) {
-    const QPointer<BatchProcessor> self(this);
-    // The engine task keeps this object alive (the destructor waits for it); a queued call to an
-    // object destroyed meanwhile is dropped.
-    const auto setProgressOnMain = [this](double value) { postTo(this, [this, value] { setProgress(value); }); };
-    const auto deliver = [self](double value) {
-        if (self) self->setProgress(value);
-    };
-    const std::shared_ptr<ProgressUpdater> renderUpdater = ProgressUpdater::create(this, deliver);
-    const std::shared_ptr<ProgressUpdater> masterUpdater = ProgressUpdater::create(this, deliver);
+    const std::shared_ptr<ProgressUpdater> renderUpdater = makeProgressUpdater();
+    const std::shared_ptr<ProgressUpdater> masterUpdater = makeProgressUpdater();
+    const auto setProgressOnMain = [this](double value) { postProgress(value); };
     const PassContext context = makePassContext(*currentFile_);
 
     QFuture<PassOutcome> work = QtConcurrent::run([this, renderUpdater, masterUpdater, context, url, plan,

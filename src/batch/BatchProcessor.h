@@ -14,11 +14,14 @@
 #include <QString>
 
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace orvanta {
+
+class ProgressUpdater;
 
 // What the latest successful pass produced, kept for the command line.
 struct BatchPassRecord {
@@ -117,6 +120,10 @@ private:
     void publishMasteredSpectrumOf(const std::filesystem::path& result);
     PassContext makePassContext(const AudioFile& file);
     ExportFormat exportFormat() const;
+    // A pass's progress updater: values reach `progress` on the main thread while this object exists.
+    std::shared_ptr<ProgressUpdater> makeProgressUpdater();
+    // Any thread: sets `progress` on the main thread (the conversion tail's fixed steps).
+    void postProgress(double value);
 
     void setProgress(double value);
     void setIsProcessing(bool processing);

@@ -15,11 +15,6 @@ using namespace orvanta::test;
 
 namespace {
 
-std::string contentsOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void expectFallbacks(const AudioAnalysisResult& result) {
     const auto& d = result.analysisDetails;
     EXPECT_EQ(d.spectralBalance, AudioAnalysisResult::SpectralBalance{});

@@ -23,11 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string contentsOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class MainWindowModelTest : public testing::Test {
 protected:
     PreferenceStore& store = PreferenceStore::standard();
@@ -99,7 +94,7 @@ TEST_F(MainWindowModelTest, PresetChoiceWritesSettingsAndLabel) {
 TEST_F(MainWindowModelTest, MastersExportsAndStartsOver) {
     const fs::path song = test::scratchPath("mysong.wav");
     test::writeMusic(song, 6.0, -12.0);
-    const std::string songBytes = contentsOf(song);
+    const std::string songBytes = test::contentsOf(song);
     model.choosePreset(1);
     ASSERT_TRUE(test::finishes(model.dropFile(song)));
     ASSERT_TRUE(batch.hasCurrentFile());
@@ -116,8 +111,8 @@ TEST_F(MainWindowModelTest, MastersExportsAndStartsOver) {
     QFuture<bool> exported = model.exportTo(destination);
     ASSERT_TRUE(test::finishes(exported));
     EXPECT_TRUE(exported.result());
-    EXPECT_EQ(contentsOf(destination), contentsOf(*batch.currentFile()->masterURL));
-    EXPECT_EQ(contentsOf(song), songBytes);
+    EXPECT_EQ(test::contentsOf(destination), test::contentsOf(*batch.currentFile()->masterURL));
+    EXPECT_EQ(test::contentsOf(song), songBytes);
     for (const auto& entry : fs::directory_iterator(destination.parent_path()))
         EXPECT_EQ(entry.path(), destination) << "leftover partial file";
 
@@ -126,7 +121,7 @@ TEST_F(MainWindowModelTest, MastersExportsAndStartsOver) {
     ASSERT_TRUE(test::finishes(overOriginal));
     EXPECT_FALSE(overOriginal.result());
     EXPECT_EQ(model.alertType(), AlertType::exportError);
-    EXPECT_EQ(contentsOf(song), songBytes);
+    EXPECT_EQ(test::contentsOf(song), songBytes);
     model.answerAlert("OK");
 
     model.requestCancel();

@@ -13,13 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string contentsOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 bool temporaryDirectoryIsEmpty() {
     const fs::path directory = appTemporaryDirectory();
     return !fs::exists(directory) || fs::is_empty(directory);

@@ -15,11 +15,6 @@ using namespace orvanta::test;
 
 namespace {
 
-std::string fileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Names in `folder` other than `keep`: partial files left behind would show up here.
 std::vector<std::string> otherFiles(const std::filesystem::path& folder, const std::string& keep) {
     std::vector<std::string> names;
@@ -52,7 +47,7 @@ TEST(M4AEncoder, KeepsLengthRateAndChannelsAndPutsTheIndexFirst) {
         EXPECT_EQ(reader.sampleRate(), c.rate) << name;
         EXPECT_EQ(reader.lengthFrames(), int64_t(c.frames)) << name;
 
-        const std::string bytes = fileBytes(m4a);
+        const std::string bytes = contentsOf(m4a);
         const auto moov = bytes.find("moov");
         const auto mdat = bytes.find("mdat");
         ASSERT_NE(moov, std::string::npos);
@@ -73,7 +68,7 @@ TEST(M4AEncoder, ReplacesAnOlderFileOnlyWhenComplete) {
     // A rate AAC cannot carry fails before anything replaces the existing output.
     const auto fast = scratchPath("fast.wav");
     writeWav(fast, {sine(440, 0.5, 192000, 20000)}, 192000);
-    const std::string before = fileBytes(m4a);
+    const std::string before = contentsOf(m4a);
     try {
         encodeM4A(fast, m4a);
         FAIL() << "192 kHz encoded as AAC";
@@ -81,7 +76,7 @@ TEST(M4AEncoder, ReplacesAnOlderFileOnlyWhenComplete) {
         EXPECT_TRUE(error.is(domains::audioFile, int(AudioFileErrorCode::unsupportedFormat))) << error.what();
         EXPECT_NE(error.description().find(fast.string()), std::string::npos);
     }
-    EXPECT_EQ(fileBytes(m4a), before);
+    EXPECT_EQ(contentsOf(m4a), before);
     EXPECT_TRUE(otherFiles(scratchDirectory(), "out.m4a").empty());
 }
 
@@ -104,5 +99,5 @@ TEST(M4AEncoder, FailuresLeaveNothingBehind) {
     }
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
-    EXPECT_EQ(fileBytes(text), "not audio at all");
+    EXPECT_EQ(contentsOf(text), "not audio at all");
 }

@@ -1,6 +1,8 @@
 #include "support/TestEnvironment.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -38,5 +40,12 @@ fs::path scratchDirectory() { return root() / "files"; }
 fs::path appTemporaryDirectory() { return root() / "apptmp"; }
 fs::path configDirectory() { return root() / "config"; }
 fs::path scratchPath(const std::string& name) { return scratchDirectory() / name; }
+
+std::string contentsOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
 
 } // namespace orvanta::test

@@ -20,4 +20,7 @@ std::filesystem::path configDirectory();
 // A path in the scratch folder.
 std::filesystem::path scratchPath(const std::string& name);
 
+// Every byte of a file (empty when it cannot be read).
+std::string contentsOf(const std::filesystem::path& path);
+
 } // namespace orvanta::test

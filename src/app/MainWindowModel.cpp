@@ -70,8 +70,8 @@ QString MainWindowModel::presetLabel() const {
 }
 
 void MainWindowModel::choosePreset(int index) {
-    if (index < 0 || index >= int(windowPresets.size())) return;
-    settings_.applyPreset(windowPresets[size_t(index)].targetLUFS, windowPresets[size_t(index)].limitThreshold);
+    if (index < 0 || index >= int(masteringPresets.size())) return;
+    settings_.applyPreset(masteringPresets[size_t(index)].targetLoudness, masteringPresets[size_t(index)].limitThreshold);
 }
 
 void MainWindowModel::dropFailed(bool itemError) {

@@ -4,9 +4,9 @@
 
 namespace orvanta {
 
-std::optional<WindowPreset> matchingPreset(float targetLUFS, float limitThreshold) noexcept {
-    for (const WindowPreset& preset : windowPresets) {
-        if (std::fabs(targetLUFS - preset.targetLUFS) < 0.1f && std::fabs(limitThreshold - preset.limitThreshold) < 0.1f)
+std::optional<MasteringPreset> matchingPreset(float targetLUFS, float limitThreshold) noexcept {
+    for (const MasteringPreset& preset : masteringPresets) {
+        if (std::fabs(targetLUFS - preset.targetLoudness) < 0.1f && std::fabs(limitThreshold - preset.limitThreshold) < 0.1f)
             return preset;
     }
     return std::nullopt;

@@ -2,26 +2,15 @@
 
 // Plain C++: the named loudness presets of the import screen and how settings match them.
 
-#include <array>
+#include "batch/MasteringPresets.h"
+
 #include <optional>
 #include <string_view>
 
 namespace orvanta {
 
-struct WindowPreset {
-    std::string_view name;
-    float targetLUFS;      // LUFS
-    float limitThreshold;  // dB
-};
-
-inline constexpr std::array<WindowPreset, 3> windowPresets = {{
-    {"Normal", -10.0f, -0.2f},
-    {"Loud", -8.0f, -0.3f},
-    {"Extra Loud", -6.0f, -0.5f},
-}};
-
 // The first preset whose target and threshold both lie strictly within 0.1 of the given ones.
-std::optional<WindowPreset> matchingPreset(float targetLUFS, float limitThreshold) noexcept;
+std::optional<MasteringPreset> matchingPreset(float targetLUFS, float limitThreshold) noexcept;
 
 // The label of the current settings: "ANALYZER" while analyzer use is on, else the matching preset's
 // name, else "CUSTOM".

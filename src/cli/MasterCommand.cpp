@@ -6,7 +6,7 @@
 #include "cli/CancelOnInterrupt.h"
 #include "cli/EventLoop.h"
 #include "cli/InterruptFlag.h"
-#include "cli/MasteringPresets.h"
+#include "batch/MasteringPresets.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
 #include "engine/ProcessingStatusManager.h"

@@ -195,9 +195,10 @@ void MainWindowModel::togglePlay(int index, bool original) {
         url = result.value_or(file->url);
         stats = finalMode ? file->finalStats : file->masterStats;
     }
+    // loadFile stops the player, which clears the version flags: they are set after it.
+    player_.loadFile(url);
     player_.setIsPlayingOriginal(original);
     player_.setIsPlayingProcessedFile(!original);
-    player_.loadFile(url);
     player_.updateEQ(defaultEQSettings());
     if (stats) {
         player_.setCurrentFileLUFS(stats->lufs);

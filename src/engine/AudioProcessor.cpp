@@ -142,6 +142,8 @@ private:
         try {
             renderLimiterPass(input_, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_);
         } catch (const Error& cause) {
+            // A cancelled or failed pass leaves no partial file in the temporary folder.
+            removeFileQuietly(output);
             throw processingFailedError(cause);
         }
     }

@@ -170,7 +170,7 @@ TEST(AudioProcessor, CancellationStopsTheRunWithCode100) {
         EXPECT_TRUE(isCancellation(*error.underlying()));
     }
     EXPECT_FALSE(fs::exists(appTemporaryDirectory() / "Long_master.wav"));
-    EXPECT_EQ(passFilesLeft().size(), 1u) << "the partial pass file stays in the temporary directory";
+    EXPECT_TRUE(passFilesLeft().empty()) << "a cancelled pass removes its partial file";
 }
 
 TEST(AudioProcessor, NeverWritesOverItsOwnInput) {

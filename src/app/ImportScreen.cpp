@@ -1,0 +1,154 @@
+#include "app/ImportScreen.h"
+
+#include "app/DropZoneWidget.h"
+#include "app/MainWindowModel.h"
+#include "batch/AudioSettingsManager.h"
+#include "batch/BatchProcessor.h"
+#include "batch/MasteringPresets.h"
+#include "eq/ReferenceTrackManager.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace orvanta {
+namespace {
+
+QString fileNameOf(const std::filesystem::path& file) { return QString::fromStdString(file.filename().string()); }
+
+} // namespace
+
+ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& settings, BatchProcessor& batch,
+                           ReferenceTrackManager& reference, std::filesystem::path demoSong, QWidget* parent)
+    : QWidget(parent), model_(model), settings_(settings), batch_(batch), reference_(reference),
+      demoSong_(std::move(demoSong)) {
+    auto* layout = new QVBoxLayout(this);
+    auto* title = new QLabel(QStringLiteral("Drop a song to master it"));
+    title->setObjectName(QStringLiteral("screenTitle"));
+    layout->addWidget(title);
+
+    songDrop_ = new DropZoneWidget(QStringLiteral("Drop audio file here"));
+    songDrop_->setObjectName(QStringLiteral("songDropZone"));
+    connect(songDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) { dropSong(paths.front()); });
+    layout->addWidget(songDrop_, 3);
+
+    auto* songRow = new QHBoxLayout;
+    song_ = new QLabel;
+    song_->setObjectName(QStringLiteral("songName"));
+    song_->setWordWrap(true);
+    songRow->addWidget(song_, 1);
+    demo_ = new QPushButton(QStringLiteral("Use Demo Song"));
+    demo_->setVisible(!demoSong_.empty());
+    connect(demo_, &QPushButton::clicked, this, [this] { dropSong(QString::fromStdString(demoSong_.string())); });
+    songRow->addWidget(demo_);
+    layout->addLayout(songRow);
+
+    auto* options = new QGridLayout;
+    options->addWidget(new QLabel(QStringLiteral("Loudness")), 0, 0);
+    presets_ = new QComboBox;
+    for (const MasteringPreset& preset : masteringPresets)
+        presets_->addItem(QString::fromUtf8(preset.name.data(), qsizetype(preset.name.size())));
+    connect(presets_, &QComboBox::activated, this, [this](int index) { model_.choosePreset(index); });
+    options->addWidget(presets_, 0, 1);
+    presetLabel_ = new QLabel;
+    presetLabel_->setObjectName(QStringLiteral("presetLabel"));
+    options->addWidget(presetLabel_, 0, 2);
+
+    options->addWidget(new QLabel(QStringLiteral("Export format")), 1, 0);
+    formats_ = new QComboBox;
+    for (const ExportFormat format : allExportFormats)
+        formats_->addItem(QString::fromUtf8(rawValue(format).data(), qsizetype(rawValue(format).size())));
+    connect(formats_, &QComboBox::activated, this,
+            [this](int index) { settings_.chooseExportFormat(allExportFormats[size_t(index)]); });
+    options->addWidget(formats_, 1, 1);
+    analyzerMode_ = new QCheckBox(QStringLiteral("Analyze dropped songs with the Quality Analyzer"));
+    connect(analyzerMode_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on != settings_.useAnalyzer()) settings_.setUseAnalyzer(on);
+    });
+    options->addWidget(analyzerMode_, 2, 0, 1, 3);
+    options->setColumnStretch(2, 1);
+    layout->addLayout(options);
+
+    auto* referenceRow = new QHBoxLayout;
+    referenceDrop_ = new DropZoneWidget(QStringLiteral("Drop a reference track (optional)"));
+    referenceDrop_->setObjectName(QStringLiteral("referenceDropZone"));
+    referenceDrop_->setMinimumHeight(110);
+    connect(referenceDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) {
+        referenceBusy_->setText(QStringLiteral("Analyzing reference..."));
+        reference_.loadReference(paths.front().toStdString()).then(this, [this] { refresh(); }).onFailed(this, [this] {
+            referenceBusy_->setText(QStringLiteral("The reference track could not be read."));
+        });
+    });
+    referenceRow->addWidget(referenceDrop_, 2);
+    auto* referenceInfo = new QVBoxLayout;
+    referenceName_ = new QLabel;
+    referenceName_->setWordWrap(true);
+    referenceInfo->addWidget(referenceName_);
+    referenceBusy_ = new QLabel;
+    referenceBusy_->setWordWrap(true);
+    referenceInfo->addWidget(referenceBusy_);
+    auto* matching = new QCheckBox(QStringLiteral("Match reference"));
+    matching->setObjectName(QStringLiteral("matchReference"));
+    connect(matching, &QCheckBox::toggled, this, [this](bool on) { reference_.setIsEnabled(on); });
+    connect(&reference_, &ReferenceTrackManager::isEnabledChanged, matching,
+            [this, matching] { matching->setChecked(reference_.isEnabled()); });
+    referenceInfo->addWidget(matching);
+    clearReference_ = new QPushButton(QStringLiteral("Clear Reference"));
+    connect(clearReference_, &QPushButton::clicked, this, [this] { reference_.clearReference(); });
+    referenceInfo->addWidget(clearReference_);
+    referenceInfo->addStretch();
+    referenceRow->addLayout(referenceInfo, 1);
+    layout->addLayout(referenceRow, 1);
+
+    auto* controls = new QHBoxLayout;
+    controls->addStretch();
+    startWithReference_ = new QPushButton(QStringLiteral("Master + Reference"));
+    connect(startWithReference_, &QPushButton::clicked, this, [this] { model_.startWithReference(); });
+    controls->addWidget(startWithReference_);
+    start_ = new QPushButton(QStringLiteral("Start Mastering"));
+    start_->setObjectName(QStringLiteral("primaryButton"));
+    start_->setDefault(true);
+    connect(start_, &QPushButton::clicked, this, [this] { model_.start(); });
+    controls->addWidget(start_);
+    layout->addLayout(controls);
+
+    connect(&model_, &MainWindowModel::presetLabelChanged, this, &ImportScreen::refresh);
+    connect(&settings_, &AudioSettingsManager::exportFormatChanged, this, &ImportScreen::refresh);
+    connect(&batch_, &BatchProcessor::currentFileChanged, this, &ImportScreen::refresh);
+    connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ImportScreen::refresh);
+    connect(&reference_, &ReferenceTrackManager::isEnabledChanged, this, &ImportScreen::refresh);
+    refresh();
+}
+
+QString ImportScreen::presetLabelText() const { return presetLabel_->text(); }
+QString ImportScreen::songText() const { return song_->text(); }
+
+void ImportScreen::dropSong(const QString& path) { model_.dropFile(path.toStdString()); }
+
+void ImportScreen::refresh() {
+    const QString label = model_.presetLabel();
+    presetLabel_->setText(label);
+    const int presetIndex = presets_->findText(label);
+    if (presetIndex >= 0) presets_->setCurrentIndex(presetIndex);
+    formats_->setCurrentIndex(settings_.exportFormat() == ExportFormat::m4a ? 1 : 0);
+    analyzerMode_->setChecked(settings_.useAnalyzer());
+
+    const bool hasSong = batch_.hasCurrentFile();
+    song_->setText(hasSong ? QStringLiteral("Ready: ") + fileNameOf(batch_.currentFile()->url)
+                           : QStringLiteral("No song loaded"));
+    start_->setEnabled(hasSong && !settings_.useAnalyzer());
+    startWithReference_->setEnabled(hasSong && reference_.hasProfile() && reference_.isEnabled());
+
+    const bool hasReference = reference_.hasProfile();
+    referenceName_->setText(hasReference ? QStringLiteral("Reference: ") + reference_.referenceFileName()
+                                         : QStringLiteral("No reference loaded"));
+    if (hasReference) referenceBusy_->clear();
+    clearReference_->setEnabled(hasReference);
+}
+
+} // namespace orvanta

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <filesystem>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace orvanta {
+
+class AudioSettingsManager;
+class BatchProcessor;
+class DropZoneWidget;
+class MainWindowModel;
+class ReferenceTrackManager;
+
+// The first screen: the song's drop zone with "Open...", the demo song, the preset picker (showing the
+// current label, "CUSTOM" or "ANALYZER"), the export format, the reference drop area with
+// "Clear Reference", and the start and "Master + Reference" controls. Main thread.
+class ImportScreen : public QWidget {
+    Q_OBJECT
+
+public:
+    // `demoSong` is offered with its own control when not empty.
+    ImportScreen(MainWindowModel& model, AudioSettingsManager& settings, BatchProcessor& batch,
+                 ReferenceTrackManager& reference, std::filesystem::path demoSong = {}, QWidget* parent = nullptr);
+
+    DropZoneWidget* songDropZone() const { return songDrop_; }
+    DropZoneWidget* referenceDropZone() const { return referenceDrop_; }
+    QPushButton* startButton() const { return start_; }
+    QPushButton* referenceStartButton() const { return startWithReference_; }
+    QPushButton* demoButton() const { return demo_; }
+    QComboBox* presetPicker() const { return presets_; }
+    QComboBox* formatPicker() const { return formats_; }
+    QCheckBox* analyzerModeBox() const { return analyzerMode_; }
+    QString presetLabelText() const;
+    QString songText() const;
+
+private:
+    void refresh();
+    void dropSong(const QString& path);
+
+    MainWindowModel& model_;
+    AudioSettingsManager& settings_;
+    BatchProcessor& batch_;
+    ReferenceTrackManager& reference_;
+    std::filesystem::path demoSong_;
+
+    DropZoneWidget* songDrop_;
+    QLabel* song_;
+    QPushButton* demo_;
+    QComboBox* presets_;
+    QLabel* presetLabel_;
+    QComboBox* formats_;
+    QCheckBox* analyzerMode_;
+    DropZoneWidget* referenceDrop_;
+    QLabel* referenceName_;
+    QPushButton* clearReference_;
+    QPushButton* start_;
+    QPushButton* startWithReference_;
+    QLabel* referenceBusy_;
+};
+
+} // namespace orvanta

@@ -1,0 +1,209 @@
+#include "app/ResultScreen.h"
+
+#include "app/MainWindowModel.h"
+#include "app/SpectrumBarsView.h"
+#include "app/VectorscopeView.h"
+#include "batch/BatchProcessor.h"
+#include "eq/ReferenceTrackManager.h"
+#include "playback/AudioPlayerManager.h"
+#include "playback/VectorscopeSource.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace orvanta {
+namespace {
+
+constexpr int savedNoticeMilliseconds = 2500;
+
+QString loudnessText(const std::optional<AudioStats>& stats) {
+    return stats ? QString::asprintf("%.1f LUFS", double(stats->lufs)) : QStringLiteral("-- LUFS");
+}
+
+QString statsLine(const QString& name, const std::optional<AudioStats>& stats) {
+    if (!stats) return name + QStringLiteral(": not measured");
+    QString line = name + QString::asprintf(": %.1f LUFS, peak %.1f dBFS", double(stats->lufs), double(stats->peak));
+    if (std::isfinite(stats->rms)) line += QString::asprintf(", loud-passage RMS %.1f dB", double(stats->rms));
+    return line;
+}
+
+} // namespace
+
+ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioPlayerManager& player,
+                           ReferenceTrackManager& reference, QWidget* parent)
+    : QWidget(parent), model_(model), batch_(batch), player_(player), reference_(reference) {
+    auto* layout = new QVBoxLayout(this);
+    auto* header = new QHBoxLayout;
+    title_ = new QLabel;
+    title_->setObjectName(QStringLiteral("screenTitle"));
+    title_->setWordWrap(true);
+    header->addWidget(title_, 1);
+    preset_ = new QLabel;
+    header->addWidget(preset_);
+    layout->addLayout(header);
+
+    auto* card = new QGroupBox;
+    card->setObjectName(QStringLiteral("card"));
+    auto* versions = new QGridLayout(card);
+    versions->addWidget(new QLabel(QStringLiteral("Original")), 0, 0);
+    originalLoudness_ = new QLabel;
+    versions->addWidget(originalLoudness_, 0, 1);
+    playOriginal_ = new QPushButton;
+    connect(playOriginal_, &QPushButton::clicked, this, [this] { model_.togglePlay(0, true); });
+    versions->addWidget(playOriginal_, 0, 2);
+    processedName_ = new QLabel;
+    versions->addWidget(processedName_, 1, 0);
+    processedLoudness_ = new QLabel;
+    versions->addWidget(processedLoudness_, 1, 1);
+    playProcessed_ = new QPushButton;
+    connect(playProcessed_, &QPushButton::clicked, this, [this] { model_.togglePlay(0, false); });
+    versions->addWidget(playProcessed_, 1, 2);
+    neededGain_ = new QLabel;
+    versions->addWidget(neededGain_, 2, 0, 1, 3);
+    versions->setColumnStretch(1, 1);
+    layout->addWidget(card);
+
+    auto* views = new QHBoxLayout;
+    spectrum_ = new SpectrumBarsView;
+    spectrum_->bindTo(reference_);
+    spectrum_->setMinimumHeight(120);
+    views->addWidget(spectrum_, 3);
+    vectorscopeSource_ = new VectorscopeSource(&player_, nullptr, this);
+    vectorscope_ = new VectorscopeView(vectorscopeSource_);
+    vectorscope_->setMinimumSize(160, 100);
+    views->addWidget(vectorscope_, 2);
+    layout->addLayout(views, 1);
+
+    auto* exportRow = new QHBoxLayout;
+    export_ = new QPushButton(QStringLiteral("Export"));
+    export_->setObjectName(QStringLiteral("primaryButton"));
+    connect(export_, &QPushButton::clicked, this, &ResultScreen::exportRequested);
+    exportRow->addWidget(export_);
+    exportAll_ = new QPushButton(QStringLiteral("Export All"));
+    connect(exportAll_, &QPushButton::clicked, this, &ResultScreen::exportAllRequested);
+    exportRow->addWidget(exportAll_);
+    saved_ = new QLabel(QStringLiteral("Saved Successfully!"));
+    saved_->setObjectName(QStringLiteral("savedNotice"));
+    saved_->setVisible(false);
+    exportRow->addWidget(saved_);
+    exportRow->addStretch();
+    layout->addLayout(exportRow);
+
+    auto* quality = new QGroupBox(QStringLiteral("Quality Analyzer"));
+    auto* qualityLayout = new QVBoxLayout(quality);
+    auto* qualityControls = new QHBoxLayout;
+    reportToggle_ = new QPushButton;
+    connect(reportToggle_, &QPushButton::clicked, &model_, &MainWindowModel::toggleReport);
+    qualityControls->addWidget(reportToggle_);
+    analyzer_ = new QPushButton(QStringLiteral("Analyze Quality"));
+    connect(analyzer_, &QPushButton::clicked, &model_, &MainWindowModel::openAnalyzerFromResult);
+    qualityControls->addWidget(analyzer_);
+    qualityControls->addStretch();
+    qualityLayout->addLayout(qualityControls);
+    report_ = new QLabel;
+    report_->setWordWrap(true);
+    report_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    qualityLayout->addWidget(report_);
+    layout->addWidget(quality);
+
+    auto* footer = new QHBoxLayout;
+    footer->addStretch();
+    startOver_ = new QPushButton(QStringLiteral("Delete All & Start Over"));
+    connect(startOver_, &QPushButton::clicked, &model_, &MainWindowModel::resetApplication);
+    footer->addWidget(startOver_);
+    layout->addLayout(footer);
+
+    connect(&batch_, &BatchProcessor::currentFileChanged, this, &ResultScreen::refresh);
+    connect(&batch_, &BatchProcessor::isFinalModeChanged, this, &ResultScreen::refresh);
+    connect(&batch_, &BatchProcessor::usedPresetNameChanged, this, &ResultScreen::refresh);
+    connect(&model_, &MainWindowModel::playingChanged, this, &ResultScreen::refreshPlayButtons);
+    connect(&model_, &MainWindowModel::showReportChanged, this, &ResultScreen::refreshReport);
+    connect(&model_, &MainWindowModel::isExportingChanged, this, &ResultScreen::refresh);
+    connect(&player_, &AudioPlayerManager::neededGainAdjustmentChanged, this, &ResultScreen::refreshNeededGain);
+    connect(&player_, &AudioPlayerManager::playbackStateChanged, this, &ResultScreen::refreshNeededGain);
+    connect(&model_, &MainWindowModel::exportSucceeded, this, [this] {
+        saved_->setVisible(true);
+        QTimer::singleShot(savedNoticeMilliseconds, saved_, [this] { saved_->setVisible(false); });
+    });
+    refresh();
+}
+
+QString ResultScreen::originalLoudnessText() const { return originalLoudness_->text(); }
+QString ResultScreen::processedLoudnessText() const { return processedLoudness_->text(); }
+QString ResultScreen::neededGainText() const { return neededGain_->text(); }
+bool ResultScreen::isSavedNoticeVisible() const { return saved_->isVisible(); }
+bool ResultScreen::isReportVisible() const { return report_->isVisible(); }
+
+void ResultScreen::showSpectra() {
+    const auto& file = batch_.currentFile();
+    if (!file) return;
+    const bool finalMode = batch_.isFinalMode();
+    const auto& processed = finalMode && file->finalURL ? file->finalURL : file->masterURL;
+    reference_.analyzeFileSpectrum(file->url, true);
+    if (processed) reference_.analyzeFileSpectrum(*processed, false);
+}
+
+void ResultScreen::refresh() {
+    const auto& file = batch_.currentFile();
+    const bool finalMode = batch_.isFinalMode();
+    title_->setText(file ? QString::fromStdString(file->filename) : QString());
+    const QString preset = batch_.usedPresetNameText();
+    preset_->setText(preset.isEmpty() ? QString() : QStringLiteral("Preset: ") + preset);
+    processedName_->setText(finalMode ? QStringLiteral("Final") : QStringLiteral("Master"));
+    originalLoudness_->setText(loudnessText(file ? file->originalStats : std::nullopt));
+    const std::optional<AudioStats> processedStats = file ? (finalMode ? file->finalStats : file->masterStats) : std::nullopt;
+    processedLoudness_->setText(loudnessText(processedStats));
+    const bool completed = file && file->processingStatus == AudioFile::ProcessingStatus::completed;
+    export_->setEnabled(completed && !model_.isExporting());
+    exportAll_->setEnabled(completed && !model_.isExporting());
+    analyzer_->setEnabled(file.has_value());
+    refreshPlayButtons();
+    refreshNeededGain();
+    refreshReport();
+}
+
+void ResultScreen::refreshPlayButtons() {
+    const bool playingThisFile = model_.playingFileIndex() == 0;
+    const bool original = playingThisFile && model_.playingOriginal();
+    const bool processed = playingThisFile && !model_.playingOriginal();
+    playOriginal_->setText(original ? QStringLiteral("Pause Original") : QStringLiteral("Play Original"));
+    playProcessed_->setText(processed ? QStringLiteral("Pause Processed") : QStringLiteral("Play Processed"));
+    playOriginal_->setEnabled(batch_.hasCurrentFile());
+    playProcessed_->setEnabled(batch_.hasCurrentFile());
+}
+
+void ResultScreen::refreshNeededGain() {
+    if (!model_.playingFileIndex()) {
+        neededGain_->setText(QStringLiteral("Play a version to compare it at equal loudness."));
+        return;
+    }
+    neededGain_->setText(QString::asprintf("Needed gain for fair comparison: %+.1f dB", double(player_.neededGainAdjustment())));
+}
+
+void ResultScreen::refreshReport() {
+    reportToggle_->setText(model_.showReport() ? QStringLiteral("Hide Report") : QStringLiteral("Show Report"));
+    report_->setVisible(model_.showReport());
+    const auto& file = batch_.currentFile();
+    if (!file) {
+        report_->clear();
+        return;
+    }
+    QStringList lines;
+    lines << statsLine(QStringLiteral("Original"), file->originalStats);
+    lines << statsLine(QStringLiteral("Master"), file->masterStats);
+    if (file->finalStats) lines << statsLine(QStringLiteral("Final"), file->finalStats);
+    if (file->originalStats && (file->finalStats || file->masterStats)) {
+        const AudioStats& processed = file->finalStats ? *file->finalStats : *file->masterStats;
+        lines << QString::asprintf("Loudness change: %+.1f LU", double(processed.lufs - file->originalStats->lufs));
+    }
+    report_->setText(lines.join(QLatin1Char('\n')));
+}
+
+} // namespace orvanta

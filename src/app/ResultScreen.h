@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+namespace orvanta {
+
+class AudioPlayerManager;
+class BatchProcessor;
+class MainWindowModel;
+class ReferenceTrackManager;
+class SpectrumBarsView;
+class VectorscopeSource;
+class VectorscopeView;
+
+// The third screen: the finished song's card with play controls and "%.1f LUFS" figures for the
+// original and the processed version, the needed gain of the playing version, the spectrum bars, the
+// vectorscope, the export controls with the "Saved Successfully!" notice, the "Quality Analyzer"
+// section with its report toggle, and "Delete All & Start Over". Main thread.
+class ResultScreen : public QWidget {
+    Q_OBJECT
+
+public:
+    ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioPlayerManager& player,
+                 ReferenceTrackManager& reference, QWidget* parent = nullptr);
+
+    QPushButton* playOriginalButton() const { return playOriginal_; }
+    QPushButton* playProcessedButton() const { return playProcessed_; }
+    QPushButton* exportButton() const { return export_; }
+    QPushButton* exportAllButton() const { return exportAll_; }
+    QPushButton* reportToggle() const { return reportToggle_; }
+    QPushButton* analyzerButton() const { return analyzer_; }
+    QPushButton* startOverButton() const { return startOver_; }
+    QString originalLoudnessText() const;
+    QString processedLoudnessText() const;
+    QString neededGainText() const;
+    bool isSavedNoticeVisible() const;
+    bool isReportVisible() const;
+
+    // Publishes the finished song's original and processed 12-band spectra for the bars.
+    void showSpectra();
+
+signals:
+    // The export controls; the window asks for the version and the destination.
+    void exportRequested();
+    void exportAllRequested();
+
+private:
+    void refresh();
+    void refreshPlayButtons();
+    void refreshNeededGain();
+    void refreshReport();
+
+    MainWindowModel& model_;
+    BatchProcessor& batch_;
+    AudioPlayerManager& player_;
+    ReferenceTrackManager& reference_;
+
+    QLabel* title_;
+    QLabel* preset_;
+    QLabel* processedName_;
+    QLabel* originalLoudness_;
+    QLabel* processedLoudness_;
+    QPushButton* playOriginal_;
+    QPushButton* playProcessed_;
+    QLabel* neededGain_;
+    SpectrumBarsView* spectrum_;
+    VectorscopeSource* vectorscopeSource_;
+    VectorscopeView* vectorscope_;
+    QPushButton* export_;
+    QPushButton* exportAll_;
+    QLabel* saved_;
+    QPushButton* reportToggle_;
+    QLabel* report_;
+    QPushButton* analyzer_;
+    QPushButton* startOver_;
+};
+
+} // namespace orvanta

@@ -1,0 +1,83 @@
+// orvanta: the window.
+#include "app/AppLifecycle.h"
+#include "app/MainWindow.h"
+#include "app/MainWindowModel.h"
+#include "app/NotificationHub.h"
+#include "app/ThemeManager.h"
+#include "app/WallpaperManager.h"
+#include "batch/AudioSettingsManager.h"
+#include "batch/BatchProcessor.h"
+#include "engine/ProcessingStatusManager.h"
+#include "eq/EQManager.h"
+#include "eq/ReferenceTrackManager.h"
+#include "platform/PreferenceStore.h"
+#include "playback/AudioPlayerManager.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QIcon>
+#include <QTimer>
+
+#include <filesystem>
+
+namespace {
+
+// The demo song of the build tree, offered on the import screen unless another is given.
+std::filesystem::path defaultDemoSong() {
+#ifdef ORVANTA_DEMO_SONG_PATH
+    const std::filesystem::path built = ORVANTA_DEMO_SONG_PATH;
+    std::error_code error;
+    if (std::filesystem::is_regular_file(built, error)) return built;
+#endif
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace orvanta;
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvanta"));
+    QApplication::setDesktopFileName(QStringLiteral("orvanta"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvanta")));
+    QApplication::setQuitOnLastWindowClosed(AppLifecycle::applicationShouldTerminateAfterLastWindowClosed());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Masters one song at a time."));
+    parser.addHelpOption();
+    const QCommandLineOption demoOption(QStringLiteral("demo-song"), QStringLiteral("Song offered as the demo."),
+                                        QStringLiteral("file"));
+    parser.addOption(demoOption);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Song to load at start."), QStringLiteral("[file]"));
+    parser.process(application);
+
+    PreferenceStore& store = PreferenceStore::standard();
+    NotificationHub& hub = NotificationHub::shared();
+    AppLifecycle lifecycle(store, hub, [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* main = qobject_cast<MainWindow*>(window)) main->applyTheme();
+    });
+    lifecycle.installShutdownHook();
+
+    BatchProcessor batch;
+    WallpaperManager wallpaper(store);
+    MainWindowModel model(batch, AudioSettingsManager::shared(), AudioPlayerManager::shared(),
+                          ReferenceTrackManager::shared(), EQManager::shared(), store);
+    const std::filesystem::path demo =
+        parser.isSet(demoOption) ? std::filesystem::path(parser.value(demoOption).toStdString()) : defaultDemoSong();
+    MainWindow window({model, batch, AudioSettingsManager::shared(), AudioPlayerManager::shared(),
+                       ReferenceTrackManager::shared(), ProcessingStatusManager::shared(), ThemeManager::shared(),
+                       wallpaper},
+                      demo);
+    lifecycle.applicationDidFinishLaunching();
+    window.resize(1280, 800);
+    window.show();
+
+    const QStringList files = parser.positionalArguments();
+    if (!files.isEmpty()) {
+        const std::filesystem::path file = QFileInfo(files.front()).absoluteFilePath().toStdString();
+        QTimer::singleShot(0, &model, [&model, file] { model.dropFile(file); });
+    }
+    return application.exec();
+}

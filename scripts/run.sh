@@ -1,5 +1,14 @@
 #!/usr/bin/env bash
-# The main job of `make run`: measure the generated demo song with the command-line tool.
+# The main job of `make run`: the window, offering the generated demo song on its import screen.
+# Without a display, the command-line tool masters the demo song instead.
 set -euo pipefail
 build=${1:-build}
-exec "$build/bin/orvanta-cli" measure "$build/demo/orvanta-demo.wav"
+demo="$build/demo/orvanta-demo.wav"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec "$build/bin/orvanta" --demo-song "$demo"
+fi
+echo "[run] no display: measuring and mastering the demo song with orvanta-cli instead of opening the window"
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+"$build/bin/orvanta-cli" measure "$demo"
+"$build/bin/orvanta-cli" master "$demo" -o "$out/orvanta-demo (MASTER).wav"

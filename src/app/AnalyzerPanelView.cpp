@@ -4,6 +4,7 @@
 #include "app/DropZoneWidget.h"
 #include "app/SpectrogramView.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -13,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <vector>
 
 namespace orvanta {
 
@@ -61,13 +63,14 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     spectrogram_ = new SpectrogramView;
     resultLayout_->addWidget(summary_);
     resultLayout_->addWidget(spectrogram_);
-    auto* buttons = new QHBoxLayout;
+    // Three controls per row, so that the panel's labels fit beside the result screen.
+    std::vector<QPushButton*> controls;
     auto* before = new QPushButton(QStringLiteral("BEFORE"));
     auto* after = new QPushButton(QStringLiteral("AFTER"));
     for (auto* button : {before, after}) {
         button->setCheckable(true);
         button->setObjectName(button->text());
-        buttons->addWidget(button);
+        controls.push_back(button);
     }
     connect(before, &QPushButton::clicked, this, [this] { controller_->setComparisonMode(ComparisonMode::before); });
     connect(after, &QPushButton::clicked, this, [this] { controller_->setComparisonMode(ComparisonMode::after); });
@@ -79,21 +82,24 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     if (controller_->offersRepair()) {
         auto* repair = new QPushButton(QStringLiteral("MASTERING?"));
         connect(repair, &QPushButton::clicked, this, [this] { controller_->repair(); });
-        buttons->addWidget(repair);
+        controls.push_back(repair);
     }
     if (controller_->offersPlayOriginal()) {
         auto* play = new QPushButton(QStringLiteral("Play Original"));
         connect(play, &QPushButton::clicked, this, [this] { controller_->playOriginal(); });
-        buttons->addWidget(play);
+        controls.push_back(play);
     }
     if (controller_->offersPlayMastered()) {
         auto* play = new QPushButton(QStringLiteral("Play Mastered"));
         connect(play, &QPushButton::clicked, this, [this] { controller_->playMastered(); });
-        buttons->addWidget(play);
+        controls.push_back(play);
     }
     auto* reset = new QPushButton(QStringLiteral("New Analysis"));
     connect(reset, &QPushButton::clicked, this, [this] { controller_->resetFromResult(); });
-    buttons->addWidget(reset);
+    controls.push_back(reset);
+    auto* buttons = new QGridLayout;
+    for (size_t index = 0; index < controls.size(); ++index)
+        buttons->addWidget(controls[index], int(index / 3), int(index % 3));
     resultLayout_->addLayout(buttons);
     pages_->addWidget(resultPage_);
 

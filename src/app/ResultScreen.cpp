@@ -1,6 +1,9 @@
 #include "app/ResultScreen.h"
 
 #include "app/MainWindowModel.h"
+#include "app/NotificationHub.h"
+#include "app/ThemeColors.h"
+#include "app/ThemeManager.h"
 #include "app/SpectrumBarsView.h"
 #include "app/VectorscopeView.h"
 #include "batch/BatchProcessor.h"
@@ -70,16 +73,25 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     versions->setColumnStretch(1, 1);
     layout->addWidget(card);
 
-    auto* views = new QHBoxLayout;
+    auto* views = new QGridLayout;
+    legend_ = new QLabel;
+    views->addWidget(legend_, 0, 0);
+    views->addWidget(new QLabel(QStringLiteral("Stereo image of the playing version")), 0, 1);
     spectrum_ = new SpectrumBarsView;
     spectrum_->bindTo(reference_);
     spectrum_->setMinimumHeight(120);
-    views->addWidget(spectrum_, 3);
+    views->addWidget(spectrum_, 1, 0);
     vectorscopeSource_ = new VectorscopeSource(&player_, nullptr, this);
     vectorscope_ = new VectorscopeView(vectorscopeSource_);
     vectorscope_->setMinimumSize(160, 100);
-    views->addWidget(vectorscope_, 2);
+    views->addWidget(vectorscope_, 1, 1);
+    views->setColumnStretch(0, 3);
+    views->setColumnStretch(1, 2);
+    views->setRowStretch(1, 1);
     layout->addLayout(views, 1);
+    connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ResultScreen::refreshLegend);
+    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, &ResultScreen::refreshLegend);
+    refreshLegend();
 
     auto* exportRow = new QHBoxLayout;
     export_ = new QPushButton(QStringLiteral("Export"));
@@ -115,7 +127,7 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
 
     auto* footer = new QHBoxLayout;
     footer->addStretch();
-    startOver_ = new QPushButton(QStringLiteral("Delete All & Start Over"));
+    startOver_ = new QPushButton(QStringLiteral("Delete All && Start Over"));
     connect(startOver_, &QPushButton::clicked, &model_, &MainWindowModel::resetApplication);
     footer->addWidget(startOver_);
     layout->addLayout(footer);
@@ -124,6 +136,7 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     connect(&batch_, &BatchProcessor::isFinalModeChanged, this, &ResultScreen::refresh);
     connect(&batch_, &BatchProcessor::usedPresetNameChanged, this, &ResultScreen::refresh);
     connect(&model_, &MainWindowModel::playingChanged, this, &ResultScreen::refreshPlayButtons);
+    connect(&model_, &MainWindowModel::playingChanged, this, &ResultScreen::refreshNeededGain);
     connect(&model_, &MainWindowModel::showReportChanged, this, &ResultScreen::refreshReport);
     connect(&model_, &MainWindowModel::isExportingChanged, this, &ResultScreen::refresh);
     connect(&player_, &AudioPlayerManager::neededGainAdjustmentChanged, this, &ResultScreen::refreshNeededGain);
@@ -167,6 +180,17 @@ void ResultScreen::refresh() {
     refreshPlayButtons();
     refreshNeededGain();
     refreshReport();
+}
+
+void ResultScreen::refreshLegend() {
+    const Theme theme = ThemeManager::shared().currentTheme();
+    const auto swatch = [](ThemeColor colour, const QString& name) {
+        return QStringLiteral("<span style=\"color:%1\">\u25A0</span> %2").arg(themeColor(colour).name(), name);
+    };
+    QString legend = swatch(theme.secondary, QStringLiteral("Original")) + QStringLiteral("&nbsp;&nbsp; ") +
+                     swatch(theme.primary, QStringLiteral("Mastered"));
+    if (reference_.hasProfile()) legend += QStringLiteral("&nbsp;&nbsp; ") + swatch(theme.accent, QStringLiteral("Reference"));
+    legend_->setText(legend);
 }
 
 void ResultScreen::refreshPlayButtons() {

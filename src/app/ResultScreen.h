@@ -52,6 +52,7 @@ private:
     void refreshPlayButtons();
     void refreshNeededGain();
     void refreshReport();
+    void refreshLegend();
 
     MainWindowModel& model_;
     BatchProcessor& batch_;
@@ -66,6 +67,7 @@ private:
     QPushButton* playOriginal_;
     QPushButton* playProcessed_;
     QLabel* neededGain_;
+    QLabel* legend_;
     SpectrumBarsView* spectrum_;
     VectorscopeSource* vectorscopeSource_;
     VectorscopeView* vectorscope_;

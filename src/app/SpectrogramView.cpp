@@ -7,6 +7,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace orvanta {
 
 SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent) {
@@ -62,7 +64,9 @@ void SpectrogramView::paintEvent(QPaintEvent*) {
     for (const FrequencyCaption& caption : captions) {
         const double fraction = span > 0 ? (caption.frequency - low) / span : 0.0;
         const int y = target.bottom() - static_cast<int>(fraction * target.height());
-        painter.drawText(QRect(0, y - 6, captionWidth - 3, 12), Qt::AlignRight | Qt::AlignVCenter,
+        // The top and bottom captions stay inside the view instead of being cut in half.
+        const int top = std::clamp(y - 6, 0, std::max(0, target.bottom() - 11));
+        painter.drawText(QRect(0, top, captionWidth - 3, 12), Qt::AlignRight | Qt::AlignVCenter,
                          QString::fromStdString(caption.text));
     }
 }

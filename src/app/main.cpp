@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
 #include "app/NotificationHub.h"
+#include "app/ScreenshotTour.h"
 #include "app/ThemeManager.h"
 #include "app/WallpaperManager.h"
 #include "batch/AudioSettingsManager.h"
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption demoOption(QStringLiteral("demo-song"), QStringLiteral("Song offered as the demo."),
                                         QStringLiteral("file"));
     parser.addOption(demoOption);
+    const QCommandLineOption tourOption(QStringLiteral("screenshots"),
+                                        QStringLiteral("Walk the screens with the demo song and save PNGs into the folder."),
+                                        QStringLiteral("folder"));
+    parser.addOption(tourOption);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Song to load at start."), QStringLiteral("[file]"));
     parser.process(application);
 
@@ -73,6 +78,9 @@ int main(int argc, char** argv) {
     lifecycle.applicationDidFinishLaunching();
     window.resize(1280, 800);
     window.show();
+
+    ScreenshotTour tour(window, model, batch, demo, parser.value(tourOption), {QSize(1280, 800), QSize(1024, 700)});
+    if (parser.isSet(tourOption)) tour.start();
 
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty()) {

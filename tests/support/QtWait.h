@@ -21,6 +21,17 @@ bool finishes(const QFuture<T>& future, int timeoutMilliseconds = 120000) {
     return future.isFinished();
 }
 
+// Runs the event loop until `condition()` holds; false after the timeout.
+template <typename Condition>
+bool becomes(Condition condition, int timeoutMilliseconds = 120000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < timeoutMilliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return condition();
+}
+
 // Runs the event loop for about `milliseconds`.
 inline void processEventsFor(int milliseconds) {
     QElapsedTimer clock;

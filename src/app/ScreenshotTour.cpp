@@ -1,0 +1,101 @@
+#include "app/ScreenshotTour.h"
+
+#include "app/MainWindow.h"
+#include "app/MainWindowModel.h"
+#include "batch/BatchProcessor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace orvanta {
+namespace {
+
+constexpr int settleMilliseconds = 400;
+
+} // namespace
+
+ScreenshotTour::ScreenshotTour(MainWindow& window, MainWindowModel& model, BatchProcessor& batch,
+                               std::filesystem::path song, QString outputDirectory, std::vector<QSize> sizes,
+                               QObject* parent)
+    : QObject(parent), window_(window), model_(model), batch_(batch), song_(std::move(song)),
+      outputDirectory_(std::move(outputDirectory)), sizes_(std::move(sizes)) {}
+
+void ScreenshotTour::start() {
+    if (!QDir().mkpath(outputDirectory_)) return fail(QStringLiteral("cannot create ") + outputDirectory_);
+    if (song_.empty()) return fail(QStringLiteral("no song to show"));
+    QTimer::singleShot(settleMilliseconds, this, &ScreenshotTour::nextSize);
+}
+
+void ScreenshotTour::nextSize() {
+    if (sizeIndex_ == sizes_.size()) {
+        QCoreApplication::exit(0);
+        return;
+    }
+    window_.resize(sizes_[sizeIndex_]);
+    model_.dropFile(song_).then(this, [this] {
+        if (!batch_.hasCurrentFile()) return fail(QStringLiteral("the song did not load"));
+        QTimer::singleShot(settleMilliseconds, this, &ScreenshotTour::captureImport);
+    });
+}
+
+void ScreenshotTour::captureImport() {
+    save(QStringLiteral("1-import"));
+    // The processing screen is caught once the limiter runs, with part of the checklist done.
+    processingCaught_ = false;
+    progressWatch_ = connect(&batch_, &BatchProcessor::progressChanged, this, &ScreenshotTour::captureProcessing);
+    model_.start().then(this, [this] {
+        disconnect(progressWatch_);
+        captureResult();
+    });
+}
+
+void ScreenshotTour::captureProcessing() {
+    if (processingCaught_ || model_.appState() != AppState::processing || batch_.progress() < 0.3) return;
+    processingCaught_ = true;
+    save(QStringLiteral("2-processing"));
+}
+
+void ScreenshotTour::captureResult() {
+    if (model_.appState() != AppState::result) return fail(QStringLiteral("mastering did not complete"));
+    QTimer::singleShot(settleMilliseconds * 2, this, [this] {
+        save(QStringLiteral("3-result"));
+        model_.openAnalyzerFromResult();
+        waitForAnalysis(0);
+    });
+}
+
+void ScreenshotTour::waitForAnalysis(int attempt) {
+    constexpr int pollMilliseconds = 250;
+    constexpr int attempts = 120;
+    if (!model_.lastAnalysisResult() && attempt < attempts) {
+        QTimer::singleShot(pollMilliseconds, this, [this, attempt] { waitForAnalysis(attempt + 1); });
+        return;
+    }
+    QTimer::singleShot(settleMilliseconds, this, [this] {
+        save(QStringLiteral("4-analyzer"));
+        model_.closeAnalyzer();
+        model_.resetApplication();
+        model_.choosePreset(1); // "Loud", and analyzer use off again for the next song
+        ++sizeIndex_;
+        QTimer::singleShot(settleMilliseconds, this, &ScreenshotTour::nextSize);
+    });
+}
+
+void ScreenshotTour::save(const QString& screen) {
+    const QSize size = sizes_[sizeIndex_];
+    const QString file = QStringLiteral("%1/%2x%3-%4.png").arg(outputDirectory_).arg(size.width()).arg(size.height()).arg(screen);
+    if (!window_.grab().save(file)) return fail(QStringLiteral("cannot write ") + file);
+    std::printf("[Screenshots] %s\n", file.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+void ScreenshotTour::fail(const QString& why) {
+    std::fprintf(stderr, "[Screenshots] %s\n", why.toUtf8().constData());
+    QCoreApplication::exit(1);
+}
+
+} // namespace orvanta

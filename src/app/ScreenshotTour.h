@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+#include <filesystem>
+#include <vector>
+
+namespace orvanta {
+
+class BatchProcessor;
+class MainWindow;
+class MainWindowModel;
+
+// Walks the window through its three screens with a song and saves one PNG of the whole window per
+// screen and window size ("<size>-1-import.png", "-2-processing.png", "-3-result.png", and the analyzer panel beside the result), for
+// checking the layout by eye. Quits the application when done (exit code 1 on failure). Main thread.
+class ScreenshotTour : public QObject {
+    Q_OBJECT
+
+public:
+    ScreenshotTour(MainWindow& window, MainWindowModel& model, BatchProcessor& batch, std::filesystem::path song,
+                   QString outputDirectory, std::vector<QSize> sizes, QObject* parent = nullptr);
+
+    void start();
+
+private:
+    void nextSize();
+    void captureImport();
+    void captureProcessing();
+    void captureResult();
+    void waitForAnalysis(int attempt);
+    void save(const QString& screen);
+    void fail(const QString& why);
+
+    MainWindow& window_;
+    MainWindowModel& model_;
+    BatchProcessor& batch_;
+    std::filesystem::path song_;
+    QString outputDirectory_;
+    std::vector<QSize> sizes_;
+    size_t sizeIndex_ = 0;
+    bool processingCaught_ = false;
+    QMetaObject::Connection progressWatch_;
+};
+
+} // namespace orvanta

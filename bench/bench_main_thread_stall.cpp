@@ -7,7 +7,12 @@
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR) with the null audio output,
 // so the user's preferences and files are never touched.
 #include "analyzer/AnalyzerViewModel.h"
+#include "app/ImportScreen.h"
+#include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
+#include "app/ThemeManager.h"
+#include "app/WallpaperManager.h"
+#include "engine/ProcessingStatusManager.h"
 #include "batch/AudioSettingsManager.h"
 #include "batch/BatchProcessor.h"
 #include "cli/DemoSong.h"
@@ -17,7 +22,9 @@
 #include "platform/PreferenceStore.h"
 #include "playback/AudioPlayerManager.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
@@ -61,6 +68,7 @@ public:
         ::setenv("ORVANTA_TEMP_DIR", (root_ / "tmp").c_str(), 1);
         ::setenv("ORVANTA_CONFIG_DIR", (root_ / "config").c_str(), 1);
         ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0); // the window is drawn without a display
     }
     ~IsolatedEnvironment() {
         std::error_code ec;
@@ -90,21 +98,21 @@ struct SlowestStep {
 
 // The application object, timing every outermost event it delivers on the main thread, so that a
 // stall can be traced to the object that received the slow event.
-class TimedApplication final : public QCoreApplication {
+class TimedApplication final : public QApplication {
 public:
-    using QCoreApplication::QCoreApplication;
+    using QApplication::QApplication;
 
     bool notify(QObject* receiver, QEvent* event) override {
         // Qt 6 also calls notify for other threads' events; only the main thread's matter here.
         if (sink_ == nullptr || QThread::currentThread() != thread() || ignored_.contains(receiver)) {
-            return QCoreApplication::notify(receiver, event);
+            return QApplication::notify(receiver, event);
         }
         ++depth_;
         QElapsedTimer clock;
         clock.start();
         const QEvent::Type type = event->type(); // the event may be gone after delivery
         const QString receiverName = describe(receiver); // and so may the receiver
-        const bool handled = QCoreApplication::notify(receiver, event);
+        const bool handled = QApplication::notify(receiver, event);
         const double ms = double(clock.nsecsElapsed()) / 1e6;
         --depth_;
         if (depth_ == 0 && sink_ != nullptr && ms > sink_->ms) {
@@ -290,6 +298,7 @@ void BM_StallWhileMastering(benchmark::State& state) {
             state.SkipWithError("mastering did not reach the result screen");
             break;
         }
+        if (const auto& stats = batch.currentFile()->masterStats) state.counters["master_lufs"] = stats->lufs;
         watchdog.suspend();
         resetWatchdog.resume();
         resetWatchdog.timed("MainWindowModel::resetApplication", [&] { model.resetApplication(); });
@@ -314,6 +323,9 @@ void BM_StallWhileAnalysing(benchmark::State& state) {
             state.SkipWithError("the analysis did not complete");
             break;
         }
+        const auto& details = viewModel.result()->analysisDetails;
+        state.counters["song_seconds"] = details.duration;
+        state.counters["true_peak_db"] = details.truePeakDB; // filled by the peak pass
         watchdog.timed("AnalyzerViewModel::reset", [&] { viewModel.reset(); });
     }
     watchdog.report(state, "Analysing");
@@ -358,3 +370,59 @@ void BM_StallWhilePlaying(benchmark::State& state) {
 BENCHMARK(BM_StallWhilePlaying)->ArgName("eq")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
+
+// The same work through the window itself: the screens, the spectrum bars, the analyzer panel with its
+// spectrogram and the vectorscope are drawn (offscreen) while the ten-minute song is mastered, analysed
+// from the result screen and played.
+void BM_StallInTheWindow(benchmark::State& state) {
+    application();
+    const auto& song = tenMinuteSong();
+    orvanta::PreferenceStore& store = orvanta::PreferenceStore::standard();
+    orvanta::AudioSettingsManager& settings = orvanta::AudioSettingsManager::shared();
+    orvanta::AudioPlayerManager& player = orvanta::AudioPlayerManager::shared();
+    orvanta::BatchProcessor batch;
+    orvanta::WallpaperManager wallpaper{store};
+    orvanta::MainWindowModel model{batch, settings, player, orvanta::ReferenceTrackManager::shared(),
+                                   orvanta::EQManager::shared(), store};
+    orvanta::MainWindow window{{model, batch, settings, player, orvanta::ReferenceTrackManager::shared(),
+                                orvanta::ProcessingStatusManager::shared(), orvanta::ThemeManager::shared(), wallpaper}};
+    window.resize(1280, 800);
+    window.show();
+    runEventLoopFor(300);
+    model.choosePreset(1);
+
+    StallWatchdog watchdog;
+    for (auto _ : state) {
+        if (!waitFor(watchdog.timed("MainWindowModel::dropFile", [&] { return model.dropFile(song); })) ||
+            !batch.hasCurrentFile()) {
+            state.SkipWithError("the song was not loaded");
+            break;
+        }
+        QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+        QElapsedTimer clock;
+        clock.start();
+        while (model.appState() != orvanta::AppState::result && clock.elapsed() < 600000) runEventLoopFor(50);
+        if (model.appState() != orvanta::AppState::result) {
+            state.SkipWithError("mastering did not reach the result screen");
+            break;
+        }
+        runEventLoopFor(1500); // the spectra of original and master
+        watchdog.timed("MainWindowModel::openAnalyzerFromResult", [&] { model.openAnalyzerFromResult(); });
+        clock.restart();
+        while (!model.lastAnalysisResult() && clock.elapsed() < 600000) runEventLoopFor(50);
+        if (!model.lastAnalysisResult()) {
+            state.SkipWithError("the analysis did not complete");
+            break;
+        }
+        runEventLoopFor(500);
+        watchdog.timed("MainWindowModel::togglePlay", [&] { model.togglePlay(0, false); });
+        runEventLoopFor(3000);
+        watchdog.timed("MainWindowModel::togglePlay", [&] { model.togglePlay(0, true); });
+        runEventLoopFor(1000);
+        watchdog.timed("MainWindowModel::closeAnalyzer", [&] { model.closeAnalyzer(); });
+        watchdog.timed("MainWindowModel::resetApplication", [&] { model.resetApplication(); });
+        runEventLoopFor(500);
+    }
+    watchdog.report(state, "Window");
+}
+BENCHMARK(BM_StallInTheWindow)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

@@ -1,6 +1,7 @@
 #include "analyzer/AnalyzerPanelController.h"
 
 #include "analyzer/TruePeakUpdate.h"
+#include "engine/BackgroundPool.h"
 
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -138,7 +139,7 @@ void AnalyzerPanelController::setIsAnalyzingOriginal(bool analyzing) {
 
 void AnalyzerPanelController::startBaselineTask(const std::filesystem::path& originalURL) {
     const std::shared_ptr<std::atomic<bool>> cancelled = baselineCancelled_;
-    QtConcurrent::run([originalURL, cancelled]() -> std::optional<AudioAnalysisResult> {
+    QtConcurrent::run(&backgroundPool(), [originalURL, cancelled]() -> std::optional<AudioAnalysisResult> {
         try {
             return AudioAnalyzer::analyzeFileWithPeak(originalURL, {},
                                                       [cancelled] { return cancelled->load(std::memory_order_relaxed); });

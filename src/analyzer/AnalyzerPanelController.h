@@ -39,7 +39,7 @@ struct AnalyzerPanelCallbacks {
 // The analyzer panel's logic, owned by the panel widget: decides when to analyse, when to analyse the
 // original first, when to set or clear the baseline and when to report the completed analysis to the
 // window (once per analysis). Owns the view model and the session store. Main thread only; the
-// baseline analysis runs on the global QThreadPool and its late result does nothing once the
+// baseline analysis runs on the background pool and its late result does nothing once the
 // controller is destroyed.
 class AnalyzerPanelController : public QObject {
     Q_OBJECT

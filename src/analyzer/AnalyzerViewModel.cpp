@@ -2,6 +2,7 @@
 
 #include "analyzer/AudioAnalyzer.h"
 #include "analyzer/TruePeakUpdate.h"
+#include "engine/BackgroundPool.h"
 #include "engine/ProgressUpdater.h"
 
 #include <QPromise>
@@ -72,7 +73,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
     });
     const CancellationQuery isCancelled = queryOf(run->cancelled);
 
-    QtConcurrent::run([path, updater, isCancelled]() -> Outcome<AudioAnalysisResult> {
+    QtConcurrent::run(&backgroundPool(), [path, updater, isCancelled]() -> Outcome<AudioAnalysisResult> {
         try {
             return AudioAnalyzer::analyzeFile(path, updater->callback(), isCancelled);
         } catch (const std::exception& error) {
@@ -93,7 +94,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
         self->setResult(std::get<AudioAnalysisResult>(std::move(outcome)));
         self->setState(State::completed());
 
-        QtConcurrent::run([path, isCancelled]() -> std::optional<AudioAnalyzer::SamplePeak> {
+        QtConcurrent::run(&backgroundPool(), [path, isCancelled]() -> std::optional<AudioAnalyzer::SamplePeak> {
             try {
                 return AudioAnalyzer::measureSamplePeak(path, isCancelled);
             } catch (const std::exception&) {

@@ -17,7 +17,7 @@
 namespace orvanta {
 
 // The analyzer panel's analysis: one file at a time, its state, progress and result. The analysis and
-// the peak pass after it run on the global QThreadPool; every published property is written on the
+// the peak pass after it run on the background pool; every published property is written on the
 // main thread. Background work holds the view model only weakly (WeakBox): once the view model is
 // destroyed, late updates do nothing and the running analysis is asked to stop.
 class AnalyzerViewModel : public QObject {

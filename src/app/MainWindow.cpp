@@ -202,13 +202,21 @@ void MainWindow::togglePlayProcessed() {
     services_.model.togglePlay(0, false);
 }
 
+void MainWindow::dropAnalyzerPanel() {
+    if (!analyzerPanel_) return;
+    // Deleted later: this may run inside one of the panel's own callbacks.
+    analyzerPanel_->hide();
+    analyzerSideLayout_->removeWidget(analyzerPanel_);
+    analyzerPanel_->deleteLater();
+    analyzerPanel_.clear();
+}
+
 void MainWindow::showAnalyzerPanel() {
+    dropAnalyzerPanel();
     if (!services_.model.showAnalyzerPanel()) {
-        if (analyzerPanel_) analyzerPanel_->deleteLater();
         analyzerSide_->setVisible(false);
         return;
     }
-    if (analyzerPanel_) analyzerPanel_->deleteLater();
     MainWindowModel& model = services_.model;
     AnalyzerPanelInputs inputs;
     inputs.initialURL = model.analyzerURL();

@@ -78,6 +78,7 @@ private:
     void askExportChoice();
     void askExportDestination(ExportChoice choice);
     void showAnalyzerPanel();
+    void dropAnalyzerPanel();
     void buildMenus();
     void chooseWallpaper();
     QMessageBox* newMessageBox(const QString& title, const QString& message);

@@ -9,6 +9,7 @@
 #include "batch/AudioSettingsManager.h"
 #include "batch/BatchProcessor.h"
 #include "batch/ExportNaming.h"
+#include "engine/BackgroundPool.h"
 #include "eq/EQManager.h"
 #include "eq/EQSettings.h"
 #include "eq/ReferenceTrackManager.h"
@@ -59,7 +60,8 @@ MainWindowModel::MainWindowModel(BatchProcessor& batch, AudioSettingsManager& se
 }
 
 void MainWindowModel::windowShown() {
-    cleanUpTemporaryFiles(false);
+    // Removing rendered files of a 10-minute song takes tens of milliseconds: off the main thread.
+    static_cast<void>(QtConcurrent::run(&backgroundPool(), [] { cleanUpTemporaryFiles(false); }));
     settings_.setUseAnalyzer(false);
 }
 
@@ -235,7 +237,7 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
     const fs::path original = batch_.currentFile() ? batch_.currentFile()->url : fs::path();
     const ExportFormat format = settings_.exportFormat();
     setIsExporting(true);
-    QFuture<QString> work = QtConcurrent::run([source, original, destination, format]() -> QString {
+    QFuture<QString> work = QtConcurrent::run(&backgroundPool(), [source, original, destination, format]() -> QString {
         try {
             if (!source) return QStringLiteral("no rendered version to export");
             // The song the user loaded is never replaced by its own master.
@@ -286,8 +288,11 @@ void MainWindowModel::resetApplication() {
     eq_.resetToDefaults();
     reference_.setOriginalSpectrum(QVector<float>(12, 0.0f));
     reference_.setMasteredSpectrum(QVector<float>(12, 0.0f));
-    cleanUpTemporaryFiles(true);
-    QMetaObject::invokeMethod(this, [this] { setAppState(AppState::importFiles); }, Qt::QueuedConnection);
+    // The import screen returns once the rendered files are gone, so a new run never races the clean-up.
+    const unsigned generation = generation_;
+    QtConcurrent::run(&backgroundPool(), [] { cleanUpTemporaryFiles(true); }).then(this, [this, generation] {
+        if (generation == generation_) setAppState(AppState::importFiles);
+    });
 }
 
 void MainWindowModel::openAnalyzerFromResult() {
@@ -320,7 +325,7 @@ QFuture<void> MainWindowModel::repair() {
         std::optional<AnalyzerPlan> plan;
         fs::path input;
     };
-    QFuture<Prepared> preparing = QtConcurrent::run([result, analysed]() -> Prepared {
+    QFuture<Prepared> preparing = QtConcurrent::run(&backgroundPool(), [result, analysed]() -> Prepared {
         try {
             const BandLevels levels = ReferenceTrackManager::compute12BandSpectrum(analysed);
             const auto& details = result.analysisDetails;

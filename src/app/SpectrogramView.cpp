@@ -31,6 +31,7 @@ void SpectrogramView::setData(const SpectrogramData& data) {
                         QImage::Format_RGBA8888)
                      .copy();
     }
+    scaled_ = QImage();
     update();
 }
 
@@ -47,7 +48,13 @@ void SpectrogramView::paintEvent(QPaintEvent*) {
     if (image_.isNull()) {
         return;
     }
-    painter.drawImage(target, image_);
+    // The full image has 2048 rows and a column per analysed frame; scaling it on every paint would
+    // stall the window, so it is scaled once per size.
+    if (scaled_.size() != target.size()) {
+        scaled_ = image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+    painter.drawImage(target.topLeft(), scaled_);
 
     QFont font = painter.font();
     font.setPixelSize(9);

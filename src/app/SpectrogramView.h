@@ -31,6 +31,7 @@ protected:
 private:
     SpectrogramData data_;
     QImage image_;
+    QImage scaled_; // image_ at the size of imageRect()
 };
 
 } // namespace orvanta

@@ -2,6 +2,7 @@
 
 #include "batch/AudioConverter.h"
 #include "engine/AudioProcessor.h"
+#include "engine/BackgroundPool.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MainThread.h"
 #include "engine/ProcessingErrors.h"
@@ -157,7 +158,7 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
 }
 
 QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
-    QFuture<std::optional<AudioFileDetails>> details = QtConcurrent::run([url]() -> std::optional<AudioFileDetails> {
+    QFuture<std::optional<AudioFileDetails>> details = QtConcurrent::run(&backgroundPool(), [url]() -> std::optional<AudioFileDetails> {
         AudioFileDetails result;
         try {
             AudioFileReader reader(url);
@@ -221,7 +222,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
     const PassContext context = makePassContext(*currentFile_);
     const fs::path input = withReference && masterURL ? *masterURL : url;
 
-    QFuture<PassOutcome> work = QtConcurrent::run([this, updater, context, input, withReference, targetLUFS,
+    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, updater, context, input, withReference, targetLUFS,
                                                    limitThreshold, setProgressOnMain]() -> PassOutcome {
         const CancellationQuery cancelled = [this] { return isCancelledNow(); };
         StatusReporter& status = ProcessingStatusManager::shared();
@@ -290,7 +291,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
     const auto setProgressOnMain = [this](double value) { postProgress(value); };
     const PassContext context = makePassContext(*currentFile_);
 
-    QFuture<PassOutcome> work = QtConcurrent::run([this, renderUpdater, masterUpdater, context, url, plan,
+    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, renderUpdater, masterUpdater, context, url, plan,
                                                    setProgressOnMain]() -> PassOutcome {
         const CancellationQuery cancelled = [this] { return isCancelledNow(); };
         StatusReporter& status = ProcessingStatusManager::shared();

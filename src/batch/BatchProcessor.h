@@ -34,7 +34,7 @@ struct BatchPassRecord {
 // The controller between the window and the mastering engine. Holds the loaded song (one AudioFile),
 // runs the master, final and analyzer passes over it, converts each result into the export format
 // and publishes progress and state. Lives on the main thread; every public function and every change
-// of a published field happens there. Engine work runs on the global QThreadPool. The asynchronous
+// of a published field happens there. Engine work runs on the background pool. The asynchronous
 // operations return futures that finish on the main thread after the published state is updated;
 // they never carry an error (a failed pass shows as status `failed`).
 class BatchProcessor : public QObject {

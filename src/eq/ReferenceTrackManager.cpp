@@ -1,5 +1,6 @@
 #include "eq/ReferenceTrackManager.h"
 
+#include "engine/BackgroundPool.h"
 #include "engine/MainThread.h"
 #include "platform/PreferenceStore.h"
 
@@ -14,14 +15,14 @@
 namespace orvanta {
 
 namespace {
-// Runs `work` on the global pool; the future carries its result or the exception it threw, unwrapped,
+// Runs `work` on the background pool; the future carries its result or the exception it threw, unwrapped,
 // so waitForFinished() / result() rethrow the original orvanta::Error.
 template <typename T, typename Work>
 QFuture<T> runInPool(Work work) {
     auto promise = std::make_shared<QPromise<T>>();
     QFuture<T> future = promise->future();
     promise->start();
-    QThreadPool::globalInstance()->start([promise, work = std::move(work)]() {
+    backgroundPool().start([promise, work = std::move(work)]() {
         try {
             if constexpr (std::is_void_v<T>) {
                 work();

@@ -17,7 +17,7 @@ namespace orvanta {
 class PreferenceStore;
 
 // The loaded reference recording and the 12-band spectra shown beside it. The profile is kept in the
-// preference store across runs. Analyses run on the global QThreadPool; every published field changes
+// preference store across runs. Analyses run on the background pool; every published field changes
 // on the main thread. Main thread only (except the static analysis helpers); no locks. The futures of
 // loadReference / analyzeFileSpectrum finish through the main event loop: never block the main thread
 // on them (use a QFutureWatcher or a continuation).
@@ -87,7 +87,7 @@ public:
     QFuture<void> analyzeFileSpectrum(const std::filesystem::path& url, bool isOriginal);
     // The 12-band levels of a file (core compute12BandSpectrum). Any thread; throws orvanta::Error.
     static BandLevels compute12BandSpectrum(const std::filesystem::path& url);
-    // The same on the global QThreadPool; the future holds the levels or the orvanta::Error.
+    // The same on the background pool; the future holds the levels or the orvanta::Error.
     static QFuture<BandLevels> compute12BandSpectrumAsync(const std::filesystem::path& url);
     // The 12 bands of the matching rule (core matchReferenceEQ).
     static std::vector<EQBand> matchReferenceEQ(const BandLevels& reference, const BandLevels& file);

@@ -2,6 +2,7 @@
 #include "analyzer/AnalyzerPanelController.h"
 #include "analyzer/AnalyzerViewModel.h"
 #include "analyzer/ComparisonMode.h"
+#include "engine/BackgroundPool.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
@@ -270,7 +271,7 @@ TEST(AnalyzerPanel, FailedPeakPassLeavesTheUnmeasuredPeak) {
     panel.start();
     ASSERT_TRUE(waitUntil([&] { return reports.urls.size() == 1; }));
     drainEvents();
-    QThreadPool::globalInstance()->waitForDone();
+    backgroundPool().waitForDone();
     drainEvents();
     ASSERT_TRUE(panel.viewModel().result());
     EXPECT_EQ(panel.viewModel().result()->analysisDetails.truePeakDB, -120.0);
@@ -288,7 +289,7 @@ TEST(AnalyzerPanel, AClosedPanelDoesNothingLater) {
         panel.start();
         EXPECT_TRUE(panel.isAnalyzingOriginal());
     }
-    QThreadPool::globalInstance()->waitForDone();
+    backgroundPool().waitForDone();
     drainEvents();
     EXPECT_TRUE(reports.urls.empty());
 }

@@ -129,11 +129,14 @@ TEST_F(MainWindowModelTest, MastersExportsAndStartsOver) {
     model.answerAlert("Continue");
     EXPECT_EQ(model.appState(), AppState::result);
 
+    const fs::path master = *batch.currentFile()->masterURL;
     model.resetApplication();
     test::processEventsFor(400);
     EXPECT_EQ(model.appState(), AppState::importFiles);
     EXPECT_FALSE(batch.hasCurrentFile());
+    EXPECT_FALSE(fs::exists(master)) << "start-over removes the rendered files";
     EXPECT_TRUE(fs::exists(song));
+    EXPECT_TRUE(fs::exists(destination)) << "an export is the user's file";
 }
 
 TEST_F(MainWindowModelTest, NoCurrentFileProposesDefaultName) {

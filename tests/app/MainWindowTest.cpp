@@ -12,6 +12,7 @@
 #include "batch/BatchProcessor.h"
 #include "engine/ProcessingStatusManager.h"
 #include "eq/EQManager.h"
+#include "eq/EQSettings.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/PreferenceStore.h"
 #include "playback/AudioPlayerManager.h"
@@ -21,6 +22,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
@@ -52,13 +54,15 @@ protected:
     void TearDown() override {
         AudioPlayerManager::shared().stop();
         settings.setUseAnalyzer(false);
+        ReferenceTrackManager::shared().clearReference();
     }
 
-    // Drops `file` on the song's drop zone as a file manager does: a text/uri-list drag.
-    void dropOnSongZone(const fs::path& file) {
+    void dropOnSongZone(const fs::path& file) { dropOn(window.importScreen()->songDropZone(), file); }
+
+    // Drops `file` on the zone as a file manager does: a text/uri-list drag.
+    static void dropOn(DropZoneWidget* zone, const fs::path& file) {
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file.string()))});
-        DropZoneWidget* zone = window.importScreen()->songDropZone();
         const QPointF centre = QRectF(zone->rect()).center();
         QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(zone, &enter);
@@ -68,10 +72,27 @@ protected:
         EXPECT_TRUE(drop.isAccepted());
     }
 
-    QPushButton* buttonOf(QMessageBox* box, const QString& label) {
+    static QPushButton* buttonOf(QMessageBox* box, const QString& label) {
         for (QAbstractButton* button : box->buttons())
             if (button->text() == label) return qobject_cast<QPushButton*>(button);
         return nullptr;
+    }
+
+    static QPushButton* buttonIn(QWidget* parent, const QString& label) {
+        for (QPushButton* button : parent->findChildren<QPushButton*>())
+            if (button->text() == label) return button;
+        return nullptr;
+    }
+
+    // Accepts the open save dialog with `destination`; the export has finished when it returns true.
+    bool saveThroughDialog(const fs::path& destination) {
+        if (!test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000)) return false;
+        QFileDialog* dialog = window.openFileDialog();
+        fs::create_directories(destination.parent_path());
+        dialog->setDirectory(QString::fromStdString(destination.parent_path().string()));
+        dialog->selectFile(QString::fromStdString(destination.string()));
+        static_cast<QDialog*>(dialog)->accept();
+        return test::becomes([&] { return window.resultScreen()->isSavedNoticeVisible(); }, 20000);
     }
 
     bool masterFinished() {
@@ -143,14 +164,10 @@ TEST_F(MainWindowTest, MastersThroughTheScreensAndExportsThroughTheSaveDialog) {
     // Export: no final version, so the save dialog opens at once with the proposed name.
     QTest::keyClick(&window, Qt::Key_E, Qt::ControlModifier);
     ASSERT_TRUE(test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000));
-    QFileDialog* dialog = window.openFileDialog();
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(window.openFileDialog()->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_TRUE(window.openFileDialog()->selectedFiles().value(0).endsWith("mysong (MASTER).wav"));
     const fs::path destination = test::scratchPath("exports/mysong (MASTER).wav");
-    fs::create_directories(destination.parent_path());
-    dialog->setDirectory(QString::fromStdString(destination.parent_path().string()));
-    dialog->selectFile(QString::fromStdString(destination.string()));
-    static_cast<QDialog*>(dialog)->accept();
-    ASSERT_TRUE(test::becomes([&] { return result->isSavedNoticeVisible(); }, 20000));
+    ASSERT_TRUE(saveThroughDialog(destination));
     EXPECT_EQ(test::contentsOf(destination), test::contentsOf(*batch.currentFile()->masterURL));
     EXPECT_EQ(test::contentsOf(song), songBytes);
 
@@ -199,6 +216,106 @@ TEST_F(MainWindowTest, CancelAsksForConfirmationAndCancelReturnsToImport) {
     QTest::mouseClick(buttonOf(window.openMessageBox(), "Cancel"), Qt::LeftButton);
     ASSERT_TRUE(test::becomes([&] { return window.currentScreen() == window.importScreen(); }, 5000));
     EXPECT_TRUE(test::becomes([&] { return !batch.hasCurrentFile() && !batch.isProcessing(); }, 20000));
+}
+
+TEST_F(MainWindowTest, WithAReferenceTheExportAsksWhichVersion) {
+    const fs::path referenceFile = test::scratchPath("reference.wav");
+    test::writeWav(referenceFile, test::replicate(test::whiteNoise(0.3, 44100 * 5, 7), 2), 44100);
+    ReferenceTrackManager& reference = ReferenceTrackManager::shared();
+    dropOn(window.importScreen()->referenceDropZone(), referenceFile);
+    ASSERT_TRUE(test::becomes([&] { return reference.hasProfile(); }, 20000));
+
+    const fs::path song = test::scratchPath("mysong.wav");
+    test::writeMusic(song, 6.0, -14.0);
+    dropOnSongZone(song);
+    ASSERT_TRUE(test::becomes([&] { return batch.hasCurrentFile(); }, 20000));
+    QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(masterFinished());
+    ASSERT_TRUE(batch.isFinalMode());
+    ASSERT_TRUE(batch.currentFile()->finalURL.has_value());
+    EXPECT_EQ(window.resultScreen()->processedLoudnessText(),
+              QString::asprintf("%.1f LUFS", double(batch.currentFile()->finalStats->lufs)));
+
+    QTest::mouseClick(window.resultScreen()->exportButton(), Qt::LeftButton);
+    ASSERT_NE(window.openMessageBox(), nullptr);
+    QMessageBox* choice = window.openMessageBox();
+    EXPECT_EQ(choice->text(), "Export Selection");
+    EXPECT_EQ(choice->informativeText(), "Which version would you like to export?");
+    ASSERT_EQ(choice->buttons().size(), 3);
+    ASSERT_NE(buttonOf(choice, "Export FINAL"), nullptr);
+    ASSERT_NE(buttonOf(choice, "Cancel"), nullptr);
+    QTest::mouseClick(buttonOf(choice, "Export MASTER"), Qt::LeftButton);
+    ASSERT_TRUE(test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000));
+    EXPECT_TRUE(window.openFileDialog()->selectedFiles().value(0).endsWith("mysong (MASTER).wav"));
+    const fs::path destination = test::scratchPath("exports/chosen.wav");
+    ASSERT_TRUE(saveThroughDialog(destination));
+    EXPECT_EQ(test::contentsOf(destination), test::contentsOf(*batch.currentFile()->masterURL));
+
+    // Start over, then "Clear Reference" on the import screen forgets the profile.
+    QTest::mouseClick(window.resultScreen()->startOverButton(), Qt::LeftButton);
+    ASSERT_TRUE(test::becomes([&] { return window.currentScreen() == window.importScreen(); }, 5000));
+    QPushButton* clear = buttonIn(window.importScreen(), "Clear Reference");
+    ASSERT_NE(clear, nullptr);
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_FALSE(reference.hasProfile());
+}
+
+TEST_F(MainWindowTest, AnalyzerModeAnalysesTheDropAndMasteringRepairsIt) {
+    const fs::path song = test::scratchPath("quiet.wav");
+    test::writeMusic(song, 6.0, -20.0);
+    const std::string songBytes = test::contentsOf(song);
+    QCheckBox* analyzerMode = window.importScreen()->analyzerModeBox();
+    QTest::mouseClick(analyzerMode, Qt::LeftButton, {}, QPoint(8, analyzerMode->height() / 2));
+    ASSERT_TRUE(settings.useAnalyzer());
+    dropOnSongZone(song);
+    ASSERT_TRUE(test::becomes([&] { return window.analyzerPanel() != nullptr; }, 5000));
+    EXPECT_TRUE(window.analyzerPanel()->isVisible());
+    EXPECT_FALSE(batch.hasCurrentFile());
+    ASSERT_TRUE(test::becomes([&] { return model.lastAnalysisResult().has_value(); }, 60000));
+
+    QPushButton* repair = buttonIn(window.analyzerPanel(), "MASTERING?");
+    ASSERT_NE(repair, nullptr);
+    QTest::mouseClick(repair, Qt::LeftButton);
+    ASSERT_TRUE(masterFinished());
+    EXPECT_FALSE(settings.useAnalyzer());
+    EXPECT_TRUE(store.contains(eqSettingsKey));
+    EXPECT_TRUE(store.contains(activeEQSettingsKey));
+    EXPECT_EQ(test::contentsOf(song), songBytes);
+
+    QPushButton* close = buttonIn(window.analyzerPanel(), "Close");
+    ASSERT_NE(close, nullptr);
+    QTest::mouseClick(close, Qt::LeftButton);
+    EXPECT_TRUE(test::becomes([&] { return window.analyzerPanel() == nullptr; }, 2000));
+    EXPECT_FALSE(model.showAnalyzerPanel());
+}
+
+TEST_F(MainWindowTest, ThemeMenuRestylesAndWallpaperIsChosenThroughTheDialog) {
+    ThemeManager& themes = ThemeManager::shared();
+    const QString before = window.styleSheet();
+    QAction* ocean = nullptr;
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->text() == "Cyan Blue") ocean = action;
+    ASSERT_NE(ocean, nullptr);
+    ocean->trigger();
+    EXPECT_EQ(themes.currentThemeId(), "ocean");
+    EXPECT_NE(window.styleSheet(), before);
+    themes.setCurrentThemeId("original");
+
+    const fs::path picture = test::scratchPath("wall.png");
+    QImage image(64, 40, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    ASSERT_TRUE(image.save(QString::fromStdString(picture.string())));
+    QAction* choose = nullptr;
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->text() == "Choose Wallpaper...") choose = action;
+    ASSERT_NE(choose, nullptr);
+    choose->trigger();
+    ASSERT_NE(window.openFileDialog(), nullptr);
+    window.openFileDialog()->selectFile(QString::fromStdString(picture.string()));
+    static_cast<QDialog*>(window.openFileDialog())->accept();
+    EXPECT_TRUE(wallpaper.hasWallpaper());
+    EXPECT_EQ(wallpaperImageType(wallpaper.wallpaperData()), QString("png"));
+    wallpaper.clearWallpaper();
 }
 
 TEST_F(MainWindowTest, CtrlQClosesTheWindow) {

@@ -137,15 +137,18 @@ ExportFormat BatchProcessor::exportFormat() const {
 
 std::shared_ptr<ProgressUpdater> BatchProcessor::makeProgressUpdater() {
     const QPointer<BatchProcessor> self(this);
+    // Progress that arrives after a cancel would undo the cancel's reset to 0: it is dropped.
     return ProgressUpdater::create(this, [self](double value) {
-        if (self) self->setProgress(value);
+        if (self && !self->isCancelledNow()) self->setProgress(value);
     });
 }
 
 void BatchProcessor::postProgress(double value) {
     // The engine task keeps this object alive (the destructor waits for it); a queued call to an
     // object destroyed meanwhile is dropped.
-    postTo(this, [this, value] { setProgress(value); });
+    postTo(this, [this, value] {
+        if (!isCancelledNow()) setProgress(value);
+    });
 }
 
 BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {

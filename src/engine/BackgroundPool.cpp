@@ -1,5 +1,6 @@
 #include "engine/BackgroundPool.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <QThreadPool>
 
@@ -8,13 +9,17 @@
 namespace orvanta {
 
 QThreadPool& backgroundPool() {
-    static QThreadPool* pool = [] {
-        auto* created = new QThreadPool;
-        created->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
-        created->setObjectName(QStringLiteral("orvanta background"));
-        return created; // never destroyed: late tasks may still finish while the process exits
+    static QThreadPool pool;
+    static const bool configured = [] {
+        pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+        pool.setObjectName(QStringLiteral("orvanta background"));
+        // Tasks use the managers and the application: they finish while the application object is
+        // torn down, as those of Qt's global pool do, not after the managers are gone.
+        qAddPostRoutine([] { pool.waitForDone(); });
+        return true;
     }();
-    return *pool;
+    static_cast<void>(configured);
+    return pool;
 }
 
 } // namespace orvanta

@@ -171,6 +171,21 @@ TEST_F(MainWindowTest, MastersThroughTheScreensAndExportsThroughTheSaveDialog) {
     EXPECT_EQ(test::contentsOf(destination), test::contentsOf(*batch.currentFile()->masterURL));
     EXPECT_EQ(test::contentsOf(song), songBytes);
 
+    // Export All: a folder dialog, and the master lands in the folder under the proposed name.
+    QTest::mouseClick(result->exportAllButton(), Qt::LeftButton);
+    ASSERT_TRUE(test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000));
+    QFileDialog* folders = window.openFileDialog();
+    EXPECT_EQ(folders->windowTitle(), "Select a Folder to Save All Files");
+    EXPECT_EQ(folders->fileMode(), QFileDialog::Directory);
+    EXPECT_EQ(folders->labelText(QFileDialog::Accept), "Select Folder");
+    const fs::path folder = test::scratchPath("all");
+    fs::create_directories(folder);
+    folders->setDirectory(QString::fromStdString(folder.string()));
+    folders->selectFile(QString::fromStdString(folder.string()));
+    static_cast<QDialog*>(folders)->accept();
+    ASSERT_TRUE(test::becomes([&] { return fs::exists(folder / "mysong (MASTER).wav") && !model.isExporting(); }, 20000));
+    EXPECT_EQ(test::contentsOf(folder / "mysong (MASTER).wav"), test::contentsOf(*batch.currentFile()->masterURL));
+
     // Space plays and pauses the processed version.
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));

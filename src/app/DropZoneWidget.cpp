@@ -47,8 +47,15 @@ QStringList DropZoneWidget::audioFilePaths(const QMimeData* mime) {
     return paths;
 }
 
+bool DropZoneWidget::hasRemoteAudioUrl(const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls()) return false;
+    for (const QUrl& url : mime->urls())
+        if (!url.isLocalFile() && isAudioFilePath(url.path())) return true;
+    return false;
+}
+
 void DropZoneWidget::dragEnterEvent(QDragEnterEvent* event) {
-    if (audioFilePaths(event->mimeData()).isEmpty()) {
+    if (audioFilePaths(event->mimeData()).isEmpty() && !hasRemoteAudioUrl(event->mimeData())) {
         event->ignore();
         return;
     }
@@ -65,6 +72,11 @@ void DropZoneWidget::dropEvent(QDropEvent* event) {
     setHovering(false);
     const QStringList paths = audioFilePaths(event->mimeData());
     if (paths.isEmpty()) {
+        if (hasRemoteAudioUrl(event->mimeData())) {
+            event->acceptProposedAction();
+            emit dropFailed();
+            return;
+        }
         event->ignore();
         return;
     }

@@ -26,8 +26,13 @@ public:
     bool isHovering() const { return hovering_; }
     QPushButton* openButton() const { return openButton_; }
 
+    // Whether the mime data names an audio file by a URL that is not a local file.
+    static bool hasRemoteAudioUrl(const QMimeData* mime);
+
 signals:
     void filesDropped(QStringList paths);
+    // An audio item was dropped that names no local file (a remote URL): nothing can be opened.
+    void dropFailed();
     void hoverChanged(bool hovering);
 
 protected:

@@ -35,6 +35,8 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     songDrop_ = new DropZoneWidget(QStringLiteral("Drop audio file here"));
     songDrop_->setObjectName(QStringLiteral("songDropZone"));
     connect(songDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) { dropSong(paths.front()); });
+    // An audio item that is no local file cannot be turned into a file to open.
+    connect(songDrop_, &DropZoneWidget::dropFailed, this, [this] { model_.dropFailed(false); });
     layout->addWidget(songDrop_, 3);
 
     auto* songRow = new QHBoxLayout;

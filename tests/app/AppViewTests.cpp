@@ -126,12 +126,16 @@ TEST(DropZoneWidget, AcceptsLocalAudioFilesOnly) {
     DropZoneWidget zone;
     zone.resize(300, 200);
     QSignalSpy dropped(&zone, &DropZoneWidget::filesDropped);
+    QSignalSpy failed(&zone, &DropZoneWidget::dropFailed);
     QSignalSpy hovered(&zone, &DropZoneWidget::hoverChanged);
 
     EXPECT_FALSE(dropAccepted(zone, {QUrl::fromLocalFile("/music/notes.txt")}));
-    EXPECT_FALSE(dropAccepted(zone, {QUrl("https://example.com/song.wav")}));
-    EXPECT_EQ(dropped.count(), 0);
     EXPECT_EQ(hovered.count(), 0);
+    // An audio item that is no local file is taken, and reported as a failed drop.
+    EXPECT_TRUE(dropAccepted(zone, {QUrl("https://example.com/song.wav")}));
+    EXPECT_EQ(failed.count(), 1);
+    EXPECT_EQ(dropped.count(), 0);
+    hovered.clear();
 
     EXPECT_TRUE(dropAccepted(zone, {QUrl::fromLocalFile("/music/notes.txt"), QUrl::fromLocalFile("/music/Song.WAV")}));
     ASSERT_EQ(dropped.count(), 1);

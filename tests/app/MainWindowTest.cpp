@@ -128,6 +128,23 @@ TEST_F(MainWindowTest, ADroppedTextFileRaisesInvalidFileFormatUntilDismissed) {
     EXPECT_EQ(window.currentScreen(), window.importScreen());
 }
 
+TEST_F(MainWindowTest, ARemoteAudioUrlRaisesTheGeneralError) {
+    QMimeData mime;
+    mime.setUrls({QUrl("https://example.org/song.wav")});
+    DropZoneWidget* zone = window.importScreen()->songDropZone();
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(zone, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(zone, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(model.alertType(), AlertType::generalError);
+    ASSERT_NE(window.openMessageBox(), nullptr);
+    EXPECT_EQ(window.openMessageBox()->text(), "Error");
+    EXPECT_EQ(window.openMessageBox()->informativeText(),
+              "An error occurred while processing the file. Please try again.");
+    EXPECT_FALSE(batch.hasCurrentFile());
+}
+
 TEST_F(MainWindowTest, PresetPickerShowsTheLabelOfTheSettings) {
     QComboBox* presets = window.importScreen()->presetPicker();
     presets->setCurrentIndex(2);

@@ -171,7 +171,8 @@ void ResultScreen::refresh() {
     preset_->setText(preset.isEmpty() ? QString() : QStringLiteral("Preset: ") + preset);
     processedName_->setText(finalMode ? QStringLiteral("Final") : QStringLiteral("Master"));
     originalLoudness_->setText(loudnessText(file ? file->originalStats : std::nullopt));
-    const std::optional<AudioStats> processedStats = file ? (finalMode ? file->finalStats : file->masterStats) : std::nullopt;
+    const std::optional<AudioStats> processedStats =
+        file ? (finalMode ? file->finalStats : file->masterStats) : std::nullopt;
     processedLoudness_->setText(loudnessText(processedStats));
     const bool completed = file && file->processingStatus == AudioFile::ProcessingStatus::completed;
     export_->setEnabled(completed && !model_.isExporting());
@@ -189,7 +190,8 @@ void ResultScreen::refreshLegend() {
     };
     QString legend = swatch(theme.secondary, QStringLiteral("Original")) + QStringLiteral("&nbsp;&nbsp; ") +
                      swatch(theme.primary, QStringLiteral("Mastered"));
-    if (reference_.hasProfile()) legend += QStringLiteral("&nbsp;&nbsp; ") + swatch(theme.accent, QStringLiteral("Reference"));
+    if (reference_.hasProfile())
+        legend += QStringLiteral("&nbsp;&nbsp; ") + swatch(theme.accent, QStringLiteral("Reference"));
     legend_->setText(legend);
 }
 
@@ -208,7 +210,8 @@ void ResultScreen::refreshNeededGain() {
         neededGain_->setText(QStringLiteral("Play a version to compare it at equal loudness."));
         return;
     }
-    neededGain_->setText(QString::asprintf("Needed gain for fair comparison: %+.1f dB", double(player_.neededGainAdjustment())));
+    neededGain_->setText(
+        QString::asprintf("Needed gain for fair comparison: %+.1f dB", double(player_.neededGainAdjustment())));
 }
 
 void ResultScreen::refreshReport() {

@@ -87,7 +87,11 @@ void ScreenshotTour::waitForAnalysis(int attempt) {
 
 void ScreenshotTour::save(const QString& screen) {
     const QSize size = sizes_[sizeIndex_];
-    const QString file = QStringLiteral("%1/%2x%3-%4.png").arg(outputDirectory_).arg(size.width()).arg(size.height()).arg(screen);
+    const QString file = QStringLiteral("%1/%2x%3-%4.png")
+                             .arg(outputDirectory_)
+                             .arg(size.width())
+                             .arg(size.height())
+                             .arg(screen);
     if (!window_.grab().save(file)) return fail(QStringLiteral("cannot write ") + file);
     std::printf("[Screenshots] %s\n", file.toUtf8().constData());
     std::fflush(stdout);

@@ -14,8 +14,9 @@ class MainWindow;
 class MainWindowModel;
 
 // Walks the window through its three screens with a song and saves one PNG of the whole window per
-// screen and window size ("<size>-1-import.png", "-2-processing.png", "-3-result.png", and the analyzer panel beside the result), for
-// checking the layout by eye. Quits the application when done (exit code 1 on failure). Main thread.
+// screen and window size ("<size>-1-import.png", "-2-processing.png", "-3-result.png", and
+// "-4-analyzer.png" with the analyzer panel beside the result), for checking the layout by eye.
+// Quits the application when done (exit code 1 on failure). Main thread.
 class ScreenshotTour : public QObject {
     Q_OBJECT
 

@@ -161,7 +161,8 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
 }
 
 QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
-    QFuture<std::optional<AudioFileDetails>> details = QtConcurrent::run(&backgroundPool(), [url]() -> std::optional<AudioFileDetails> {
+    QFuture<std::optional<AudioFileDetails>> details =
+        QtConcurrent::run(&backgroundPool(), [url]() -> std::optional<AudioFileDetails> {
         AudioFileDetails result;
         try {
             AudioFileReader reader(url);
@@ -225,8 +226,9 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
     const PassContext context = makePassContext(*currentFile_);
     const fs::path input = withReference && masterURL ? *masterURL : url;
 
-    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, updater, context, input, withReference, targetLUFS,
-                                                   limitThreshold, setProgressOnMain]() -> PassOutcome {
+    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, updater, context, input, withReference,
+                                                                      targetLUFS, limitThreshold,
+                                                                      setProgressOnMain]() -> PassOutcome {
         const CancellationQuery cancelled = [this] { return isCancelledNow(); };
         StatusReporter& status = ProcessingStatusManager::shared();
         const auto onMain = [this](auto work) { postTo(this, std::move(work)); };
@@ -294,8 +296,8 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
     const auto setProgressOnMain = [this](double value) { postProgress(value); };
     const PassContext context = makePassContext(*currentFile_);
 
-    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, renderUpdater, masterUpdater, context, url, plan,
-                                                   setProgressOnMain]() -> PassOutcome {
+    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, renderUpdater, masterUpdater, context,
+                                                                      url, plan, setProgressOnMain]() -> PassOutcome {
         const CancellationQuery cancelled = [this] { return isCancelledNow(); };
         StatusReporter& status = ProcessingStatusManager::shared();
         PassOutcome outcome;

@@ -265,6 +265,17 @@ void runEventLoopFor(int ms) {
     loop.exec();
 }
 
+// Drops the song on the model as the import screen does and waits until it is loaded; false, with the
+// benchmark marked skipped, when it was not.
+bool dropSong(benchmark::State& state, StallWatchdog& watchdog, orvanta::MainWindowModel& model,
+              const orvanta::BatchProcessor& batch, const fs::path& song) {
+    if (waitFor(watchdog.timed("MainWindowModel::dropFile", [&] { return model.dropFile(song); })) &&
+        batch.hasCurrentFile())
+        return true;
+    state.SkipWithError("the song was not loaded");
+    return false;
+}
+
 void BM_StallWhileMastering(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
@@ -288,11 +299,7 @@ void BM_StallWhileMastering(benchmark::State& state) {
     resetWatchdog.suspend();
     StallWatchdog watchdog;
     for (auto _ : state) {
-        if (!waitFor(watchdog.timed("MainWindowModel::dropFile", [&] { return model.dropFile(song); })) ||
-            !batch.hasCurrentFile()) {
-            state.SkipWithError("the song was not loaded");
-            break;
-        }
+        if (!dropSong(state, watchdog, model, batch, song)) break;
         if (!waitFor(watchdog.timed("MainWindowModel::start", [&] { return model.start(); })) ||
             model.appState() != orvanta::AppState::result) {
             state.SkipWithError("mastering did not reach the result screen");
@@ -393,11 +400,7 @@ void BM_StallInTheWindow(benchmark::State& state) {
 
     StallWatchdog watchdog;
     for (auto _ : state) {
-        if (!waitFor(watchdog.timed("MainWindowModel::dropFile", [&] { return model.dropFile(song); })) ||
-            !batch.hasCurrentFile()) {
-            state.SkipWithError("the song was not loaded");
-            break;
-        }
+        if (!dropSong(state, watchdog, model, batch, song)) break;
         QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
         QElapsedTimer clock;
         clock.start();

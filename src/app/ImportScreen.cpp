@@ -2,6 +2,7 @@
 
 #include "app/DropZoneWidget.h"
 #include "app/MainWindowModel.h"
+#include "app/QtText.h"
 #include "batch/AudioSettingsManager.h"
 #include "batch/BatchProcessor.h"
 #include "batch/MasteringPresets.h"
@@ -17,11 +18,6 @@
 #include <QVBoxLayout>
 
 namespace orvanta {
-namespace {
-
-QString fileNameOf(const std::filesystem::path& file) { return QString::fromStdString(file.filename().string()); }
-
-} // namespace
 
 ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& settings, BatchProcessor& batch,
                            ReferenceTrackManager& reference, std::filesystem::path demoSong, QWidget* parent)
@@ -54,7 +50,7 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     options->addWidget(new QLabel(QStringLiteral("Loudness")), 0, 0);
     presets_ = new QComboBox;
     for (const MasteringPreset& preset : masteringPresets)
-        presets_->addItem(QString::fromUtf8(preset.name.data(), qsizetype(preset.name.size())));
+        presets_->addItem(qtText(preset.name));
     connect(presets_, &QComboBox::activated, this, [this](int index) { model_.choosePreset(index); });
     options->addWidget(presets_, 0, 1);
     presetLabel_ = new QLabel;
@@ -64,7 +60,7 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     options->addWidget(new QLabel(QStringLiteral("Export format")), 1, 0);
     formats_ = new QComboBox;
     for (const ExportFormat format : allExportFormats)
-        formats_->addItem(QString::fromUtf8(rawValue(format).data(), qsizetype(rawValue(format).size())));
+        formats_->addItem(qtText(rawValue(format)));
     connect(formats_, &QComboBox::activated, this,
             [this](int index) { settings_.chooseExportFormat(allExportFormats[size_t(index)]); });
     options->addWidget(formats_, 1, 1);
@@ -141,7 +137,7 @@ void ImportScreen::refresh() {
     analyzerMode_->setChecked(settings_.useAnalyzer());
 
     const bool hasSong = batch_.hasCurrentFile();
-    song_->setText(hasSong ? QStringLiteral("Ready: ") + fileNameOf(batch_.currentFile()->url)
+    song_->setText(hasSong ? QStringLiteral("Ready: ") + QString::fromStdString(batch_.currentFile()->filename)
                            : QStringLiteral("No song loaded"));
     start_->setEnabled(hasSong && !settings_.useAnalyzer());
     startWithReference_->setEnabled(hasSong && reference_.hasProfile() && reference_.isEnabled());

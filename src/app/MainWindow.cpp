@@ -5,6 +5,7 @@
 #include "app/ImportScreen.h"
 #include "app/MainWindowModel.h"
 #include "app/ProcessingScreen.h"
+#include "app/QtText.h"
 #include "app/ResultScreen.h"
 #include "app/ThemeManager.h"
 #include "app/WallpaperBackground.h"
@@ -24,8 +25,6 @@
 
 namespace orvanta {
 namespace {
-
-QString text(std::string_view view) { return QString::fromUtf8(view.data(), qsizetype(view.size())); }
 
 QMessageBox::ButtonRole boxRole(AlertButtonRole role) {
     switch (role) {
@@ -124,10 +123,10 @@ void MainWindow::showAlert() {
         return;
     }
     const AlertContent content = alertContent(*type);
-    QMessageBox* box = newMessageBox(text(content.title), text(content.message));
+    QMessageBox* box = newMessageBox(qtText(content.title), qtText(content.message));
     box->setProperty("alert", true);
     for (const AlertButton& button : content.buttons) {
-        QPushButton* added = box->addButton(text(button.label), boxRole(button.role));
+        QPushButton* added = box->addButton(qtText(button.label), boxRole(button.role));
         if (button.role == AlertButtonRole::cancel) box->setEscapeButton(added);
     }
     if (content.buttons.size() == 1) box->setEscapeButton(box->buttons().front());
@@ -150,10 +149,10 @@ void MainWindow::exportCurrent() {
 }
 
 void MainWindow::askExportChoice() {
-    QMessageBox* box = newMessageBox(text(exportSelectionTitle), text(exportSelectionMessage));
-    QPushButton* master = box->addButton(text(exportMasterButton), QMessageBox::AcceptRole);
-    QPushButton* final = box->addButton(text(exportFinalButton), QMessageBox::AcceptRole);
-    box->setEscapeButton(box->addButton(text(exportCancelButton), QMessageBox::RejectRole));
+    QMessageBox* box = newMessageBox(qtText(exportSelectionTitle), qtText(exportSelectionMessage));
+    QPushButton* master = box->addButton(qtText(exportMasterButton), QMessageBox::AcceptRole);
+    QPushButton* final = box->addButton(qtText(exportFinalButton), QMessageBox::AcceptRole);
+    box->setEscapeButton(box->addButton(qtText(exportCancelButton), QMessageBox::RejectRole));
     box->setDefaultButton(services_.batch.isFinalMode() ? final : master);
     connect(box, &QMessageBox::buttonClicked, this, [this, master, final](QAbstractButton* button) {
         if (button == master) askExportDestination(ExportChoice::master);

@@ -5,6 +5,7 @@
 #include "app/ExportWriter.h"
 #include "app/NotificationHub.h"
 #include "app/PresetRules.h"
+#include "app/QtText.h"
 #include "app/TemporaryCleanup.h"
 #include "batch/AudioSettingsManager.h"
 #include "batch/BatchProcessor.h"
@@ -68,7 +69,7 @@ void MainWindowModel::windowShown() {
 QString MainWindowModel::presetLabel() const {
     const std::string_view label =
         orvanta::presetLabel(settings_.useAnalyzer(), settings_.targetLoudness(), settings_.limitThreshold());
-    return QString::fromUtf8(label.data(), qsizetype(label.size()));
+    return qtText(label);
 }
 
 void MainWindowModel::choosePreset(int index) {
@@ -219,6 +220,12 @@ ExportChoice MainWindowModel::defaultChoice() const {
     return batch_.isFinalMode() ? ExportChoice::final : ExportChoice::master;
 }
 
+std::optional<fs::path> MainWindowModel::processedResult() const {
+    const auto& file = batch_.currentFile();
+    if (!file) return std::nullopt;
+    return batch_.isFinalMode() && file->finalURL ? file->finalURL : file->masterURL;
+}
+
 QString MainWindowModel::proposedExportFileName(std::optional<ExportChoice> choice) const {
     if (!batch_.currentFile()) return QString::fromUtf8(defaultExportFileName);
     const bool final = choice.value_or(defaultChoice()) == ExportChoice::final;
@@ -300,7 +307,7 @@ void MainWindowModel::openAnalyzerFromResult() {
     if (!file) return;
     settings_.setUseAnalyzer(true);
     analyzerPlan_.reset();
-    const auto& processed = batch_.isFinalMode() && file->finalURL ? file->finalURL : file->masterURL;
+    const std::optional<fs::path> processed = processedResult();
     analyzerURL_ = processed.value_or(file->url);
     analyzerIsMastered_ = processed.has_value();
     analyzerOriginalURL_ = processed ? std::optional<fs::path>(file->url) : std::nullopt;

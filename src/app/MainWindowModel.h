@@ -77,6 +77,9 @@ public:
     // Play control of file `index`'s original (or processed) version.
     void togglePlay(int index, bool original);
 
+    // The finished song's processed file: the final one in final mode when it exists, else the master.
+    std::optional<std::filesystem::path> processedResult() const;
+
     // The proposed export file name for the chosen version (by default the one final mode names).
     QString proposedExportFileName(std::optional<ExportChoice> choice = std::nullopt) const;
     // Writes the chosen version to `destination`; raises exportError on failure. True on success.

@@ -1,6 +1,7 @@
 #include "app/ProcessingScreen.h"
 
 #include "app/MainWindowModel.h"
+#include "app/QtText.h"
 #include "batch/BatchProcessor.h"
 #include "engine/ProcessingStatusManager.h"
 
@@ -74,7 +75,7 @@ int ProcessingScreen::progressPermille() const { return progress_->value(); }
 
 void ProcessingScreen::refreshStatus() {
     const std::string_view stage = rawValue(status_.currentStage());
-    stage_->setText(QString::fromUtf8(stage.data(), qsizetype(stage.size())));
+    stage_->setText(qtText(stage));
     message_->setText(status_.detailedMessage());
     technical_->setText(status_.technicalInfo());
 }

@@ -157,8 +157,7 @@ bool ResultScreen::isReportVisible() const { return report_->isVisible(); }
 void ResultScreen::showSpectra() {
     const auto& file = batch_.currentFile();
     if (!file) return;
-    const bool finalMode = batch_.isFinalMode();
-    const auto& processed = finalMode && file->finalURL ? file->finalURL : file->masterURL;
+    const std::optional<std::filesystem::path> processed = model_.processedResult();
     reference_.analyzeFileSpectrum(file->url, true);
     if (processed) reference_.analyzeFileSpectrum(*processed, false);
 }

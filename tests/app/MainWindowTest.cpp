@@ -40,12 +40,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const bool nullAudioOutput = [] { return ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1) == 0; }();
-
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(nullAudioOutput);
         window.resize(1280, 800);
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

@@ -11,11 +11,6 @@
 
 namespace orvanta::test {
 
-namespace {
-// No test touches a sound card: the default output path is the null one in every test process.
-const bool nullOutput = [] { return ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1) == 0; }();
-} // namespace
-
 void runEventsFor(std::chrono::milliseconds duration) {
     QEventLoop loop;
     QTimer::singleShot(duration, &loop, &QEventLoop::quit);
@@ -41,7 +36,6 @@ bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds
 }
 
 std::filesystem::path writeRamp(const std::string& name, double seconds, double sampleRate, uint32_t channels) {
-    (void)nullOutput;
     const auto frames = size_t(std::llround(seconds * sampleRate));
     Channels data(channels, std::vector<float>(frames));
     for (size_t i = 0; i < frames; ++i) {

@@ -27,6 +27,8 @@ void setUpTestEnvironment() {
     fs::create_directories(root() / "config");
     ::setenv("ORVANTA_TEMP_DIR", (root() / "apptmp").c_str(), 1);
     ::setenv("ORVANTA_CONFIG_DIR", (root() / "config").c_str(), 1);
+    // No test touches a sound card: the default output path is the null one in every test process.
+    ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1);
 }
 
 void tearDownTestEnvironment() {

@@ -6,7 +6,8 @@
 namespace orvanta::test {
 
 // Every test process gets a fresh scratch folder with its own private temporary directory
-// (ORVANTA_TEMP_DIR) and preference folder (ORVANTA_CONFIG_DIR); it is removed at exit.
+// (ORVANTA_TEMP_DIR) and preference folder (ORVANTA_CONFIG_DIR), removed at exit, and plays
+// through the null audio output (ORVANTA_AUDIO_OUTPUT=null).
 void setUpTestEnvironment();
 void tearDownTestEnvironment();
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
 
 namespace orvanta {
@@ -11,6 +12,7 @@ struct AudioStats {
     float lufs = 0.0f; // integrated, K-weighted, gated loudness in LUFS (meter calibration −0.5 dB)
     float peak = 0.0f; // sample peak in dBFS
     float rms = 0.0f;  // RMS of the loudest 5 % of 100 ms windows in dB, plus 0.4 dB (NaN under 100 ms)
+    float truePeak = -std::numeric_limits<float>::infinity(); // 4x oversampled peak in dBTP
 };
 
 // The two parameters of a mastering run.

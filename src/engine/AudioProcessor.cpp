@@ -3,6 +3,7 @@
 #include "engine/GainStaging.h"
 #include "engine/LimiterPass.h"
 #include "engine/LoudnessMeter.h"
+#include "engine/MasteringChain.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/StatusText.h"
 #include "engine/TempoDetector.h"
@@ -12,6 +13,7 @@
 #include "platform/Uuid.h"
 
 #include <cmath>
+#include <vector>
 
 namespace orvanta {
 
@@ -24,6 +26,7 @@ constexpr int maximumPasses = 3;
 
 std::string lufsText(float value) { return formatOneDecimal(value) + " LUFS"; }
 std::string dbfsText(float value) { return formatOneDecimal(value) + " dBFS"; }
+std::string dbtpText(float value) { return formatOneDecimal(value) + " dBTP"; }
 
 bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
 
@@ -148,8 +151,9 @@ private:
         }
     }
 
+    // A master's peak is shown as its true peak: that is what the ceiling holds.
     void reportOutput(const AudioStats& stats) {
-        item("Output Peak", dbfsText(stats.peak), "arrow.up.to.line");
+        item("Output Peak", dbtpText(stats.truePeak), "arrow.up.to.line");
         item("Output LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
     }
 
@@ -190,6 +194,10 @@ private:
 
         constexpr double passSpan = 0.85 / maximumPasses;
         AudioStats outStats;
+        std::vector<MeasuredPass> measured;
+        // The gain at which the input's true peak meets the ceiling: limiting starts there.
+        const float inputPeak = std::isfinite(inStats.truePeak) ? inStats.truePeak : inStats.peak;
+        const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - inputPeak;
         int pass = 1;
         for (;; ++pass) {
             const fs::path rendered = passFile(pass);
@@ -197,6 +205,7 @@ private:
 
             status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
             outStats = analyzeAudioFile(rendered);
+            measured.push_back({20.0f * std::log10(gain), outStats.lufs});
 
             if (withinTarget(outStats.lufs, target_)) {
                 reportOutput(outStats);
@@ -211,23 +220,27 @@ private:
                 reportOutput(outStats);
                 status_.updateStage(ProcessingStage::complete, "Mastering complete!",
                                     "Final: " + formatOneDecimal(outStats.lufs) + " LUFS | Peak: " +
-                                        formatOneDecimal(outStats.peak) + " dBFS");
+                                        formatOneDecimal(outStats.truePeak) + " dBTP");
                 break;
             }
             removeFileQuietly(rendered);
             status_.updateStage(ProcessingStage::optimizingLoudness,
                                 "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
-            gain *= correctionFactor(outStats.lufs, target_);
+            gain = modelledGain(inStats.lufs, onsetGainDb, measured, target_);
             announceGain(gain);
         }
 
         report(1.0);
+        // Short of the target after the last pass: this is the loudest the chain gets without clipping.
+        const bool reached = outStats.lufs >= target_ - convergenceLU;
         status_.updateStage(ProcessingStage::complete, "Mastering complete!",
-                            "Output: " + formatOneDecimal(outStats.lufs) + " LUFS");
+                            "Output: " + formatOneDecimal(outStats.lufs) + " LUFS" +
+                                (reached ? "" : " | Loudest clean result: the target of " + formatOneDecimal(target_) +
+                                                    " LUFS would need clipping"));
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
-        return {masterURL, outStats, pass, gain};
+        return {masterURL, outStats, pass, gain, reached};
     }
 
     const fs::path input_;

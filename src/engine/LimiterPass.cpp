@@ -1,6 +1,6 @@
 #include "engine/LimiterPass.h"
 
-#include "engine/MultibandLimiter.h"
+#include "engine/MasteringChain.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/AudioFileWriter.h"
@@ -44,23 +44,6 @@ void prepareOutput(const fs::path& output) {
     }
 }
 
-// Channels are independent: channel 0 runs here, the others on their own threads.
-void limitBlock(MultibandLimiterEngine& engine, AudioBuffer& buffer, float gain) {
-    const uint32_t channels = buffer.channelCount();
-    const uint32_t frames = buffer.frameLength();
-    std::vector<std::thread> workers;
-    workers.reserve(channels > 0 ? channels - 1 : 0);
-    for (uint32_t c = 1; c < channels; ++c) {
-        workers.emplace_back([&engine, &buffer, c, frames, gain] { engine.processBlock(int(c), buffer.channel(c), frames, gain); });
-    }
-    if (channels > 0) {
-        engine.processBlock(0, buffer.channel(0), frames, gain);
-    }
-    for (auto& worker : workers) {
-        worker.join();
-    }
-}
-
 } // namespace
 
 float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
@@ -68,8 +51,11 @@ float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
     return std::pow(10.0f, limitThreshold / 20.0f) * k;
 }
 
-void renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm, float targetLUFS,
-                       float limitThreshold, const ProgressCallback& progress, const CancellationQuery& isCancelled) {
+float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (targetLUFS + 8.0f), 0.0f, 3.0f); }
+
+LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
+                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled) {
     AudioFileReader reader(input);
     const double sampleRate = reader.sampleRate();
     const uint32_t channels = reader.channelCount();
@@ -92,17 +78,32 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
     const auto finishWrite = [&pendingWrite] {
         if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
     };
-    const auto writeInBackground = [&](const AudioBuffer& block) {
+
+    MasteringChainSettings settings;
+    settings.inputGain = gain;
+    settings.bandThreshold = limiterThresholdFor(targetLUFS, limitThreshold);
+    settings.ceilingDb = limitThreshold;
+    settings.softClipDepthDb = softClipDepthFor(targetLUFS);
+    settings.bpm = bpm;
+    MasteringChain chain(int(channels), float(sampleRate), capacity, settings);
+    // The chain's first `latency` outputs come before the first input sample: they are dropped, and
+    // as many samples of silence after the end bring out the input's last samples.
+    int64_t latencyToDrop = chain.latencySamples();
+    int64_t written = 0;
+    const auto limitAndWrite = [&](AudioBuffer& block) {
+        chain.process(block);
+        const int64_t drop = std::min<int64_t>(latencyToDrop, block.frameLength());
+        latencyToDrop -= drop;
+        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
+        written += frames;
         finishWrite();
-        pendingWrite = std::async(std::launch::async, [&writer, &block] { writer.write(block); });
+        pendingWrite = std::async(std::launch::async, [&writer, &block, drop, frames] {
+            std::vector<const float*> pointers(block.channelCount());
+            for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
+            writer.write(pointers.data(), frames);
+        });
     };
     size_t current = 0;
-
-    MultibandLimiterEngine engine(int(channels), MultibandLimiterConfig{}, float(sampleRate));
-    engine.threshold = limiterThresholdFor(targetLUFS, limitThreshold);
-    if (bpm >= 1) {
-        engine.adaptReleaseToTempo(bpm);
-    }
 
     auto report = [&progress](double value) {
         if (progress) {
@@ -129,8 +130,7 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
             readFailed = true;
         }
         if (!readFailed) {
-            limitBlock(engine, buffer, gain);
-            writeInBackground(buffer);
+            limitAndWrite(buffer);
             current ^= 1;
             done += read;
             const double fraction = double(done) / double(total);
@@ -147,13 +147,25 @@ void renderLimiterPass(const fs::path& input, const fs::path& output, float gain
         }
         buffer.setFrameLength(skip);
         buffer.clear();
-        writeInBackground(buffer);
+        limitAndWrite(buffer);
         current ^= 1;
         done += skip;
+    }
+    // Silence after the end flushes what the chain still holds.
+    while (written < done) {
+        AudioBuffer& buffer = buffers[current];
+        finishWrite();
+        buffer.setFrameLength(uint32_t(std::min<int64_t>(capacity, latencyToDrop + (done - written))));
+        buffer.clear();
+        limitAndWrite(buffer);
+        current ^= 1;
     }
     finishWrite();
     report(1.0);
     writer.close();
+    LimiterPassReport result;
+    result.largestTruePeakReductionDb = -20.0f * std::log10(chain.smallestTruePeakGain());
+    return result;
 }
 
 } // namespace orvanta

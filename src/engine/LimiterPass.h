@@ -6,16 +6,27 @@
 
 namespace orvanta {
 
-// Streams `input` through `gain` and the tempo-adapted 4-band limiter into a 24-bit WAV at `output`
-// (an existing file there is replaced). Blocks of 1 s (2 s on machines with more than 8 GB), the
-// cancellation query asked before every block, progress at most once per 1 %. Unreadable stretches
-// become silence. Throws the platform's errors, Orvanta/2, or Orvanta/100 on cancellation; the
-// partial output is left in place on failure.
-void renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output, float gain,
-                       int bpm, float targetLUFS, float limitThreshold, const ProgressCallback& progress,
-                       const CancellationQuery& isCancelled);
+// What a pass did to the loudest moment.
+struct LimiterPassReport {
+    float largestTruePeakReductionDb = 0.0f; // of the true-peak limiter, dB (0 when it never acted)
+};
 
-// The limiter threshold used for a pass: 10^(limitThreshold/20) × (0.97 below −13 LUFS, else 0.99).
+// Streams `input` through `gain` and the mastering chain (tempo-adapted 4-band limiter, a soft
+// clipper for targets louder than −8 LUFS, the true-peak limiter at `limitThreshold` dBTP) into a
+// 24-bit WAV at `output` (an existing file there is replaced). The chain's delay is compensated: the
+// output is sample-aligned with the input and exactly as long. Blocks of 1 s (2 s on machines with
+// more than 8 GB), the cancellation query asked before every block, progress at most once per 1 %.
+// Unreadable stretches become silence. Throws the platform's errors, Orvanta/2, or Orvanta/100 on
+// cancellation; the partial output is left in place on failure.
+LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
+                                    float gain, int bpm, float targetLUFS, float limitThreshold,
+                                    const ProgressCallback& progress, const CancellationQuery& isCancelled);
+
+// The band limiters' threshold for a pass: 10^(limitThreshold/20) × (0.97 below −13 LUFS, else 0.99).
 float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept;
+
+// How much peak reduction the soft clipper may take for a target: none at −8 LUFS and quieter, 1.5 dB
+// per LU beyond it, at most 3 dB. A clean limiter alone cannot reach such loudness without pumping.
+float softClipDepthFor(float targetLUFS) noexcept;
 
 } // namespace orvanta

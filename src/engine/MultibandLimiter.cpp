@@ -85,8 +85,17 @@ void MultibandLimiterEngine::setupCrossovers() {
         hp.b2 = hp.b0;
         hp.a1 = -2.0f * c / a0;
         hp.a2 = (1.0f - alpha) / a0;
+        // LR4 low-pass + LR4 high-pass = (1 − α − 2c·z⁻¹ + (1 + α)·z⁻²) / (1 + α − 2c·z⁻¹ + (1 − α)·z⁻²):
+        // the denominator's coefficients mirrored into the numerator.
+        LR4Coefficients ap;
+        ap.b0 = lp.a2;
+        ap.b1 = lp.a1;
+        ap.b2 = 1.0f;
+        ap.a1 = lp.a1;
+        ap.a2 = lp.a2;
         lpCoeffs_.push_back(lp);
         hpCoeffs_.push_back(hp);
+        apCoeffs_.push_back(ap);
     }
     filterStates_.assign(size_t(channelCount_), {});
 }
@@ -105,12 +114,14 @@ void MultibandLimiterEngine::setupBandLimiters() {
             // Spare capacity keeps the rings of different channels off each other's cache lines.
             state.lookAheadBuffer.reserve(size_t(length) + 16);
             state.lookAheadBuffer.assign(size_t(length), 0.0f);
+            state.alignmentBuffer.assign(size_t(longestLookAhead() - length), 0.0f);
         }
         if (hasFourBandLayout()) {
             const size_t rows = runFrames + size_t(longestLookAhead()) - 1;
             channel.history.assign(rows * 4, 0.0f);
             channel.maxima.assign(rows * 4, 0.0f);
             channel.peaks.assign(runFrames * 4, 0.0f);
+            channel.aligned.assign(rows * 4, 0.0f);
         }
     }
 }
@@ -123,7 +134,7 @@ bool MultibandLimiterEngine::hasFourBandLayout() const noexcept {
 int MultibandLimiterEngine::longestLookAhead() const noexcept {
     int longest = 1;
     for (size_t b = 0; b < 4 && b < config_.lookAheadSamples.size(); ++b) {
-        longest = std::max(longest, config_.lookAheadSamples[b]);
+        longest = std::max(longest, std::max(1, config_.lookAheadSamples[b]));
     }
     return longest;
 }
@@ -151,9 +162,10 @@ void MultibandLimiterEngine::adaptReleaseToTempo(int bpm) {
 }
 
 std::array<float, 4> MultibandLimiterEngine::splitBands(int channel, float x) {
-    auto& f = filterStates_[size_t(channel)].stages;
-    const float low = lr4Step(lpCoeffs_[1], f[1], x);
-    const float high = lr4Step(hpCoeffs_[1], f[4], x);
+    ChannelFilters& filters = filterStates_[size_t(channel)];
+    auto& f = filters.stages;
+    const float low = biquadStep(apCoeffs_[2], filters.lowAllPass, lr4Step(lpCoeffs_[1], f[1], x));
+    const float high = biquadStep(apCoeffs_[0], filters.highAllPass, lr4Step(hpCoeffs_[1], f[4], x));
     return {lr4Step(lpCoeffs_[0], f[0], low), lr4Step(hpCoeffs_[0], f[3], low), lr4Step(lpCoeffs_[2], f[2], high),
             lr4Step(hpCoeffs_[2], f[5], high)};
 }
@@ -190,17 +202,24 @@ inline float MultibandLimiterEngine::limitBand(BandLimiterState& s, int band, fl
     return delayed * s.gain;
 }
 
+inline float MultibandLimiterEngine::align(BandLimiterState& s, float limited) {
+    const int length = int(s.alignmentBuffer.size());
+    if (length == 0) return limited;
+    const float oldest = s.alignmentBuffer[size_t(s.alignmentIndex)];
+    s.alignmentBuffer[size_t(s.alignmentIndex)] = limited;
+    s.alignmentIndex = s.alignmentIndex + 1 == length ? 0 : s.alignmentIndex + 1;
+    return oldest;
+}
+
 float MultibandLimiterEngine::processSample(int channel, float sample, float inputGain) {
     const std::array<float, 4> bands = splitBands(channel, sample * inputGain);
     auto& states = bandLimiterStates_[size_t(channel)].bands;
     std::array<float, 4> out{};
     for (int b = 0; b < 4; ++b) {
-        out[size_t(b)] = limitBand(states[size_t(b)], b, bands[size_t(b)], threshold * thresholdFactors_[size_t(b)]);
+        BandLimiterState& state = states[size_t(b)];
+        out[size_t(b)] = align(state, limitBand(state, b, bands[size_t(b)], threshold * thresholdFactors_[size_t(b)]));
     }
-    const float y = ((out[0] + out[1]) + out[2]) + out[3];
-    if (y <= -outputClip) return -outputClip;
-    if (y > outputClip) return outputClip;
-    return y;
+    return ((out[0] + out[1]) + out[2]) + out[3];
 }
 
 } // namespace orvanta

@@ -40,15 +40,20 @@ struct BandLimiterState {
     std::vector<float> lookAheadBuffer; // ring of max(1, lookAheadSamples) samples
     int lookAheadIndex = 0;            // next slot to write
     float windowPeak = 0.0f;           // largest |sample| in the ring, kept up to date
-
+    // Limited samples waiting so that this band leaves with the longest band's delay: a ring of
+    // (longest look-ahead − this band's look-ahead) samples, empty for the longest band.
+    std::vector<float> alignmentBuffer;
+    int alignmentIndex = 0; // next slot to write, which also holds the oldest sample
 };
 
-// Four Linkwitz-Riley bands, a look-ahead peak limiter with attack, hold and release per band, the
-// sum clipped at ±0.977. Single precision; per-channel state; one engine per pass, owned by one
+// Four Linkwitz-Riley bands, a look-ahead peak limiter with attack, hold and release per band, and
+// their sum. The low branch also passes the top crossover's all-pass and the high branch the bottom
+// one's, and every band leaves with the same delay, so with all gains at 1 the engine is an
+// all-pass delayed by latencySamples(). The sum is not clipped here: peak control of the sum belongs
+// to the stages after it. Single precision; per-channel state; one engine per pass, owned by one
 // thread per channel at a time (channels are independent and may run on different threads).
 class MultibandLimiterEngine {
 public:
-    static constexpr float outputClip = 0.977f;
 
     MultibandLimiterEngine(int channelCount, MultibandLimiterConfig config, float sampleRate);
 
@@ -59,8 +64,9 @@ public:
     // Release times follow the tempo (factor 1.2 / 1.0 / 0.85 / 0.7), always from the configured ones.
     void adaptReleaseToTempo(int bpm);
     // The four band signals of one sample of `channel`, advancing that channel's crossover memory.
+    // They sum to the input through the three crossovers' all-passes.
     std::array<float, 4> splitBands(int channel, float sample);
-    // The limited output for one sample of `channel` after `inputGain`.
+    // The limited band sum for one sample of `channel` after `inputGain`, latencySamples() late.
     float processSample(int channel, float sample, float inputGain);
     // processSample over `count` samples in place: the same arithmetic and the same state afterwards,
     // computed band-wise over runs of samples (vector lanes, a sliding-window maximum) for the hot loop
@@ -72,6 +78,10 @@ public:
     int channelCount() const noexcept { return channelCount_; }
     const std::vector<LR4Coefficients>& lpCoeffs() const noexcept { return lpCoeffs_; }
     const std::vector<LR4Coefficients>& hpCoeffs() const noexcept { return hpCoeffs_; }
+    // The second-order all-pass that an LR4 low-pass and high-pass at the same crossover sum to.
+    const std::vector<LR4Coefficients>& allPassCoeffs() const noexcept { return apCoeffs_; }
+    // Delay of the output behind the input, in samples: the longest look-ahead ring less one.
+    int latencySamples() const noexcept { return longestLookAhead() - 1; }
     const std::vector<float>& attackCoeffs() const noexcept { return attackCoeffs_; }
     const std::vector<float>& releaseCoeffs() const noexcept { return releaseCoeffs_; }
     const BandLimiterState& bandState(int channel, int band) const { return bandLimiterStates_[size_t(channel)].bands[size_t(band)]; }
@@ -80,6 +90,7 @@ private:
     void setupCrossovers();
     void setupBandLimiters();
     float limitBand(BandLimiterState& state, int band, float bandSample, float bandThreshold);
+    static float align(BandLimiterState& state, float limited);
     // The vectorised block path needs three crossovers and four configured bands.
     bool hasFourBandLayout() const noexcept;
     int longestLookAhead() const noexcept;
@@ -90,10 +101,13 @@ private:
     int channelCount_;
     std::vector<LR4Coefficients> lpCoeffs_;
     std::vector<LR4Coefficients> hpCoeffs_;
+    std::vector<LR4Coefficients> apCoeffs_;
     // Each channel's state on cache lines of its own: channels run on different threads, and shared
     // lines would bounce between cores on every sample.
     struct alignas(64) ChannelFilters {
         std::array<LR4FilterState, 6> stages{};
+        CrossoverMemory lowAllPass;  // the low branch through the top crossover's all-pass
+        CrossoverMemory highAllPass; // the high branch through the bottom crossover's all-pass
     };
     struct alignas(64) ChannelLimiters {
         std::array<BandLimiterState, 4> bands{};
@@ -102,6 +116,7 @@ private:
         std::vector<float> history;
         std::vector<float> maxima;
         std::vector<float> peaks;
+        std::vector<float> aligned; // limited bands of one run behind their alignment delays
     };
     std::vector<ChannelFilters> filterStates_;
     std::vector<ChannelLimiters> bandLimiterStates_;

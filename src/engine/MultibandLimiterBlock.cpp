@@ -4,7 +4,7 @@
 //  2. each band's look-ahead peak comes from a sliding-window maximum over the run (maxima are exact,
 //     so any evaluation order gives the same value);
 //  3. attack, hold and release run the four bands side by side;
-//  4. the band sum and clip run four samples at a time.
+//  4. each band waits out its alignment delay, then the band sum runs four samples at a time.
 // Afterwards the per-sample state (crossover memory, rings, gains, hold counters, window peaks) is
 // exactly what processSample would have left, so the two may be mixed freely.
 #include "engine/MultibandLimiter.h"
@@ -136,18 +136,23 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
         }
     }
 
-    auto& f = filterStates_[size_t(channel)].stages;
+    ChannelFilters& filters = filterStates_[size_t(channel)];
+    auto& f = filters.stages;
     const LR4Coefficients* splitLanes[4] = {&lpCoeffs_[1], &hpCoeffs_[1], nullptr, nullptr};
+    const LR4Coefficients* allPassLanes[4] = {&apCoeffs_[2], &apCoeffs_[0], nullptr, nullptr};
     const LR4Coefficients* bandLanes[4] = {&lpCoeffs_[0], &hpCoeffs_[0], &lpCoeffs_[2], &hpCoeffs_[2]};
     CrossoverMemory* splitFirst[4] = {&f[1].stage1, &f[4].stage1, nullptr, nullptr};
     CrossoverMemory* splitSecond[4] = {&f[1].stage2, &f[4].stage2, nullptr, nullptr};
+    CrossoverMemory* allPassMemory[4] = {&filters.lowAllPass, &filters.highAllPass, nullptr, nullptr};
     CrossoverMemory* bandFirst[4] = {&f[0].stage1, &f[3].stage1, &f[2].stage1, &f[5].stage1};
     CrossoverMemory* bandSecond[4] = {&f[0].stage2, &f[3].stage2, &f[2].stage2, &f[5].stage2};
     const Biquad4 splitK = gatherCoefficients(splitLanes);
+    const Biquad4 allPassK = gatherCoefficients(allPassLanes);
     const Biquad4 bandK = gatherCoefficients(bandLanes);
     Memory4 split1 = gatherMemory(splitFirst);
     const auto follower = [](const Memory4& m) { return FollowerMemory{m.x2, m.y1, m.y2}; };
     FollowerMemory split2 = follower(gatherMemory(splitSecond));
+    FollowerMemory allPass = follower(gatherMemory(allPassMemory));
     FollowerMemory band1 = follower(gatherMemory(bandFirst));
     FollowerMemory band2 = follower(gatherMemory(bandSecond));
 
@@ -197,9 +202,10 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
                          size_t(longest - 1) * 4 * sizeof(float));
         }
 
-        // 1. Crossovers, as a four-stage pipeline: in step t the first split stage takes sample t, the
-        //    second sample t − 1, the band filters' first stage t − 2 and their second t − 3, so the
-        //    four filters of a step are independent of each other. Each run fills and drains it.
+        // 1. Crossovers, as a five-stage pipeline: in step t the first split stage takes sample t, the
+        //    second sample t − 1, the branch all-passes t − 2, the band filters' first stage t − 3 and
+        //    their second t − 4, so the five filters of a step are independent of each other. Each run
+        //    fills and drains it.
         const auto storeBands = [&](__m128 bands, uint32_t frame) {
             alignas(16) float lanes[4];
             _mm_store_ps(lanes, bands);
@@ -208,21 +214,24 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
         const auto input = [&](uint32_t frame) { return _mm_set1_ps(out[frame] * inputGain); };
         // Later stages first: each takes what the stage before it produced in the previous step.
         const auto secondBandStage = [&] { return followerStep(bandK, band2, band1.y1, band1.y2); };
-        const auto firstBandStage = [&] { followerStep(bandK, band1, lowLowHighHigh(split2.y1), lowLowHighHigh(split2.y2)); };
+        const auto firstBandStage = [&] { followerStep(bandK, band1, lowLowHighHigh(allPass.y1), lowLowHighHigh(allPass.y2)); };
+        const auto allPassStage = [&] { followerStep(allPassK, allPass, split2.y1, split2.y2); };
         const auto secondSplitStage = [&] { followerStep(splitK, split2, split1.y1, split1.y2); };
         const auto firstSplitStage = [&](uint32_t t) { biquad4(splitK, split1, input(t)); };
-        const uint32_t steps = run + 3;
+        const uint32_t steps = run + 4;
         for (uint32_t t = 0; t < steps; ++t) {
-            if (t >= 3 && t < run) {
+            if (t >= 4 && t < run) {
                 const __m128 bands = secondBandStage();
                 firstBandStage();
+                allPassStage();
                 secondSplitStage();
                 firstSplitStage(t);
-                storeBands(bands, t - 3);
+                storeBands(bands, t - 4);
                 continue;
             }
-            if (t >= 3) storeBands(secondBandStage(), t - 3);
-            if (t >= 2 && t - 2 < run) firstBandStage();
+            if (t >= 4) storeBands(secondBandStage(), t - 4);
+            if (t >= 3 && t - 3 < run) firstBandStage();
+            if (t >= 2 && t - 2 < run) allPassStage();
             if (t >= 1 && t - 1 < run) secondSplitStage();
             if (t < run) firstSplitStage(t);
         }
@@ -308,31 +317,41 @@ void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t 
             _mm_storeu_ps(slot, _mm_mul_ps(_mm_loadu_ps(historyRows + i * 4), gain));
         }
 
-        // 4. ((b0 + b1) + b2) + b3, clipped.
-        const __m128 clip = _mm_set1_ps(outputClip);
-        const __m128 negativeClip = _mm_set1_ps(-outputClip);
+        // 4. Alignment: lane b of aligned row i is the limited band that leaves i samples into the run,
+        //    its first rows the band's waiting samples, oldest first. Then ((b0 + b1) + b2) + b3.
+        float* const aligned = limiters.aligned.data();
+        for (int b = 0; b < 4; ++b) {
+            BandLimiterState& s = limiters.bands[size_t(b)];
+            const int wait = int(s.alignmentBuffer.size());
+            for (int j = 0; j < wait; ++j) {
+                aligned[size_t(j) * 4 + size_t(b)] = s.alignmentBuffer[size_t((s.alignmentIndex + j) % wait)];
+            }
+            for (uint32_t k = 0; k < run; ++k) aligned[(k + uint32_t(wait)) * 4 + uint32_t(b)] = peaks[k * 4 + uint32_t(b)];
+            // The newest `wait` limited samples stay behind, the oldest at the next slot to write.
+            s.alignmentIndex = wait == 0 ? 0 : int((uint64_t(s.alignmentIndex) + run) % uint64_t(wait));
+            for (int j = 0; j < wait; ++j) {
+                s.alignmentBuffer[size_t((s.alignmentIndex + j) % wait)] = aligned[(run + uint32_t(j)) * 4 + uint32_t(b)];
+            }
+        }
         uint32_t i = 0;
         for (; i + 4 <= run; i += 4) {
-            __m128 s0 = _mm_loadu_ps(peaks + i * 4);
-            __m128 s1 = _mm_loadu_ps(peaks + (i + 1) * 4);
-            __m128 s2 = _mm_loadu_ps(peaks + (i + 2) * 4);
-            __m128 s3 = _mm_loadu_ps(peaks + (i + 3) * 4);
+            __m128 s0 = _mm_loadu_ps(aligned + i * 4);
+            __m128 s1 = _mm_loadu_ps(aligned + (i + 1) * 4);
+            __m128 s2 = _mm_loadu_ps(aligned + (i + 2) * 4);
+            __m128 s3 = _mm_loadu_ps(aligned + (i + 3) * 4);
             _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
-            const __m128 y = _mm_add_ps(_mm_add_ps(_mm_add_ps(s0, s1), s2), s3);
-            const __m128 clipped = select(_mm_cmple_ps(y, negativeClip), negativeClip,
-                                          select(_mm_cmpgt_ps(y, clip), clip, y));
-            _mm_storeu_ps(out + i, clipped);
+            _mm_storeu_ps(out + i, _mm_add_ps(_mm_add_ps(_mm_add_ps(s0, s1), s2), s3));
         }
         for (; i < run; ++i) {
-            const float* o = peaks + i * 4;
-            const float y = ((o[0] + o[1]) + o[2]) + o[3];
-            out[i] = y <= -outputClip ? -outputClip : (y > outputClip ? outputClip : y);
+            const float* o = aligned + i * 4;
+            out[i] = ((o[0] + o[1]) + o[2]) + o[3];
         }
     }
 
     scatterMemory(split1, splitFirst);
     scatterMemory({split1.y1, split2.x2, split2.y1, split2.y2}, splitSecond);
-    scatterMemory({lowLowHighHigh(split2.y1), band1.x2, band1.y1, band1.y2}, bandFirst);
+    scatterMemory({split2.y1, allPass.x2, allPass.y1, allPass.y2}, allPassMemory);
+    scatterMemory({lowLowHighHigh(allPass.y1), band1.x2, band1.y1, band1.y2}, bandFirst);
     scatterMemory({band1.y1, band2.x2, band2.y1, band2.y2}, bandSecond);
     _mm_store_ps(gains, gain);
     _mm_store_si128(reinterpret_cast<__m128i*>(holds), hold);

@@ -29,6 +29,9 @@ struct DJMasteringResult {
     AudioStats stats;
     int passes = 0;         // limiting passes rendered (0 for an EQ render)
     float totalGain = 1.0f; // linear gain of the accepted pass
+    // False when the output stayed quieter than the target after the last pass: the loudest result
+    // the chain gives without clipping.
+    bool targetReached = true;
 };
 
 // The same pair as the batch processor passes it around and stores it per file.

@@ -1,26 +1,23 @@
 #pragma once
 
 #include "engine/ProcessingTypes.h"
+#include "engine/QuarterSampleInterpolator.h"
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
 
 namespace orvanta {
 
-// 4x oversampled peak detection in the manner of ITU-R BS.1770-4 Annex 2: each sample and the three
-// points a quarter, a half and three quarters of a sample after it, reconstructed with a 16-tap
-// Kaiser-windowed sinc per phase. The magnitude of those four points bounds what a converter puts out
-// between two samples far better than the sample peak does. Per-channel history sized once; no
+// 4x oversampled peak detection in the manner of ITU-R BS.1770-4 Annex 2: the largest magnitude of
+// each sample and the three points a quarter, a half and three quarters of a sample after it. That
+// bounds what a converter puts out between two samples far better than the sample peak does. Per-channel history sized once; no
 // allocation while processing. One detector belongs to one thread at a time, except that different
 // channels may be processed on different threads.
 class TruePeakDetector {
 public:
-    static constexpr int tapsPerPhase = 16;
-    static constexpr int oversampling = 4;
     // The points reported for input sample n belong to sample n − latencySamples.
-    static constexpr int latencySamples = tapsPerPhase / 2;
+    static constexpr int latencySamples = QuarterSampleInterpolator::latencySamples;
 
     explicit TruePeakDetector(int channelCount);
 
@@ -37,9 +34,6 @@ public:
     // Largest magnitude seen on a channel since the last reset (linear).
     float maximum(int channel) const noexcept { return maxima_[size_t(channel)]; }
     float maximum() const noexcept;
-
-    // The interpolation filter of one phase (phase 0 is the sample itself).
-    static const std::array<std::array<float, tapsPerPhase>, oversampling>& phaseFilters();
 
 private:
     // Each channel's last taps − 1 inputs, then room for one run.

@@ -1,0 +1,60 @@
+#include "engine/MasteringChain.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace orvanta {
+
+namespace {
+
+float linearFromDb(float db) { return std::pow(10.0f, db / 20.0f); }
+
+} // namespace
+
+MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames,
+                               const MasteringChainSettings& settings)
+    : settings_(settings), bands_(channelCount, MultibandLimiterConfig{}, sampleRate),
+      clipper_(channelCount, linearFromDb(settings.ceilingDb - ceilingMarginDb), settings.softClipDepthDb),
+      truePeak_(channelCount, sampleRate, linearFromDb(settings.ceilingDb - ceilingMarginDb), maxBlockFrames),
+      guard_(std::max(guardClip, linearFromDb(settings.ceilingDb))) {
+    bands_.threshold = settings.bandThreshold;
+    if (settings.bpm >= 1) {
+        bands_.adaptReleaseToTempo(settings.bpm);
+    }
+}
+
+int MasteringChain::latencySamples() const noexcept {
+    return bands_.latencySamples() + (clipper_.isActive() ? SoftClipper::latencySamples : 0) +
+           truePeak_.latencySamples();
+}
+
+void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel) {
+    float* samples = buffer.channel(channel);
+    const uint32_t frames = buffer.frameLength();
+    bands_.processBlock(int(channel), samples, frames, settings_.inputGain);
+    clipper_.process(int(channel), samples, frames);
+    truePeak_.detect(int(channel), samples, frames);
+}
+
+void MasteringChain::process(AudioBuffer& buffer) {
+    const uint32_t channels = buffer.channelCount();
+    const uint32_t frames = buffer.frameLength();
+    {
+        // Channels are independent up to the true-peak limiter, which links them.
+        std::vector<std::thread> workers;
+        workers.reserve(channels > 0 ? channels - 1 : 0);
+        for (uint32_t c = 1; c < channels; ++c) workers.emplace_back([this, &buffer, c] { processChannel(buffer, c); });
+        if (channels > 0) processChannel(buffer, 0);
+        for (std::thread& worker : workers) worker.join();
+    }
+    std::vector<float*> pointers(channels);
+    for (uint32_t c = 0; c < channels; ++c) pointers[c] = buffer.channel(c);
+    truePeak_.apply(pointers.data(), frames);
+    for (uint32_t c = 0; c < channels; ++c) {
+        for (uint32_t i = 0; i < frames; ++i) pointers[c][i] = std::clamp(pointers[c][i], -guard_, guard_);
+    }
+}
+
+} // namespace orvanta

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "engine/MultibandLimiter.h"
+#include "engine/SoftClipper.h"
+#include "engine/TruePeakLimiter.h"
+#include "platform/AudioBuffer.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace orvanta {
+
+// What a limiting pass runs every sample through, in order:
+//  1. the input gain and the 4-band limiter (per channel);
+//  2. for loud targets, the oversampled soft clipper (per channel);
+//  3. the stereo-linked true-peak limiter, which has the last word on the ceiling;
+//  4. a hard clip at max(0.977, ceiling) as a last guard, which normal material never reaches.
+// The output is latencySamples() late; the pass that runs the chain compensates that.
+struct MasteringChainSettings {
+    float inputGain = 1.0f;        // linear
+    float bandThreshold = 0.977f;  // linear threshold of the four band limiters
+    float ceilingDb = -0.3f;       // true-peak ceiling, dBTP
+    float softClipDepthDb = 0.0f;  // 0 leaves the soft clipper out
+    int bpm = 0;                   // tempo for the band limiters' release; < 1 keeps their defaults
+};
+
+class MasteringChain {
+public:
+    // Every true peak is aimed this far under the ceiling, for the rounding of the interpolation and
+    // of the 24-bit output.
+    static constexpr float ceilingMarginDb = 0.05f;
+    static constexpr float guardClip = 0.977f;
+
+    MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames, const MasteringChainSettings& settings);
+
+    int latencySamples() const noexcept;
+    // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
+    void process(AudioBuffer& buffer);
+
+    float smallestTruePeakGain() const noexcept { return truePeak_.smallestGain(); }
+
+private:
+    void processChannel(AudioBuffer& buffer, uint32_t channel);
+
+    MasteringChainSettings settings_;
+    MultibandLimiterEngine bands_;
+    SoftClipper clipper_;
+    TruePeakLimiter truePeak_;
+    float guard_;
+};
+
+} // namespace orvanta

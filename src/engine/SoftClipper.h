@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/QuarterSampleInterpolator.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace orvanta {
+
+// A 4x oversampled soft clipper for loud masters: it rounds off peaks towards `ceilingLinear` and takes
+// at most `depthDb` of reduction from any point, so the limiter after it has less to do and its gain
+// moves less. Only what the curve takes away is resampled: that residual, computed on four points per
+// sample, goes back to the sample rate through a 65-tap Kaiser-windowed low-pass (which keeps the new
+// harmonics above the band from folding back into it) and is added to the delayed input. Below
+// ceiling − depth the signal therefore passes untouched, only delayed. Per-channel state sized once;
+// channels may run on different threads; no allocation while processing.
+class SoftClipper {
+public:
+    SoftClipper(int channelCount, float ceilingLinear, float depthDb);
+
+    static constexpr int latencySamples = QuarterSampleInterpolator::latencySamples + 8;
+
+    bool isActive() const noexcept { return depth_ < 1.0f; }
+    // Replaces `count` samples of `channel` by the clipped output, latencySamples late.
+    void process(int channel, float* samples, uint32_t count);
+
+    // The clipping curve on one point: identity up to the knee, then a smooth saturation that reaches
+    // the ceiling, never below the point scaled by the depth.
+    float shape(float x) const noexcept;
+
+private:
+    static constexpr int decimationTaps = 65;
+    static constexpr uint32_t runFrames = 512;
+
+    float ceiling_;
+    float depth_; // linear: the smallest ratio of output to input a point may get
+    float knee_;  // linear: where the curve leaves the identity
+    struct alignas(64) Channel {
+        std::vector<float> input;    // the last latencySamples inputs, then one run
+        std::vector<float> residual; // the decimator's last taps − 1 points, then one run of points
+        int quietPoints = 0;         // residual points in a row that were zero, up to the decimator's length
+    };
+    std::vector<Channel> channels_;
+    std::vector<float> decimation_; // residual low-pass at four times the rate, cut at the original band edge
+};
+
+} // namespace orvanta

@@ -3,10 +3,10 @@
 #include "engine/SoftClipper.h"
 #include "engine/TruePeakDetector.h"
 #include "engine/TruePeakLimiter.h"
+#include "support/AudioMeasures.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,19 +17,7 @@ using namespace orvanta::test;
 namespace {
 
 double referenceTruePeakDb(const Channels& channels, double rate) {
-    ebur128_state* state = ebur128_init(unsigned(channels.size()), unsigned(rate), EBUR128_MODE_TRUE_PEAK);
-    std::vector<float> interleaved(channels.size() * channels[0].size());
-    for (size_t i = 0; i < channels[0].size(); ++i)
-        for (size_t c = 0; c < channels.size(); ++c) interleaved[i * channels.size() + c] = channels[c][i];
-    ebur128_add_frames_float(state, interleaved.data(), channels[0].size());
-    double peak = 0;
-    for (unsigned c = 0; c < channels.size(); ++c) {
-        double p = 0;
-        ebur128_true_peak(state, c, &p);
-        peak = std::max(peak, p);
-    }
-    ebur128_destroy(&state);
-    return 20.0 * std::log10(peak);
+    return measureWithEbur128(channels, rate).truePeakDb;
 }
 
 double decibels(double linear) { return 20.0 * std::log10(linear); }

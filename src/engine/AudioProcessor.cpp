@@ -85,12 +85,27 @@ public:
         const fs::path finalURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_final.wav");
         prepareResultPath(input_, finalURL);
 
-        const fs::path rendered = finalRenderFile();
-        AudioEngine::shared().remasterWithEQ(input_, rendered, settings, progress_, status_);
-        placeResult(rendered, finalURL);
+        // The equalised master goes through the chain again: the EQ moves its loudness and may lift
+        // its peaks, and the final must keep the run's target and ceiling like the master.
+        const fs::path equalised = finalRenderFile();
+        const ProgressCallback renderProgress = [this](double f) { report(0.5 * f); };
+        AudioEngine::shared().remasterWithEQ(input_, equalised, settings, renderProgress, status_);
+        AudioStats stats;
+        try {
+            checkCancelled();
+            const AudioStats equalisedStats = analyzeAudioFile(equalised);
+            bpm_ = detectTempo(equalised);
+            const float firstGain = withinTarget(equalisedStats.lufs, target_)
+                                        ? 1.0f
+                                        : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
+            stats = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false).stats;
+        } catch (...) {
+            removeFileQuietly(equalised);
+            throw;
+        }
+        removeFileQuietly(equalised);
         report(0.95);
 
-        const AudioStats stats = analyzeAudioFile(finalURL);
         status_.unhighlightChecklistItem("Output LUFS");
         item("Final LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
         status_.updateStage(ProcessingStage::complete, "EQ remaster complete!", "");
@@ -138,12 +153,13 @@ public:
 private:
     // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
     // "Audio processing failed" with the cause's code and the cause attached.
-    void renderPass(const fs::path& output, float gain, double progressStart, double progressSpan) {
+    void renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
+                    double progressSpan) {
         const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
             report(progressStart + fraction * progressSpan);
         };
         try {
-            renderLimiterPass(input_, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_);
+            renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_);
         } catch (const Error& cause) {
             // A cancelled or failed pass leaves no partial file in the temporary folder.
             removeFileQuietly(output);
@@ -167,7 +183,7 @@ private:
         item("Limiter", "LR4 SO/40", "chart.bar.fill");
 
         const fs::path rendered = passFile(1);
-        renderPass(rendered, 1.0f, 0.15, 0.8);
+        renderPass(input_, rendered, 1.0f, 0.15, 0.8);
         placeResult(rendered, masterURL);
 
         const AudioStats outStats = analyzeAudioFile(masterURL);
@@ -192,43 +208,8 @@ private:
         item("Limiter", "LR4 SO/40", "chart.bar.fill");
         item("Threshold", dbfsText(threshold_), "minus.circle");
 
-        constexpr double passSpan = 0.85 / maximumPasses;
-        AudioStats outStats;
-        std::vector<MeasuredPass> measured;
-        // The gain at which the input's true peak meets the ceiling: limiting starts there.
-        const float inputPeak = std::isfinite(inStats.truePeak) ? inStats.truePeak : inStats.peak;
-        const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - inputPeak;
-        int pass = 1;
-        for (;; ++pass) {
-            const fs::path rendered = passFile(pass);
-            renderPass(rendered, gain, 0.1 + (pass - 1) * passSpan, passSpan);
-
-            status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
-            outStats = analyzeAudioFile(rendered);
-            measured.push_back({20.0f * std::log10(gain), outStats.lufs});
-
-            if (withinTarget(outStats.lufs, target_)) {
-                reportOutput(outStats);
-                status_.updateStage(ProcessingStage::complete, "Target achieved!",
-                                    "Final: " + formatOneDecimal(outStats.lufs) + " LUFS");
-                placeResult(rendered, masterURL);
-                break;
-            }
-            if (pass == maximumPasses) {
-                // The third pass is accepted whatever its loudness.
-                placeResult(rendered, masterURL);
-                reportOutput(outStats);
-                status_.updateStage(ProcessingStage::complete, "Mastering complete!",
-                                    "Final: " + formatOneDecimal(outStats.lufs) + " LUFS | Peak: " +
-                                        formatOneDecimal(outStats.truePeak) + " dBTP");
-                break;
-            }
-            removeFileQuietly(rendered);
-            status_.updateStage(ProcessingStage::optimizingLoudness,
-                                "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
-            gain = modelledGain(inStats.lufs, onsetGainDb, measured, target_);
-            announceGain(gain);
-        }
+        const Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
+        const AudioStats& outStats = result.stats;
 
         report(1.0);
         // Short of the target after the last pass: this is the loudest the chain gets without clipping.
@@ -240,7 +221,66 @@ private:
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
-        return {masterURL, outStats, pass, gain, reached};
+        return {masterURL, outStats, result.passes, result.gain, reached};
+    }
+
+    struct Convergence {
+        AudioStats stats;
+        int passes = 0;
+        float gain = 1.0f;
+    };
+
+    // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,
+    // until the output lies within 0.3 LU of the target or three passes are made, and places the last
+    // pass at `resultURL`. Every pass renders from `source`. With `narrate`, the stages and checklist
+    // of a master run are reported.
+    Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
+                         const fs::path& resultURL, double progressStart, double progressSpan, bool narrate) {
+        const double passSpan = progressSpan / maximumPasses;
+        Convergence result;
+        float gain = firstGain;
+        std::vector<MeasuredPass> measured;
+        // The gain at which the source's true peak meets the ceiling: limiting starts there.
+        const float sourcePeak = std::isfinite(sourceStats.truePeak) ? sourceStats.truePeak : sourceStats.peak;
+        const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - sourcePeak;
+        for (int pass = 1;; ++pass) {
+            const fs::path rendered = passFile(pass);
+            renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
+            if (narrate) {
+                status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
+            }
+            const AudioStats outStats = analyzeAudioFile(rendered);
+            measured.push_back({20.0f * std::log10(gain), outStats.lufs});
+            result = {outStats, pass, gain};
+
+            if (withinTarget(outStats.lufs, target_)) {
+                if (narrate) {
+                    reportOutput(outStats);
+                    status_.updateStage(ProcessingStage::complete, "Target achieved!",
+                                        "Final: " + formatOneDecimal(outStats.lufs) + " LUFS");
+                }
+                placeResult(rendered, resultURL);
+                return result;
+            }
+            if (pass == maximumPasses) {
+                // The third pass is accepted whatever its loudness.
+                placeResult(rendered, resultURL);
+                if (narrate) {
+                    reportOutput(outStats);
+                    status_.updateStage(ProcessingStage::complete, "Mastering complete!",
+                                        "Final: " + formatOneDecimal(outStats.lufs) + " LUFS | Peak: " +
+                                            formatOneDecimal(outStats.truePeak) + " dBTP");
+                }
+                return result;
+            }
+            removeFileQuietly(rendered);
+            gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
+            if (narrate) {
+                status_.updateStage(ProcessingStage::optimizingLoudness,
+                                    "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
+                announceGain(gain);
+            }
+        }
     }
 
     const fs::path input_;

@@ -1,0 +1,86 @@
+// The final of a reference pass keeps the run's target and ceiling whatever the reference: quieter,
+// louder, brighter, darker, shorter than a second, at another rate.
+#include "batch/BatchProcessor.h"
+#include "eq/ReferenceTrackManager.h"
+#include "support/AudioMeasures.h"
+#include "support/QtWait.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+using namespace orvanta;
+using namespace orvanta::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Reference {
+    std::string name;
+    fs::path path;
+};
+
+// Reshapes a written song: `treble` adds bright noise, `smoothing` (0…1) darkens it with a one-pole low-pass.
+fs::path reshaped(const std::string& name, double seconds, double levelDB, double rate, double treble, double smoothing) {
+    const auto base = writeMusic(scratchPath(name + "-base.wav"), seconds, levelDB, 21, rate);
+    Channels channels = readWithSndfile(base);
+    const auto noise = whiteNoise(treble, channels[0].size(), 5);
+    for (auto& channel : channels) {
+        float state = 0.0f;
+        for (size_t i = 0; i < channel.size(); ++i) {
+            state = float(smoothing) * state + float(1.0 - smoothing) * channel[i];
+            channel[i] = state + noise[i];
+        }
+    }
+    const auto path = scratchPath(name + ".wav");
+    writeWav(path, channels, rate);
+    return path;
+}
+
+} // namespace
+
+TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
+    const std::vector<Reference> references = {
+        {"quieter", reshaped("quieter", 10, -24, 44100, 0.0, 0.0)},
+        {"louder", reshaped("louder", 10, 6, 44100, 0.3, 0.0)},
+        {"brighter", reshaped("brighter", 10, -3, 44100, 0.2, 0.0)},
+        {"darker", reshaped("darker", 10, -3, 44100, 0.0, 0.9)},
+        {"shorter than a second", reshaped("short", 0.6, -3, 44100, 0.0, 0.0)},
+        {"at 22.05 kHz", reshaped("low-rate", 10, -3, 22050, 0.05, 0.0)},
+        {"at 96 kHz", reshaped("high-rate", 10, -3, 96000, 0.1, 0.0)},
+    };
+    constexpr float target = -10.0f, ceiling = -0.2f;
+
+    BatchProcessor processor;
+    const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3);
+    QFuture<bool> loaded = processor.loadFile(song);
+    ASSERT_TRUE(finishes(loaded));
+    ASSERT_TRUE(loaded.result());
+    ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), false, target, ceiling)));
+
+    for (const Reference& reference : references) {
+        ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reference.path))) << reference.name;
+        AudioFile file = *processor.currentFile();
+        file.finalURL.reset();
+        file.finalStats.reset();
+        file.processingStatus = AudioFile::ProcessingStatus::pending;
+        processor.setCurrentFile(file);
+        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), true, target, ceiling)));
+
+        const AudioFile& entry = *processor.currentFile();
+        ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed) << reference.name;
+        ASSERT_TRUE(entry.finalURL && entry.finalStats) << reference.name;
+        const Channels final = readWithSndfile(*entry.finalURL);
+        const Ebur128Reading reading = measureWithEbur128(final, 44100);
+        double peak = 0;
+        for (const auto& channel : final) peak = std::max(peak, peakOf(channel));
+        std::printf("%-22s final %.2f LUFS, true peak %.2f dBTP, sample peak %.4f\n", reference.name.c_str(),
+                    entry.finalStats->lufs, reading.truePeakDb, peak);
+        EXPECT_NEAR(entry.finalStats->lufs, target, 0.3f) << reference.name;
+        EXPECT_LE(reading.truePeakDb, ceiling) << reference.name;
+        EXPECT_LT(peak, 1.0) << reference.name << ": no sample at full scale";
+    }
+}

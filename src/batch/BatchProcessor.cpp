@@ -42,11 +42,20 @@ struct BatchProcessor::PassContext {
 
 namespace {
 
+// The figures of an encoded export: the codec changes the level a little and the peaks more, so the
+// file itself is measured; its true peak is the one the converter measured after encoding.
+AudioStats exportedFileStats(const fs::path& exported, double truePeakDb) {
+    AudioStats stats = analyzeAudioFile(exported);
+    stats.truePeak = float(truePeakDb);
+    return stats;
+}
+
 // The conversion tail of every pass: the result in the export format, or the WAV itself when the
-// conversion fails. `source` is removed after a successful conversion only when it is no longer
+// conversion fails. An encoded result keeps the run's ceiling (`ceilingDb`) in true peak and carries
+// its own figures. `source` is removed after a successful conversion only when it is no longer
 // anyone's result (`removeSource`).
-BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, ExportFormat format, bool removeSource,
-                              bool logFailure, const std::function<void(double)>& setProgress) {
+BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, ExportFormat format, float ceilingDb,
+                              bool removeSource, bool logFailure, const std::function<void(double)>& setProgress) {
     BatchPassRecord record;
     record.result = {source, stats};
     if (format == ExportFormat::wav) {
@@ -55,14 +64,24 @@ BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, E
     }
     setProgress(0.9);
     try {
-        const fs::path converted = AudioConverter::convert(source, format);
-        if (removeSource && !isSameFile(converted, source)) removeFileQuietly(source);
-        record.result.outputURL = converted;
+        const AudioConverter::Conversion conversion = AudioConverter::convert(source, format, ceilingDb);
+        const bool newFile = !isSameFile(conversion.url, source);
+        if (conversion.truePeakDb) {
+            try {
+                record.result.stats = exportedFileStats(conversion.url, *conversion.truePeakDb);
+            } catch (...) {
+                if (newFile) removeFileQuietly(conversion.url); // an unmeasured export is nobody's result
+                throw;
+            }
+        }
+        if (removeSource && newFile) removeFileQuietly(source);
+        record.result.outputURL = conversion.url;
     } catch (const std::exception& error) {
         if (logFailure) {
             std::cout << "[Processor] Format conversion failed: " << error.what() << ", keeping original WAV"
                       << std::endl;
         }
+        record.result.stats = stats;
         record.conversionFailed = true;
     }
     setProgress(1.0);
@@ -252,21 +271,22 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
                     EQManager::shared().setEqSettings(matched);
                 });
                 updater->update(0.8);
-                outcome.record = convertResult(result.outputURL, result.stats, context.format, true, true,
-                                               setProgressOnMain);
+                outcome.record = convertResult(result.outputURL, result.stats, context.format, limitThreshold,
+                                               true, true, setProgressOnMain);
                 outcome.record->pipeline = result;
             } else if (withReference) {
                 // No usable reference: the final version is the master itself, measured again. The
                 // master stays the entry's result, so a conversion never removes it.
                 const AudioStats stats = analyzeAudioFile(input);
                 updater->update(0.8);
-                outcome.record = convertResult(input, stats, context.format, false, true, setProgressOnMain);
+                outcome.record =
+                    convertResult(input, stats, context.format, limitThreshold, false, true, setProgressOnMain);
             } else {
                 const DJMasteringResult result = AudioProcessor::processAudio(
                     input, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
                     status);
-                outcome.record = convertResult(result.outputURL, result.stats, context.format, true, true,
-                                               setProgressOnMain);
+                outcome.record = convertResult(result.outputURL, result.stats, context.format, limitThreshold,
+                                               true, true, setProgressOnMain);
                 outcome.record->pipeline = result;
             }
         } catch (const std::exception&) {
@@ -323,8 +343,8 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
                 eqURL, [masterUpdater](double f) { masterUpdater->update(0.25 + 0.75 * f); }, cancelled, false,
                 std::nullopt, false, plan.settings.targetLUFS, plan.settings.limitThreshold, status);
             removeFileQuietly(eqURL);
-            outcome.record = convertResult(result.outputURL, result.stats, context.format, true, false,
-                                           setProgressOnMain);
+            outcome.record = convertResult(result.outputURL, result.stats, context.format,
+                                           plan.settings.limitThreshold, true, false, setProgressOnMain);
             outcome.record->pipeline = result;
         } catch (const std::exception&) {
             outcome.record.reset();

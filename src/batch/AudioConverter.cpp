@@ -1,6 +1,7 @@
 #include "batch/AudioConverter.h"
 
 #include "batch/M4ACeilingEncoder.h"
+#include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
 #include "platform/TemporaryDirectory.h"
@@ -42,7 +43,7 @@ std::filesystem::path AudioConverter::finishExport(int status, const std::filesy
 }
 
 AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& input, ExportFormat format,
-                                                   float ceilingDb) {
+                                                   float ceilingDb, const CancellationQuery& isCancelled) {
     const std::filesystem::path output =
         privateTemporaryDirectory() / (baseNameWithoutExtension(input) + "." + std::string(fileExtension(format)));
     if (isSameFile(output, input)) {
@@ -72,9 +73,10 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
 
     double truePeakDb = 0.0;
     try {
-        truePeakDb = encodeM4AUnderCeiling(input, output, ceilingDb).truePeakDb;
+        truePeakDb = encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled).truePeakDb;
     } catch (const Error& error) {
         removeFileQuietly(output);
+        if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};
         return {finishExport(int(ExportStatus::failed), output, std::make_shared<const Error>(error)), std::nullopt};
     } catch (const std::exception& error) {
         removeFileQuietly(output);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch/ExportFormat.h"
+#include "engine/ProcessingTypes.h"
 #include "platform/Error.h"
 #include "platform/M4AEncoder.h"
 
@@ -29,8 +30,10 @@ public:
     // Throws Error of the domain above ("Export was cancelled", "Unexpected export status: N", "Output
     // file was not created", or fileNotFound) or a file-system error. An M4A result is always real AAC
     // in MPEG-4: when encoding fails the conversion fails, it never falls back to WAV data under an
-    // .m4a name, and it leaves no .m4a behind.
-    static Conversion convert(const std::filesystem::path& input, ExportFormat format, float ceilingDb);
+    // .m4a name, and it leaves no .m4a behind. `isCancelled` is asked between the steps of an M4A
+    // encoding; a yes ends it as "Export was cancelled".
+    static Conversion convert(const std::filesystem::path& input, ExportFormat format, float ceilingDb,
+                              const CancellationQuery& isCancelled = {});
 
     // Final states of an encoding, numbered as the original exporter numbered them.
     enum class ExportStatus : int { completed = 3, failed = 4, cancelled = 5 };

@@ -1,5 +1,6 @@
 #include "batch/M4ACeilingEncoder.h"
 
+#include "engine/ProcessingErrors.h"
 #include "engine/TruePeakDetector.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
@@ -24,7 +25,7 @@ constexpr std::array<float, maxEncodings - 1> marginsDb = {0.2f, 0.5f};
 } // namespace
 
 CeilingEncoding encodeM4AUnderCeiling(const std::filesystem::path& input, const std::filesystem::path& output,
-                                      float ceilingDb) {
+                                      float ceilingDb, const CancellationQuery& isCancelled) {
     if (isSameFile(input, output)) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
                              "Could not encode \"" + input.string() + "\" as M4A: the output is the input itself");
@@ -34,9 +35,10 @@ CeilingEncoding encodeM4AUnderCeiling(const std::filesystem::path& input, const 
     CeilingEncoding result;
     try {
         while (true) {
+            if (isCancelled && isCancelled()) throw cancellationError();
             encodeM4A(input, staging, result.gainDb);
             ++result.encodings;
-            result.truePeakDb = measureTruePeakDb(staging);
+            result.truePeakDb = measureTruePeakDb(staging, isCancelled);
             const double overshootDb = result.truePeakDb - (double(ceilingDb) - meterToleranceDb);
             if (!(overshootDb > 0.0) || result.encodings == maxEncodings) break;
             result.gainDb -= float(overshootDb) + marginsDb[size_t(result.encodings - 1)];

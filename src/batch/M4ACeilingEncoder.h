@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/ProcessingTypes.h"
+
 #include <filesystem>
 
 namespace orvanta {
@@ -19,8 +21,9 @@ inline constexpr int maxEncodings = 3; // the first and at most two more
 // the gain lowered by the overshoot plus a small margin, at most maxEncodings times in all. The last
 // encoding stands even when still above (it is the quietest made). `output` receives the accepted
 // file in one rename, so it is either untouched or the whole file; on failure nothing new is left
-// beside it. Any thread. Throws the encoder's and the reader's errors (Error, domain "AudioFile").
+// beside it. Any thread. Throws the encoder's and the reader's errors (Error, domain "AudioFile"), or
+// Orvanta/100 when `isCancelled` answers yes before an encoding or while one is measured.
 CeilingEncoding encodeM4AUnderCeiling(const std::filesystem::path& input, const std::filesystem::path& output,
-                                      float ceilingDb);
+                                      float ceilingDb, const CancellationQuery& isCancelled = {});
 
 } // namespace orvanta

@@ -130,6 +130,22 @@ TEST(AudioConverter, FailuresAreErrorsAndNeverAnM4ANamedWav) {
     EXPECT_THROW(AudioConverter::convert(text, ExportFormat::m4a, -0.3f), Error);
     EXPECT_FALSE(std::filesystem::exists(privateTemporaryDirectory() / "notes_master.m4a"));
     EXPECT_TRUE(std::filesystem::exists(text));
+
+    // Cancelled once the first encoding is written, while it is measured: nothing of it stays.
+    const auto wav = renderedWav("song_master.wav", 2.0);
+    int questions = 0;
+    try {
+        AudioConverter::convert(wav, ExportFormat::m4a, -0.3f, [&] { return ++questions > 1; });
+        FAIL() << "a cancelled conversion must fail";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), int(AudioConverter::ConversionError::exportFailure));
+        EXPECT_EQ(e.description(), "Export was cancelled");
+    }
+    EXPECT_GT(questions, 1);
+    for (const auto& entry : std::filesystem::directory_iterator(privateTemporaryDirectory())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(entry.path().extension() != ".m4a" && name.find(".partial-") == std::string::npos) << name;
+    }
 }
 
 TEST(AudioConverter, FinishExportMapsTheEncodersOutcomes) {

@@ -224,6 +224,10 @@ void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& 
         throw audioFileError(AudioFileErrorCode::cannotCreate,
                              "Could not encode " + quoted(input) + " as M4A: the output is the input itself");
     }
+    if (!std::isfinite(gainDb)) {
+        throw audioFileError(AudioFileErrorCode::cannotCreate,
+                             "Could not encode " + quoted(input) + " as M4A: the gain is not a number of dB");
+    }
     const std::filesystem::path partial = siblingTemporaryPath(output);
     try {
         {

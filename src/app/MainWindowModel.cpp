@@ -245,8 +245,7 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
     const ExportFormat format = settings_.exportFormat();
     const float ceilingDb = settings_.limitThreshold(); // the ceiling the runs use; an analyzer run stores its own
     setIsExporting(true);
-    QFuture<QString> work =
-        QtConcurrent::run(&backgroundPool(), [source, original, destination, format, ceilingDb]() -> QString {
+    QFuture<QString> work = QtConcurrent::run(&backgroundPool(), [=]() -> QString {
         try {
             if (!source) return QStringLiteral("no rendered version to export");
             // The song the user loaded is never replaced by its own master.

@@ -19,7 +19,7 @@ constexpr double meterToleranceDb = 0.05;
 
 // Headroom taken beyond the measured overshoot before the second and the third encoding. The codec's
 // peaks do not scale with the level: its error at a peak moves by a few tenths of a dB from one
-// encoding to the next, and lowering the gain by exactly the overshoot misses about half the time.
+// encoding to the next, so a step of exactly the overshoot often leaves the next one still above.
 constexpr std::array<float, maxEncodings - 1> marginsDb = {0.2f, 0.5f};
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "batch/AudioConverter.h"
+#include "batch/M4ACeilingEncoder.h"
 #include "batch/ExportFormat.h"
 #include "engine/LoudnessMeter.h"
 #include "platform/AudioFileReader.h"
@@ -171,6 +172,7 @@ TEST(AudioConverter, FinishExportMapsTheEncodersOutcomes) {
 // again a little quieter, so the decoded M4A stays at or under the ceiling, and it reports the true
 // peak the file really has.
 TEST(AudioConverter, M4AOfAMasterAtTheCeilingStaysAtOrUnderIt) {
+
     for (const float ceiling : {-0.3f, -1.0f}) {
         SCOPED_TRACE(ceiling);
         const auto wav = masterAtCeiling("peaky_master.wav", ceiling);
@@ -191,4 +193,17 @@ TEST(AudioConverter, M4AOfAMasterAtTheCeilingStaysAtOrUnderIt) {
         for (const auto& entry : std::filesystem::directory_iterator(privateTemporaryDirectory()))
             EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
     }
+}
+
+// With headroom there is nothing to correct: one encoding at unity gain, the plain encoder's output.
+TEST(AudioConverter, M4AWithHeadroomIsEncodedOnceAsItIs) {
+    const auto quiet = masterAtCeiling("quiet_master.wav", -6.0f);
+    const auto plain = privateTemporaryDirectory() / "plain.m4a";
+    const auto underCeiling = privateTemporaryDirectory() / "under.m4a";
+    encodeM4A(quiet, plain);
+    const CeilingEncoding encoding = encodeM4AUnderCeiling(quiet, underCeiling, -0.3f);
+    EXPECT_EQ(encoding.encodings, 1);
+    EXPECT_EQ(encoding.gainDb, 0.0f);
+    EXPECT_LT(encoding.truePeakDb, -5.0);
+    EXPECT_EQ(decodedWithFfmpeg(underCeiling), decodedWithFfmpeg(plain));
 }

@@ -158,6 +158,7 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     EXPECT_EQ(object["matched_eq"][10].get<double>(), 0.0) << "the 16 kHz band is never matched";
     EXPECT_EQ(object["matched_eq"][11].get<double>(), 0.0) << "the 20 kHz band is never matched";
     EXPECT_TRUE(object["final"]["lufs"].is_number());
+    EXPECT_TRUE(object["final"].contains("true_peak"));
     const fs::path preferences = configDirectory() / "preferences.json";
     if (fs::exists(preferences)) {
         EXPECT_EQ(contentsOf(preferences).find("Orvanta_ReferenceSpectralProfile"), std::string::npos)

@@ -1,9 +1,9 @@
 #include "app/ExportWriter.h"
 
+#include "batch/M4ACeilingEncoder.h"
 #include "platform/AudioFileReader.h"
 #include "platform/AudioFileWriter.h"
 #include "platform/FileOperations.h"
-#include "platform/M4AEncoder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -38,14 +38,15 @@ void decodeToWav(const std::filesystem::path& source, const std::filesystem::pat
 
 } // namespace
 
-void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format) {
+void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
+                 float ceilingDb) {
     if (isSameFile(source, destination)) return;
     const std::string wanted(fileExtension(format));
     const std::string have = lowercaseExtension(source);
     if (have == wanted) {
         copyFileAtomically(source, destination);
     } else if (format == ExportFormat::m4a) {
-        encodeM4A(source, destination); // writes beside the destination and renames when complete
+        encodeM4AUnderCeiling(source, destination, ceilingDb); // renames over the destination when complete
     } else {
         decodeToWav(source, destination);
     }

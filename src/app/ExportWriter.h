@@ -9,10 +9,12 @@
 namespace orvanta {
 
 // Writes `source` (a rendered WAV or M4A result) to `destination` in `format`: a copy when the source
-// already has the format's extension, an M4A encoding of a WAV, or a 24-bit WAV decoding of an M4A.
+// already has the format's extension, an M4A encoding of a WAV whose decoded true peak stays at or
+// under `ceilingDb` (the mastering ceiling, dBFS), or a 24-bit WAV decoding of an M4A.
 // The data goes to a hidden name beside `destination`, renamed over it only when complete, so the
 // destination is either its old content or the whole new file. `source` is never changed; exporting
 // a file onto itself writes nothing. Any thread. Throws Error naming the files.
-void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format);
+void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
+                 float ceilingDb);
 
 } // namespace orvanta

@@ -243,14 +243,15 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
     const std::optional<fs::path> source = exportSource(choice.value_or(defaultChoice()));
     const fs::path original = batch_.currentFile() ? batch_.currentFile()->url : fs::path();
     const ExportFormat format = settings_.exportFormat();
+    const float ceilingDb = settings_.limitThreshold(); // the ceiling the runs use; an analyzer run stores its own
     setIsExporting(true);
-    QFuture<QString> work = QtConcurrent::run(&backgroundPool(), [source, original, destination, format]() -> QString {
+    QFuture<QString> work = QtConcurrent::run(&backgroundPool(), [=]() -> QString {
         try {
             if (!source) return QStringLiteral("no rendered version to export");
             // The song the user loaded is never replaced by its own master.
             if (!original.empty() && isSameFile(original, destination))
                 return QStringLiteral("the destination is the song's original file");
-            writeExport(*source, destination, format);
+            writeExport(*source, destination, format, ceilingDb);
             return {};
         } catch (const std::exception& error) {
             return QString::fromUtf8(error.what());

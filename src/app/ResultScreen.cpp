@@ -32,7 +32,11 @@ QString loudnessText(const std::optional<AudioStats>& stats) {
 
 QString statsLine(const QString& name, const std::optional<AudioStats>& stats) {
     if (!stats) return name + QStringLiteral(": not measured");
-    QString line = name + QString::asprintf(": %.1f LUFS, peak %.1f dBFS", double(stats->lufs), double(stats->peak));
+    QString line = name + QString::asprintf(": %.1f LUFS, ", double(stats->lufs));
+    // The true peak is what a player's converter puts out; the sample peak stands in where it was not
+    // measured.
+    line += std::isfinite(stats->truePeak) ? QString::asprintf("true peak %.1f dBTP", double(stats->truePeak))
+                                           : QString::asprintf("peak %.1f dBFS", double(stats->peak));
     if (std::isfinite(stats->rms)) line += QString::asprintf(", loud-passage RMS %.1f dB", double(stats->rms));
     return line;
 }

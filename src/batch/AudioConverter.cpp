@@ -1,5 +1,7 @@
 #include "batch/AudioConverter.h"
 
+#include "batch/M4ACeilingEncoder.h"
+#include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
 #include "platform/TemporaryDirectory.h"
@@ -40,11 +42,12 @@ std::filesystem::path AudioConverter::finishExport(int status, const std::filesy
     }
 }
 
-std::filesystem::path AudioConverter::convert(const std::filesystem::path& input, ExportFormat format) {
+AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& input, ExportFormat format,
+                                                   float ceilingDb, const CancellationQuery& isCancelled) {
     const std::filesystem::path output =
         privateTemporaryDirectory() / (baseNameWithoutExtension(input) + "." + std::string(fileExtension(format)));
     if (isSameFile(output, input)) {
-        return input; // converted by an earlier pass
+        return {input, std::nullopt}; // converted by an earlier pass
     }
 
     // The input is checked before the old output goes, so a call with a bad input destroys nothing.
@@ -65,21 +68,24 @@ std::filesystem::path AudioConverter::convert(const std::filesystem::path& input
 
     if (format == ExportFormat::wav) {
         copyFileAtomically(input, output);
-        return output;
+        return {output, std::nullopt};
     }
 
+    double truePeakDb = 0.0;
     try {
-        encodeM4A(input, output);
+        truePeakDb = encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled).truePeakDb;
     } catch (const Error& error) {
         removeFileQuietly(output);
-        return finishExport(int(ExportStatus::failed), output, std::make_shared<const Error>(error));
+        if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};
+        return {finishExport(int(ExportStatus::failed), output, std::make_shared<const Error>(error)), std::nullopt};
     } catch (const std::exception& error) {
         removeFileQuietly(output);
-        return finishExport(int(ExportStatus::failed), output,
-                            std::make_shared<const Error>(std::string(domains::audioFile),
-                                                          int(AudioFileErrorCode::writeFailed), error.what()));
+        return {finishExport(int(ExportStatus::failed), output,
+                             std::make_shared<const Error>(std::string(domains::audioFile),
+                                                           int(AudioFileErrorCode::writeFailed), error.what())),
+                std::nullopt};
     }
-    return finishExport(int(ExportStatus::completed), output);
+    return {finishExport(int(ExportStatus::completed), output), truePeakDb};
 }
 
 } // namespace orvanta

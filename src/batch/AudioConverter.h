@@ -1,11 +1,13 @@
 #pragma once
 
 #include "batch/ExportFormat.h"
+#include "engine/ProcessingTypes.h"
 #include "platform/Error.h"
 #include "platform/M4AEncoder.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace orvanta {
@@ -18,11 +20,20 @@ public:
     enum class ConversionError : int { exportFailure = 1, fileNotFound = 2, unsupportedFormat = 3 };
     static constexpr std::string_view domain = "AudioConverter";
 
-    // Returns the converted file (the input itself when it already is the output). Throws Error of
-    // the domain above ("Export was cancelled", "Unexpected export status: N", "Output file was not
-    // created", or fileNotFound) or a file-system error. An M4A result is always real AAC in MPEG-4:
-    // when encoding fails the conversion fails, it never falls back to WAV data under an .m4a name.
-    static std::filesystem::path convert(const std::filesystem::path& input, ExportFormat format);
+    struct Conversion {
+        std::filesystem::path url;        // the converted file (the input itself when it already is the output)
+        std::optional<double> truePeakDb; // an M4A encoded by this call: its true peak as it decodes, dBTP
+    };
+
+    // Converts `input`; an M4A is encoded so that its decoded true peak stays at or under `ceilingDb`
+    // (the run's limit threshold, dBFS), lowering its level a little where the codec overshoots.
+    // Throws Error of the domain above ("Export was cancelled", "Unexpected export status: N", "Output
+    // file was not created", or fileNotFound) or a file-system error. An M4A result is always real AAC
+    // in MPEG-4: when encoding fails the conversion fails, it never falls back to WAV data under an
+    // .m4a name, and it leaves no .m4a behind. `isCancelled` is asked between the steps of an M4A
+    // encoding; a yes ends it as "Export was cancelled".
+    static Conversion convert(const std::filesystem::path& input, ExportFormat format, float ceilingDb,
+                              const CancellationQuery& isCancelled = {});
 
     // Final states of an encoding, numbered as the original exporter numbered them.
     enum class ExportStatus : int { completed = 3, failed = 4, cancelled = 5 };

@@ -42,30 +42,58 @@ struct BatchProcessor::PassContext {
 
 namespace {
 
+// The figures of an encoded export: the codec changes the level a little and the peaks more, so the
+// file itself is measured; its true peak is the one the converter measured after encoding.
+AudioStats exportedFileStats(const fs::path& exported, double truePeakDb) {
+    AudioStats stats = analyzeAudioFile(exported);
+    stats.truePeak = float(truePeakDb);
+    return stats;
+}
+
+// Where the conversion tail of a pass sends its result.
+struct ExportTarget {
+    ExportFormat format = ExportFormat::wav;
+    float ceilingDb = 0.0f; // the run's limit threshold, which an encoded result keeps in true peak
+    CancellationQuery isCancelled;
+    std::function<void(double)> setProgress;
+};
+
 // The conversion tail of every pass: the result in the export format, or the WAV itself when the
-// conversion fails. `source` is removed after a successful conversion only when it is no longer
-// anyone's result (`removeSource`).
-BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, ExportFormat format, bool removeSource,
-                              bool logFailure, const std::function<void(double)>& setProgress) {
+// conversion fails. An encoded result carries its own figures. `source` is removed after a
+// successful conversion only when it is no longer anyone's result (`removeSource`).
+BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, const ExportTarget& target,
+                              bool removeSource, bool logFailure) {
     BatchPassRecord record;
     record.result = {source, stats};
-    if (format == ExportFormat::wav) {
-        setProgress(1.0);
+    if (target.format == ExportFormat::wav) {
+        target.setProgress(1.0);
         return record;
     }
-    setProgress(0.9);
+    target.setProgress(0.9);
     try {
-        const fs::path converted = AudioConverter::convert(source, format);
-        if (removeSource && !isSameFile(converted, source)) removeFileQuietly(source);
-        record.result.outputURL = converted;
+        const AudioConverter::Conversion conversion =
+            AudioConverter::convert(source, target.format, target.ceilingDb, target.isCancelled);
+        const bool newFile = !isSameFile(conversion.url, source);
+        if (conversion.truePeakDb) {
+            try {
+                record.result.stats = exportedFileStats(conversion.url, *conversion.truePeakDb);
+            } catch (...) {
+                if (newFile) removeFileQuietly(conversion.url); // an unmeasured export is nobody's result
+                throw;
+            }
+        }
+        if (removeSource && newFile) removeFileQuietly(source);
+        record.result.outputURL = conversion.url;
     } catch (const std::exception& error) {
-        if (logFailure) {
+        // A cancelled pass is dropped as a whole; its conversion did not fail.
+        if (logFailure && !target.isCancelled()) {
             std::cout << "[Processor] Format conversion failed: " << error.what() << ", keeping original WAV"
                       << std::endl;
         }
+        record.result.stats = stats;
         record.conversionFailed = true;
     }
-    setProgress(1.0);
+    target.setProgress(1.0);
     return record;
 }
 
@@ -230,6 +258,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
                                                                       targetLUFS, limitThreshold,
                                                                       setProgressOnMain]() -> PassOutcome {
         const CancellationQuery cancelled = [this] { return isCancelledNow(); };
+        const ExportTarget exportTarget{context.format, limitThreshold, cancelled, setProgressOnMain};
         StatusReporter& status = ProcessingStatusManager::shared();
         const auto onMain = [this](auto work) { postTo(this, std::move(work)); };
         PassOutcome outcome;
@@ -252,21 +281,19 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
                     EQManager::shared().setEqSettings(matched);
                 });
                 updater->update(0.8);
-                outcome.record = convertResult(result.outputURL, result.stats, context.format, true, true,
-                                               setProgressOnMain);
+                outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, true);
                 outcome.record->pipeline = result;
             } else if (withReference) {
                 // No usable reference: the final version is the master itself, measured again. The
                 // master stays the entry's result, so a conversion never removes it.
                 const AudioStats stats = analyzeAudioFile(input);
                 updater->update(0.8);
-                outcome.record = convertResult(input, stats, context.format, false, true, setProgressOnMain);
+                outcome.record = convertResult(input, stats, exportTarget, false, true);
             } else {
                 const DJMasteringResult result = AudioProcessor::processAudio(
                     input, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
                     status);
-                outcome.record = convertResult(result.outputURL, result.stats, context.format, true, true,
-                                               setProgressOnMain);
+                outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, true);
                 outcome.record->pipeline = result;
             }
         } catch (const std::exception&) {
@@ -299,6 +326,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
     QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, renderUpdater, masterUpdater, context,
                                                                       url, plan, setProgressOnMain]() -> PassOutcome {
         const CancellationQuery cancelled = [this] { return isCancelledNow(); };
+        const ExportTarget exportTarget{context.format, plan.settings.limitThreshold, cancelled, setProgressOnMain};
         StatusReporter& status = ProcessingStatusManager::shared();
         PassOutcome outcome;
         try {
@@ -323,8 +351,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
                 eqURL, [masterUpdater](double f) { masterUpdater->update(0.25 + 0.75 * f); }, cancelled, false,
                 std::nullopt, false, plan.settings.targetLUFS, plan.settings.limitThreshold, status);
             removeFileQuietly(eqURL);
-            outcome.record = convertResult(result.outputURL, result.stats, context.format, true, false,
-                                           setProgressOnMain);
+            outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, false);
             outcome.record->pipeline = result;
         } catch (const std::exception&) {
             outcome.record.reset();

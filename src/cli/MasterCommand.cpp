@@ -62,12 +62,15 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
 }
 
 nlohmann::ordered_json statsJson(const AudioStats& stats) {
-    return {{"lufs", jsonNumber(stats.lufs)}, {"peak", jsonNumber(stats.peak)}, {"rms", jsonNumber(stats.rms)}};
+    return {{"lufs", jsonNumber(stats.lufs)},
+            {"peak", jsonNumber(stats.peak)},
+            {"true_peak", jsonNumber(stats.truePeak)},
+            {"rms", jsonNumber(stats.rms)}};
 }
 
 std::string levelsLine(const AudioStats& stats) {
-    return formatLevel(stats.lufs, "LUFS") + ", peak " + formatLevel(stats.peak, "dBFS") + ", RMS " +
-           formatLevel(stats.rms, "dB");
+    return formatLevel(stats.lufs, "LUFS") + ", peak " + formatLevel(stats.peak, "dBFS") + ", true peak " +
+           formatLevel(stats.truePeak, "dBTP") + ", RMS " + formatLevel(stats.rms, "dB");
 }
 
 // Loading a reference stores its profile for the window; a run of the command line leaves the stored

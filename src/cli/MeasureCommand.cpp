@@ -26,12 +26,14 @@ int runMeasureCommand(const std::vector<std::string>& args) {
     if (json) {
         printJson({{"lufs", jsonNumber(stats.lufs)},
                    {"peak", jsonNumber(stats.peak)},
+                   {"true_peak", jsonNumber(stats.truePeak)},
                    {"rms", jsonNumber(stats.rms)},
                    {"bpm", bpm}});
     } else {
         std::cout << "File:  " << file.string() << '\n'
                   << "LUFS:  " << formatLevel(stats.lufs, "LUFS") << '\n'
                   << "Peak:  " << formatLevel(stats.peak, "dBFS") << '\n'
+                  << "True peak: " << formatLevel(stats.truePeak, "dBTP") << '\n'
                   << "RMS:   " << formatLevel(stats.rms, "dB") << '\n'
                   << "Tempo: " << bpm << " BPM" << std::endl;
     }

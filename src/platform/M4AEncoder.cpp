@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -33,8 +34,8 @@ std::string avErrorText(int code) {
 class M4AWriter {
 public:
     M4AWriter(const std::filesystem::path& input, const std::filesystem::path& partial,
-              const std::filesystem::path& output)
-        : input_(input), partial_(partial), output_(output) {}
+              const std::filesystem::path& output, float gain)
+        : input_(input), partial_(partial), output_(output), gain_(gain) {}
 
     ~M4AWriter() {
         if (container_ != nullptr) {
@@ -171,7 +172,13 @@ private:
             throw std::bad_alloc();
         }
         for (uint32_t c = 0; c < buffer.channelCount(); ++c) {
-            std::memcpy(frame_->extended_data[c], buffer.channel(c), size_t(frames) * sizeof(float));
+            auto* const destination = reinterpret_cast<float*>(frame_->extended_data[c]);
+            if (gain_ == 1.0f) {
+                std::memcpy(destination, buffer.channel(c), size_t(frames) * sizeof(float));
+            } else {
+                const float* source = buffer.channel(c);
+                for (uint32_t i = 0; i < frames; ++i) destination[i] = source[i] * gain_;
+            }
         }
         frame_->pts = position;
         sendAndWrite(frame_);
@@ -198,6 +205,7 @@ private:
     const std::filesystem::path& input_;
     const std::filesystem::path& partial_;
     const std::filesystem::path& output_;
+    const float gain_; // linear
     AVFormatContext* container_ = nullptr;
     AVCodecContext* encoder_ = nullptr;
     AVStream* stream_ = nullptr;
@@ -207,7 +215,7 @@ private:
 
 } // namespace
 
-void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& output) {
+void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& output, float gainDb) {
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
@@ -216,10 +224,14 @@ void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& 
         throw audioFileError(AudioFileErrorCode::cannotCreate,
                              "Could not encode " + quoted(input) + " as M4A: the output is the input itself");
     }
+    if (!std::isfinite(gainDb)) {
+        throw audioFileError(AudioFileErrorCode::cannotCreate,
+                             "Could not encode " + quoted(input) + " as M4A: the gain is not a number of dB");
+    }
     const std::filesystem::path partial = siblingTemporaryPath(output);
     try {
         {
-            M4AWriter writer(input, partial, output);
+            M4AWriter writer(input, partial, output, std::pow(10.0f, gainDb / 20.0f));
             writer.encode(reader);
         } // closed before the rename
         moveFile(partial, output);

@@ -1,15 +1,19 @@
 #include "batch/AudioConverter.h"
+#include "batch/M4ACeilingEncoder.h"
 #include "batch/ExportFormat.h"
 #include "engine/LoudnessMeter.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
+#include "platform/M4AEncoder.h"
 #include "platform/TemporaryDirectory.h"
 #include "support/CommandRunner.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 
@@ -22,6 +26,46 @@ namespace {
 std::filesystem::path renderedWav(const std::string& name, double seconds, double rate = 44100.0) {
     const auto path = privateTemporaryDirectory() / name;
     writeMusic(path, seconds, -4.0, 7, rate);
+    return path;
+}
+
+// libebur128's true peak (dBTP) of decoded audio.
+double referenceTruePeakDb(const Channels& channels, double rate) {
+    ebur128_state* state = ebur128_init(unsigned(channels.size()), static_cast<unsigned long>(rate), EBUR128_MODE_TRUE_PEAK);
+    std::vector<float> interleaved(channels.size() * channels[0].size());
+    for (size_t i = 0; i < channels[0].size(); ++i)
+        for (size_t c = 0; c < channels.size(); ++c) interleaved[i * channels.size() + c] = channels[c][i];
+    ebur128_add_frames_float(state, interleaved.data(), channels[0].size());
+    double peak = 0.0;
+    for (unsigned c = 0; c < channels.size(); ++c) {
+        double channelPeak = 0.0;
+        ebur128_true_peak(state, c, &channelPeak);
+        peak = std::max(peak, channelPeak);
+    }
+    ebur128_destroy(&state);
+    return 20.0 * std::log10(peak);
+}
+
+// A file decoded by the ffmpeg program, not by the code under test, as float channels.
+Channels decodedWithFfmpeg(const std::filesystem::path& file) {
+    const auto decoded = privateTemporaryDirectory() / (file.filename().string() + ".decoded.wav");
+    const CommandResult run = runProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", file.string(), "-c:a",
+                                                             "pcm_f32le", decoded.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+    Channels channels = readWithSndfile(decoded);
+    std::filesystem::remove(decoded);
+    return channels;
+}
+
+// Dense music scaled so that its true peak sits exactly at `ceilingDb`, as a master leaves the limiter.
+std::filesystem::path masterAtCeiling(const std::string& name, float ceilingDb, double rate = 44100.0) {
+    const auto path = privateTemporaryDirectory() / name;
+    writeMusic(path, 8.0, -1.0, 11, rate);
+    Channels channels = readWithSndfile(path);
+    const double scale = std::pow(10.0, (ceilingDb - referenceTruePeakDb(channels, rate)) / 20.0);
+    for (auto& channel : channels)
+        for (float& sample : channel) sample = float(sample * scale);
+    writeWav(path, channels, rate);
     return path;
 }
 
@@ -41,7 +85,7 @@ TEST(ExportFormat, DecodesOnlyTheExactStoredValues) {
 TEST(AudioConverter, WavToWavReturnsTheInputUntouched) {
     const auto wav = renderedWav("song_master.wav", 2.0);
     const auto before = readWithSndfile(wav);
-    EXPECT_EQ(AudioConverter::convert(wav, ExportFormat::wav), wav);
+    EXPECT_EQ(AudioConverter::convert(wav, ExportFormat::wav, -0.3f).url, wav);
     EXPECT_EQ(readWithSndfile(wav), before);
 }
 
@@ -50,7 +94,7 @@ TEST(AudioConverter, WavToWavReturnsTheInputUntouched) {
 TEST(AudioConverter, M4AIsRealAacWithTheWavsLengthAndLoudness) {
     const double rate = 48000.0;
     const auto wav = renderedWav("song_master.wav", 20.0, rate);
-    const auto m4a = AudioConverter::convert(wav, ExportFormat::m4a);
+    const auto m4a = AudioConverter::convert(wav, ExportFormat::m4a, -0.3f).url;
     EXPECT_EQ(m4a, privateTemporaryDirectory() / "song_master.m4a");
     ASSERT_TRUE(std::filesystem::exists(m4a));
     EXPECT_TRUE(std::filesystem::exists(wav)) << "the converter never removes its input";
@@ -75,7 +119,7 @@ TEST(AudioConverter, M4AIsRealAacWithTheWavsLengthAndLoudness) {
 TEST(AudioConverter, FailuresAreErrorsAndNeverAnM4ANamedWav) {
     // Missing input.
     try {
-        AudioConverter::convert(privateTemporaryDirectory() / "missing.wav", ExportFormat::m4a);
+        AudioConverter::convert(privateTemporaryDirectory() / "missing.wav", ExportFormat::m4a, -0.3f);
         FAIL() << "a missing input must fail";
     } catch (const Error& e) {
         EXPECT_EQ(e.domain(), AudioConverter::domain);
@@ -84,9 +128,25 @@ TEST(AudioConverter, FailuresAreErrorsAndNeverAnM4ANamedWav) {
     // Not audio: no .m4a appears, and the input stays.
     const auto text = privateTemporaryDirectory() / "notes_master.wav";
     std::ofstream(text) << "not audio at all";
-    EXPECT_THROW(AudioConverter::convert(text, ExportFormat::m4a), Error);
+    EXPECT_THROW(AudioConverter::convert(text, ExportFormat::m4a, -0.3f), Error);
     EXPECT_FALSE(std::filesystem::exists(privateTemporaryDirectory() / "notes_master.m4a"));
     EXPECT_TRUE(std::filesystem::exists(text));
+
+    // Cancelled once the first encoding is written, while it is measured: nothing of it stays.
+    const auto wav = renderedWav("song_master.wav", 2.0);
+    int questions = 0;
+    try {
+        AudioConverter::convert(wav, ExportFormat::m4a, -0.3f, [&] { return ++questions > 1; });
+        FAIL() << "a cancelled conversion must fail";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), int(AudioConverter::ConversionError::exportFailure));
+        EXPECT_EQ(e.description(), "Export was cancelled");
+    }
+    EXPECT_GT(questions, 1);
+    for (const auto& entry : std::filesystem::directory_iterator(privateTemporaryDirectory())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(entry.path().extension() != ".m4a" && name.find(".partial-") == std::string::npos) << name;
+    }
 }
 
 TEST(AudioConverter, FinishExportMapsTheEncodersOutcomes) {
@@ -106,4 +166,44 @@ TEST(AudioConverter, FinishExportMapsTheEncodersOutcomes) {
                   "Output file was not created");
     expectFailure(int(AudioConverter::ExportStatus::cancelled), output, "Export was cancelled");
     expectFailure(7, output, "Unexpected export status: 7");
+}
+
+// AAC's ringing lifts a master whose true peak sits at the ceiling above it; the converter encodes
+// again a little quieter, so the decoded M4A stays at or under the ceiling, and it reports the true
+// peak the file really has.
+TEST(AudioConverter, M4AOfAMasterAtTheCeilingStaysAtOrUnderIt) {
+
+    for (const float ceiling : {-0.3f, -1.0f}) {
+        SCOPED_TRACE(ceiling);
+        const auto wav = masterAtCeiling("peaky_master.wav", ceiling);
+        const auto plain = privateTemporaryDirectory() / "plain.m4a";
+        encodeM4A(wav, plain);
+        ASSERT_GT(referenceTruePeakDb(decodedWithFfmpeg(plain), 44100.0), ceiling + 0.05)
+            << "the material must overshoot once encoded, or this test proves nothing";
+
+        const AudioConverter::Conversion conversion = AudioConverter::convert(wav, ExportFormat::m4a, ceiling);
+        const double measured = referenceTruePeakDb(decodedWithFfmpeg(conversion.url), 44100.0);
+        EXPECT_LE(measured, ceiling);
+        ASSERT_TRUE(conversion.truePeakDb.has_value());
+        EXPECT_NEAR(*conversion.truePeakDb, measured, 0.15);
+        // Only about the overshoot is taken away, not the loudness.
+        const double lostLU = analyzeAudioFile(wav).lufs - analyzeAudioFile(conversion.url).lufs;
+        EXPECT_GT(lostLU, 0.0);
+        EXPECT_LT(lostLU, 1.5);
+        for (const auto& entry : std::filesystem::directory_iterator(privateTemporaryDirectory()))
+            EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
+    }
+}
+
+// With headroom there is nothing to correct: one encoding at unity gain, the plain encoder's output.
+TEST(AudioConverter, M4AWithHeadroomIsEncodedOnceAsItIs) {
+    const auto quiet = masterAtCeiling("quiet_master.wav", -6.0f);
+    const auto plain = privateTemporaryDirectory() / "plain.m4a";
+    const auto underCeiling = privateTemporaryDirectory() / "under.m4a";
+    encodeM4A(quiet, plain);
+    const CeilingEncoding encoding = encodeM4AUnderCeiling(quiet, underCeiling, -0.3f);
+    EXPECT_EQ(encoding.encodings, 1);
+    EXPECT_EQ(encoding.gainDb, 0.0f);
+    EXPECT_LT(encoding.truePeakDb, -5.0);
+    EXPECT_EQ(decodedWithFfmpeg(underCeiling), decodedWithFfmpeg(plain));
 }

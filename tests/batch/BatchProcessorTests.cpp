@@ -1,5 +1,6 @@
 #include "batch/BatchProcessor.h"
 #include "engine/LoudnessMeter.h"
+#include "engine/TruePeakDetector.h"
 #include "eq/EQManager.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/AudioFileReader.h"
@@ -152,7 +153,9 @@ TEST(BatchProcessor, AFinalPassWithoutAReferenceKeepsTheMaster) {
     ASSERT_TRUE(entry.finalURL.has_value());
     EXPECT_EQ(entry.finalURL->extension(), ".m4a");
     EXPECT_NO_THROW(AudioFileReader{*entry.finalURL});
-    EXPECT_EQ(entry.finalStats->lufs, entry.masterStats->lufs) << "the master measured again";
+    // The master measured again, as the M4A it was exported to.
+    EXPECT_EQ(entry.finalStats->lufs, analyzeAudioFile(*entry.finalURL).lufs);
+    EXPECT_NEAR(entry.finalStats->truePeak, measureTruePeakDb(*entry.finalURL), 1e-4);
 }
 
 TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
@@ -165,6 +168,11 @@ TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
         EXPECT_FALSE(fs::exists(privateTemporaryDirectory() / "song_master.wav")) << "the WAV it came from is gone";
         AudioFileReader encoded(*entry.masterURL);
         EXPECT_NEAR(double(encoded.lengthFrames()) / encoded.sampleRate(), 5.0, 0.05);
+        // The figures are the exported file's, its true peak included.
+        const AudioStats exported = analyzeAudioFile(*entry.masterURL);
+        EXPECT_EQ(entry.masterStats->lufs, exported.lufs);
+        EXPECT_EQ(entry.masterStats->peak, exported.peak);
+        EXPECT_NEAR(entry.masterStats->truePeak, measureTruePeakDb(*entry.masterURL), 1e-4);
     }
     {
         // A folder with something in it where the M4A would go makes the conversion fail.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +17,17 @@ namespace {
 bool temporaryDirectoryIsEmpty() {
     const fs::path directory = appTemporaryDirectory();
     return !fs::exists(directory) || fs::is_empty(directory);
+}
+
+// The true peak (dBTP, one decimal) that ffmpeg's own EBU R128 meter reads from a file.
+double ffmpegTruePeakDb(const fs::path& file) {
+    const auto run = runProgram("/usr/bin/ffmpeg",
+                                {"-nostats", "-i", file.string(), "-af", "ebur128=peak=true", "-f", "null", "-"});
+    const std::string& log = run.standardError;
+    const auto section = log.rfind("True peak:");
+    const auto label = log.find("Peak:", section + 5);
+    if (section == std::string::npos || label == std::string::npos) return std::nan("");
+    return std::stod(log.substr(label + 5));
 }
 
 } // namespace
@@ -31,6 +43,7 @@ TEST(MasterCommand, DefaultsWriteTheMasterBesideTheInputAtTheLoudPreset) {
     ASSERT_TRUE(fs::exists(output)) << result.standardOutput;
     EXPECT_EQ(contentsOf(input), before) << "the input must never change";
     EXPECT_NE(result.standardOutput.find("Passes: "), std::string::npos);
+    EXPECT_NE(result.standardOutput.find(", true peak "), std::string::npos) << result.standardOutput;
     EXPECT_TRUE(temporaryDirectoryIsEmpty()) << "the intermediate master is removed once copied";
 
     const auto measured = nlohmann::json::parse(runCli({"measure", output.string(), "--json"}).standardOutput);
@@ -51,6 +64,9 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "output_path"}));
+    keys.clear();
+    for (const auto& item : object["output"].items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "true_peak", "rms"}));
     EXPECT_EQ(object["output_path"].get<std::string>(), output.string());
     EXPECT_NEAR(object["output"]["lufs"].get<double>(), -6.0, 1.0); // a 16 dB boost may end off by a few tenths
     EXPECT_LT(object["input"]["lufs"].get<double>(), -15.0);
@@ -104,9 +120,10 @@ TEST(MasterCommand, InterruptCancelsCleanlyAndWritesNoOutput) {
     EXPECT_TRUE(temporaryDirectoryIsEmpty()) << "no pass file may stay behind";
 }
 
+// The figures printed for an M4A master are the exported file's: its true peak as a meter reads it.
 TEST(MasterCommand, FormatM4AWritesARealM4AAndLeavesTheStoredPreferenceAlone) {
     const fs::path input = writeMusic(scratchPath("club.wav"), 10.0, -2.0, 9);
-    const auto result = runCli({"master", input.string(), "--format", "m4a"});
+    const auto result = runCli({"master", input.string(), "--format", "m4a", "--json"});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     const fs::path output = scratchPath("club (MASTER).m4a");
     ASSERT_TRUE(fs::exists(output)) << result.standardOutput;
@@ -115,6 +132,9 @@ TEST(MasterCommand, FormatM4AWritesARealM4AAndLeavesTheStoredPreferenceAlone) {
     const auto codec = runProgram("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_name", "-of",
                                                        "csv=p=0", output.string()});
     EXPECT_NE(codec.standardOutput.find("aac"), std::string::npos);
+    const auto truePeak = nlohmann::json::parse(result.standardOutput)["output"]["true_peak"];
+    ASSERT_TRUE(truePeak.is_number()) << result.standardOutput;
+    EXPECT_NEAR(truePeak.get<double>(), ffmpegTruePeakDb(output), 0.2);
     EXPECT_EQ(contentsOf(configDirectory() / "preferences.json").find("exportFormat"), std::string::npos)
         << "--format is for this run only";
     EXPECT_TRUE(temporaryDirectoryIsEmpty());
@@ -138,6 +158,7 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     EXPECT_EQ(object["matched_eq"][10].get<double>(), 0.0) << "the 16 kHz band is never matched";
     EXPECT_EQ(object["matched_eq"][11].get<double>(), 0.0) << "the 20 kHz band is never matched";
     EXPECT_TRUE(object["final"]["lufs"].is_number());
+    EXPECT_TRUE(object["final"].contains("true_peak"));
     const fs::path preferences = configDirectory() / "preferences.json";
     if (fs::exists(preferences)) {
         EXPECT_EQ(contentsOf(preferences).find("Orvanta_ReferenceSpectralProfile"), std::string::npos)

@@ -24,6 +24,7 @@ TEST(MeasureCommand, PrintsLevelsWithUnitsAndTempo) {
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_NE(result.standardOutput.find("LUFS:  -0.5 LUFS"), std::string::npos) << result.standardOutput;
     EXPECT_NE(result.standardOutput.find("Peak:  0.0 dBFS"), std::string::npos);
+    EXPECT_NE(result.standardOutput.find("True peak: "), std::string::npos);
     EXPECT_NE(result.standardOutput.find("RMS:   -2.6 dB"), std::string::npos);
     EXPECT_NE(result.standardOutput.find(" BPM"), std::string::npos);
 }
@@ -35,9 +36,13 @@ TEST(MeasureCommand, JsonHasFullPrecisionNumbersInOrder) {
     const auto object = nlohmann::ordered_json::parse(result.standardOutput);
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "rms", "bpm"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "true_peak", "rms", "bpm"}));
     EXPECT_NEAR(object["lufs"].get<double>(), -0.5, 0.05);
     EXPECT_NEAR(object["peak"].get<double>(), 0.0, 0.05);
+    // Null while unmeasured; a full-scale 1 kHz sine has no peaks between its samples.
+    if (!object["true_peak"].is_null()) {
+        EXPECT_NEAR(object["true_peak"].get<double>(), 0.0, 0.1);
+    }
     EXPECT_NEAR(object["rms"].get<double>(), -2.6, 0.05);
     EXPECT_TRUE(object["bpm"].is_number_integer());
 }

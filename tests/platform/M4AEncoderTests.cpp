@@ -101,3 +101,23 @@ TEST(M4AEncoder, FailuresLeaveNothingBehind) {
     EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
     EXPECT_EQ(contentsOf(text), "not audio at all");
 }
+
+// The input gain scales the samples before the codec: the decoded sine moves by exactly the gain.
+// (Past 0.95 of full scale the codec itself scales frames down, so a boost is tested below that.)
+TEST(M4AEncoder, InputGainScalesTheDecodedLevel) {
+    const auto wav = scratchPath("tone.wav");
+    writeWav(wav, {sine(1000.0, std::pow(10.0, -12.0 / 20.0), 48000, 48000)}, 48000);
+    const auto decodedPeakDb = [&](float gainDb) {
+        const auto m4a = scratchPath("tone.m4a");
+        encodeM4A(wav, m4a, gainDb);
+        AudioFileReader reader(m4a);
+        AudioBuffer buffer = reader.makeBuffer(uint32_t(reader.lengthFrames()));
+        const uint32_t frames = reader.read(buffer, uint32_t(reader.lengthFrames()));
+        // The middle second's peak, away from the codec's start-up and fade-out.
+        const std::vector<float> middle(buffer.channel(0) + frames / 4, buffer.channel(0) + 3 * frames / 4);
+        return 20.0 * std::log10(peakOf(middle));
+    };
+    EXPECT_NEAR(decodedPeakDb(0.0f), -12.0, 0.1);
+    EXPECT_NEAR(decodedPeakDb(-6.0f), -18.0, 0.1);
+    EXPECT_NEAR(decodedPeakDb(9.0f), -3.0, 0.1);
+}

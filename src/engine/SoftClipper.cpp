@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace orvanta {
 
 namespace {
@@ -44,16 +48,34 @@ SoftClipper::SoftClipper(int channelCount, float ceilingLinear, float depthDb)
     }
 }
 
-// A rational saturation that reaches 1 with zero slope at 3 (the [3/2] Padé form of tanh, held there):
-// smooth like tanh at a fraction of its cost, and free of branches so whole runs vectorise.
-float SoftClipper::shape(float x) const noexcept {
-    const float magnitude = std::fabs(x);
-    const float span = ceiling_ - knee_;
-    const float over = std::min(std::max(magnitude - knee_, 0.0f) / span, 3.0f);
-    const float saturated = over * (27.0f + over * over) / (27.0f + 9.0f * over * over);
-    // At or under the knee `rounded` is the knee itself, above the magnitude: the minimum keeps x.
-    const float rounded = std::max(knee_ + span * saturated, magnitude * depth_);
-    return std::copysign(std::min(magnitude, rounded), x);
+// What the curve takes from four points, written to `taken`; true when it takes nothing. The four
+// points go through `shape`'s arithmetic side by side.
+inline bool SoftClipper::takeAway(const float* points, float* taken) const noexcept {
+#if defined(__SSE2__)
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128 x = _mm_load_ps(points);
+    const __m128 magnitude = _mm_andnot_ps(signBit, x);
+    const __m128 knee = _mm_set1_ps(knee_);
+    const __m128 span = _mm_set1_ps(ceiling_ - knee_);
+    const __m128 over =
+        _mm_min_ps(_mm_div_ps(_mm_max_ps(_mm_sub_ps(magnitude, knee), _mm_setzero_ps()), span), _mm_set1_ps(3.0f));
+    const __m128 square = _mm_mul_ps(over, over);
+    const __m128 saturated = _mm_div_ps(_mm_mul_ps(over, _mm_add_ps(_mm_set1_ps(27.0f), square)),
+                                        _mm_add_ps(_mm_set1_ps(27.0f), _mm_mul_ps(_mm_set1_ps(9.0f), square)));
+    const __m128 rounded = _mm_max_ps(_mm_add_ps(knee, _mm_mul_ps(span, saturated)),
+                                      _mm_mul_ps(magnitude, _mm_set1_ps(depth_)));
+    const __m128 shaped = _mm_or_ps(_mm_min_ps(magnitude, rounded), _mm_and_ps(signBit, x));
+    const __m128 difference = _mm_sub_ps(shaped, x);
+    _mm_storeu_ps(taken, difference);
+    return _mm_movemask_ps(_mm_cmpneq_ps(difference, _mm_setzero_ps())) == 0;
+#else
+    bool quiet = true;
+    for (int k = 0; k < pointsPerSample; ++k) {
+        taken[k] = shape(points[k]) - points[k];
+        quiet = quiet && taken[k] == 0.0f;
+    }
+    return quiet;
+#endif
 }
 
 void SoftClipper::process(int channel, float* samples, uint32_t count) {
@@ -71,15 +93,12 @@ void SoftClipper::process(int channel, float* samples, uint32_t count) {
         const uint32_t run = std::min(runFrames, count - start);
         std::copy(samples + start, samples + start + run, input + inputHistory);
         for (uint32_t n = 0; n < run; ++n) {
-            // The interpolator's window ends at the newest sample; its first point is sample n − 8.
-            float points[pointsPerSample];
+            // The interpolator's window ends at the newest sample; its first point is that sample
+            // less latencySamples of the interpolator.
+            alignas(16) float points[pointsPerSample];
             interpolator.interpolate(input + inputHistory + n + 1 - interpolatorTaps, points);
             float* taken = residual + history + size_t(n) * pointsPerSample;
-            bool quiet = true;
-            for (int k = 0; k < pointsPerSample; ++k) {
-                taken[k] = shape(points[k]) - points[k];
-                quiet = quiet && taken[k] == 0.0f;
-            }
+            const bool quiet = takeAway(points, taken);
             state.quietPoints = quiet ? std::min(state.quietPoints + pointsPerSample, decimationTaps) : 0;
             // Output n is the input 16 samples back plus the band-limited residual centred on that
             // sample's first point (the newest point read is sample n − 8's first one).

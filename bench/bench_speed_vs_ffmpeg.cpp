@@ -33,7 +33,7 @@ namespace {
 using namespace orvanta;
 using Clock = std::chrono::steady_clock;
 
-constexpr int rounds = 3;
+constexpr int rounds = 5;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

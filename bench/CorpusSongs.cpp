@@ -52,6 +52,57 @@ constexpr std::array<double, 32> breakKick = {1, 0, 0, 0, 0, 0, 0.8, 0, 0, 0, 1,
 constexpr std::array<double, 32> breakSnare = {0, 0, 0, 0, 1, 0, 0, 0.3, 0, 0.3, 0, 0, 1, 0, 0.3, 0,
                                                0, 0, 0, 0, 1, 0, 0, 0.3, 0, 0, 0.3, 0, 1, 0, 0, 0.5};
 
+// A plucked string: harmonics that die away the faster the higher they are.
+double pluckedString(double hz, double since) {
+    double out = 0.0;
+    for (int h = 1; h <= 6; ++h) {
+        out += std::sin(twoPi * h * hz * since) / h * std::exp(-since * (2.0 + 1.5 * h));
+    }
+    return out;
+}
+
+// A struck piano-like chord: slightly stretched partials, slow decay, the notes spread left to right.
+void pianoChord(const std::array<double, 3>& hz, double since, double& left, double& right) {
+    left = right = 0.0;
+    for (size_t v = 0; v < 3; ++v) {
+        double note = 0.0;
+        for (int h = 1; h <= 5; ++h) {
+            const double partial = h * hz[v] * std::sqrt(1.0 + 0.0004 * h * h);
+            note += std::sin(twoPi * partial * since) / (h * h) * std::exp(-since * (0.8 + 0.6 * h));
+        }
+        const double pan = 0.3 + 0.2 * double(v);
+        left += note * (1.0 - pan);
+        right += note * pan;
+    }
+}
+
+// A sung-like lead: the fundamental and two soft overtones.
+double leadTone(double phase) {
+    return std::sin(twoPi * phase) + 0.3 * std::sin(2.0 * twoPi * phase) + 0.12 * std::sin(3.0 * twoPi * phase);
+}
+
+// The chord on detuned saws, slightly different per side, low-passed.
+class Pad {
+public:
+    explicit Pad(double fs) : fs_(fs), left_(1800.0, fs), right_(1650.0, fs) {}
+    void next(const std::array<double, 3>& noteHz, double level, double& left, double& right) {
+        double l = 0.0, r = 0.0;
+        for (size_t v = 0; v < 3; ++v) {
+            phases_[v] += noteHz[v] * 1.003 / fs_;
+            phases_[v + 3] += noteHz[v] * 0.997 / fs_;
+            l += saw(phases_[v]) + 0.5 * saw(phases_[v + 3]);
+            r += 0.5 * saw(phases_[v]) + saw(phases_[v + 3]);
+        }
+        left = left_.lowPass(l) * level * 0.3;
+        right = right_.lowPass(r) * level * 0.3;
+    }
+
+private:
+    double fs_;
+    OnePole left_, right_;
+    std::array<double, 6> phases_{};
+};
+
 } // namespace
 
 StereoSong synthesizeSong(const SongStyle& s, double fs) {
@@ -68,12 +119,12 @@ StereoSong synthesizeSong(const SongStyle& s, double fs) {
     const double quietGain = std::pow(10.0, s.quietLevelDb / 20.0);
     const double quietEnd = s.quietFraction * s.seconds;
 
-    Hit kick, snare, hat, openHat, crash, bassNote, pluckNote, pianoChord, leadNote;
+    Hit kick, snare, hat, openHat, crash, bassNote, pluckNote, pianoHit, leadNote;
     double kickPhase = 0, subPhase = 0, bassPhase = 0, leadPhase = 0;
     double pluckHz = 0, leadHz = 0;
     std::array<double, 3> pianoHz{};
-    std::array<double, 6> padPhases{};
-    OnePole bassFilter(420.0, fs), padLeft(1800.0, fs), padRight(1650.0, fs);
+    Pad pad(fs);
+    OnePole bassFilter(420.0, fs);
     OnePole hatFilter(s.hatBrightnessHz, fs), cymbalFilter(s.hatBrightnessHz * 0.8, fs);
     long lastStep = -1;
 
@@ -83,7 +134,7 @@ StereoSong synthesizeSong(const SongStyle& s, double fs) {
         const bool quiet = t < quietEnd;
         const auto& chord = progression[size_t((step / 32) % 4)];
 
-        for (Hit* h : {&kick, &snare, &hat, &openHat, &crash, &bassNote, &pluckNote, &pianoChord, &leadNote}) {
+        for (Hit* h : {&kick, &snare, &hat, &openHat, &crash, &bassNote, &pluckNote, &pianoHit, &leadNote}) {
             h->since += 1.0 / fs;
         }
         if (step != lastStep) {
@@ -109,7 +160,7 @@ StereoSong synthesizeSong(const SongStyle& s, double fs) {
                 pluckHz = midiToHz(note);
             }
             if (inBar % 8 == 0) {
-                pianoChord.trigger(inBar == 0 ? 1.0 : 0.75);
+                pianoHit.trigger(inBar == 0 ? 1.0 : 0.75);
                 for (size_t v = 0; v < 3; ++v) pianoHz[v] = midiToHz(key + chord[v] + (v == 0 ? -12 : 0));
             }
             if (step % 4 == 0) {
@@ -140,58 +191,29 @@ StereoSong synthesizeSong(const SongStyle& s, double fs) {
         const double bassEnv = std::min(1.0, bassNote.since * 200.0) * std::exp(-bassNote.since * 4.0);
         const double bassOut = s.bass * bassNote.velocity * bassFilter.lowPass(saw(bassPhase)) * bassEnv;
 
-        // Plucked string: harmonics that die away the faster the higher they are.
         double pluckOut = 0.0;
         if (s.pluck > 0.0 && pluckNote.velocity > 0.0) {
-            for (int h = 1; h <= 6; ++h) {
-                pluckOut += std::sin(twoPi * h * pluckHz * pluckNote.since) / h *
-                            std::exp(-pluckNote.since * (2.0 + 1.5 * h));
-            }
-            pluckOut *= s.pluck * pluckNote.velocity * std::min(1.0, pluckNote.since * 2000.0);
+            pluckOut = pluckedString(pluckHz, pluckNote.since) *
+                       (s.pluck * pluckNote.velocity * std::min(1.0, pluckNote.since * 2000.0));
         }
-
-        // Piano-like chord: slightly stretched partials, slow decay.
         double pianoLeft = 0.0, pianoRight = 0.0;
-        if (s.piano > 0.0 && pianoChord.velocity > 0.0) {
-            const double attack = std::min(1.0, pianoChord.since * 500.0);
-            for (size_t v = 0; v < 3; ++v) {
-                double note = 0.0;
-                for (int h = 1; h <= 5; ++h) {
-                    const double partial = h * pianoHz[v] * std::sqrt(1.0 + 0.0004 * h * h);
-                    note += std::sin(twoPi * partial * pianoChord.since) / (h * h) *
-                            std::exp(-pianoChord.since * (0.8 + 0.6 * h));
-                }
-                const double pan = 0.3 + 0.2 * double(v);
-                pianoLeft += note * (1.0 - pan);
-                pianoRight += note * pan;
-            }
-            const double gain = s.piano * pianoChord.velocity * attack;
+        if (s.piano > 0.0 && pianoHit.velocity > 0.0) {
+            pianoChord(pianoHz, pianoHit.since, pianoLeft, pianoRight);
+            const double gain = s.piano * pianoHit.velocity * std::min(1.0, pianoHit.since * 500.0);
             pianoLeft *= gain;
             pianoRight *= gain;
         }
-
-        // Pad: the triad on detuned saws.
         double padL = 0.0, padR = 0.0;
         if (s.pad > 0.0) {
-            for (size_t v = 0; v < 3; ++v) {
-                const double f = midiToHz(key + chord[v]);
-                padPhases[v] += f * 1.003 / fs;
-                padPhases[v + 3] += f * 0.997 / fs;
-                padL += saw(padPhases[v]) + 0.5 * saw(padPhases[v + 3]);
-                padR += 0.5 * saw(padPhases[v]) + saw(padPhases[v + 3]);
-            }
-            padL = padLeft.lowPass(padL) * s.pad * 0.3;
-            padR = padRight.lowPass(padR) * s.pad * 0.3;
+            const std::array<double, 3> padHz = {midiToHz(key + chord[0]), midiToHz(key + chord[1]),
+                                                 midiToHz(key + chord[2])};
+            pad.next(padHz, s.pad, padL, padR);
         }
-
-        // Lead voice with vibrato.
         double leadOut = 0.0;
         if (s.lead > 0.0) {
             leadPhase += leadHz * (1.0 + 0.004 * std::sin(twoPi * 5.5 * t)) / fs;
             const double env = std::min(1.0, leadNote.since * 40.0) * std::exp(-leadNote.since * 2.0);
-            leadOut = s.lead * env *
-                      (std::sin(twoPi * leadPhase) + 0.3 * std::sin(2.0 * twoPi * leadPhase) +
-                       0.12 * std::sin(3.0 * twoPi * leadPhase));
+            leadOut = s.lead * env * leadTone(leadPhase);
         }
 
         const double soft = quiet ? quietGain : 1.0;

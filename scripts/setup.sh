@@ -15,6 +15,8 @@ packages=(
   libebur128-dev
   ffmpeg
   xvfb xauth
+  # Real music (four CC BY-SA metal songs, 29 MB) for the corpus benchmark.
+  fretsonfire-songs-muldjord
 )
 
 missing=()

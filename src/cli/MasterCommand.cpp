@@ -197,6 +197,8 @@ int runMasterCommand(const std::vector<std::string>& args) {
                               ? 20.0 * std::log10(static_cast<double>(masterPass->pipeline->totalGain))
                               : std::nan("");
     const int bpm = detectTempo(options.input);
+    // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
+    const bool targetReached = !(masterPass && masterPass->pipeline) || masterPass->pipeline->targetReached;
     const EQSettings matched = EQManager::shared().eqSettings();
     if (options.json) {
         nlohmann::ordered_json object = {{"input", statsJson(*inputStats)},
@@ -204,6 +206,7 @@ int runMasterCommand(const std::vector<std::string>& args) {
                                          {"bpm", bpm},
                                          {"passes", passes},
                                          {"gain_db", jsonNumber(gainDB)},
+                                         {"target_reached", targetReached},
                                          {"output_path", fs::absolute(output).string()}};
         if (withReference) {
             object["final"] = statsJson(file.finalStats.value_or(AudioStats{}));
@@ -219,8 +222,12 @@ int runMasterCommand(const std::vector<std::string>& args) {
                   << "Output: " << levelsLine(masterStats) << '\n';
         if (withReference) std::cout << "Final:  " << levelsLine(file.finalStats.value_or(AudioStats{})) << '\n';
         std::cout << "Tempo:  " << bpm << " BPM\n"
-                  << "Passes: " << passes << " (gain " << gainText << ")\n"
-                  << "Saved:  " << output.string() << std::endl;
+                  << "Passes: " << passes << " (gain " << gainText << ")\n";
+        if (!targetReached) {
+            std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")
+                      << " would need clipping; this is the loudest clean result\n";
+        }
+        std::cout << "Saved:  " << output.string() << std::endl;
     }
     return exitSuccess;
 }

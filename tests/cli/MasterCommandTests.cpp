@@ -63,7 +63,7 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     const auto object = nlohmann::ordered_json::parse(result.standardOutput);
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "output_path"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached", "output_path"}));
     keys.clear();
     for (const auto& item : object["output"].items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "true_peak", "rms"}));
@@ -81,6 +81,14 @@ TEST(MasterCommand, TargetAndCeilingOverrideThePreset) {
     const auto result = runCli({"master", input.string(), "--preset", "Normal", "--target", "-12", "--json"});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_NEAR(nlohmann::json::parse(result.standardOutput)["output"]["lufs"].get<double>(), -12.0, 0.3);
+
+    // A target no clean master reaches under a low ceiling ends at the loudest clean result, and says so.
+    const auto unreachable = runCli({"master", input.string(), "--target", "-2", "--ceiling", "-6"});
+    ASSERT_EQ(unreachable.exitStatus, 0) << unreachable.standardError;
+    EXPECT_NE(unreachable.standardOutput.find("loudest clean result"), std::string::npos) << unreachable.standardOutput;
+    const auto json = runCli({"master", input.string(), "--target", "-2", "--ceiling", "-6", "--json", "-o",
+                              scratchPath("loudest.wav").string()});
+    EXPECT_FALSE(nlohmann::json::parse(json.standardOutput)["target_reached"].get<bool>());
 }
 
 TEST(MasterCommand, FailuresLeaveAnExistingOutputAndTheInputAlone) {
@@ -149,7 +157,7 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     const auto object = nlohmann::ordered_json::parse(result.standardOutput);
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "output_path", "final",
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached", "output_path", "final",
                                               "matched_eq"}));
     const fs::path output = scratchPath("track (FINAL).wav");
     EXPECT_EQ(object["output_path"].get<std::string>(), output.string());

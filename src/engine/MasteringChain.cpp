@@ -30,10 +30,26 @@ int MasteringChain::latencySamples() const noexcept {
            truePeak_.latencySamples();
 }
 
+void MasteringChain::setKeptFrames(int64_t first, int64_t end) noexcept {
+    keptFirst_ = first;
+    keptEnd_ = end;
+}
+
+void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept {
+    // Band output i belongs to input frame i − the bands' delay.
+    const int64_t delay = bands_.latencySamples();
+    const int64_t start = processedFrames_ - delay;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const int64_t frame = start + i;
+        if (frame < keptFirst_ || frame >= keptEnd_) bandSum[i] = 0.0f;
+    }
+}
+
 void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel) {
     float* samples = buffer.channel(channel);
     const uint32_t frames = buffer.frameLength();
     bands_.processBlock(int(channel), samples, frames, settings_.inputGain);
+    silenceOutsideKeptFrames(samples, frames);
     clipper_.process(int(channel), samples, frames);
     truePeak_.detect(int(channel), samples, frames);
 }
@@ -51,6 +67,7 @@ void MasteringChain::process(AudioBuffer& buffer) {
     }
     std::vector<float*> pointers(channels);
     for (uint32_t c = 0; c < channels; ++c) pointers[c] = buffer.channel(c);
+    processedFrames_ += frames;
     truePeak_.apply(pointers.data(), frames);
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < frames; ++i) pointers[c][i] = std::clamp(pointers[c][i], -guard_, guard_);

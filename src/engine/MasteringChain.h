@@ -6,6 +6,7 @@
 #include "platform/AudioBuffer.h"
 
 #include <cstdint>
+#include <climits>
 #include <optional>
 
 namespace orvanta {
@@ -34,6 +35,9 @@ public:
     MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames, const MasteringChainSettings& settings);
 
     int latencySamples() const noexcept;
+    // Only input frames [first, end) will be kept in the output; what the bands let through before or
+    // after them is silenced before the peak stages, so those see the edges a player will see.
+    void setKeptFrames(int64_t first, int64_t end) noexcept;
     // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
     void process(AudioBuffer& buffer);
 
@@ -41,12 +45,16 @@ public:
 
 private:
     void processChannel(AudioBuffer& buffer, uint32_t channel);
+    void silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept;
 
     MasteringChainSettings settings_;
     MultibandLimiterEngine bands_;
     SoftClipper clipper_;
     TruePeakLimiter truePeak_;
     float guard_;
+    int64_t processedFrames_ = 0; // frames of every channel handed to process() so far
+    int64_t keptFirst_ = 0;
+    int64_t keptEnd_ = INT64_MAX;
 };
 
 } // namespace orvanta

@@ -23,6 +23,14 @@ struct LR4Coefficients {
     float b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
 };
 
+// One crossover at `crossoverHz` (kept below Nyquist, at most 0.45 of the rate): the Butterworth
+// low-pass and high-pass biquads an LR4 filter runs twice, and the second-order all-pass their two
+// LR4 filters sum to. Single precision; pure.
+struct CrossoverDesign {
+    LR4Coefficients lowPass, highPass, allPass;
+};
+CrossoverDesign designCrossover(float crossoverHz, float sampleRate) noexcept;
+
 // Direct-form-I memory of one biquad of the limiter's crossovers.
 struct CrossoverMemory {
     float x1 = 0, x2 = 0, y1 = 0, y2 = 0;

@@ -9,7 +9,9 @@ TruePeakLimiter::TruePeakLimiter(int channelCount, float sampleRate, float ceili
                                  TruePeakLimiterTiming timing)
     : ceiling_(ceilingLinear), lookAhead_(std::max(1, int(std::lround(sampleRate * timing.lookAheadSeconds)))),
       release_(std::exp(-1.0f / (sampleRate * timing.releaseSeconds))), detector_(channelCount) {
-    holdWindow_ = lookAhead_ + std::max(0, int(std::lround(sampleRate * timing.holdSeconds))) + 1;
+    // The hold must at least cover the samples that follow a peak within the interpolator's reach.
+    const int hold = std::max(QuarterSampleInterpolator::latencySamples, int(std::lround(sampleRate * timing.holdSeconds)));
+    holdWindow_ = lookAhead_ + hold + 1;
     const size_t channels = size_t(std::max(channelCount, 0));
     peaks_.assign(channels, std::vector<float>(maxBlockFrames, 0.0f));
     delays_.assign(channels, std::vector<float>(size_t(latencySamples()), 0.0f));

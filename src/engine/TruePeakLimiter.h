@@ -30,7 +30,12 @@ public:
     TruePeakLimiter(int channelCount, float sampleRate, float ceilingLinear, uint32_t maxBlockFrames,
                     TruePeakLimiterTiming timing = {});
 
-    int latencySamples() const noexcept { return lookAhead_ + TruePeakDetector::latencySamples; }
+    // The detector's delay, the look-ahead, and half the interpolator's span more: the gain reaches a
+    // peak's value that many samples early and holds it after, so the samples the interpolation
+    // reconstructs the peak from are all scaled alike and no new overshoot comes out between them.
+    int latencySamples() const noexcept {
+        return lookAhead_ + TruePeakDetector::latencySamples + QuarterSampleInterpolator::latencySamples;
+    }
     float ceiling() const noexcept { return ceiling_; }
 
     // Measures the true peaks of `count` (≤ maxBlockFrames) samples of `channel`.

@@ -15,6 +15,7 @@ int pcmSubtype(int bitDepth) {
     switch (bitDepth) {
     case 16: return SF_FORMAT_PCM_16;
     case 32: return SF_FORMAT_PCM_32;
+    case AudioFileWriter::floatSamples: return SF_FORMAT_FLOAT;
     default: return SF_FORMAT_PCM_24;
     }
 }
@@ -39,7 +40,7 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat 
                              "Cannot create " + quoted(path) + ": " + sf_strerror(nullptr));
     }
     // Float to integer conversion must saturate at full scale instead of wrapping around.
-    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (bitDepth != floatSamples) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
 AudioFileWriter::~AudioFileWriter() {

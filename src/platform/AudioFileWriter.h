@@ -10,12 +10,15 @@ struct sf_private_tag;
 namespace orvanta {
 
 // Writes linear PCM WAV, little-endian, interleaved on disk, from non-interleaved float buffers.
-// Samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
+// Integer samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
 // The file is complete only after close() returns; a writer destroyed without close() leaves
 // whatever was written so far. One writer belongs to one thread at a time.
 class AudioFileWriter {
 public:
-    // Creates (or truncates) the file. bitDepth is 16, 24 or 32 (integer PCM).
+    // Samples kept as 32-bit floats, unclipped: for intermediate files whose peaks may pass full scale.
+    static constexpr int floatSamples = 0;
+
+    // Creates (or truncates) the file. bitDepth is 16, 24 or 32 (integer PCM) or floatSamples.
     // Throws Error (domain "AudioFile", code cannotCreate) naming the file.
     AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth = 24);
     ~AudioFileWriter();

@@ -1,5 +1,6 @@
 #include "engine/LoudnessMeter.h"
 
+#include "engine/ChunkPipeline.h"
 #include "engine/KWeighting.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TruePeakDetector.h"
@@ -8,14 +9,11 @@
 #include "platform/Biquad.h"
 
 #include <algorithm>
-#include <barrier>
 #include <cmath>
-#include <exception>
 #include <functional>
 #include <limits>
 #include <new>
 #include <optional>
-#include <thread>
 
 namespace orvanta {
 
@@ -100,19 +98,29 @@ struct ChannelMeter {
     WindowedSums blockSums;  // sum of squares of each K-weighted gating block
 };
 
-// One job of a chunk: the K-weighting and gating blocks, or the levels (sample peak, RMS windows,
-// true peak), of one or two neighbouring channels. Two channels share a job because their filter
-// recursions interleave at almost the cost of one.
-struct ChunkJob {
-    enum Kind { weighting, levels } kind;
+// The jobs of each chunk: for every pair of neighbouring channels (the last may be alone), the
+// K-weighting with the gating blocks, and the levels (sample peak, RMS windows, true peak). A pair
+// shares its K-weighting job because the two channels run side by side in one vector.
+struct MeterJob {
+    bool weighting;
     uint32_t firstChannel;
     uint32_t channelCount; // 1 or 2
 };
 
-void runJob(const ChunkJob& job, const AudioBuffer& chunk, uint32_t frames, std::vector<ChannelMeter>& meters,
-            TruePeakDetector& truePeak) noexcept {
+std::vector<MeterJob> meterJobs(uint32_t channels) {
+    std::vector<MeterJob> jobs;
+    for (uint32_t c = 0; c < channels; c += 2) {
+        const uint32_t count = std::min<uint32_t>(2, channels - c);
+        jobs.push_back({true, c, count});
+        jobs.push_back({false, c, count});
+    }
+    return jobs;
+}
+
+void runMeterJob(const MeterJob& job, const AudioBuffer& chunk, uint32_t frames, std::vector<ChannelMeter>& meters,
+                 TruePeakDetector& truePeak) noexcept {
     const uint32_t a = job.firstChannel, b = a + 1;
-    if (job.kind == ChunkJob::weighting) {
+    if (job.weighting) {
         if (job.channelCount == 2) {
             KWeightingFilter::processPair(meters[a].kWeighting, chunk.channel(a), meters[a].blockSums.room(),
                                           meters[b].kWeighting, chunk.channel(b), meters[b].blockSums.room(), frames);
@@ -130,67 +138,6 @@ void runJob(const ChunkJob& job, const AudioBuffer& chunk, uint32_t frames, std:
         meter.windowSums.append(frames);
         truePeak.process(int(c), samples, frames, nullptr);
     }
-}
-
-// Reads the file chunk by chunk on the calling thread while the jobs of the chunk read before run on
-// threads of their own, so reading and measuring overlap. Returns the number of frames read. Throws
-// the reader's errors, or std::system_error when a thread cannot be started.
-int64_t measureStream(AudioFileReader& reader, std::vector<ChannelMeter>& meters, TruePeakDetector& truePeak) {
-    std::vector<ChunkJob> jobs;
-    AudioBuffer buffers[2];
-    try {
-        for (uint32_t c = 0; c < meters.size(); c += 2) {
-            const uint32_t count = std::min<uint32_t>(2, uint32_t(meters.size()) - c);
-            jobs.push_back({ChunkJob::weighting, c, count});
-            jobs.push_back({ChunkJob::levels, c, count});
-        }
-        buffers[0] = reader.makeBuffer(chunkFrames);
-        buffers[1] = reader.makeBuffer(chunkFrames);
-    } catch (const std::bad_alloc&) {
-        throw meterBufferError();
-    }
-    // Written by this thread before it arrives at the barrier, read by the workers after it.
-    uint32_t frames[2] = {reader.read(buffers[0], chunkFrames), 0};
-    int current = 0;
-    bool finished = false;
-
-    std::barrier sync(std::ptrdiff_t(jobs.size()) + 1);
-    auto work = [&](const ChunkJob& job) {
-        while (true) {
-            sync.arrive_and_wait(); // a chunk is ready, or the stream has ended
-            if (finished) return;
-            runJob(job, buffers[current], frames[current], meters, truePeak);
-            sync.arrive_and_wait(); // the chunk is measured
-        }
-    };
-    std::vector<std::thread> workers;
-    std::exception_ptr failure;
-    try {
-        workers.reserve(jobs.size());
-        for (const ChunkJob& job : jobs) workers.emplace_back(work, std::cref(job));
-    } catch (...) {
-        failure = std::current_exception();
-        for (size_t j = workers.size(); j < jobs.size(); ++j) sync.arrive_and_drop();
-    }
-
-    int64_t total = 0;
-    while (true) {
-        finished = failure || frames[current] == 0;
-        sync.arrive_and_wait();
-        if (finished) break;
-        total += frames[current];
-        const int next = 1 - current;
-        try {
-            frames[next] = reader.read(buffers[next], chunkFrames);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        sync.arrive_and_wait();
-        current = next;
-    }
-    for (std::thread& worker : workers) worker.join();
-    if (failure) std::rethrow_exception(failure);
-    return total;
 }
 
 // The loudest 5 % of the RMS windows, as one RMS level.
@@ -284,14 +231,24 @@ AudioStats analyzeAudioFile(const std::filesystem::path& url) {
 
     std::vector<ChannelMeter> meters;
     std::optional<TruePeakDetector> truePeak;
+    std::vector<MeterJob> jobs;
     try {
         meters.reserve(channels);
         for (uint32_t c = 0; c < channels; ++c) meters.emplace_back(reader.sampleRate(), rms, gating, length);
         truePeak.emplace(int(channels));
+        jobs = meterJobs(channels);
     } catch (const std::bad_alloc&) {
         throw meterBufferError();
     }
-    const int64_t frames = measureStream(reader, meters, *truePeak);
+    int64_t frames = 0;
+    try {
+        frames = runChunkPipeline(reader, chunkFrames, jobs.size(),
+                                  [&](size_t job, const AudioBuffer& chunk, uint32_t chunkLength) {
+                                      runMeterJob(jobs[job], chunk, chunkLength, meters, *truePeak);
+                                  });
+    } catch (const std::bad_alloc&) {
+        throw meterBufferError();
+    }
 
     // A file that ends early is measured on the frames it has.
     for (uint32_t c = 0; c < channels; ++c) {

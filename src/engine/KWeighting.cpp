@@ -21,6 +21,7 @@ constexpr KWeightingCoefficients standardAt48kHz = {
 constexpr double shelfHz = 1681.974450955533;
 constexpr double shelfGainDb = 3.999843853973347;
 constexpr double shelfQ = 0.7071752369554196;
+constexpr double shelfSlopeExponent = 0.4996667741545416; // Vb = Vh^this, close to √Vh
 constexpr double highPassHz = 38.13547087602444;
 constexpr double highPassQ = 0.5003270373238773;
 
@@ -35,10 +36,10 @@ KWeightingCoefficients designKWeighting(double sampleRate) {
     KWeightingCoefficients k;
     {
         // H(s) = (Vh·s² + Vb·s/Q + 1) / (s² + s/Q + 1): gain 1 below the corner, Vh above it, and Vb
-        // (about √Vh) sets the slope between.
+        // sets the slope between.
         const double K = std::tan(M_PI * shelfHz / sampleRate);
         const double Vh = std::pow(10.0, shelfGainDb / 20.0);
-        const double Vb = std::pow(Vh, 0.4996667741545416);
+        const double Vb = std::pow(Vh, shelfSlopeExponent);
         const double KQ = K / shelfQ;
         k.shelf = rounded(Vh + Vb * KQ + K * K, 2.0 * (K * K - Vh), Vh - Vb * KQ + K * K, //
                           1.0 + KQ + K * K, 2.0 * (K * K - 1.0), 1.0 - KQ + K * K);

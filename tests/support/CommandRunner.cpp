@@ -75,9 +75,9 @@ CommandResult runCli(const std::vector<std::string>& args, std::optional<std::ch
 }
 
 bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate) {
-    const CommandResult result =
-        runProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", input.string(), "-ar", std::to_string(int(sampleRate)),
-                                       "-c:a", "pcm_f32le", output.string()});
+    const CommandResult result = runProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", input.string(), "-ar",
+                                                                std::to_string(int(sampleRate)), "-c:a", "pcm_f32le",
+                                                                output.string()});
     return result.exitStatus == 0;
 }
 

@@ -45,7 +45,7 @@ void BM_AnalyzeFiveMinuteSong(benchmark::State& state) {
     double score = 0;
     for (auto _ : state) {
         auto result = orvanta::AudioAnalyzer::analyzeFile(path);
-        const auto peak = orvanta::AudioAnalyzer::measureSamplePeak(path);
+        const auto peak = orvanta::AudioAnalyzer::measureTruePeak(path);
         score += result.overallScore + peak.truePeakDB;
         benchmark::DoNotOptimize(result);
     }
@@ -54,12 +54,12 @@ void BM_AnalyzeFiveMinuteSong(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalyzeFiveMinuteSong)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-void BM_SamplePeakOnly(benchmark::State& state) {
+void BM_TruePeakOnly(benchmark::State& state) {
     const auto& path = songPath();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(orvanta::AudioAnalyzer::measureSamplePeak(path));
+        benchmark::DoNotOptimize(orvanta::AudioAnalyzer::measureTruePeak(path));
     }
 }
-BENCHMARK(BM_SamplePeakOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_TruePeakOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace

@@ -94,17 +94,17 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
         self->setResult(std::get<AudioAnalysisResult>(std::move(outcome)));
         self->setState(State::completed());
 
-        QtConcurrent::run(&backgroundPool(), [path, isCancelled]() -> std::optional<AudioAnalyzer::SamplePeak> {
+        QtConcurrent::run(&backgroundPool(), [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
             try {
-                return AudioAnalyzer::measureSamplePeak(path, isCancelled);
+                return AudioAnalyzer::measureTruePeak(path, isCancelled);
             } catch (const std::exception&) {
                 return std::nullopt; // the result keeps its unmeasured peak
             }
-        }).then(self, [box, run, promise](std::optional<AudioAnalyzer::SamplePeak> peak) {
+        }).then(self, [box, run, promise](std::optional<AudioAnalyzer::TruePeak> peak) {
             AnalyzerViewModel* owner = box.value;
             if (owner != nullptr && owner->isCurrent(run)) {
                 if (peak && owner->result_) {
-                    owner->setResult(AudioAnalyzer::withSamplePeak(*owner->result_, *peak));
+                    owner->setResult(AudioAnalyzer::withTruePeak(*owner->result_, *peak));
                 }
                 owner->run_.reset();
             }

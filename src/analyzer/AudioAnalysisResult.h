@@ -34,8 +34,8 @@ struct AudioAnalysisResult {
         double lufsIntegrated = -70; // LUFS
         double lufsMomentaryMax = -70;
         double lufsShortTermMax = -70;
-        double truePeakLevel = 0.0;  // all channels, linear; 0 until the peak pass fills it
-        double truePeakDB = -120.0;  // dBFS; −120 until filled
+        double truePeakLevel = 0.0;  // all channels, 4x oversampled, linear; 0 until the peak pass fills it
+        double truePeakDB = -120.0;  // dBTP; −120 until filled
         int clippingCount = 0;
         double clippingPercent = 0;  // fraction 0…1
         double midEnergyRatio = 1;

@@ -8,6 +8,7 @@
 #include "analyzer/StereoAnalysis.h"
 #include "analyzer/UseCaseRecommendation.h"
 #include "analyzer/VectorMath.h"
+#include "engine/TruePeakDetector.h"
 #include "platform/AudioFileReader.h"
 
 #include <algorithm>
@@ -140,13 +141,12 @@ AudioAnalysisResult analyzeFile(const std::filesystem::path& path, const Progres
     return result;
 }
 
-SamplePeak measureSamplePeak(const std::filesystem::path& path, const CancellationQuery& isCancelled) {
+TruePeak measureTruePeak(const std::filesystem::path& path, const CancellationQuery& isCancelled) {
     AudioFileReader reader(path);
-    // Chunked: the same maximum as over one whole-file buffer, in a fraction of the memory.
     constexpr uint32_t chunk = 1u << 16;
     AudioBuffer buffer = reader.makeBuffer(chunk);
+    TruePeakDetector detector(int(reader.channelCount()));
     const int64_t length = reader.lengthFrames();
-    float peak = 0.0f;
     int64_t done = 0;
     while (done < length) {
         throwIfCancelled(isCancelled);
@@ -157,13 +157,16 @@ SamplePeak measureSamplePeak(const std::filesystem::path& path, const Cancellati
                                      " of its " + std::to_string(length) + " frames");
         }
         for (uint32_t c = 0; c < buffer.channelCount(); ++c) {
-            peak = std::max(peak, vector_math::maxMagnitude(buffer.channel(c), got));
+            detector.process(int(c), buffer.channel(c), got, nullptr);
         }
         done += got;
     }
-    SamplePeak result;
-    result.truePeakLevel = peak;
-    result.truePeakDB = 20.0 * std::log10(std::max(double(peak), 1e-6));
+    for (uint32_t c = 0; c < reader.channelCount(); ++c) {
+        detector.flush(int(c), nullptr);
+    }
+    TruePeak result;
+    result.truePeakLevel = detector.maximum();
+    result.truePeakDB = 20.0 * std::log10(std::max(result.truePeakLevel, 1e-6));
     return result;
 }
 

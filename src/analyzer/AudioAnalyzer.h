@@ -25,20 +25,21 @@ enum class AnalyzerError : int {
 Error analyzerError(AnalyzerError code);
 
 // Analyses the whole file: levels, loudness, clipping, stereo and spectral balance, use case, scores
-// and spectrogram. The true-peak fields stay 0.0 / −120 dBFS (measureSamplePeak fills them later).
+// and spectrogram. The true-peak fields stay 0.0 / −120 dBTP (measureTruePeak fills them later).
 // progress receives 0…1 at the fixed points of the analysis; isCancelled is asked between chunks.
 // Synchronous; any thread. Throws the reader's Error for unreadable or truncated files,
 // AnalyzerError when the file cannot be held in memory, and the cancellation error (Orvanta/100).
 AudioAnalysisResult analyzeFile(const std::filesystem::path& path, const ProgressCallback& progress = {},
                                 const CancellationQuery& isCancelled = {});
 
-struct SamplePeak {
-    double truePeakLevel = 0.0;  // largest |sample| over all channels, linear
-    double truePeakDB = -120.0;  // 20·log10(max(level, 1e−6)), dBFS
+struct TruePeak {
+    double truePeakLevel = 0.0; // largest 4x-oversampled magnitude over all channels, linear
+    double truePeakDB = -120.0; // 20·log10(max(level, 1e−6)), dBTP
 };
 
-// The sample peak of every channel of the file (no oversampling). Synchronous; any thread.
-// Throws the reader's Error and the cancellation error.
-SamplePeak measureSamplePeak(const std::filesystem::path& path, const CancellationQuery& isCancelled = {});
+// The true peak of the whole file: every channel 4x oversampled (engine/TruePeakDetector.h), read in
+// chunks. Synchronous; any thread. Throws the reader's Error (also for a file that ends before its
+// declared length) and the cancellation error.
+TruePeak measureTruePeak(const std::filesystem::path& path, const CancellationQuery& isCancelled = {});
 
 } // namespace orvanta::AudioAnalyzer

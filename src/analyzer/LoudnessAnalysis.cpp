@@ -2,13 +2,12 @@
 
 #include "analyzer/AnalysisControl.h"
 #include "analyzer/VectorMath.h"
-#include "platform/Biquad.h"
+#include "engine/KWeighting.h"
+#include "engine/WindowedSums.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 namespace orvanta::AudioAnalyzer {
 
@@ -16,14 +15,17 @@ namespace {
 
 constexpr float silentLoudness = -70.0f; // LUFS reported for material without energy
 
-struct Biquad {
-    float b0, b1, b2, a1, a2;
-};
+constexpr uint32_t pieceFrames = 1u << 14; // frames K-weighted between two cancellation checks
 
-// BS.1770 K-weighting for 48 kHz, held as 32-bit floats and used unchanged at every rate.
-constexpr Biquad highPass = {1.0f, -2.0f, 1.0f, -1.99004745483398f, 0.99007225036621f};
-constexpr Biquad highShelf = {1.53512485958697f, -2.69169618940638f, 1.19839281085285f, -1.69065929318241f,
-                              0.73248077421585f};
+// Blocks of `block` frames starting every `hop` frames, up to and including length − block.
+struct BlockGrid {
+    size_t block = 0;
+    size_t hop = 0;
+
+    size_t count(size_t length) const {
+        return block == 0 || hop == 0 || length < block ? 0 : (length - block) / hop + 1;
+    }
+};
 
 float mean(const std::vector<float>& values) {
     float sum = 0.0f;
@@ -36,7 +38,7 @@ float mean(const std::vector<float>& values) {
 // The two-stage gate of the integrated figure over the short-block powers.
 double integratedLoudness(const std::vector<float>& powers) {
     if (powers.empty()) {
-        return silentLoudness; // excerpt shorter than one block: nothing to average
+        return silentLoudness; // shorter than one block: nothing to average
     }
     std::vector<float> retained;
     retained.reserve(powers.size());
@@ -69,60 +71,22 @@ float loudnessOfPower(float power) {
     return 10.0f * std::log10(std::max(power, 1e-45f)) - 0.691f - 0.5f;
 }
 
-LoudnessExcerpt loudnessExcerpt(double sampleRate, uint32_t length) {
-    const auto limit = int64_t(float(sampleRate) * 120.0f);
-    const uint32_t frames = uint32_t(std::min<int64_t>(limit, length));
-    const uint32_t start = int64_t(length) > limit ? (length - frames) / 2 : 0;
-    return {start, frames};
-}
-
-// High pass, then shelf, in one sweep: the two recursions of a sample overlap with those of the next
-// one, and every sample sees the same operations as two separate passes.
-void kWeight(std::vector<float>& samples) {
-    struct Memory {
-        float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    } first, second;
-    for (float& sample : samples) sample = biquadStep(highShelf, second, biquadStep(highPass, first, sample));
-}
-
-BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channels, size_t block, size_t hop,
-                            const ProgressCallback& progress, const CancellationQuery& isCancelled) {
+BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channelSums, size_t block) {
     BlockLoudness result;
-    if (channels.empty() || channels.front().empty() || block == 0 || hop == 0) {
+    if (channelSums.empty() || channelSums.front().empty() || block == 0) {
         return result;
     }
-    const size_t length = channels.front().size();
-    if (length < block) {
-        return result;
-    }
-    const size_t blockCount = (length - block) / hop + 1;
+    const size_t blockCount = channelSums.front().size();
     result.powers.reserve(blockCount);
-    const double progressSpan = std::max(double((length - block) / hop), 1.0);
-    double lastReported = -1.0;
     float maxLoudness = -std::numeric_limits<float>::infinity();
-
     for (size_t b = 0; b < blockCount; ++b) {
-        const size_t start = b * hop;
         float z = 0.0f;
-        for (size_t c = 0; c < channels.size(); ++c) {
+        for (size_t c = 0; c < channelSums.size(); ++c) {
             const float weight = c < 2 ? 1.0f : 1.41f;
-            const float* samples = channels[c].data() + start;
-            const size_t available = channels[c].size() > start ? std::min(block, channels[c].size() - start) : 0;
-            z += weight * (vector_math::sumOfSquares(samples, available) / float(block));
+            z += weight * (channelSums[c][b] / float(block));
         }
         result.powers.push_back(z);
         maxLoudness = std::max(maxLoudness, loudnessOfPower(z));
-
-        const size_t done = b + 1;
-        const double fraction = std::min(double(done) / progressSpan, 1.0);
-        if (fraction - lastReported >= 0.02) {
-            report(progress, fraction);
-            lastReported = fraction;
-        }
-        if (done % 5 == 0) {
-            throwIfCancelled(isCancelled);
-            std::this_thread::sleep_for(std::chrono::seconds(0));
-        }
     }
     result.maxLoudness = maxLoudness;
     return result;
@@ -156,20 +120,44 @@ LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCal
         return result;
     }
     const double sampleRate = buffer.sampleRate();
-    const LoudnessExcerpt excerpt = loudnessExcerpt(sampleRate, buffer.frameLength());
+    const float rate = float(sampleRate);
+    const BlockGrid momentary = {size_t(0.2f * rate), size_t(0.1f * rate)};
+    const BlockGrid shortTerm = {size_t(3.0f * rate), size_t(rate)};
+    const uint32_t length = buffer.frameLength();
+    const uint32_t channels = buffer.channelCount();
 
-    std::vector<std::vector<float>> channels(buffer.channelCount());
-    for (uint32_t c = 0; c < buffer.channelCount(); ++c) {
-        throwIfCancelled(isCancelled);
-        const float* source = buffer.channel(c) + excerpt.start;
-        channels[c].assign(source, source + excerpt.frames);
-        kWeight(channels[c]);
+    // Each channel's sums of squares over both kinds of block, weighted piece by piece.
+    std::vector<std::vector<float>> momentarySums(channels), shortTermSums(channels);
+    const double totalFrames = double(length) * double(channels);
+    double lastReported = -1.0;
+    for (uint32_t c = 0; c < channels; ++c) {
+        KWeightingFilter filter(sampleRate);
+        WindowedSums momentaryBlocks(momentary.block, momentary.hop, momentary.count(length), pieceFrames,
+                                     vector_math::sumOfSquares);
+        WindowedSums shortTermBlocks(shortTerm.block, shortTerm.hop, shortTerm.count(length), pieceFrames,
+                                     vector_math::sumOfSquares);
+        for (uint32_t start = 0; start < length; start += pieceFrames) {
+            throwIfCancelled(isCancelled);
+            const uint32_t frames = std::min(pieceFrames, length - start);
+            float* weighted = momentaryBlocks.room();
+            filter.process(buffer.channel(c) + start, weighted, frames);
+            std::copy(weighted, weighted + frames, shortTermBlocks.room());
+            momentaryBlocks.append(frames);
+            shortTermBlocks.append(frames);
+
+            const double fraction = (double(c) * double(length) + double(start + frames)) / totalFrames;
+            if (fraction - lastReported >= 0.02 || fraction == 1.0) {
+                report(progress, fraction);
+                lastReported = fraction;
+            }
+            yieldToScheduler();
+        }
+        momentarySums[c] = momentaryBlocks.sums();
+        shortTermSums[c] = shortTermBlocks.sums();
     }
 
-    const float rate = float(sampleRate);
-    const BlockLoudness shortBlocks =
-        blockLoudness(channels, size_t(0.2f * rate), size_t(0.1f * rate), progress, isCancelled);
-    const BlockLoudness longBlocks = blockLoudness(channels, size_t(3.0f * rate), size_t(rate), progress, isCancelled);
+    const BlockLoudness shortBlocks = blockLoudness(momentarySums, momentary.block);
+    const BlockLoudness longBlocks = blockLoudness(shortTermSums, shortTerm.block);
 
     // Blocks of pure digital silence read as −70 LUFS rather than the −450 of the power floor.
     const auto hasEnergy = [](const BlockLoudness& blocks) {
@@ -179,12 +167,12 @@ LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCal
     result.shortTermMax = hasEnergy(longBlocks) ? longBlocks.maxLoudness : silentLoudness;
     result.integrated = integratedLoudness(shortBlocks.powers);
 
-    std::vector<double> shortTerm;
-    shortTerm.reserve(longBlocks.powers.size());
+    std::vector<double> shortTermValues;
+    shortTermValues.reserve(longBlocks.powers.size());
     for (float z : longBlocks.powers) {
-        shortTerm.push_back(loudnessOfPower(z));
+        shortTermValues.push_back(loudnessOfPower(z));
     }
-    result.loudnessRange = loudnessRange(shortTerm, result.integrated);
+    result.loudnessRange = loudnessRange(shortTermValues, result.integrated);
     return result;
 }
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-// The analyzer's own loudness measure: fixed 48 kHz K-weighting at every rate, 200 ms and 3 s blocks,
-// a −1.191 dB offset, and at most the middle 120 s of the file.
+// The analyzer's own loudness measure over the whole file: K-weighting for the file's rate, 200 ms and
+// 3 s blocks, a −1.191 dB offset.
 namespace orvanta::AudioAnalyzer {
 
 struct LoudnessMeasurement {
@@ -19,32 +19,20 @@ struct LoudnessMeasurement {
 };
 
 // (−70, −70, −70, 0) for a buffer without frames, and −70 for every figure of material without any
-// energy. progress receives 0…1 for the short-block pass, then again 0…1 for the long-block pass.
-// Any thread; throws only the cancellation error.
+// energy. Each channel is K-weighted piece by piece, so memory does not grow with the file beyond the
+// block sums. progress receives the share of samples weighted, 0…1, in steps of at least 0.02.
+// Any thread; throws only the cancellation error (asked before every piece).
 LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCallback& progress = {},
                                     const CancellationQuery& isCancelled = {});
-
-// The frames measured: min(trunc(120·rate in single precision), length) starting at the middle.
-struct LoudnessExcerpt {
-    uint32_t start = 0;
-    uint32_t frames = 0;
-};
-LoudnessExcerpt loudnessExcerpt(double sampleRate, uint32_t length);
-
-// Filters one channel in place with the two K-weighting biquads (direct form I, single precision,
-// state starting at zero).
-void kWeight(std::vector<float>& samples);
 
 struct BlockLoudness {
     std::vector<float> powers;  // channel-weighted mean square of each block
     float maxLoudness = -70.0f; // loudest block, LUFS; −70 without blocks
 };
 
-// Blocks of `block` frames every `hop` frames (starts 0, hop, … up to length − block); channels 0 and 1
-// weigh 1.0, further channels 1.41. progress receives the share of blocks done in steps of at least 0.02.
-// Any thread; throws only the cancellation error.
-BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channels, size_t block, size_t hop,
-                            const ProgressCallback& progress = {}, const CancellationQuery& isCancelled = {});
+// The blocks' powers from each channel's sums of squares over blocks of `block` frames: channels 0
+// and 1 weigh 1.0, further channels 1.41. Pure; any thread.
+BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channelSums, size_t block);
 
 // 10·log10(max(power, 1e−45)) − 0.691 − 0.5 (single precision).
 float loudnessOfPower(float power);

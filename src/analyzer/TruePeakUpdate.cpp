@@ -4,7 +4,7 @@
 
 namespace orvanta::AudioAnalyzer {
 
-AudioAnalysisResult withSamplePeak(AudioAnalysisResult result, const SamplePeak& peak) {
+AudioAnalysisResult withTruePeak(AudioAnalysisResult result, const TruePeak& peak) {
     auto& details = result.analysisDetails;
     details.truePeakLevel = peak.truePeakLevel;
     details.truePeakDB = peak.truePeakDB;
@@ -18,7 +18,7 @@ AudioAnalysisResult withSamplePeak(AudioAnalysisResult result, const SamplePeak&
 AudioAnalysisResult analyzeFileWithPeak(const std::filesystem::path& path, const ProgressCallback& progress,
                                         const CancellationQuery& isCancelled) {
     AudioAnalysisResult result = analyzeFile(path, progress, isCancelled);
-    return withSamplePeak(std::move(result), measureSamplePeak(path, isCancelled));
+    return withTruePeak(std::move(result), measureTruePeak(path, isCancelled));
 }
 
 } // namespace orvanta::AudioAnalyzer

@@ -7,9 +7,9 @@ namespace orvanta::AudioAnalyzer {
 
 // `result` with the peak pass applied: truePeakLevel and truePeakDB set from `peak`, and the use case,
 // its target and note recomputed from the integrated loudness and that peak. Pure; any thread.
-AudioAnalysisResult withSamplePeak(AudioAnalysisResult result, const SamplePeak& peak);
+AudioAnalysisResult withTruePeak(AudioAnalysisResult result, const TruePeak& peak);
 
-// analyzeFile followed by measureSamplePeak and withSamplePeak: the complete analysis of a file.
+// analyzeFile followed by measureTruePeak and withTruePeak: the complete analysis of a file.
 // Synchronous; any thread; throws what those two throw.
 AudioAnalysisResult analyzeFileWithPeak(const std::filesystem::path& path, const ProgressCallback& progress = {},
                                         const CancellationQuery& isCancelled = {});

@@ -28,7 +28,7 @@ struct UseCaseRecommendation {
 };
 
 // The use case whose target is nearest to `lufs` (integrated, LUFS), with a note on the distance and,
-// when truePeakDB (dBFS) is above −1, on the peak. Pure; any thread; does not throw.
+// when truePeakDB (dBTP) is above −1, on the peak. Pure; any thread; does not throw.
 UseCaseRecommendation recommendUseCase(double lufs, double truePeakDB);
 
 } // namespace orvanta::AudioAnalyzer

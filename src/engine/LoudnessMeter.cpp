@@ -1,6 +1,10 @@
 #include "engine/LoudnessMeter.h"
 
+#include "engine/ChunkPipeline.h"
+#include "engine/KWeighting.h"
 #include "engine/ProcessingErrors.h"
+#include "engine/TruePeakDetector.h"
+#include "engine/WindowedSums.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Biquad.h"
 
@@ -9,20 +13,14 @@
 #include <functional>
 #include <limits>
 #include <new>
-#include <thread>
+#include <optional>
 
 namespace orvanta {
 
 namespace {
 
 constexpr float smallestFloat = std::numeric_limits<float>::denorm_min(); // 1.401298464324817e-45
-constexpr double excerptSeconds = 120.0;
-
-// BS.1770 K-weighting at 48 kHz as single-precision values, used unchanged at every rate.
-const std::vector<float> highPassB = {1.0f, -2.0f, 1.0f};
-const std::vector<float> highPassA = {1.0f, -1.9900474548339844f, 0.9900722503662109f};
-const std::vector<float> shelfB = {1.5351248979568481f, -2.6916961669921875f, 1.1983928680419922f};
-const std::vector<float> shelfA = {1.0f, -1.6906592845916748f, 0.7324807643890381f};
+constexpr uint32_t chunkFrames = 1u << 16; // frames read and measured at a time
 
 float channelWeight(uint32_t channel) { return channel < 2 ? 1.0f : 1.41f; }
 
@@ -63,42 +61,91 @@ struct Windows {
     int64_t length = 0;
     int64_t hop = 0;
 
-    size_t count(uint32_t frames) const {
-        if (length <= 0 || hop <= 0 || int64_t(frames) - length <= 0) return 0;
-        return size_t((int64_t(frames) - length + hop - 1) / hop);
+    size_t count(int64_t frames) const {
+        if (length <= 0 || hop <= 0 || frames - length <= 0) return 0;
+        return size_t((frames - length + hop - 1) / hop);
     }
 };
 
 Windows rmsWindows(float sampleRate) { return {int64_t(uint32_t(sampleRate * 0.1f)), int64_t(uint32_t(sampleRate * 0.05f))}; }
 Windows gatingBlocks(float sampleRate) { return {int64_t(uint32_t(sampleRate * 0.4f)), int64_t(uint32_t(sampleRate * 0.1f))}; }
 
-// Everything the meter needs from one channel; the channel's samples become its K-weighted signal.
-struct ChannelMeasures {
+// Largest |sample| (0 for none). Eight running maxima let the loop vectorise; the maximum is the same
+// in any order.
+float maxMagnitude(const float* samples, size_t count) {
+    float lanes[8] = {};
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        for (size_t j = 0; j < 8; ++j) lanes[j] = std::max(lanes[j], std::fabs(samples[i + j]));
+    }
     float peak = 0.0f;
-    std::vector<float> windowSums; // sum of squares of each RMS window
-    std::vector<float> blockSums;  // sum of squares of each K-weighted gating block
+    for (float lane : lanes) peak = std::max(peak, lane);
+    for (; i < count; ++i) peak = std::max(peak, std::fabs(samples[i]));
+    return peak;
+}
+
+// Everything the meter gathers from one channel as its samples stream past. Sized for the file's
+// declared length on construction; nothing allocates while measuring.
+struct ChannelMeter {
+    ChannelMeter(double sampleRate, const Windows& rms, const Windows& gating, int64_t frames)
+        : kWeighting(sampleRate),
+          windowSums(size_t(rms.length), size_t(rms.hop), rms.count(frames), chunkFrames, sumOfSquares),
+          blockSums(size_t(gating.length), size_t(gating.hop), gating.count(frames), chunkFrames, sumOfSquares) {}
+
+    KWeightingFilter kWeighting;
+    float peak = 0.0f;       // largest |sample|, linear
+    WindowedSums windowSums; // sum of squares of each RMS window
+    WindowedSums blockSums;  // sum of squares of each K-weighted gating block
 };
 
-void kWeightInPlace(float* samples, uint32_t frames);
+// The jobs of each chunk: for every pair of neighbouring channels (the last may be alone), the
+// K-weighting with the gating blocks, and the levels (sample peak, RMS windows, true peak). A pair
+// shares its K-weighting job because the two channels run side by side in one vector.
+struct MeterJob {
+    bool weighting;
+    uint32_t firstChannel;
+    uint32_t channelCount; // 1 or 2
+};
 
-void measureChannel(float* samples, uint32_t frames, const Windows& rms, const Windows& blocks,
-                    ChannelMeasures& out) noexcept {
-    for (uint32_t i = 0; i < frames; ++i) out.peak = std::max(out.peak, std::fabs(samples[i]));
-    for (size_t j = 0; j < out.windowSums.size(); ++j) {
-        out.windowSums[j] = sumOfSquares(samples + int64_t(j) * rms.hop, size_t(rms.length));
+std::vector<MeterJob> meterJobs(uint32_t channels) {
+    std::vector<MeterJob> jobs;
+    for (uint32_t c = 0; c < channels; c += 2) {
+        const uint32_t count = std::min<uint32_t>(2, channels - c);
+        jobs.push_back({true, c, count});
+        jobs.push_back({false, c, count});
     }
-    kWeightInPlace(samples, frames);
-    for (size_t j = 0; j < out.blockSums.size(); ++j) {
-        out.blockSums[j] = sumOfSquares(samples + int64_t(j) * blocks.hop, size_t(blocks.length));
+    return jobs;
+}
+
+void runMeterJob(const MeterJob& job, const AudioBuffer& chunk, uint32_t frames, std::vector<ChannelMeter>& meters,
+                 TruePeakDetector& truePeak) noexcept {
+    const uint32_t a = job.firstChannel, b = a + 1;
+    if (job.weighting) {
+        if (job.channelCount == 2) {
+            KWeightingFilter::processPair(meters[a].kWeighting, chunk.channel(a), meters[a].blockSums.room(),
+                                          meters[b].kWeighting, chunk.channel(b), meters[b].blockSums.room(), frames);
+        } else {
+            meters[a].kWeighting.process(chunk.channel(a), meters[a].blockSums.room(), frames);
+        }
+        for (uint32_t c = a; c < a + job.channelCount; ++c) meters[c].blockSums.append(frames);
+        return;
+    }
+    for (uint32_t c = a; c < a + job.channelCount; ++c) {
+        const float* samples = chunk.channel(c);
+        ChannelMeter& meter = meters[c];
+        meter.peak = std::max(meter.peak, maxMagnitude(samples, frames));
+        std::copy(samples, samples + frames, meter.windowSums.room());
+        meter.windowSums.append(frames);
+        truePeak.process(int(c), samples, frames, nullptr);
     }
 }
 
 // The loudest 5 % of the RMS windows, as one RMS level.
-float loudPassageRMS(const std::vector<ChannelMeasures>& channels, const Windows& rms) {
-    std::vector<float> levels(channels.empty() ? 0 : channels[0].windowSums.size());
+float loudPassageRMS(const std::vector<ChannelMeter>& channels, const Windows& rms) {
+    std::vector<float> levels(channels.empty() ? 0 : channels[0].windowSums.sums().size());
     for (size_t j = 0; j < levels.size(); ++j) {
         float sum = 0.0f;
-        for (const ChannelMeasures& channel : channels) sum += channel.windowSums[j];
+        for (const ChannelMeter& channel : channels) sum += channel.windowSums.sums()[j];
         levels[j] = std::sqrt(sum / float(rms.length * int64_t(channels.size())));
     }
     std::sort(levels.begin(), levels.end(), std::greater<float>());
@@ -111,12 +158,12 @@ float loudPassageRMS(const std::vector<ChannelMeasures>& channels, const Windows
     return std::sqrt(sum / float(k)); // k = 0: 0/0, not a number
 }
 
-float gatedMeanSquare(const std::vector<ChannelMeasures>& channels, const Windows& gating) {
-    std::vector<float> blocks(channels.empty() ? 0 : channels[0].blockSums.size());
+float gatedMeanSquare(const std::vector<ChannelMeter>& channels, const Windows& gating) {
+    std::vector<float> blocks(channels.empty() ? 0 : channels[0].blockSums.sums().size());
     for (size_t j = 0; j < blocks.size(); ++j) {
         float z = 0.0f;
         for (uint32_t c = 0; c < channels.size(); ++c) {
-            z += channelWeight(c) * channels[c].blockSums[j] / float(gating.length);
+            z += channelWeight(c) * channels[c].blockSums.sums()[j] / float(gating.length);
         }
         blocks[j] = z;
     }
@@ -156,13 +203,6 @@ struct Biquad {
     float operator()(float x) { return biquadStep(*this, *this, x); }
 };
 
-// K-weighting in place: high pass, then shelf. The two recursions of a sample overlap with those of
-// the next one.
-void kWeightInPlace(float* samples, uint32_t frames) {
-    Biquad highPass(highPassB, highPassA), shelf(shelfB, shelfA);
-    for (uint32_t n = 0; n < frames; ++n) samples[n] = shelf(highPass(samples[n]));
-}
-
 } // namespace
 
 std::vector<float> biquadFilter(const std::vector<float>& samples, const std::vector<float>& b,
@@ -186,55 +226,46 @@ AudioStats analyzeAudioFile(const std::filesystem::path& url) {
     }
     const float sampleRate = float(reader.sampleRate());
     const uint32_t channels = reader.channelCount();
-
-    uint32_t capacity = uint32_t(sampleRate * float(excerptSeconds));
-    int64_t startFrame = 0;
-    if (length <= int64_t(capacity)) {
-        capacity = uint32_t(length);
-    } else {
-        startFrame = (length - int64_t(capacity)) / 2;
-    }
-
-    AudioBuffer buffer;
-    try {
-        buffer = reader.makeBuffer(capacity);
-    } catch (const std::bad_alloc&) {
-        throw meterBufferError();
-    }
-    reader.setFramePosition(startFrame);
-    const uint32_t frames = reader.read(buffer, capacity);
-
-    // Channels are measured side by side, each on its own thread; the results are combined in
-    // channel order, as one pass over all channels would add them.
     const Windows rms = rmsWindows(sampleRate);
     const Windows gating = gatingBlocks(sampleRate);
-    std::vector<ChannelMeasures> measures(channels);
+
+    std::vector<ChannelMeter> meters;
+    std::optional<TruePeakDetector> truePeak;
+    std::vector<MeterJob> jobs;
     try {
-        for (ChannelMeasures& m : measures) {
-            m.windowSums.assign(rms.count(frames), 0.0f);
-            m.blockSums.assign(gating.count(frames), 0.0f);
-        }
+        meters.reserve(channels);
+        for (uint32_t c = 0; c < channels; ++c) meters.emplace_back(reader.sampleRate(), rms, gating, length);
+        truePeak.emplace(int(channels));
+        jobs = meterJobs(channels);
     } catch (const std::bad_alloc&) {
         throw meterBufferError();
     }
-    {
-        std::vector<std::thread> workers;
-        for (uint32_t c = 1; c < channels; ++c) {
-            workers.emplace_back(measureChannel, buffer.channel(c), frames, std::cref(rms), std::cref(gating),
-                                 std::ref(measures[c]));
-        }
-        if (channels > 0) measureChannel(buffer.channel(0), frames, rms, gating, measures[0]);
-        for (std::thread& worker : workers) worker.join();
+    int64_t frames = 0;
+    try {
+        frames = runChunkPipeline(reader, chunkFrames, jobs.size(),
+                                  [&](size_t job, const AudioBuffer& chunk, uint32_t chunkLength) {
+                                      runMeterJob(jobs[job], chunk, chunkLength, meters, *truePeak);
+                                  });
+    } catch (const std::bad_alloc&) {
+        throw meterBufferError();
+    }
+
+    // A file that ends early is measured on the frames it has.
+    for (uint32_t c = 0; c < channels; ++c) {
+        meters[c].windowSums.truncate(rms.count(frames));
+        meters[c].blockSums.truncate(gating.count(frames));
+        truePeak->flush(int(c), nullptr);
     }
     float peakLinear = 0.0f;
-    for (const ChannelMeasures& m : measures) peakLinear = std::max(peakLinear, m.peak);
-    const float rmsLinear = loudPassageRMS(measures, rms);
-    const float gatedMean = gatedMeanSquare(measures, gating);
+    for (const ChannelMeter& m : meters) peakLinear = std::max(peakLinear, m.peak);
+    const float rmsLinear = loudPassageRMS(meters, rms);
+    const float gatedMean = gatedMeanSquare(meters, gating);
 
     AudioStats stats;
     stats.lufs = 10.0f * clampedLog10(gatedMean) - 0.691f - 0.5f;
     stats.peak = 20.0f * clampedLog10(peakLinear);
     stats.rms = 20.0f * clampedLog10(rmsLinear) + 0.4f;
+    stats.truePeak = 20.0f * clampedLog10(truePeak->maximum());
     return stats;
 }
 

@@ -7,9 +7,11 @@
 
 namespace orvanta {
 
-// Measures integrated loudness (K-weighted, gated, −0.5 dB calibration), sample peak and loud-passage
-// RMS on the middle 120 s of a file. Reentrant; any thread. Throws the reader's errors, or
-// Orvanta/4 "Audio file is empty", or Orvanta/2 when the excerpt buffer cannot be created.
+// Measures a whole file: integrated loudness (K-weighted for the file's rate, gated, −0.5 dB
+// calibration), sample peak, loud-passage RMS and true peak (4x oversampled, dBTP; clamped like the
+// sample peak for silence). Reads in chunks, so memory does not grow with the file; the channels are
+// measured on threads of their own. Reentrant; any thread. Throws the reader's errors, or Orvanta/4
+// "Audio file is empty", or Orvanta/2 when the working buffers cannot be created.
 AudioStats analyzeAudioFile(const std::filesystem::path& url);
 
 // Direct-form-I biquad over `samples` with coefficients divided by a[0] (missing entries count as 0).

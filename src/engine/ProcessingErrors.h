@@ -18,7 +18,7 @@ inline constexpr int inputWouldBeOverwritten = 5;
 inline constexpr int cancelled = 100;
 } // namespace engine_error
 
-// "Nu s-a putut crea buffer-ul audio" (code 2): the loudness meter's excerpt buffer.
+// "Nu s-a putut crea buffer-ul audio" (code 2): the loudness meter's working buffers.
 Error meterBufferError();
 // "Could not create audio buffer" (code 2): the block buffer of a limiting pass.
 Error passBufferError();

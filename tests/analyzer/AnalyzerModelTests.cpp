@@ -87,8 +87,9 @@ TEST(AnalyzerViewModel, AnalysisThenPeakPassThenReset) {
     EXPECT_EQ(states, (std::vector<StateKind>{StateKind::analyzing, StateKind::completed}));
     ASSERT_TRUE(model.result());
     const auto& details = model.result()->analysisDetails;
-    EXPECT_NEAR(details.truePeakLevel, 0.5, 1e-3);
-    EXPECT_NEAR(details.truePeakDB, -6.02, 0.01);
+    // The true peak of a sine cut off at the file's end rings a little above its amplitude.
+    EXPECT_NEAR(details.truePeakLevel, 0.5, 0.005);
+    EXPECT_NEAR(details.truePeakDB, -6.02, 0.03);
     EXPECT_NEAR(details.duration, 2.0, 1e-6);
     EXPECT_FALSE(details.recommendedUseCase.empty());
 
@@ -123,7 +124,7 @@ TEST(AnalyzerViewModel, ANewAnalysisDropsTheUpdatesOfTheOlderOne) {
     ASSERT_TRUE(model.result());
     EXPECT_EQ(model.fileName(), "short.wav");
     EXPECT_NEAR(model.result()->analysisDetails.duration, 1.0, 1e-6);
-    EXPECT_NEAR(model.result()->analysisDetails.truePeakLevel, 0.25, 1e-3);
+    EXPECT_NEAR(model.result()->analysisDetails.truePeakLevel, 0.25, 0.0025);
     EXPECT_EQ(model.state().kind, StateKind::completed);
 }
 
@@ -155,7 +156,7 @@ TEST(AnalyzerPanel, UnprocessedFileReportsOnceAndBaselineCarriesMeasuredPeak) {
     EXPECT_TRUE(panel.didReport());
     ASSERT_TRUE(panel.sessionStore().baseline());
     EXPECT_EQ(*panel.sessionStore().baseline(), *panel.viewModel().result());
-    EXPECT_NEAR(panel.sessionStore().baseline()->analysisDetails.truePeakDB, -0.45, 0.01);
+    EXPECT_NEAR(panel.sessionStore().baseline()->analysisDetails.truePeakDB, -0.45, 0.03);
     // A peak above −1 dBTP adds its note to the recommendation.
     EXPECT_NE(panel.sessionStore().baseline()->analysisDetails.recommendationNote.find("True-peak peste -1 dBTP"),
               std::string::npos);
@@ -185,8 +186,8 @@ TEST(AnalyzerPanel, MasteredFileIsComparedWithItsAnalysedOriginal) {
     ASSERT_TRUE(panel.sessionStore().baseline());
     const auto& baseline = *panel.sessionStore().baseline();
     EXPECT_NEAR(baseline.analysisDetails.duration, 3.0, 1e-6);
-    EXPECT_NEAR(baseline.analysisDetails.truePeakLevel, 0.5, 1e-3); // the original's measured peak
-    EXPECT_NEAR(panel.viewModel().result()->analysisDetails.truePeakLevel, 0.9, 1e-3);
+    EXPECT_NEAR(baseline.analysisDetails.truePeakLevel, 0.5, 0.005); // the original's measured peak
+    EXPECT_NEAR(panel.viewModel().result()->analysisDetails.truePeakLevel, 0.9, 0.01);
 
     EXPECT_TRUE(panel.showsComparison());
     EXPECT_EQ(panel.displayedResult(), panel.viewModel().result());
@@ -224,7 +225,7 @@ TEST(AnalyzerPanel, URLChangesActOnlyWhileIdleAndDropsClearTheBaseline) {
     EXPECT_FALSE(panel.didReport());
     ASSERT_TRUE(waitUntil([&] { return reports.urls.size() == 2 && peakKnown(panel.viewModel()); }));
     EXPECT_EQ(reports.urls[1], second);
-    EXPECT_NEAR(panel.sessionStore().baseline()->analysisDetails.truePeakLevel, 0.3, 1e-3);
+    EXPECT_NEAR(panel.sessionStore().baseline()->analysisDetails.truePeakLevel, 0.3, 0.003);
 
     panel.resetFromResult();
     EXPECT_FALSE(panel.sessionStore().baseline());

@@ -48,8 +48,9 @@ TEST(AnalyzeCommand, JsonHasTheResultWithoutTheSpectrogramGrid) {
                             "paSystemScore", "verdictLabel", "verdictSentence", "analysisDetails", "spectrogramData"})
         EXPECT_TRUE(object.contains(key)) << key;
     const auto& details = object["analysisDetails"];
-    EXPECT_NEAR(details["truePeakDB"].get<double>(), -6.02, 0.01);
-    EXPECT_NEAR(details["truePeakLevel"].get<double>(), 0.5, 1e-3);
+    // A true peak: the sine, cut off at the file's end, rings a little above its amplitude.
+    EXPECT_NEAR(details["truePeakDB"].get<double>(), -6.02, 0.03);
+    EXPECT_NEAR(details["truePeakLevel"].get<double>(), 0.5, 0.005);
     EXPECT_EQ(details["channels"].get<int>(), 2);
     EXPECT_NEAR(details["duration"].get<double>(), 3.0, 1e-9);
     EXPECT_TRUE(details["spectralBalance"].contains("highMid"));

@@ -74,6 +74,13 @@ CommandResult runCli(const std::vector<std::string>& args, std::optional<std::ch
     return runProgram(cliExecutable(), args, interruptAfter);
 }
 
+bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate) {
+    const CommandResult result = runProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", input.string(), "-ar",
+                                                                std::to_string(int(sampleRate)), "-c:a", "pcm_f32le",
+                                                                output.string()});
+    return result.exitStatus == 0;
+}
+
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

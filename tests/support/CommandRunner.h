@@ -26,6 +26,9 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
 CommandResult runCli(const std::vector<std::string>& args,
                      std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt);
 
+// Writes `input` resampled to `sampleRate` by ffmpeg as a 32-bit float WAV at `output`; true on success.
+bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate);
+
 // The lines of `text` without their line ends.
 std::vector<std::string> linesOf(const std::string& text);
 

@@ -6,6 +6,7 @@
 #include "batch/AudioSettingsManager.h"
 #include "batch/BatchProcessor.h"
 #include "batch/MasteringPresets.h"
+#include "eq/MatchStrength.h"
 #include "eq/ReferenceTrackManager.h"
 
 #include <QCheckBox>
@@ -96,6 +97,19 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     connect(&reference_, &ReferenceTrackManager::isEnabledChanged, matching,
             [this, matching] { matching->setChecked(reference_.isEnabled()); });
     referenceInfo->addWidget(matching);
+    // Beside the switch: how much of the difference to the reference the matched EQ corrects.
+    auto* strengthRow = new QHBoxLayout;
+    strengthRow->addWidget(new QLabel(QStringLiteral("Match strength")));
+    matchStrength_ = new QComboBox;
+    matchStrength_->setObjectName(QStringLiteral("matchStrength"));
+    for (const MatchStrengthStep& step : matchStrengthSteps)
+        matchStrength_->addItem(qtText(step.name), QVariant(step.percent));
+    connect(matchStrength_, &QComboBox::activated, this, [this](int index) {
+        reference_.chooseMatchStrength(matchStrength_->itemData(index).toFloat());
+    });
+    connect(&reference_, &ReferenceTrackManager::matchStrengthChanged, this, &ImportScreen::showMatchStrength);
+    strengthRow->addWidget(matchStrength_, 1);
+    referenceInfo->addLayout(strengthRow);
     clearReference_ = new QPushButton(QStringLiteral("Clear Reference"));
     connect(clearReference_, &QPushButton::clicked, this, [this] { reference_.clearReference(); });
     referenceInfo->addWidget(clearReference_);
@@ -120,11 +134,25 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ImportScreen::refresh);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ImportScreen::refresh);
     connect(&reference_, &ReferenceTrackManager::isEnabledChanged, this, &ImportScreen::refresh);
+    showMatchStrength();
     refresh();
 }
 
 QString ImportScreen::presetLabelText() const { return presetLabel_->text(); }
 QString ImportScreen::songText() const { return song_->text(); }
+
+void ImportScreen::showMatchStrength() {
+    // A strength stored by hand between the steps is shown as one more item, e.g. "30 %".
+    const float strength = reference_.matchStrength();
+    const QString label = qtText(matchStrengthLabel(strength));
+    while (matchStrength_->count() > int(matchStrengthSteps.size())) matchStrength_->removeItem(matchStrength_->count() - 1);
+    int index = matchStrength_->findText(label);
+    if (index < 0) {
+        matchStrength_->addItem(label, QVariant(strength));
+        index = matchStrength_->count() - 1;
+    }
+    matchStrength_->setCurrentIndex(index);
+}
 
 void ImportScreen::dropSong(const QString& path) { model_.dropFile(path.toStdString()); }
 

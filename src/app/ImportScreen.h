@@ -19,8 +19,9 @@ class MainWindowModel;
 class ReferenceTrackManager;
 
 // The first screen: the song's drop zone with "Open...", the demo song, the preset picker (showing the
-// current label, "CUSTOM" or "ANALYZER"), the export format, the reference drop area with
-// "Clear Reference", and the start and "Master + Reference" controls. Main thread.
+// current label, "CUSTOM" or "ANALYZER"), the export format, the reference drop area with "Match
+// reference", its "Match strength" steps and "Clear Reference", and the start and "Master + Reference"
+// controls. Main thread.
 class ImportScreen : public QWidget {
     Q_OBJECT
 
@@ -37,11 +38,13 @@ public:
     QComboBox* presetPicker() const { return presets_; }
     QComboBox* formatPicker() const { return formats_; }
     QCheckBox* analyzerModeBox() const { return analyzerMode_; }
+    QComboBox* matchStrengthPicker() const { return matchStrength_; }
     QString presetLabelText() const;
     QString songText() const;
 
 private:
     void refresh();
+    void showMatchStrength();
     void dropSong(const QString& path);
 
     MainWindowModel& model_;
@@ -59,6 +62,7 @@ private:
     QCheckBox* analyzerMode_;
     DropZoneWidget* referenceDrop_;
     QLabel* referenceName_;
+    QComboBox* matchStrength_;
     QPushButton* clearReference_;
     QPushButton* start_;
     QPushButton* startWithReference_;

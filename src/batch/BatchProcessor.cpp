@@ -10,6 +10,7 @@
 #include "engine/ProgressUpdater.h"
 #include "eq/AudioEngine.h"
 #include "eq/EQManager.h"
+#include "eq/MatchedEQRefinement.h"
 #include "eq/ReferenceSpectrum.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/AudioFileReader.h"
@@ -38,6 +39,7 @@ struct BatchProcessor::PassContext {
     ExportFormat format = ExportFormat::wav;
     bool usableReference = false;
     BandLevels referenceLevels{};
+    float matchStrength = 0.0f; // percent
 };
 
 namespace {
@@ -185,6 +187,7 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     const ReferenceTrackManager& reference = ReferenceTrackManager::shared();
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
+    context.matchStrength = reference.matchStrength();
     return context;
 }
 
@@ -267,7 +270,8 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
             if (withReference && context.usableReference) {
                 const BandLevels inSpec = compute12BandSpectrum(input);
                 updater->update(0.2);
-                const EQSettings matched = matchedEQSettings(context.referenceLevels, inSpec);
+                const EQSettings matched =
+                    referenceMatchedEQ(input, context.referenceLevels, inSpec, context.matchStrength, cancelled);
                 onMain([inSpec, matched] {
                     ReferenceTrackManager::shared().setMasteredSpectrum(inSpec);
                     EQManager::shared().setEqSettings(matched);

@@ -12,6 +12,7 @@
 #include "engine/ProcessingStatusManager.h"
 #include "engine/TempoDetector.h"
 #include "eq/EQManager.h"
+#include "eq/MatchStrength.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
@@ -33,6 +34,7 @@ struct MasterOptions {
     float targetLoudness = 0.0f;
     float limitThreshold = 0.0f;
     std::optional<fs::path> reference;
+    std::optional<float> matchStrength; // percent; the stored choice when absent
     std::optional<ExportFormat> format;
     bool json = false;
 };
@@ -52,6 +54,13 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
     if (const auto ceiling = arguments.takeOption("--ceiling"))
         options.limitThreshold = static_cast<float>(parseNumber("--ceiling", *ceiling));
     if (const auto reference = arguments.takeOption("--reference")) options.reference = fs::path(*reference);
+    if (const auto amount = arguments.takeOption("--match-amount")) {
+        options.matchStrength = matchStrengthNamed(*amount);
+        if (!options.matchStrength) options.matchStrength = static_cast<float>(parseNumber("--match-amount", *amount));
+        if (!isValidMatchStrength(*options.matchStrength))
+            throw UsageError("--match-amount takes a percentage from 0 to 100 (or Gentle, Medium, Full)");
+        if (!options.reference) throw UsageError("--match-amount needs --reference");
+    }
     if (const auto format = arguments.takeOption("--format")) {
         if (*format == "wav") options.format = ExportFormat::wav;
         else if (*format == "m4a") options.format = ExportFormat::m4a;
@@ -157,6 +166,7 @@ int runMasterCommand(const std::vector<std::string>& args) {
             return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
         }
         if (!ReferenceTrackManager::shared().hasProfile()) return fail(*options.reference, "cannot load the reference");
+        if (options.matchStrength) ReferenceTrackManager::shared().setMatchStrength(*options.matchStrength);
     }
     if (wasInterrupted()) return fail(options.input, "cancelled");
     const bool loaded = waitForResult(processor.loadFile(options.input));
@@ -213,6 +223,11 @@ int runMasterCommand(const std::vector<std::string>& args) {
             nlohmann::ordered_json gains = nlohmann::ordered_json::array();
             for (const EQBand& band : matched.bands) gains.push_back(jsonNumber(band.gain));
             object["matched_eq"] = gains;
+            object["match_strength"] = jsonNumber(ReferenceTrackManager::shared().matchStrength());
+            nlohmann::ordered_json curve = nlohmann::ordered_json::array();
+            for (const EQBand& band : matched.bands)
+                curve.push_back({{"frequency_hz", jsonNumber(band.frequency)}, {"gain_db", jsonNumber(band.gain)}});
+            object["eq_curve"] = curve;
         }
         printJson(object);
     } else {
@@ -220,7 +235,10 @@ int runMasterCommand(const std::vector<std::string>& args) {
         std::snprintf(gainText, sizeof gainText, "%+.1f dB", gainDB);
         std::cout << "Input:  " << levelsLine(*inputStats) << '\n'
                   << "Output: " << levelsLine(masterStats) << '\n';
-        if (withReference) std::cout << "Final:  " << levelsLine(file.finalStats.value_or(AudioStats{})) << '\n';
+        if (withReference) {
+            std::cout << "Final:  " << levelsLine(file.finalStats.value_or(AudioStats{})) << '\n'
+                      << "Match:  " << matchStrengthLabel(ReferenceTrackManager::shared().matchStrength()) << '\n';
+        }
         std::cout << "Tempo:  " << bpm << " BPM\n"
                   << "Passes: " << passes << " (gain " << gainText << ")\n";
         if (!targetReached) {

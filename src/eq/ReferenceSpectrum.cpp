@@ -172,26 +172,38 @@ BandLevels computeBandLevels(const AudioBuffer& buffer) {
     if (spectrum.empty()) return levels;
     const float fs = static_cast<float>(buffer.sampleRate());
     for (size_t i = 0; i < bandCenterFrequencies.size(); ++i) {
-        const float f = bandCenterFrequencies[i];
-        const int lo = std::max(static_cast<int>((f - 0.3f * f) * float(frameSize) / fs), 0);
-        const int hi = std::min(static_cast<int>((f + 0.3f * f) * float(frameSize) / fs), int(binCount) - 1);
+        const std::optional<BandBins> bins = bandLevelBins(bandCenterFrequencies[i], fs);
         // At low sample rates the top bands start beyond the last bin: they have no energy to show.
-        if (lo > hi) {
+        if (!bins) {
             levels[i] = 0.0f;
             continue;
         }
         float sum = 0.0f;
-        for (int b = lo; b <= hi; ++b) sum += spectrum[size_t(b)];
-        const float mean = sum / float(hi - lo + 1);
+        for (int b = bins->lo; b <= bins->hi; ++b) sum += spectrum[size_t(b)];
+        const float mean = sum / float(bins->hi - bins->lo + 1);
         const float dB = 20.0f * std::log10(std::max(mean, 1e-10f));
-        levels[i] = std::clamp((dB + 20.0f) / 70.0f * 10.0f, 0.0f, 10.0f);
+        levels[i] = std::clamp((dB - levelFloorDb) / levelSpanDb * levelScaleTop, 0.0f, levelScaleTop);
     }
     return levels;
 }
 
-BandLevels compute12BandSpectrum(const std::filesystem::path& url) {
+std::optional<BandBins> bandLevelBins(float centreHz, float sampleRate) {
+    const float f = centreHz;
+    BandBins bins;
+    bins.lo = std::max(static_cast<int>((f - 0.3f * f) * float(frameSize) / sampleRate), 0);
+    bins.hi = std::min(static_cast<int>((f + 0.3f * f) * float(frameSize) / sampleRate), int(binCount) - 1);
+    if (bins.lo > bins.hi) return std::nullopt;
+    return bins;
+}
+
+float spectrumBinFrequency(int bin, float sampleRate) { return float(bin) * sampleRate / float(frameSize); }
+
+BandLevels compute12BandSpectrum(const std::filesystem::path& url) { return compute12BandSpectrum(url, nullptr); }
+
+BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTransform& transform) {
     BandLevels sum{};
-    const int64_t chunks = forEachChunk(url, [&](const AudioBuffer& chunk) {
+    const int64_t chunks = forEachChunk(url, [&](AudioBuffer& chunk) {
+        if (transform) transform(chunk);
         const BandLevels levels = computeBandLevels(chunk);
         for (size_t i = 0; i < sum.size(); ++i) sum[i] += levels[i];
     });

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,24 @@ namespace orvanta {
 inline constexpr std::string_view referenceTrackDomain = "ReferenceTrack";
 
 using BandLevels = std::array<float, 12>; // 0…10 scale, one per EQ band centre
+
+// The 0…10 level scale: a band's mean magnitude in dB, levelFloorDb mapping to 0 and
+// levelFloorDb + levelSpanDb to levelScaleTop.
+inline constexpr float levelFloorDb = -20.0f;
+inline constexpr float levelSpanDb = 70.0f;
+inline constexpr float levelScaleTop = 10.0f;
+// One level unit is 7 dB.
+inline constexpr float decibelsPerLevelUnit = levelSpanDb / levelScaleTop;
+
+// The averaged-spectrum bins (inclusive) over which a band's level is measured: ±30 % around its
+// centre at `sampleRate`; none when the band starts beyond the last bin.
+struct BandBins {
+    int lo = 0;
+    int hi = 0;
+};
+std::optional<BandBins> bandLevelBins(float centreHz, float sampleRate);
+// Frequency in Hz of bin `bin` of the averaged spectrum at `sampleRate`.
+float spectrumBinFrequency(int bin, float sampleRate);
 
 // A reference recording's analysis, stored across runs.
 struct SpectralProfile {
@@ -48,6 +67,10 @@ SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer);
 BandLevels computeBandLevels(const AudioBuffer& buffer);
 // 12-band levels of a file, averaged over its 10-second chunks. Throws the reader's errors.
 BandLevels compute12BandSpectrum(const std::filesystem::path& url);
+// The same for the file as `transform` changes it: each chunk, in order, passes through `transform`
+// before it is measured. Throws the reader's errors and whatever `transform` throws.
+using ChunkTransform = std::function<void(AudioBuffer&)>;
+BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTransform& transform);
 
 // The analysis behind loading a reference: loudness (analyzeAudioFile), averaged curve and 12-band
 // levels. Throws the reader's errors, or ReferenceTrack/1 when no chunk could be analysed.

@@ -2,6 +2,7 @@
 
 #include "engine/BackgroundPool.h"
 #include "engine/MainThread.h"
+#include "eq/MatchStrength.h"
 #include "platform/PreferenceStore.h"
 
 #include <QPromise>
@@ -51,8 +52,10 @@ ReferenceTrackManager& ReferenceTrackManager::shared() {
 }
 
 ReferenceTrackManager::ReferenceTrackManager(PreferenceStore& store, QObject* parent)
-    : QObject(parent), store_(store) {
+    : QObject(parent), store_(store), matchStrength_(gentleMatchStrength) {
     loadSavedProfile();
+    const std::optional<float> stored = store_.floatValue(matchStrengthKey);
+    if (stored && isValidMatchStrength(*stored)) matchStrength_ = *stored;
 }
 
 QString ReferenceTrackManager::referenceFileName() const {
@@ -64,6 +67,18 @@ void ReferenceTrackManager::setIsEnabled(bool enabled) {
         isEnabled_ = enabled;
         emit isEnabledChanged();
     }
+}
+
+void ReferenceTrackManager::setMatchStrength(float percent) {
+    if (!isValidMatchStrength(percent) || matchStrength_ == percent) return;
+    matchStrength_ = percent;
+    emit matchStrengthChanged();
+}
+
+void ReferenceTrackManager::chooseMatchStrength(float percent) {
+    if (!isValidMatchStrength(percent)) return;
+    setMatchStrength(percent);
+    store_.setFloat(matchStrengthKey, percent);
 }
 
 void ReferenceTrackManager::setOriginalSpectrum(const QVector<float>& levels) {

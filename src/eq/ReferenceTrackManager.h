@@ -32,16 +32,20 @@ class ReferenceTrackManager : public QObject {
                    originalSpectrumChanged)
     Q_PROPERTY(QVector<float> masteredSpectrum READ masteredSpectrum WRITE setMasteredSpectrum NOTIFY
                    masteredSpectrumChanged)
+    Q_PROPERTY(float matchStrength READ matchStrength WRITE setMatchStrength NOTIFY matchStrengthChanged)
 
 public:
     static constexpr const char* userDefaultsKey = "Orvanta_ReferenceSpectralProfile";
+    // The chosen match strength in percent (float); absent or invalid means Gentle.
+    static constexpr const char* matchStrengthKey = "Orvanta_referenceMatchStrength";
     static constexpr int fftSize = 8192;
     static constexpr float sampleRate = 44100.0f;
 
     // The process-wide instance on the standard preference store; created on first use.
     static ReferenceTrackManager& shared();
 
-    // Starts with no profile, isEnabled false and three lists of 12 zeros, then loadSavedProfile().
+    // Starts with no profile, isEnabled false and three lists of 12 zeros, then loadSavedProfile(), and
+    // the stored match strength (Gentle when absent, not a float or outside 0…100).
     // The store must outlive the manager.
     explicit ReferenceTrackManager(PreferenceStore& store, QObject* parent = nullptr);
 
@@ -59,6 +63,12 @@ public:
     void setMasteredSpectrum(const BandLevels& levels);
     // Both display spectra back to 12 zeros (the batch processor starting over).
     void resetSpectra();
+    // How much of the measured difference a reference pass corrects, percent (MatchStrength.h).
+    float matchStrength() const { return matchStrength_; }
+    // For this run only (the command line); an invalid value is ignored.
+    void setMatchStrength(float percent);
+    // The user's choice: set and stored under matchStrengthKey. An invalid value is ignored.
+    void chooseMatchStrength(float percent);
     // Integrated loudness of the reference in LUFS, measured when it was loaded (not published).
     std::optional<float> referenceLUFS() const { return referenceLUFS_; }
 
@@ -101,6 +111,7 @@ signals:
     void referenceSpectrumChanged();
     void originalSpectrumChanged();
     void masteredSpectrumChanged();
+    void matchStrengthChanged();
 
 private:
     void setCurrentProfile(std::optional<SpectralProfile> profile);
@@ -113,6 +124,7 @@ private:
     QVector<float> originalSpectrum_ = QVector<float>(12, 0.0f);
     QVector<float> masteredSpectrum_ = QVector<float>(12, 0.0f);
     std::optional<float> referenceLUFS_;
+    float matchStrength_;
 };
 
 } // namespace orvanta

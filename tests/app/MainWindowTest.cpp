@@ -155,6 +155,27 @@ TEST_F(MainWindowTest, PresetPickerShowsTheLabelOfTheSettings) {
     EXPECT_FALSE(window.importScreen()->startButton()->isEnabled());
 }
 
+TEST_F(MainWindowTest, MatchStrengthStepsAreStoredAndFollowTheModel) {
+    QComboBox* strength = window.importScreen()->matchStrengthPicker();
+    ASSERT_EQ(strength->count(), 3);
+    EXPECT_EQ(strength->itemText(0), "Gentle");
+    EXPECT_EQ(strength->itemText(2), "Full");
+    EXPECT_EQ(strength->currentText(), "Gentle");
+
+    strength->setCurrentIndex(2);
+    emit strength->activated(2);
+    EXPECT_EQ(ReferenceTrackManager::shared().matchStrength(), 100.0f);
+    EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).floatValue(ReferenceTrackManager::matchStrengthKey),
+              100.0f);
+
+    // A strength between the steps (a run's own, or stored by hand) shows as one more item.
+    ReferenceTrackManager::shared().setMatchStrength(30.0f);
+    EXPECT_EQ(strength->currentText(), "30 %");
+    ReferenceTrackManager::shared().setMatchStrength(50.0f);
+    EXPECT_EQ(strength->currentText(), "Medium");
+    EXPECT_EQ(strength->count(), 3);
+}
+
 TEST_F(MainWindowTest, MastersThroughTheScreensAndExportsThroughTheSaveDialog) {
     const fs::path song = test::scratchPath("mysong.wav");
     test::writeMusic(song, 6.0, -14.0);

@@ -2,6 +2,8 @@
 #include "engine/LoudnessMeter.h"
 #include "engine/TruePeakDetector.h"
 #include "eq/EQManager.h"
+#include "eq/MatchStrength.h"
+#include "eq/ReferenceMatching.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/AudioFileReader.h"
 #include "platform/PreferenceStore.h"
@@ -9,9 +11,11 @@
 #include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
+#include "support/TonalBalance.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -39,13 +43,13 @@ struct LoadedProcessor {
         ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), false, target, ceiling)));
     }
 
-    void finalPass() {
+    void finalPass(float target = -8.0f, float ceiling = -0.3f) {
         AudioFile file = entry();
         file.finalURL.reset();
         file.finalStats.reset();
         file.processingStatus = AudioFile::ProcessingStatus::pending;
         processor.setCurrentFile(file);
-        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), true, -8.0f, -0.3f)));
+        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), true, target, ceiling)));
     }
 };
 
@@ -238,6 +242,53 @@ TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
     bool anyMatched = false;
     for (size_t i = 0; i < 10; ++i) anyMatched = anyMatched || shown.bands[i].gain != 0.0f;
     EXPECT_TRUE(anyMatched) << "different songs give a non-flat curve";
+
+    // The default strength applies the classic rule to the master's own levels, bit for bit.
+    EXPECT_EQ(ReferenceTrackManager::shared().matchStrength(), gentleMatchStrength);
+    const BandLevels masterLevels = compute12BandSpectrum(*entry.masterURL);
+    EXPECT_EQ(shown, matchedEQSettings(ReferenceTrackManager::shared().referenceLevels(), masterLevels));
+}
+
+// At full strength the final corrects the whole tonal difference: none for a reference that is only
+// quieter, and a final clearly closer to a darker reference of other music than the master.
+TEST(BatchProcessor, AtFullStrengthTheFinalTakesTheReferencesToneAndNotItsLevel) {
+    ReferenceTrackManager& reference = ReferenceTrackManager::shared();
+    reference.setMatchStrength(fullMatchStrength);
+    LoadedProcessor run("song.wav", 10.0, -8.0);
+    run.master(-16.0f, -1.0f); // quiet enough that no band of the master tops the level scale
+
+    double rate = 0.0;
+    Channels quieter = readWithSndfile(*run.entry().masterURL, &rate);
+    for (auto& channel : quieter)
+        for (float& sample : channel) sample *= 0.5f; // −6 dB
+    writeWav(scratchPath("quieter.wav"), quieter, rate);
+    ASSERT_TRUE(finishes(reference.loadReference(scratchPath("quieter.wav"))));
+    run.finalPass(-16.0f, -1.0f);
+    ASSERT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::completed);
+    for (const EQBand& band : EQManager::shared().eqSettings().bands) EXPECT_NEAR(band.gain, 0.0f, 0.2f);
+
+    // Other music, its highs 6 dB down above about 2 kHz (half of it through a one-pole low-pass).
+    Channels darker = readWithSndfile(writeMusic(scratchPath("other.wav"), 10.0, -4.0, 17), &rate);
+    const float a = std::exp(-2.0f * 3.14159265f * 2000.0f / float(rate));
+    for (auto& channel : darker) {
+        float low = 0.0f;
+        for (float& sample : channel) {
+            low = (1.0f - a) * sample + a * low;
+            sample = 0.5f * (sample + low);
+        }
+    }
+    writeWav(scratchPath("darker.wav"), darker, rate);
+    ASSERT_TRUE(finishes(reference.loadReference(scratchPath("darker.wav"))));
+    run.finalPass(-16.0f, -1.0f);
+    const AudioFile& entry = run.entry();
+    ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
+    const EQSettings applied = EQManager::shared().eqSettings();
+    for (const EQBand& band : applied.bands) EXPECT_LE(std::fabs(band.gain), matchBandLimitDb);
+    EXPECT_EQ(applied.bands[10].gain, 0.0f);
+    EXPECT_EQ(applied.bands[11].gain, 0.0f);
+    const double master = tonalDistanceDb(*entry.masterURL, scratchPath("darker.wav"));
+    const double final = tonalDistanceDb(*entry.finalURL, scratchPath("darker.wav"));
+    EXPECT_LT(final, 0.75 * master) << "master " << master << " dB, final " << final << " dB";
 }
 
 // EQ off and a side gain within 0.01 dB: the correction is a plain copy, so the analyzer pass masters

@@ -1,3 +1,4 @@
+#include "eq/MatchStrength.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
@@ -212,4 +213,43 @@ TEST(ReferenceTrackManager, TheSharedInstanceReadsTheStandardStore) {
     EXPECT_EQ(&shared, &ReferenceTrackManager::shared());
     ASSERT_TRUE(shared.currentProfile());
     EXPECT_EQ(shared.referenceFileName(), "reference.wav");
+}
+
+TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {
+    {
+        ReferenceTrackManager manager(PreferenceStore::standard());
+        EXPECT_EQ(manager.matchStrength(), gentleMatchStrength) << "nothing stored: the classic match";
+        manager.saveProfile(sampleProfile());
+        int changes = 0;
+        QObject::connect(&manager, &ReferenceTrackManager::matchStrengthChanged, [&changes] { ++changes; });
+        manager.setMatchStrength(50.0f);
+        EXPECT_FALSE(reread().contains(ReferenceTrackManager::matchStrengthKey)) << "a run's own strength";
+        manager.chooseMatchStrength(fullMatchStrength);
+        manager.chooseMatchStrength(150.0f);
+        manager.setMatchStrength(-1.0f);
+        EXPECT_EQ(manager.matchStrength(), fullMatchStrength);
+        EXPECT_EQ(changes, 2);
+    }
+    PreferenceStore fresh(PreferenceStore::standardFilePath());
+    ReferenceTrackManager restarted(fresh);
+    EXPECT_EQ(restarted.matchStrength(), fullMatchStrength);
+    ASSERT_TRUE(restarted.currentProfile());
+    EXPECT_EQ(*restarted.currentProfile(), sampleProfile()) << "the profile keeps its own key";
+
+    // The default itself survives a round trip through the file bit for bit.
+    restarted.chooseMatchStrength(gentleMatchStrength);
+    PreferenceStore again(PreferenceStore::standardFilePath());
+    EXPECT_EQ(ReferenceTrackManager(again).matchStrength(), gentleMatchStrength);
+}
+
+TEST(ReferenceTrackManager, AStoredStrengthThatMeansNothingIsGentle) {
+    PreferenceStore& store = PreferenceStore::standard();
+    for (float stored : {-5.0f, 101.0f}) {
+        store.setFloat(ReferenceTrackManager::matchStrengthKey, stored);
+        EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), gentleMatchStrength) << stored;
+    }
+    store.setString(ReferenceTrackManager::matchStrengthKey, "Full");
+    EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), gentleMatchStrength) << "stored as a float only";
+    store.setFloat(ReferenceTrackManager::matchStrengthKey, 0.0f);
+    EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), 0.0f);
 }

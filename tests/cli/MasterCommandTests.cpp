@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -158,7 +159,13 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached", "output_path", "final",
-                                              "matched_eq"}));
+                                              "matched_eq", "match_strength", "eq_curve"}));
+    EXPECT_NEAR(object["match_strength"].get<double>(), 100.0 / 7.0, 1e-4) << "Gentle unless chosen";
+    ASSERT_EQ(object["eq_curve"].size(), 12u);
+    for (size_t i = 0; i < 12; ++i)
+        EXPECT_EQ(object["eq_curve"][i]["gain_db"].get<double>(), object["matched_eq"][i].get<double>());
+    EXPECT_EQ(object["eq_curve"][0]["frequency_hz"].get<double>(), 32.0);
+    EXPECT_EQ(object["eq_curve"][11]["frequency_hz"].get<double>(), 20000.0);
     const fs::path output = scratchPath("track (FINAL).wav");
     EXPECT_EQ(object["output_path"].get<std::string>(), output.string());
     EXPECT_TRUE(fs::exists(output));
@@ -177,4 +184,45 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     const auto badReference = runCli({"master", input.string(), "--reference", scratchPath("none.wav").string()});
     EXPECT_EQ(badReference.exitStatus, 1);
     EXPECT_EQ(linesOf(badReference.standardError).size(), 1u) << badReference.standardError;
+}
+
+TEST(MasterCommand, MatchAmountIsAPercentageForAReferenceRun) {
+    const fs::path input = writeMusic(scratchPath("track.wav"), 12.0, -3.0, 4);
+    const fs::path reference = writeMusic(scratchPath("reference.wav"), 12.0, -6.0, 21);
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"--reference", reference.string(), "--match-amount", "150"},
+          {"--reference", reference.string(), "--match-amount", "-1"},
+          {"--reference", reference.string(), "--match-amount", "strong"},
+          {"--reference", reference.string(), "--match-amount"},
+          {"--match-amount", "50"}}) {
+        std::vector<std::string> args = {"master", input.string()};
+        args.insert(args.end(), wrong.begin(), wrong.end());
+        const auto result = runCli(args);
+        EXPECT_EQ(result.exitStatus, 2) << wrong.back();
+        const auto lines = linesOf(result.standardError);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(lines.front().find("--match-amount"), std::string::npos) << "the first line names the option";
+    }
+    EXPECT_FALSE(fs::exists(scratchPath("track (FINAL).wav")));
+
+    const auto result =
+        runCli({"master", input.string(), "--reference", reference.string(), "--match-amount", "100", "--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const auto object = nlohmann::json::parse(result.standardOutput);
+    EXPECT_EQ(object["match_strength"].get<double>(), 100.0);
+    ASSERT_EQ(object["eq_curve"].size(), 12u);
+    double largest = 0.0;
+    for (const auto& band : object["eq_curve"]) largest = std::max(largest, std::fabs(band["gain_db"].get<double>()));
+    EXPECT_LE(largest, 6.0);
+    EXPECT_GT(largest, 0.5) << "different music, a curve that does something";
+    EXPECT_EQ(object["eq_curve"][10]["gain_db"].get<double>(), 0.0);
+    const fs::path preferences = configDirectory() / "preferences.json";
+    if (fs::exists(preferences)) {
+        EXPECT_EQ(contentsOf(preferences).find("MatchStrength"), std::string::npos)
+            << "the window's chosen strength is left as it was";
+    }
+
+    const auto text = runCli({"master", input.string(), "--reference", reference.string(), "--match-amount", "medium"});
+    ASSERT_EQ(text.exitStatus, 0) << text.standardError;
+    EXPECT_NE(text.standardOutput.find("Match:  Medium"), std::string::npos) << text.standardOutput;
 }

@@ -60,12 +60,7 @@ TEST(MeasureLoudness, TheSameSongReadsTheSameAtEveryRate) {
     // integrated figure follows libebur128 (the analyzer's 200 ms blocks gate a little differently).
     const auto original = writeMusic(scratchPath("song-44100.wav"), 20.0, -3.0, 5, 44100);
     LoudnessMeasurement reference;
-    for (double rate : {44100.0, 48000.0, 96000.0, 192000.0}) {
-        auto path = original;
-        if (rate != 44100.0) {
-            path = scratchPath("song-" + std::to_string(int(rate)) + ".wav");
-            ASSERT_TRUE(resampleWithFfmpeg(original, path, rate));
-        }
+    for (const auto& [rate, path] : songAtRates(original, 44100.0, {44100.0, 48000.0, 96000.0, 192000.0})) {
         double fileRate = 0;
         const Channels channels = readWithSndfile(path, &fileRate);
         ASSERT_EQ(fileRate, rate);

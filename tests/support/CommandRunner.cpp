@@ -1,5 +1,9 @@
 #include "support/CommandRunner.h"
 
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -79,6 +83,20 @@ bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesyste
                                                                 std::to_string(int(sampleRate)), "-c:a", "pcm_f32le",
                                                                 output.string()});
     return result.exitStatus == 0;
+}
+
+std::vector<SongAtRate> songAtRates(const std::filesystem::path& original, double originalRate,
+                                    const std::vector<double>& rates) {
+    std::vector<SongAtRate> songs;
+    for (double rate : rates) {
+        auto path = original;
+        if (rate != originalRate) {
+            path = scratchPath(original.stem().string() + "-" + std::to_string(int(rate)) + ".wav");
+            EXPECT_TRUE(resampleWithFfmpeg(original, path, rate)) << rate;
+        }
+        songs.push_back({rate, path});
+    }
+    return songs;
 }
 
 std::vector<std::string> linesOf(const std::string& text) {

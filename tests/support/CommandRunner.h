@@ -29,6 +29,16 @@ CommandResult runCli(const std::vector<std::string>& args,
 // Writes `input` resampled to `sampleRate` by ffmpeg as a 32-bit float WAV at `output`; true on success.
 bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate);
 
+// The same song at every rate of `rates` (its own rate first, then ffmpeg's resampled copies in the
+// scratch folder), each with its channels read back by libsndfile. Fails the calling test on a copy
+// ffmpeg cannot make.
+struct SongAtRate {
+    double rate;
+    std::filesystem::path path;
+};
+std::vector<SongAtRate> songAtRates(const std::filesystem::path& original, double originalRate,
+                                    const std::vector<double>& rates);
+
 // The lines of `text` without their line ends.
 std::vector<std::string> linesOf(const std::string& text);
 

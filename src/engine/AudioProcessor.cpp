@@ -4,8 +4,6 @@
 #include "engine/LimiterPass.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringChain.h"
-#include "engine/MultibandLimiter.h"
-#include "engine/PhaseCompensation.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/StatusText.h"
 #include "engine/TempoDetector.h"
@@ -58,34 +56,6 @@ void placeResult(const fs::path& rendered, const fs::path& result) {
     moveFile(rendered, result);
 }
 
-// The phase-compensated copy of a file that every limiting pass of a run reads (see PhaseCompensation.h),
-// in the temporary directory for as long as the run needs it.
-// Its failures, cancellation included, are those of the limiting work: "Audio processing failed" with
-// the cause attached.
-class CompensatedSource {
-public:
-    CompensatedSource(const fs::path& input, const CancellationQuery& isCancelled)
-        : source_(write(input, isCancelled)) {}
-    ~CompensatedSource() { removeFileQuietly(source_.path); }
-    CompensatedSource(const CompensatedSource&) = delete;
-    CompensatedSource& operator=(const CompensatedSource&) = delete;
-
-    const TimeReversedSource& get() const noexcept { return source_; }
-
-private:
-    static TimeReversedSource write(const fs::path& input, const CancellationQuery& isCancelled) {
-        try {
-            return writePhaseCompensatedSource(input,
-                                               privateTemporaryDirectory() / ("temp_phase_" + newUuidString() + ".wav"),
-                                               MultibandLimiterConfig{}.crossoverFrequencies, isCancelled);
-        } catch (const Error& cause) {
-            throw processingFailedError(cause);
-        }
-    }
-
-    TimeReversedSource source_;
-};
-
 class Run {
 public:
     Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
@@ -128,8 +98,7 @@ public:
             const float firstGain = withinTarget(equalisedStats.lufs, target_)
                                         ? 1.0f
                                         : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
-            const CompensatedSource source(equalised, isCancelled_);
-            stats = converge(source.get(), equalisedStats, firstGain, finalURL, 0.5, 0.45, false).stats;
+            stats = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false).stats;
         } catch (...) {
             removeFileQuietly(equalised);
             throw;
@@ -175,17 +144,16 @@ public:
         status_.updateStage(ProcessingStage::calculatingGain, "Computing gain structure...", "Adaptive gain staging");
         item("Gain Adjust", formatSignedOneDecimal(target_ - inStats.lufs) + " dB", "slider.horizontal.3");
 
-        const CompensatedSource source(input_, isCancelled_);
         if (withinTarget(inStats.lufs, target_)) {
-            return singlePass(source.get(), masterURL);
+            return singlePass(masterURL);
         }
-        return multiPass(source.get(), masterURL, inStats);
+        return multiPass(masterURL, inStats);
     }
 
 private:
     // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
     // "Audio processing failed" with the cause's code and the cause attached.
-    void renderPass(const TimeReversedSource& source, const fs::path& output, float gain, double progressStart,
+    void renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
                     double progressSpan) {
         const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
             report(progressStart + fraction * progressSpan);
@@ -205,7 +173,7 @@ private:
         item("Output LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
     }
 
-    DJMasteringResult singlePass(const TimeReversedSource& source, const fs::path& masterURL) {
+    DJMasteringResult singlePass(const fs::path& masterURL) {
         status_.updateStage(ProcessingStage::optimizingLoudness, "Audio already at target level!",
                             "Minimal processing needed");
         item("Processing", "Minimal", "checkmark.circle");
@@ -215,7 +183,7 @@ private:
         item("Limiter", "LR4 SO/40", "chart.bar.fill");
 
         const fs::path rendered = passFile(1);
-        renderPass(source, rendered, 1.0f, 0.15, 0.8);
+        renderPass(input_, rendered, 1.0f, 0.15, 0.8);
         placeResult(rendered, masterURL);
 
         const AudioStats outStats = analyzeAudioFile(masterURL);
@@ -231,8 +199,7 @@ private:
                                 formatOneDecimal(threshold_) + " dBFS");
     }
 
-    DJMasteringResult multiPass(const TimeReversedSource& source, const fs::path& masterURL,
-                                const AudioStats& inStats) {
+    DJMasteringResult multiPass(const fs::path& masterURL, const AudioStats& inStats) {
         item("Processing", "Multi-pass", "arrow.triangle.2.circlepath");
         status_.updateStage(ProcessingStage::calculatingGain, "Initial gain calculation...",
                             "Delta: " + formatSignedOneDecimal(target_ - inStats.lufs) + " dB");
@@ -241,7 +208,7 @@ private:
         item("Limiter", "LR4 SO/40", "chart.bar.fill");
         item("Threshold", dbfsText(threshold_), "minus.circle");
 
-        const Convergence result = converge(source, inStats, gain, masterURL, 0.1, 0.85, true);
+        const Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
         const AudioStats& outStats = result.stats;
 
         report(1.0);
@@ -267,7 +234,7 @@ private:
     // until the output lies within 0.3 LU of the target or three passes are made, and places the last
     // pass at `resultURL`. Every pass renders from `source`. With `narrate`, the stages and checklist
     // of a master run are reported.
-    Convergence converge(const TimeReversedSource& source, const AudioStats& sourceStats, float firstGain,
+    Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
                          const fs::path& resultURL, double progressStart, double progressSpan, bool narrate) {
         const double passSpan = progressSpan / maximumPasses;
         Convergence result;

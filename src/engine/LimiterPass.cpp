@@ -53,16 +53,13 @@ float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
 
 float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (targetLUFS + 8.0f), 0.0f, 3.0f); }
 
-namespace {
-
-LimiterPassReport renderPass(const fs::path& input, bool timeReversed, uint32_t leadingFrames, const fs::path& output,
-                             float gain, int bpm, float targetLUFS, float limitThreshold,
-                             const ProgressCallback& progress, const CancellationQuery& isCancelled) {
+LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
+                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled) {
     AudioFileReader reader(input);
     const double sampleRate = reader.sampleRate();
     const uint32_t channels = reader.channelCount();
     const int64_t total = reader.lengthFrames();
-    const int64_t outputFrames = std::max<int64_t>(total - leadingFrames, 0);
 
     const uint32_t capacity = blockFrames(sampleRate, total);
     // Two blocks: one is written out on its own thread while the next is read and limited.
@@ -89,17 +86,16 @@ LimiterPassReport renderPass(const fs::path& input, bool timeReversed, uint32_t 
     settings.softClipDepthDb = softClipDepthFor(targetLUFS);
     settings.bpm = bpm;
     MasteringChain chain(int(channels), float(sampleRate), capacity, settings);
-    chain.setKeptFrames(leadingFrames, total);
-    // The chain's first `latency` outputs come before the first input sample, and a phase-compensated
-    // source's leading frames before the song: both are dropped, and as many samples of silence after
-    // the end bring out the input's last samples.
-    int64_t latencyToDrop = chain.latencySamples() + int64_t(leadingFrames);
+    chain.setKeptFrames(0, total);
+    // The chain's first `latency` outputs come before the first input sample: they are dropped, and
+    // as many samples of silence after the end bring out the input's last samples.
+    int64_t latencyToDrop = chain.latencySamples();
     int64_t written = 0;
     const auto limitAndWrite = [&](AudioBuffer& block) {
         chain.process(block);
         const int64_t drop = std::min<int64_t>(latencyToDrop, block.frameLength());
         latencyToDrop -= drop;
-        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, outputFrames - written));
+        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
         written += frames;
         finishWrite();
         pendingWrite = std::async(std::launch::async, [&writer, &block, drop, frames] {
@@ -125,18 +121,14 @@ LimiterPassReport renderPass(const fs::path& input, bool timeReversed, uint32_t 
         }
         const uint32_t n = uint32_t(std::min<int64_t>(total - done, capacity));
         AudioBuffer& buffer = buffers[current];
-        // A time-reversed source is read from its end, each block turned around.
-        reader.setFramePosition(timeReversed ? total - done - n : done);
+        reader.setFramePosition(done);
         uint32_t read = 0;
         bool readFailed = false;
         try {
             read = reader.read(buffer, n);
-            readFailed = read < n && (read == 0 || timeReversed);
+            readFailed = read == 0 && n > 0;
         } catch (const Error&) {
             readFailed = true;
-        }
-        if (!readFailed && timeReversed) {
-            for (uint32_t c = 0; c < channels; ++c) std::reverse(buffer.channel(c), buffer.channel(c) + read);
         }
         if (!readFailed) {
             limitAndWrite(buffer);
@@ -161,11 +153,10 @@ LimiterPassReport renderPass(const fs::path& input, bool timeReversed, uint32_t 
         done += skip;
     }
     // Silence after the end flushes what the chain still holds.
-    const int64_t songFrames = std::min(outputFrames, std::max<int64_t>(done - leadingFrames, 0));
-    while (written < songFrames) {
+    while (written < done) {
         AudioBuffer& buffer = buffers[current];
         finishWrite();
-        buffer.setFrameLength(uint32_t(std::min<int64_t>(capacity, latencyToDrop + (songFrames - written))));
+        buffer.setFrameLength(uint32_t(std::min<int64_t>(capacity, latencyToDrop + (done - written))));
         buffer.clear();
         limitAndWrite(buffer);
         current ^= 1;
@@ -176,21 +167,6 @@ LimiterPassReport renderPass(const fs::path& input, bool timeReversed, uint32_t 
     LimiterPassReport result;
     result.largestTruePeakReductionDb = -20.0f * std::log10(chain.smallestTruePeakGain());
     return result;
-}
-
-} // namespace
-
-LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
-                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
-                                    const CancellationQuery& isCancelled) {
-    return renderPass(input, false, 0, output, gain, bpm, targetLUFS, limitThreshold, progress, isCancelled);
-}
-
-LimiterPassReport renderLimiterPass(const TimeReversedSource& source, const fs::path& output, float gain, int bpm,
-                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
-                                    const CancellationQuery& isCancelled) {
-    return renderPass(source.path, true, source.leadingFrames, output, gain, bpm, targetLUFS, limitThreshold,
-                      progress, isCancelled);
 }
 
 } // namespace orvanta

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/PhaseCompensation.h"
 #include "engine/ProcessingTypes.h"
 
 #include <filesystem>
@@ -20,12 +19,6 @@ struct LimiterPassReport {
 // Unreadable stretches become silence. Throws the platform's errors, Orvanta/2, or Orvanta/100 on
 // cancellation; the partial output is left in place on failure.
 LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
-                                    float gain, int bpm, float targetLUFS, float limitThreshold,
-                                    const ProgressCallback& progress, const CancellationQuery& isCancelled);
-
-// The same pass over a phase-compensated source (see PhaseCompensation.h), read front to back in time:
-// the chain then has zero phase, and the output holds the song alone, without the leading frames.
-LimiterPassReport renderLimiterPass(const TimeReversedSource& source, const std::filesystem::path& output,
                                     float gain, int bpm, float targetLUFS, float limitThreshold,
                                     const ProgressCallback& progress, const CancellationQuery& isCancelled);
 

@@ -16,6 +16,7 @@ float linearFromDb(float db) { return std::pow(10.0f, db / 20.0f); }
 MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames,
                                const MasteringChainSettings& settings)
     : settings_(settings), bands_(channelCount, MultibandLimiterConfig{}, sampleRate),
+      phaseReturn_(channelCount, sampleRate, bands_.allPassCoeffs(), maxBlockFrames),
       clipper_(channelCount, linearFromDb(settings.ceilingDb - ceilingMarginDb), settings.softClipDepthDb),
       truePeak_(channelCount, sampleRate, linearFromDb(settings.ceilingDb - ceilingMarginDb), maxBlockFrames),
       guard_(std::max(guardClip, linearFromDb(settings.ceilingDb))) {
@@ -26,7 +27,7 @@ MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxB
 }
 
 int MasteringChain::latencySamples() const noexcept {
-    return bands_.latencySamples() + (clipper_.isActive() ? SoftClipper::latencySamples : 0) +
+    return bands_.latencySamples() + phaseReturn_.latencySamples() + (clipper_.isActive() ? SoftClipper::latencySamples : 0) +
            truePeak_.latencySamples();
 }
 
@@ -36,8 +37,8 @@ void MasteringChain::setKeptFrames(int64_t first, int64_t end) noexcept {
 }
 
 void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept {
-    // Band output i belongs to input frame i − the bands' delay.
-    const int64_t delay = bands_.latencySamples();
+    // Output i of the phase return belongs to input frame i − the delay of the two.
+    const int64_t delay = bands_.latencySamples() + phaseReturn_.latencySamples();
     const int64_t start = processedFrames_ - delay;
     for (uint32_t i = 0; i < frames; ++i) {
         const int64_t frame = start + i;
@@ -49,6 +50,7 @@ void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel) {
     float* samples = buffer.channel(channel);
     const uint32_t frames = buffer.frameLength();
     bands_.processBlock(int(channel), samples, frames, settings_.inputGain);
+    phaseReturn_.process(int(channel), samples, frames);
     silenceOutsideKeptFrames(samples, frames);
     clipper_.process(int(channel), samples, frames);
     truePeak_.detect(int(channel), samples, frames);

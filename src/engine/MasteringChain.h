@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MultibandLimiter.h"
+#include "engine/ReverseAllPass.h"
 #include "engine/SoftClipper.h"
 #include "engine/TruePeakLimiter.h"
 #include "platform/AudioBuffer.h"
@@ -13,9 +14,11 @@ namespace orvanta {
 
 // What a limiting pass runs every sample through, in order:
 //  1. the input gain and the 4-band limiter (per channel);
-//  2. for loud targets, the oversampled soft clipper (per channel);
-//  3. the stereo-linked true-peak limiter, which has the last word on the ceiling;
-//  4. a hard clip at max(0.977, ceiling) as a last guard, which normal material never reaches.
+//  2. the crossovers' all-pass backwards in time, which turns the band sum's phase back (per channel);
+//  3. for loud targets, the oversampled soft clipper (per channel);
+//  4. the stereo-linked true-peak limiter, which has the last word on the ceiling;
+//  5. a hard clip at max(0.977, ceiling) as a last guard, which normal material never reaches.
+// With nothing limited, the chain gives its input back.
 // The output is latencySamples() late; the pass that runs the chain compensates that.
 struct MasteringChainSettings {
     float inputGain = 1.0f;        // linear
@@ -49,6 +52,7 @@ private:
 
     MasteringChainSettings settings_;
     MultibandLimiterEngine bands_;
+    ReverseAllPass phaseReturn_;
     SoftClipper clipper_;
     TruePeakLimiter truePeak_;
     float guard_;

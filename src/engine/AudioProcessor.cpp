@@ -243,43 +243,58 @@ private:
         // The gain at which the source's true peak meets the ceiling: limiting starts there.
         const float sourcePeak = std::isfinite(sourceStats.truePeak) ? sourceStats.truePeak : sourceStats.peak;
         const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - sourcePeak;
-        for (int pass = 1;; ++pass) {
-            const fs::path rendered = passFile(pass);
-            renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
-            if (narrate) {
-                status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
-            }
-            const AudioStats outStats = analyzeAudioFile(rendered);
-            measured.push_back({20.0f * std::log10(gain), outStats.lufs});
-            result = {outStats, pass, gain};
+        // The pass closest to the target is kept until a closer one comes: where the target lies beyond
+        // what the chain gives cleanly, the run ends at the loudest clean result it has made.
+        fs::path best;
+        try {
+            for (int pass = 1;; ++pass) {
+                const fs::path rendered = passFile(pass);
+                renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
+                if (narrate) {
+                    status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
+                }
+                const AudioStats outStats = analyzeAudioFile(rendered);
+                measured.push_back({20.0f * std::log10(gain), outStats.lufs});
+                const bool closer = best.empty() ||
+                                    std::fabs(outStats.lufs - target_) < std::fabs(result.stats.lufs - target_);
+                if (closer) {
+                    if (!best.empty()) removeFileQuietly(best);
+                    best = rendered;
+                    result = {outStats, pass, gain};
+                } else {
+                    removeFileQuietly(rendered);
+                    result.passes = pass;
+                }
 
-            if (withinTarget(outStats.lufs, target_)) {
-                if (narrate) {
-                    reportOutput(outStats);
-                    status_.updateStage(ProcessingStage::complete, "Target achieved!",
-                                        "Final: " + formatOneDecimal(outStats.lufs) + " LUFS");
+                if (withinTarget(result.stats.lufs, target_)) {
+                    if (narrate) {
+                        reportOutput(result.stats);
+                        status_.updateStage(ProcessingStage::complete, "Target achieved!",
+                                            "Final: " + formatOneDecimal(result.stats.lufs) + " LUFS");
+                    }
+                    placeResult(best, resultURL);
+                    return result;
                 }
-                placeResult(rendered, resultURL);
-                return result;
-            }
-            if (pass == maximumPasses) {
-                // The third pass is accepted whatever its loudness.
-                placeResult(rendered, resultURL);
-                if (narrate) {
-                    reportOutput(outStats);
-                    status_.updateStage(ProcessingStage::complete, "Mastering complete!",
-                                        "Final: " + formatOneDecimal(outStats.lufs) + " LUFS | Peak: " +
-                                            formatOneDecimal(outStats.truePeak) + " dBTP");
+                if (pass == maximumPasses) {
+                    placeResult(best, resultURL);
+                    if (narrate) {
+                        reportOutput(result.stats);
+                        status_.updateStage(ProcessingStage::complete, "Mastering complete!",
+                                            "Final: " + formatOneDecimal(result.stats.lufs) + " LUFS | Peak: " +
+                                                formatOneDecimal(result.stats.truePeak) + " dBTP");
+                    }
+                    return result;
                 }
-                return result;
+                gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
+                if (narrate) {
+                    status_.updateStage(ProcessingStage::optimizingLoudness,
+                                        "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
+                    announceGain(gain);
+                }
             }
-            removeFileQuietly(rendered);
-            gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
-            if (narrate) {
-                status_.updateStage(ProcessingStage::optimizingLoudness,
-                                    "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
-                announceGain(gain);
-            }
+        } catch (...) {
+            if (!best.empty()) removeFileQuietly(best);
+            throw;
         }
     }
 

@@ -8,6 +8,7 @@
 // Afterwards the per-sample state (crossover memory, rings, gains, hold counters, window peaks) is
 // exactly what processSample would have left, so the two may be mixed freely.
 #include "engine/MultibandLimiter.h"
+#include "engine/VectorBiquad.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,26 +23,6 @@ namespace orvanta {
 #if defined(__SSE2__)
 
 namespace {
-
-struct Biquad4 {
-    __m128 b0, b1, b2, a1, a2;
-};
-
-struct Memory4 {
-    __m128 x1, x2, y1, y2;
-};
-
-inline __m128 biquad4(const Biquad4& k, Memory4& m, __m128 x) {
-    __m128 y = _mm_add_ps(_mm_mul_ps(k.b0, x), _mm_mul_ps(k.b1, m.x1));
-    y = _mm_add_ps(y, _mm_mul_ps(k.b2, m.x2));
-    y = _mm_sub_ps(y, _mm_mul_ps(k.a1, m.y1));
-    y = _mm_sub_ps(y, _mm_mul_ps(k.a2, m.y2));
-    m.x2 = m.x1;
-    m.x1 = x;
-    m.y2 = m.y1;
-    m.y1 = y;
-    return y;
-}
 
 // A later stage of a cascade: its input and previous input are the earlier stage's last two outputs
 // (x1 of a later stage always equals y1 of the stage before it), so it keeps only x2 and its outputs.
@@ -61,20 +42,6 @@ inline __m128 followerStep(const Biquad4& k, FollowerMemory& m, __m128 x, __m128
 }
 
 inline __m128 lowLowHighHigh(__m128 lowHigh) { return _mm_shuffle_ps(lowHigh, lowHigh, _MM_SHUFFLE(1, 1, 0, 0)); }
-
-// Lanes from up to four scalar coefficient sets; missing lanes stay zero (they compute zeros).
-Biquad4 gatherCoefficients(const LR4Coefficients* lanes[4]) {
-    alignas(16) float v[5][4] = {};
-    for (int l = 0; l < 4; ++l) {
-        if (lanes[l] == nullptr) continue;
-        v[0][l] = lanes[l]->b0;
-        v[1][l] = lanes[l]->b1;
-        v[2][l] = lanes[l]->b2;
-        v[3][l] = lanes[l]->a1;
-        v[4][l] = lanes[l]->a2;
-    }
-    return {_mm_load_ps(v[0]), _mm_load_ps(v[1]), _mm_load_ps(v[2]), _mm_load_ps(v[3]), _mm_load_ps(v[4])};
-}
 
 Memory4 gatherMemory(CrossoverMemory* lanes[4]) {
     alignas(16) float v[4][4] = {};

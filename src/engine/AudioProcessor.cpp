@@ -153,13 +153,14 @@ public:
 private:
     // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
     // "Audio processing failed" with the cause's code and the cause attached.
-    void renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
-                    double progressSpan) {
+    // Returns the meter's figures of the pass, measured as it was written.
+    AudioStats renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
+                          double progressSpan) {
         const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
             report(progressStart + fraction * progressSpan);
         };
         try {
-            renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_);
+            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_).stats;
         } catch (const Error& cause) {
             // A cancelled or failed pass leaves no partial file in the temporary folder.
             removeFileQuietly(output);
@@ -183,10 +184,9 @@ private:
         item("Limiter", "LR4 SO/40", "chart.bar.fill");
 
         const fs::path rendered = passFile(1);
-        renderPass(input_, rendered, 1.0f, 0.15, 0.8);
+        const AudioStats outStats = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
         placeResult(rendered, masterURL);
 
-        const AudioStats outStats = analyzeAudioFile(masterURL);
         reportOutput(outStats);
         status_.updateStage(ProcessingStage::complete, "Mastering complete!", "");
         report(1.0);
@@ -249,11 +249,11 @@ private:
         try {
             for (int pass = 1;; ++pass) {
                 const fs::path rendered = passFile(pass);
-                renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
+                const AudioStats outStats =
+                    renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
                 if (narrate) {
                     status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
                 }
-                const AudioStats outStats = analyzeAudioFile(rendered);
                 measured.push_back({20.0f * std::log10(gain), outStats.lufs});
                 const bool closer = best.empty() ||
                                     std::fabs(outStats.lufs - target_) < std::fabs(result.stats.lufs - target_);

@@ -1,5 +1,6 @@
 #include "engine/LimiterPass.h"
 
+#include "engine/LoudnessMeter.h"
 #include "engine/MasteringChain.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
@@ -73,7 +74,9 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
 
     prepareOutput(output);
     AudioFileWriter writer(output, reader.processingFormat(), 24);
-    // Declared after the buffers and the writer: leaving by an exception waits for the write first.
+    StreamMeter meter(sampleRate, channels, total);
+    // Declared after the buffers, the writer and the meter: leaving by an exception waits for the write
+    // (and its measuring) first.
     std::future<void> pendingWrite;
     const auto finishWrite = [&pendingWrite] {
         if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
@@ -98,10 +101,11 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
         written += frames;
         finishWrite();
-        pendingWrite = std::async(std::launch::async, [&writer, &block, drop, frames] {
+        pendingWrite = std::async(std::launch::async, [&writer, &meter, &block, drop, frames] {
             std::vector<const float*> pointers(block.channelCount());
             for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
             writer.write(pointers.data(), frames);
+            meter.add(pointers.data(), frames);
         });
     };
     size_t current = 0;
@@ -165,6 +169,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     report(1.0);
     writer.close();
     LimiterPassReport result;
+    result.stats = meter.finish(written);
     result.largestTruePeakReductionDb = -20.0f * std::log10(chain.smallestTruePeakGain());
     return result;
 }

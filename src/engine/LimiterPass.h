@@ -6,8 +6,9 @@
 
 namespace orvanta {
 
-// What a pass did to the loudest moment.
+// What a pass wrote and did.
 struct LimiterPassReport {
+    AudioStats stats;                        // the meter's figures of the samples written
     float largestTruePeakReductionDb = 0.0f; // of the true-peak limiter, dB (0 when it never acted)
 };
 
@@ -16,7 +17,8 @@ struct LimiterPassReport {
 // 24-bit WAV at `output` (an existing file there is replaced). The chain's delay is compensated: the
 // output is sample-aligned with the input and exactly as long. Blocks of 1 s (2 s on machines with
 // more than 8 GB), the cancellation query asked before every block, progress at most once per 1 %.
-// Unreadable stretches become silence. Throws the platform's errors, Orvanta/2, or Orvanta/100 on
+// Unreadable stretches become silence. The written samples are measured as they go out, with the
+// meter of analyzeAudioFile (figures equal to the file's within 24-bit rounding). Throws the platform's errors, Orvanta/2, or Orvanta/100 on
 // cancellation; the partial output is left in place on failure.
 LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
                                     float gain, int bpm, float targetLUFS, float limitThreshold,

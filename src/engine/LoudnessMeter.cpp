@@ -20,7 +20,7 @@ namespace orvanta {
 namespace {
 
 constexpr float smallestFloat = std::numeric_limits<float>::denorm_min(); // 1.401298464324817e-45
-constexpr uint32_t chunkFrames = 1u << 16; // frames read and measured at a time
+constexpr uint32_t chunkFrames = StreamMeter::chunkFrames;
 
 float channelWeight(uint32_t channel) { return channel < 2 ? 1.0f : 1.41f; }
 
@@ -117,21 +117,23 @@ std::vector<MeterJob> meterJobs(uint32_t channels) {
     return jobs;
 }
 
-void runMeterJob(const MeterJob& job, const AudioBuffer& chunk, uint32_t frames, std::vector<ChannelMeter>& meters,
+// `chunk(c)` gives channel c's samples.
+template <class Chunk>
+void runMeterJob(const MeterJob& job, const Chunk& chunk, uint32_t frames, std::vector<ChannelMeter>& meters,
                  TruePeakDetector& truePeak) noexcept {
     const uint32_t a = job.firstChannel, b = a + 1;
     if (job.weighting) {
         if (job.channelCount == 2) {
-            KWeightingFilter::processPair(meters[a].kWeighting, chunk.channel(a), meters[a].blockSums.room(),
-                                          meters[b].kWeighting, chunk.channel(b), meters[b].blockSums.room(), frames);
+            KWeightingFilter::processPair(meters[a].kWeighting, chunk(a), meters[a].blockSums.room(),
+                                          meters[b].kWeighting, chunk(b), meters[b].blockSums.room(), frames);
         } else {
-            meters[a].kWeighting.process(chunk.channel(a), meters[a].blockSums.room(), frames);
+            meters[a].kWeighting.process(chunk(a), meters[a].blockSums.room(), frames);
         }
         for (uint32_t c = a; c < a + job.channelCount; ++c) meters[c].blockSums.append(frames);
         return;
     }
     for (uint32_t c = a; c < a + job.channelCount; ++c) {
-        const float* samples = chunk.channel(c);
+        const float* samples = chunk(c);
         ChannelMeter& meter = meters[c];
         meter.peak = std::max(meter.peak, maxMagnitude(samples, frames));
         std::copy(samples, samples + frames, meter.windowSums.room());
@@ -218,55 +220,85 @@ std::vector<float> biquadFilter(const std::vector<float>& samples, const std::ve
     return out;
 }
 
+struct StreamMeter::State {
+    Windows rms;
+    Windows gating;
+    std::vector<ChannelMeter> meters;
+    std::optional<TruePeakDetector> truePeak;
+    std::vector<MeterJob> jobs;
+};
+
+StreamMeter::StreamMeter(double sampleRate, uint32_t channelCount, int64_t expectedFrames) {
+    try {
+        state_ = std::make_unique<State>();
+        state_->rms = rmsWindows(float(sampleRate));
+        state_->gating = gatingBlocks(float(sampleRate));
+        state_->meters.reserve(channelCount);
+        for (uint32_t c = 0; c < channelCount; ++c) {
+            state_->meters.emplace_back(sampleRate, state_->rms, state_->gating, expectedFrames);
+        }
+        state_->truePeak.emplace(int(channelCount));
+        state_->jobs = meterJobs(channelCount);
+    } catch (const std::bad_alloc&) {
+        throw meterBufferError();
+    }
+}
+
+StreamMeter::~StreamMeter() = default;
+
+size_t StreamMeter::jobCount() const noexcept { return state_->jobs.size(); }
+
+void StreamMeter::runJob(size_t job, const AudioBuffer& chunk, uint32_t frames) noexcept {
+    runMeterJob(state_->jobs[job], [&chunk](uint32_t c) { return chunk.channel(c); }, frames, state_->meters,
+                *state_->truePeak);
+}
+
+void StreamMeter::add(const float* const* channels, uint32_t frames) noexcept {
+    for (uint32_t start = 0; start < frames; start += chunkFrames) {
+        const auto piece = [channels, start](uint32_t c) { return channels[c] + start; };
+        const uint32_t count = std::min(chunkFrames, frames - start);
+        for (const MeterJob& job : state_->jobs) runMeterJob(job, piece, count, state_->meters, *state_->truePeak);
+    }
+}
+
+AudioStats StreamMeter::finish(int64_t framesMeasured) {
+    std::vector<ChannelMeter>& meters = state_->meters;
+    // A file that ends early is measured on the frames it has.
+    for (uint32_t c = 0; c < meters.size(); ++c) {
+        meters[c].windowSums.truncate(state_->rms.count(framesMeasured));
+        meters[c].blockSums.truncate(state_->gating.count(framesMeasured));
+        state_->truePeak->flush(int(c), nullptr);
+    }
+    float peakLinear = 0.0f;
+    for (const ChannelMeter& m : meters) peakLinear = std::max(peakLinear, m.peak);
+    const float rmsLinear = loudPassageRMS(meters, state_->rms);
+    const float gatedMean = gatedMeanSquare(meters, state_->gating);
+
+    AudioStats stats;
+    stats.lufs = 10.0f * clampedLog10(gatedMean) - 0.691f - 0.5f;
+    stats.peak = 20.0f * clampedLog10(peakLinear);
+    stats.rms = 20.0f * clampedLog10(rmsLinear) + 0.4f;
+    stats.truePeak = 20.0f * clampedLog10(state_->truePeak->maximum());
+    return stats;
+}
+
 AudioStats analyzeAudioFile(const std::filesystem::path& url) {
     AudioFileReader reader(url);
     const int64_t length = reader.lengthFrames();
     if (length < 1) {
         throw emptyFileError();
     }
-    const float sampleRate = float(reader.sampleRate());
-    const uint32_t channels = reader.channelCount();
-    const Windows rms = rmsWindows(sampleRate);
-    const Windows gating = gatingBlocks(sampleRate);
-
-    std::vector<ChannelMeter> meters;
-    std::optional<TruePeakDetector> truePeak;
-    std::vector<MeterJob> jobs;
-    try {
-        meters.reserve(channels);
-        for (uint32_t c = 0; c < channels; ++c) meters.emplace_back(reader.sampleRate(), rms, gating, length);
-        truePeak.emplace(int(channels));
-        jobs = meterJobs(channels);
-    } catch (const std::bad_alloc&) {
-        throw meterBufferError();
-    }
+    StreamMeter meter(reader.sampleRate(), reader.channelCount(), length);
     int64_t frames = 0;
     try {
-        frames = runChunkPipeline(reader, chunkFrames, jobs.size(),
-                                  [&](size_t job, const AudioBuffer& chunk, uint32_t chunkLength) {
-                                      runMeterJob(jobs[job], chunk, chunkLength, meters, *truePeak);
+        frames = runChunkPipeline(reader, chunkFrames, meter.jobCount(),
+                                  [&meter](size_t job, const AudioBuffer& chunk, uint32_t chunkLength) {
+                                      meter.runJob(job, chunk, chunkLength);
                                   });
     } catch (const std::bad_alloc&) {
         throw meterBufferError();
     }
-
-    // A file that ends early is measured on the frames it has.
-    for (uint32_t c = 0; c < channels; ++c) {
-        meters[c].windowSums.truncate(rms.count(frames));
-        meters[c].blockSums.truncate(gating.count(frames));
-        truePeak->flush(int(c), nullptr);
-    }
-    float peakLinear = 0.0f;
-    for (const ChannelMeter& m : meters) peakLinear = std::max(peakLinear, m.peak);
-    const float rmsLinear = loudPassageRMS(meters, rms);
-    const float gatedMean = gatedMeanSquare(meters, gating);
-
-    AudioStats stats;
-    stats.lufs = 10.0f * clampedLog10(gatedMean) - 0.691f - 0.5f;
-    stats.peak = 20.0f * clampedLog10(peakLinear);
-    stats.rms = 20.0f * clampedLog10(rmsLinear) + 0.4f;
-    stats.truePeak = 20.0f * clampedLog10(truePeak->maximum());
-    return stats;
+    return meter.finish(frames);
 }
 
 } // namespace orvanta

@@ -1,4 +1,5 @@
 #include "engine/LimiterPass.h"
+#include "engine/LoudnessMeter.h"
 #include "engine/MultibandLimiter.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
@@ -87,7 +88,13 @@ TEST(LimiterPass, AnIdlePassGivesTheInputBack) {
         const auto in = writeMusic(scratchPath("idle.wav"), 3.3, -12.0, 4, rate);
         const Channels input = readWithSndfile(in);
         const auto out = scratchPath("idle-out.wav");
-        renderLimiterPass(in, out, 1.0f, 120, -8.0f, -0.3f, nullptr, nullptr);
+        const LimiterPassReport report = renderLimiterPass(in, out, 1.0f, 120, -8.0f, -0.3f, nullptr, nullptr);
+        // The pass measures what it writes: the file's own figures, within 24-bit rounding.
+        const AudioStats file = analyzeAudioFile(out);
+        EXPECT_NEAR(report.stats.lufs, file.lufs, 1e-3);
+        EXPECT_NEAR(report.stats.peak, file.peak, 1e-3);
+        EXPECT_NEAR(report.stats.truePeak, file.truePeak, 1e-3);
+        EXPECT_NEAR(report.stats.rms, file.rms, 1e-3);
         const Channels written = readWithSndfile(out);
         ASSERT_EQ(written[0].size(), input[0].size());
         double worst = 0;

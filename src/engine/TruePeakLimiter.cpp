@@ -32,20 +32,23 @@ inline float TruePeakLimiter::requiredGain(uint32_t frame) const noexcept {
 }
 
 // Monotonic queue: the front holds the smallest gain of the window; a new gain drops every larger
-// one from the back, since it outlives them.
+// one from the back, since it outlives them. Ring positions wrap by comparison: a division per step
+// would cost more than the rest of the sample.
 inline float TruePeakLimiter::slidingMinimum(float required) noexcept {
     const size_t capacity = minimumAt_.size();
+    size_t back = minimumHead_ + minimumCount_; // one past the newest, unwrapped
     while (minimumCount_ > 0) {
-        const size_t back = (minimumHead_ + minimumCount_ - 1) % capacity;
-        if (minimumGain_[back] < required) break;
+        const size_t newest = back - 1 >= capacity ? back - 1 - capacity : back - 1;
+        if (minimumGain_[newest] < required) break;
         --minimumCount_;
+        --back;
     }
-    const size_t slot = (minimumHead_ + minimumCount_) % capacity;
+    const size_t slot = back >= capacity ? back - capacity : back;
     minimumAt_[slot] = sampleNumber_;
     minimumGain_[slot] = required;
     ++minimumCount_;
     if (minimumAt_[minimumHead_] <= sampleNumber_ - holdWindow_) {
-        minimumHead_ = (minimumHead_ + 1) % capacity;
+        minimumHead_ = minimumHead_ + 1 == capacity ? 0 : minimumHead_ + 1;
         --minimumCount_;
     }
     ++sampleNumber_;

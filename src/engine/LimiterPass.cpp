@@ -52,6 +52,15 @@ float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
     return std::pow(10.0f, limitThreshold / 20.0f) * k;
 }
 
+TruePeakLimiterTiming truePeakTimingFor(float targetLUFS) noexcept {
+    if (targetLUFS <= -8.0f) return {};
+    TruePeakLimiterTiming loud;
+    loud.lookAheadSeconds = 0.0015f;
+    loud.holdSeconds = 0.003f;
+    loud.releaseSeconds = 0.015f;
+    return loud;
+}
+
 float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (targetLUFS + 8.0f), 0.0f, 3.0f); }
 
 LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
@@ -87,6 +96,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     settings.bandThreshold = limiterThresholdFor(targetLUFS, limitThreshold);
     settings.ceilingDb = limitThreshold;
     settings.softClipDepthDb = softClipDepthFor(targetLUFS);
+    settings.truePeakTiming = truePeakTimingFor(targetLUFS);
     settings.bpm = bpm;
     MasteringChain chain(int(channels), float(sampleRate), capacity, settings);
     chain.setKeptFrames(0, total);

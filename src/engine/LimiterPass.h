@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ProcessingTypes.h"
+#include "engine/TruePeakLimiter.h"
 
 #include <filesystem>
 
@@ -26,6 +27,12 @@ LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const st
 
 // The band limiters' threshold for a pass: 10^(limitThreshold/20) × (0.97 below −13 LUFS, else 0.99).
 float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept;
+
+// The true-peak limiter's timing for a target. Up to −8 LUFS its gain holds across half a cycle of
+// 60 Hz and releases over 25 ms, so pushed bass and tones come out clean. Louder targets trade some
+// of that for loudness, as the soft clipper does: a 1.5 ms look-ahead, 3 ms hold and 15 ms release let
+// dense drums and bright hats reach the target without clipping.
+TruePeakLimiterTiming truePeakTimingFor(float targetLUFS) noexcept;
 
 // How much peak reduction the soft clipper may take for a target: none at −8 LUFS and quieter, 1.5 dB
 // per LU beyond it, at most 3 dB. A clean limiter alone cannot reach such loudness without pumping.

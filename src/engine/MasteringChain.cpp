@@ -18,7 +18,8 @@ MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxB
     : settings_(settings), bands_(channelCount, MultibandLimiterConfig{}, sampleRate),
       phaseReturn_(channelCount, sampleRate, bands_.allPassCoeffs(), maxBlockFrames),
       clipper_(channelCount, linearFromDb(settings.ceilingDb - ceilingMarginDb), settings.softClipDepthDb),
-      truePeak_(channelCount, sampleRate, linearFromDb(settings.ceilingDb - ceilingMarginDb), maxBlockFrames),
+      truePeak_(channelCount, sampleRate, linearFromDb(settings.ceilingDb - ceilingMarginDb), maxBlockFrames,
+                settings.truePeakTiming),
       guard_(std::max(guardClip, linearFromDb(settings.ceilingDb))) {
     bands_.threshold = settings.bandThreshold;
     if (settings.bpm >= 1) {

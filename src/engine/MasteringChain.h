@@ -25,6 +25,7 @@ struct MasteringChainSettings {
     float bandThreshold = 0.977f;  // linear threshold of the four band limiters
     float ceilingDb = -0.3f;       // true-peak ceiling, dBTP
     float softClipDepthDb = 0.0f;  // 0 leaves the soft clipper out
+    TruePeakLimiterTiming truePeakTiming;
     int bpm = 0;                   // tempo for the band limiters' release; < 1 keeps their defaults
 };
 

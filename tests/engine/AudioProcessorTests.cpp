@@ -103,8 +103,9 @@ TEST(AudioProcessor, MusicConvergesOnEveryPresetWithinThreePasses) {
         EXPECT_LE(countMessagesStartingWith(status, "Fine-tuning pass"), 2);
         EXPECT_LE(samplePeakOf(result.outputURL), 0.977f + 1e-6f);
         EXPECT_TRUE(passFilesLeft().empty());
+        // The pass measures its samples as it writes them; the file holds them rounded to 24 bits.
         const float measured = analyzeAudioFile(result.outputURL).lufs;
-        EXPECT_FLOAT_EQ(measured, result.stats.lufs);
+        EXPECT_NEAR(measured, result.stats.lufs, 1e-3f);
         converged += std::fabs(measured - c.target) <= 0.3f;
     }
     EXPECT_GE(converged, 3);

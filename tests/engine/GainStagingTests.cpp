@@ -45,3 +45,22 @@ TEST(GainStaging, LimiterThresholdFollowsCeilingAndTarget) {
     EXPECT_NEAR(limiterThresholdFor(-14.0f, -1.0f), 0.8645f, 1e-4f);
     EXPECT_FLOAT_EQ(limiterThresholdFor(-13.0f, 0.0f), 0.99f);
 }
+
+TEST(GainStaging, ModelledGainFindsTheTargetOnALimitingCurveOfTheModelsShape) {
+    // A chain whose loss grows as 0.04·(gain − 6 dB)² over a −20 LUFS input: two passes pin the curve
+    // down, so the next gain lands on the target exactly.
+    const float input = -20.0f;
+    const auto loudnessAt = [input](float gainDb) {
+        const float excess = std::max(gainDb - 6.0f, 0.0f);
+        return input + gainDb - 0.04f * excess * excess;
+    };
+    const std::vector<MeasuredPass> passes = {{14.0f, loudnessAt(14.0f)}, {10.0f, loudnessAt(10.0f)}};
+    const float next = 20.0f * std::log10(modelledGain(input, 3.0f, passes, -10.0f));
+    EXPECT_NEAR(loudnessAt(next), -10.0f, 0.01f);
+
+    // Nothing limited: one dB is one LU from the last pass.
+    EXPECT_NEAR(20.0f * std::log10(modelledGain(input, 30.0f, {{2.0f, -18.0f}}, -10.0f)), 10.0f, 1e-4f);
+    // A target beyond the curve's top: the gain of the loudest result, not an ever larger one.
+    const float loudest = 20.0f * std::log10(modelledGain(input, 3.0f, passes, 0.0f));
+    EXPECT_NEAR(loudest, 6.0f + 0.5f / 0.04f, 0.05f);
+}

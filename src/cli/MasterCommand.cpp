@@ -9,6 +9,7 @@
 #include "batch/MasteringPresets.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
+#include "engine/ProcessingErrors.h"
 #include "engine/ProcessingStatusManager.h"
 #include "engine/TempoDetector.h"
 #include "eq/EQManager.h"
@@ -191,6 +192,8 @@ int runMasterCommand(const std::vector<std::string>& args) {
     if (!loaded) return fail(options.input, "cannot open as audio");
     const std::optional<AudioStats> inputStats = processor.currentFile()->originalStats;
     if (!inputStats) return fail(options.input, "cannot measure the input");
+    if (inputStats->measurability != Measurability::measurable)
+        return fail(options.input, unmeasurableAudioError(inputStats->measurability).description());
 
     waitFor(processor.processCurrentFile(options.presetName, false, options.targetLoudness, options.limitThreshold));
     if (wasInterrupted() || !completed(processor)) return fail(options.input, "mastering failed");

@@ -46,6 +46,7 @@ TEST(UnmeasurableInputCommand, AnalyzeAndMasterRefuseItAndWriteNothing) {
         const auto output = scratchPath("out.wav");
         const auto master = runCli({"master", path.string(), "-o", output.string()});
         EXPECT_EQ(master.exitStatus, 1) << input.name;
+        EXPECT_NE(master.standardError.find(input.reason), std::string::npos) << input.name << ": " << master.standardError;
         EXPECT_EQ(master.standardOutput.find("LUFS"), std::string::npos) << input.name << ": " << master.standardOutput;
         EXPECT_FALSE(fs::exists(output)) << input.name;
     }

@@ -106,7 +106,7 @@ void EQFilterBank::applyEQ(AudioBuffer& buffer, const EQSettings& settings, bool
     std::lock_guard lock(filterStateLock_);
     if (channels == 0) return;
     const Coefficients highCut = highCutCoefficients(sampleRate);
-    // At rates up to about 38 kHz there is nothing above the corner to cut.
+    // Up to about 38 kHz the corner sits at or too near Nyquist; what little lies above it stays uncut.
     applyHighCut = applyHighCut && filterFitsRate(highCutHz, sampleRate);
     const size_t usableBands = std::min(settings.bands.size(), bandSlots);
 

@@ -8,6 +8,7 @@
 #include "analyzer/StereoAnalysis.h"
 #include "analyzer/UseCaseRecommendation.h"
 #include "analyzer/VectorMath.h"
+#include "engine/ProcessingErrors.h"
 #include "engine/TruePeakDetector.h"
 #include "platform/AudioFileReader.h"
 
@@ -79,6 +80,9 @@ AudioAnalysisResult analyzeFile(const std::filesystem::path& path, const Progres
         measureLoudness(buffer, progress ? loudnessProgress : ProgressCallback{}, isCancelled);
     report(progress, 0.3);
     report(progress, 0.3);
+    // Scores of audio without a measurable loudness would be judgements of nothing.
+    if (length == 0) throw emptyFileError();
+    if (loudness.measurability != Measurability::measurable) throw unmeasurableAudioError(loudness.measurability);
 
     // The true peak is not known yet, so the note never carries the peak sentence here.
     const UseCaseRecommendation recommendation = recommendUseCase(loudness.integrated, -120.0);

@@ -28,7 +28,9 @@ Error analyzerError(AnalyzerError code);
 // and spectrogram. The true-peak fields stay 0.0 / −120 dBTP (measureTruePeak fills them later).
 // progress receives 0…1 at the fixed points of the analysis; isCancelled is asked between chunks.
 // Synchronous; any thread. Throws the reader's Error for unreadable or truncated files,
-// AnalyzerError when the file cannot be held in memory, and the cancellation error (Orvanta/100).
+// AnalyzerError when the file cannot be held in memory, Orvanta/4 for a file without frames, Orvanta/6
+// when no 400 ms stretch rises above the −70 LUFS gate (too short or silent), and the cancellation
+// error (Orvanta/100).
 AudioAnalysisResult analyzeFile(const std::filesystem::path& path, const ProgressCallback& progress = {},
                                 const CancellationQuery& isCancelled = {});
 

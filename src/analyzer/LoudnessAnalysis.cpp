@@ -65,6 +65,19 @@ double integratedLoudness(const std::vector<float>& powers) {
     return loudnessOfPower(m2);
 }
 
+// The mastering meter's test on the analyzer's blocks: a 400 ms block is the mean of the 200 ms
+// blocks starting 0 and 200 ms into it, two hops apart.
+Measurability measurabilityOf(const std::vector<float>& shortBlockPowers) {
+    constexpr size_t hopsPerShortBlock = 2;
+    if (shortBlockPowers.size() <= hopsPerShortBlock) return Measurability::tooShort;
+    for (size_t b = 0; b + hopsPerShortBlock < shortBlockPowers.size(); ++b) {
+        if ((shortBlockPowers[b] + shortBlockPowers[b + hopsPerShortBlock]) * 0.5f > 1e-7f) {
+            return Measurability::measurable;
+        }
+    }
+    return Measurability::silent;
+}
+
 } // namespace
 
 float loudnessOfPower(float power) {
@@ -166,6 +179,7 @@ LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCal
     result.momentaryMax = hasEnergy(shortBlocks) ? shortBlocks.maxLoudness : silentLoudness;
     result.shortTermMax = hasEnergy(longBlocks) ? longBlocks.maxLoudness : silentLoudness;
     result.integrated = integratedLoudness(shortBlocks.powers);
+    result.measurability = measurabilityOf(shortBlocks.powers);
 
     std::vector<double> shortTermValues;
     shortTermValues.reserve(longBlocks.powers.size());

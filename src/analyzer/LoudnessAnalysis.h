@@ -14,6 +14,8 @@ struct LoudnessMeasurement {
     double momentaryMax = -70.0; // loudest 200 ms block, LUFS
     double shortTermMax = -70.0; // loudest 3 s block, LUFS
     double loudnessRange = 0.0;  // LU
+    // Whether some 400 ms stretch (two 200 ms blocks a block apart) rises above the −70 LUFS gate.
+    Measurability measurability = Measurability::tooShort;
 
     bool operator==(const LoudnessMeasurement&) const = default;
 };

@@ -290,6 +290,8 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
             } else if (withReference) {
                 // No usable reference: the final version is the master itself, measured again. The
                 // master stays the entry's result, so a conversion never removes it.
+                status.updateStage(ProcessingStage::finalPolish, "The reference cannot be matched",
+                                   "No reference levels to compare: the master is the final version");
                 const AudioStats stats = analyzeAudioFile(input);
                 updater->update(0.8);
                 outcome.record = convertResult(input, stats, exportTarget, false, true);

@@ -9,10 +9,12 @@
 #include "batch/MasteringPresets.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
+#include "engine/ProcessingErrors.h"
 #include "engine/ProcessingStatusManager.h"
 #include "engine/TempoDetector.h"
 #include "eq/EQManager.h"
 #include "eq/MatchStrength.h"
+#include "eq/ReferenceSpectrum.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
@@ -125,10 +127,12 @@ int runMasterCommand(const std::vector<std::string>& args) {
     const MasterOptions options = parseOptions(args);
     const ExportFormat format = options.format.value_or(
         exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey)));
-    const bool withReference = options.reference.has_value();
-    const fs::path output =
-        options.output.value_or(options.input.parent_path() /
-                                exportFileName(options.input, withReference, std::string(fileExtension(format))));
+    bool withReference = options.reference.has_value();
+    const auto outputFor = [&](bool final) {
+        return options.output.value_or(options.input.parent_path() /
+                                       exportFileName(options.input, final, std::string(fileExtension(format))));
+    };
+    fs::path output = outputFor(withReference);
     if (isSameFile(options.input, output)) {
         printError(output, "the output would replace the input; choose another name with -o");
         return exitFailure;
@@ -162,11 +166,24 @@ int runMasterCommand(const std::vector<std::string>& args) {
             QFuture<void> loading = ReferenceTrackManager::shared().loadReference(*options.reference);
             waitFor(loading);
             loading.waitForFinished(); // rethrows the analysis error
+        } catch (const Error& error) {
+            if (!error.is(referenceTrackDomain, referenceUnmatchableCode))
+                return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
+            // Nothing to match against: the master alone is the result, named as a master.
+            status.finish();
+            printError(*options.reference, error.description() + "; mastering without the reference pass");
+            withReference = false;
+            output = outputFor(false);
+            if (isSameFile(options.input, output)) {
+                printError(output, "the output would replace the input; choose another name with -o");
+                return exitFailure;
+            }
         } catch (const std::exception& error) {
             return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
         }
-        if (!ReferenceTrackManager::shared().hasProfile()) return fail(*options.reference, "cannot load the reference");
-        if (options.matchStrength) ReferenceTrackManager::shared().setMatchStrength(*options.matchStrength);
+        if (withReference && !ReferenceTrackManager::shared().hasProfile())
+            return fail(*options.reference, "cannot load the reference");
+        if (withReference && options.matchStrength) ReferenceTrackManager::shared().setMatchStrength(*options.matchStrength);
     }
     if (wasInterrupted()) return fail(options.input, "cancelled");
     const bool loaded = waitForResult(processor.loadFile(options.input));
@@ -175,6 +192,8 @@ int runMasterCommand(const std::vector<std::string>& args) {
     if (!loaded) return fail(options.input, "cannot open as audio");
     const std::optional<AudioStats> inputStats = processor.currentFile()->originalStats;
     if (!inputStats) return fail(options.input, "cannot measure the input");
+    if (inputStats->measurability != Measurability::measurable)
+        return fail(options.input, unmeasurableAudioError(inputStats->measurability).description());
 
     waitFor(processor.processCurrentFile(options.presetName, false, options.targetLoudness, options.limitThreshold));
     if (wasInterrupted() || !completed(processor)) return fail(options.input, "mastering failed");

@@ -2,6 +2,7 @@
 
 #include "cli/CliOutput.h"
 #include "engine/LoudnessMeter.h"
+#include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
 #include "platform/Error.h"
 
@@ -23,19 +24,29 @@ int runMeasureCommand(const std::vector<std::string>& args) {
     }
     const int bpm = detectTempo(file);
 
+    // Audio too short or too quiet for a loudness block has no figures worth a unit: each reads as
+    // the reason instead (null in JSON, with the reason beside them).
+    const char* unmeasured = unmeasuredLabel(stats.measurability);
+    const bool measured = *unmeasured == '\0';
+    const auto figure = [&](double value, const char* unit) {
+        return measured ? formatLevel(value, unit) : std::string(unmeasured);
+    };
+    const auto number = [&](double value) { return measured ? jsonNumber(value) : nlohmann::ordered_json(); };
     if (json) {
-        printJson({{"lufs", jsonNumber(stats.lufs)},
-                   {"peak", jsonNumber(stats.peak)},
-                   {"true_peak", jsonNumber(stats.truePeak)},
-                   {"rms", jsonNumber(stats.rms)},
-                   {"bpm", bpm}});
+        nlohmann::ordered_json object = {{"lufs", number(stats.lufs)},
+                                         {"peak", number(stats.peak)},
+                                         {"true_peak", number(stats.truePeak)},
+                                         {"rms", number(stats.rms)},
+                                         {"bpm", measured ? nlohmann::ordered_json(bpm) : nlohmann::ordered_json()}};
+        if (!measured) object["unmeasured"] = unmeasured;
+        printJson(object);
     } else {
         std::cout << "File:  " << file.string() << '\n'
-                  << "LUFS:  " << formatLevel(stats.lufs, "LUFS") << '\n'
-                  << "Peak:  " << formatLevel(stats.peak, "dBFS") << '\n'
-                  << "True peak: " << formatLevel(stats.truePeak, "dBTP") << '\n'
-                  << "RMS:   " << formatLevel(stats.rms, "dB") << '\n'
-                  << "Tempo: " << bpm << " BPM" << std::endl;
+                  << "LUFS:  " << figure(stats.lufs, "LUFS") << '\n'
+                  << "Peak:  " << figure(stats.peak, "dBFS") << '\n'
+                  << "True peak: " << figure(stats.truePeak, "dBTP") << '\n'
+                  << "RMS:   " << figure(stats.rms, "dB") << '\n'
+                  << "Tempo: " << (measured ? std::to_string(bpm) + " BPM" : std::string(unmeasured)) << std::endl;
     }
     return exitSuccess;
 }

@@ -94,6 +94,7 @@ public:
         try {
             checkCancelled();
             const AudioStats equalisedStats = analyzeAudioFile(equalised);
+            requireMeasurable(equalisedStats);
             bpm_ = detectTempo(equalised);
             const float firstGain = withinTarget(equalisedStats.lufs, target_)
                                         ? 1.0f
@@ -123,6 +124,9 @@ public:
         prepareResultPath(input_, masterURL);
 
         const AudioStats inStats = analyzeAudioFile(input_);
+        // Without a measured loudness there is no gain to choose: the floor of the meter would ask
+        // for hundreds of decibels.
+        requireMeasurable(inStats);
         report(0.05);
         item("Input LUFS", lufsText(inStats.lufs), "waveform.badge.magnifyingglass");
         item("Peak Level", dbfsText(inStats.peak), "arrow.up.to.line");

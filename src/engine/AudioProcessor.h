@@ -15,7 +15,8 @@ namespace orvanta {
 // temporary directory. EQ mode (applyEQ with enabled settings): render the EQ into <base>_final.wav.
 // Synchronous; runs on a worker thread. Reports progress 0…1 and the stages and checklist to
 // `status`. Throws the engine's errors (cancellation: Orvanta/100, possibly inside the
-// "Audio processing failed" wrapper) or the platform's file errors.
+// "Audio processing failed" wrapper; Orvanta/6 for input too short or too silent to measure, before
+// anything is rendered) or the platform's file errors.
 class AudioProcessor {
 public:
     static DJMasteringResult processAudio(const std::filesystem::path& input, const ProgressCallback& progress,

@@ -1,5 +1,6 @@
 #include "engine/KWeighting.h"
 
+#include <algorithm>
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -25,6 +26,10 @@ constexpr double shelfSlopeExponent = 0.4996667741545416; // Vb = Vh^this, close
 constexpr double highPassHz = 38.13547087602444;
 constexpr double highPassQ = 0.5003270373238773;
 
+// A corner at or past Nyquist has no place on the unit circle: tan() turns negative there and the
+// section goes unstable. Only rates under about 3.7 kHz need this; their shelf sits at the band edge.
+double cornerBelowNyquist(double cornerHz, double sampleRate) { return std::min(cornerHz, 0.45 * sampleRate); }
+
 BiquadCoefficients rounded(double b0, double b1, double b2, double a0, double a1, double a2) {
     return {float(b0 / a0), float(b1 / a0), float(b2 / a0), float(a1 / a0), float(a2 / a0)};
 }
@@ -37,7 +42,7 @@ KWeightingCoefficients designKWeighting(double sampleRate) {
     {
         // H(s) = (Vh·s² + Vb·s/Q + 1) / (s² + s/Q + 1): gain 1 below the corner, Vh above it, and Vb
         // sets the slope between.
-        const double K = std::tan(M_PI * shelfHz / sampleRate);
+        const double K = std::tan(M_PI * cornerBelowNyquist(shelfHz, sampleRate) / sampleRate);
         const double Vh = std::pow(10.0, shelfGainDb / 20.0);
         const double Vb = std::pow(Vh, shelfSlopeExponent);
         const double KQ = K / shelfQ;
@@ -52,7 +57,7 @@ KWeightingCoefficients designKWeighting(double sampleRate) {
             const double K = std::tan(M_PI * highPassHz / rate);
             return 1.0 + K / highPassQ + K * K;
         };
-        const double K = std::tan(M_PI * highPassHz / sampleRate);
+        const double K = std::tan(M_PI * cornerBelowNyquist(highPassHz, sampleRate) / sampleRate);
         const double KQ = K / highPassQ;
         const double gain = a0At(48000.0);
         k.highPass = rounded(gain, -2.0 * gain, gain, a0At(sampleRate), 2.0 * (K * K - 1.0), 1.0 - KQ + K * K);

@@ -160,7 +160,8 @@ float loudPassageRMS(const std::vector<ChannelMeter>& channels, const Windows& r
     return std::sqrt(sum / float(k)); // k = 0: 0/0, not a number
 }
 
-float gatedMeanSquare(const std::vector<ChannelMeter>& channels, const Windows& gating) {
+// The channel-weighted mean square of each 400 ms gating block.
+std::vector<float> gatingBlockPowers(const std::vector<ChannelMeter>& channels, const Windows& gating) {
     std::vector<float> blocks(channels.empty() ? 0 : channels[0].blockSums.sums().size());
     for (size_t j = 0; j < blocks.size(); ++j) {
         float z = 0.0f;
@@ -169,6 +170,16 @@ float gatedMeanSquare(const std::vector<ChannelMeter>& channels, const Windows& 
         }
         blocks[j] = z;
     }
+    return blocks;
+}
+
+Measurability measurabilityOf(const std::vector<float>& blocks) {
+    if (blocks.empty()) return Measurability::tooShort;
+    const bool anyAboveGate = std::any_of(blocks.begin(), blocks.end(), [](float z) { return z > 1e-7f; });
+    return anyAboveGate ? Measurability::measurable : Measurability::silent;
+}
+
+float gatedMeanSquare(const std::vector<float>& blocks) {
     std::vector<float> absoluteGated;
     for (float z : blocks) {
         if (z > 1e-7f) {
@@ -272,13 +283,15 @@ AudioStats StreamMeter::finish(int64_t framesMeasured) {
     float peakLinear = 0.0f;
     for (const ChannelMeter& m : meters) peakLinear = std::max(peakLinear, m.peak);
     const float rmsLinear = loudPassageRMS(meters, state_->rms);
-    const float gatedMean = gatedMeanSquare(meters, state_->gating);
+    const std::vector<float> blocks = gatingBlockPowers(meters, state_->gating);
+    const float gatedMean = gatedMeanSquare(blocks);
 
     AudioStats stats;
     stats.lufs = 10.0f * clampedLog10(gatedMean) - 0.691f - 0.5f;
     stats.peak = 20.0f * clampedLog10(peakLinear);
     stats.rms = 20.0f * clampedLog10(rmsLinear) + 0.4f;
     stats.truePeak = 20.0f * clampedLog10(state_->truePeak->maximum());
+    stats.measurability = measurabilityOf(blocks);
     return stats;
 }
 

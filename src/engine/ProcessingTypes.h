@@ -7,12 +7,23 @@
 
 namespace orvanta {
 
+// Whether the loudness of some audio could be measured: that takes at least one 400 ms block
+// (BS.1770's gating block) above the absolute gate, a mean square of 1e−7 (−70 LUFS).
+enum class Measurability {
+    measurable,
+    tooShort, // no whole 400 ms block
+    silent    // blocks, but none above the gate (digital silence, near silence, or only invalid samples)
+};
+
 // Loudness record of one file, produced only by analyzeAudioFile.
 struct AudioStats {
     float lufs = 0.0f; // integrated, K-weighted, gated loudness in LUFS (meter calibration −0.5 dB)
     float peak = 0.0f; // sample peak in dBFS
     float rms = 0.0f;  // RMS of the loudest 5 % of 100 ms windows in dB, plus 0.4 dB (NaN under 100 ms)
     float truePeak = -std::numeric_limits<float>::infinity(); // 4x oversampled peak in dBTP
+    // Unless measurable, lufs is the meter's floor and means nothing: a master or an analysis refuses
+    // such audio, and the figures are shown as "too short" or "silent".
+    Measurability measurability = Measurability::measurable;
 };
 
 // The two parameters of a mastering run.

@@ -3,6 +3,7 @@
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <optional>
@@ -47,6 +48,44 @@ std::string cacheKey(const std::filesystem::path& url) {
 
 int roundHalfAway(double value) { return int(std::round(value)); }
 
+// The RMS of every whole chunk of a stream of samples, each chunk summed in order; fed piece by piece,
+// so that no more than the envelope itself is held.
+class EnergyEnvelopeBuilder {
+public:
+    EnergyEnvelopeBuilder(int chunkSize, size_t expectedChunks) : chunkSize_(chunkSize) {
+        envelope_.reserve(expectedChunks);
+    }
+
+    void add(const float* samples, size_t count) {
+        for (size_t k = 0; k < count; ++k) {
+            sum_ += samples[k] * samples[k];
+            if (++filled_ == chunkSize_) {
+                envelope_.push_back(std::sqrt(std::max(sum_ / float(chunkSize_), 0.0f)));
+                sum_ = 0.0f;
+                filled_ = 0;
+            }
+        }
+    }
+
+    // The chunks so far (a partial last chunk is dropped), padded with zeros to `chunks`, scaled to a
+    // peak of 1.
+    std::vector<float> finish(size_t chunks) {
+        envelope_.resize(chunks, 0.0f);
+        float maximum = 0.0f;
+        for (float v : envelope_) maximum = std::max(maximum, v);
+        if (maximum > 0) {
+            for (float& v : envelope_) v /= maximum;
+        }
+        return std::move(envelope_);
+    }
+
+private:
+    int chunkSize_;
+    int filled_ = 0;
+    float sum_ = 0.0f;
+    std::vector<float> envelope_;
+};
+
 double analyzeTempo(const std::filesystem::path& url) {
     std::error_code ec;
     if (!std::filesystem::exists(url, ec)) {
@@ -60,37 +99,49 @@ double analyzeTempo(const std::filesystem::path& url) {
         }
         const double sampleRate = reader.sampleRate();
         const int64_t frames = std::min<int64_t>(length, int64_t(uint32_t(sampleRate * 120.0)));
-        if (frames < 1025) {
+        const uint32_t channels = reader.channelCount();
+        if (frames < 1025 || channels == 0) {
             return fallbackBPM;
         }
-        AudioBuffer buffer = reader.makeBuffer(uint32_t(frames));
-        const uint32_t read = reader.read(buffer, uint32_t(frames));
-        const uint32_t channels = buffer.channelCount();
-        if (read == 0 || channels == 0) {
-            return fallbackBPM;
-        }
-        std::vector<float> mix(read, 0.0f);
-        for (uint32_t c = 0; c < channels; ++c) {
-            const float* samples = buffer.channel(c);
-            for (uint32_t i = 0; i < read; ++i) {
-                mix[i] += samples[i];
+        // The first two minutes, mixed to mono and reduced to the envelope piece by piece: the whole
+        // excerpt of a many-channel, high-rate file would take hundreds of megabytes.
+        constexpr uint32_t pieceFrames = 1u << 16;
+        const int chunkSize = BPMAnalyzer::BASE_SPLIT_SAMPLE_SIZE;
+        AudioBuffer piece = reader.makeBuffer(uint32_t(std::min<int64_t>(frames, pieceFrames)));
+        std::vector<float> mix(piece.frameCapacity());
+        EnergyEnvelopeBuilder envelope(chunkSize, size_t(frames / chunkSize));
+        const float scale = float(1.0 / double(channels));
+        int64_t read = 0;
+        while (read < frames) {
+            const uint32_t wanted = uint32_t(std::min<int64_t>(frames - read, piece.frameCapacity()));
+            const uint32_t got = reader.read(piece, wanted);
+            std::fill(mix.begin(), mix.begin() + got, 0.0f);
+            for (uint32_t c = 0; c < channels; ++c) {
+                const float* samples = piece.channel(c);
+                for (uint32_t i = 0; i < got; ++i) {
+                    mix[i] += samples[i];
+                }
+            }
+            if (channels > 1) {
+                for (uint32_t i = 0; i < got; ++i) {
+                    mix[i] *= scale;
+                }
+            }
+            envelope.add(mix.data(), got);
+            read += got;
+            if (got < wanted) {
+                break; // the file ended early: what was read is the excerpt
             }
         }
-        if (channels > 1) {
-            const float scale = float(1.0 / double(channels));
-            for (float& x : mix) {
-                x *= scale;
-            }
-        }
-        const auto envelope = computeEnergyEnvelope(mix, int(read), BPMAnalyzer::BASE_SPLIT_SAMPLE_SIZE);
-        if (envelope.empty()) {
+        if (read == 0 || chunkSize >= read) {
             return fallbackBPM;
         }
-        const double tempo = estimateTempo(envelope, BPMAnalyzer::BASE_SPLIT_SAMPLE_SIZE, sampleRate);
+        const std::vector<float> energy = envelope.finish(size_t(read / chunkSize));
+        const double tempo = estimateTempo(energy, chunkSize, sampleRate);
         if (tempo > 0) {
             return tempo;
         }
-        const double halfChunk = estimateTempo(envelope, BPMAnalyzer::BASE_SPLIT_SAMPLE_SIZE / 2, sampleRate);
+        const double halfChunk = estimateTempo(energy, chunkSize / 2, sampleRate);
         return halfChunk > 0 ? halfChunk : fallbackBPM;
     } catch (const Error&) {
         return fallbackBPM;
@@ -106,32 +157,9 @@ std::vector<float> computeEnergyEnvelope(const std::vector<float>& samples, int 
         return {};
     }
     const int n = count / chunkSize;
-    if (n < 1) {
-        return {};
-    }
-    std::vector<float> envelope(size_t(n), 0.0f);
-    for (int i = 0; i < n; ++i) {
-        const int64_t begin = int64_t(i) * chunkSize;
-        const int64_t end = std::min<int64_t>(begin + chunkSize, count);
-        if (end <= begin || end > int64_t(samples.size())) {
-            continue;
-        }
-        float sum = 0.0f;
-        for (int64_t k = begin; k < end; ++k) {
-            sum += samples[size_t(k)] * samples[size_t(k)];
-        }
-        envelope[size_t(i)] = std::sqrt(std::max(sum / float(end - begin), 0.0f));
-    }
-    float maximum = 0.0f;
-    for (float v : envelope) {
-        maximum = std::max(maximum, v);
-    }
-    if (maximum > 0) {
-        for (float& v : envelope) {
-            v /= maximum;
-        }
-    }
-    return envelope;
+    EnergyEnvelopeBuilder envelope(chunkSize, size_t(n));
+    envelope.add(samples.data(), std::min(size_t(n) * size_t(chunkSize), samples.size()));
+    return envelope.finish(size_t(n));
 }
 
 double estimateTempo(const std::vector<float>& envelope, int chunkSize, double sampleRate) {

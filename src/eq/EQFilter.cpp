@@ -17,6 +17,10 @@ bool needsHighCut(const std::vector<EQBand>& bands) noexcept {
     return bands.size() >= 12 && bands[10].gain <= -5.0f && bands[11].gain <= -5.0f;
 }
 
+bool filterFitsRate(float frequencyHz, float sampleRate) noexcept {
+    return frequencyHz > 0.0f && frequencyHz < highestFilterFraction * sampleRate;
+}
+
 void applyGain(AudioBuffer& buffer, float gainDB) noexcept {
     if (!buffer.hasFloatData()) return;
     const float factor = std::pow(10.0f, gainDB / 20.0f);
@@ -73,9 +77,14 @@ void runBiquadPair(float* left, float* right, uint32_t frames, const Coefficient
     rightState = r;
 }
 
-bool bandIsFiltered(const EQBand& band) noexcept {
-    return std::fabs(band.gain) > 0.1f;
+// A peaking band runs when it changes the level by more than a tenth of a decibel and its design is a
+// stable filter at this rate.
+bool bandIsFiltered(const EQBand& band, float sampleRate) noexcept {
+    return std::fabs(band.gain) > 0.1f && std::isfinite(band.gain) && band.q > 0.0f && std::isfinite(band.q) &&
+           filterFitsRate(band.frequency, sampleRate);
 }
+
+constexpr float highCutHz = 18000.0f;
 
 } // namespace
 
@@ -97,18 +106,23 @@ void EQFilterBank::applyEQ(AudioBuffer& buffer, const EQSettings& settings, bool
     std::lock_guard lock(filterStateLock_);
     if (channels == 0) return;
     const Coefficients highCut = highCutCoefficients(sampleRate);
+    // Up to about 38 kHz the corner sits at or too near Nyquist; what little lies above it stays uncut.
+    applyHighCut = applyHighCut && filterFitsRate(highCutHz, sampleRate);
     const size_t usableBands = std::min(settings.bands.size(), bandSlots);
 
+    std::vector<bool> filtered(usableBands);
     std::vector<Coefficients> bandCoefficients(usableBands);
-    for (size_t i = 0; i < usableBands; ++i)
-        if (bandIsFiltered(settings.bands[i])) bandCoefficients[i] = peakingCoefficients(settings.bands[i], sampleRate);
+    for (size_t i = 0; i < usableBands; ++i) {
+        filtered[i] = bandIsFiltered(settings.bands[i], sampleRate);
+        if (filtered[i]) bandCoefficients[i] = peakingCoefficients(settings.bands[i], sampleRate);
+    }
 
     // Channels 0 and 1 own separate state slots, so they run side by side; later channels share slot 1
     // and must follow one another in order.
     uint32_t next = 0;
     if (channels >= 2) {
         for (size_t i = 0; i < usableBands; ++i)
-            if (bandIsFiltered(settings.bands[i]))
+            if (filtered[i])
                 runBiquadPair(buffer.channel(0), buffer.channel(1), frames, bandCoefficients[i],
                               filterStates_[i][0], filterStates_[i][1]);
         if (applyHighCut)
@@ -118,7 +132,7 @@ void EQFilterBank::applyEQ(AudioBuffer& buffer, const EQSettings& settings, bool
     for (uint32_t ch = next; ch < channels; ++ch) {
         const size_t slot = std::min<size_t>(ch, 1);
         for (size_t i = 0; i < usableBands; ++i)
-            if (bandIsFiltered(settings.bands[i]))
+            if (filtered[i])
                 runBiquad(buffer.channel(ch), frames, bandCoefficients[i], filterStates_[i][slot]);
         if (applyHighCut) runBiquad(buffer.channel(ch), frames, highCut, highCutStates_[slot]);
     }

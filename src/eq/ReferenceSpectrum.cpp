@@ -1,6 +1,7 @@
 #include "eq/ReferenceSpectrum.h"
 
 #include "engine/LoudnessMeter.h"
+#include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/RealFft.h"
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 
 namespace orvanta {
@@ -72,6 +74,11 @@ int64_t forEachChunk(const std::filesystem::path& url, PerChunk&& perChunk) {
         perChunk(buffer);
     }
     return plan.chunks;
+}
+
+Error unmatchableReferenceError(const std::string& reason, std::shared_ptr<const Error> cause = nullptr) {
+    return Error(std::string(referenceTrackDomain), referenceUnmatchableCode,
+                 "The reference cannot be matched: " + reason, std::move(cause));
 }
 
 } // namespace
@@ -214,7 +221,14 @@ BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTr
 
 ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
     ReferenceAnalysis analysis;
-    analysis.lufs = analyzeAudioFile(url).lufs;
+    const AudioStats stats = analyzeAudioFile(url);
+    if (stats.measurability != Measurability::measurable) {
+        throw unmatchableReferenceError(stats.measurability == Measurability::silent
+                                            ? "it is silent (no 0.4 s stretch rises above -70 LUFS)"
+                                            : "it is too short to measure (at least 0.4 s of sound is needed)",
+                                        std::make_shared<Error>(unmeasurableAudioError(stats.measurability)));
+    }
+    analysis.lufs = stats.lufs;
 
     std::vector<float> frequencies;
     std::vector<std::vector<float>> chunkLevels;
@@ -232,6 +246,10 @@ ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
         levels[p] = sum / float(chunkLevels.size());
     }
     const BandLevels bands = compute12BandSpectrum(url);
+    // Levels all at the floor: shorter than one analysis frame, or too quiet in every band.
+    if (std::all_of(bands.begin(), bands.end(), [](float level) { return level <= 0.0f; })) {
+        throw unmatchableReferenceError("it is too short or too quiet for a spectrum to compare");
+    }
 
     analysis.profile.frequencies = std::move(frequencies);
     analysis.profile.magnitudes = std::move(levels);

@@ -12,8 +12,11 @@
 
 namespace orvanta {
 
-// Domain "ReferenceTrack", code 1 "Failed to analyze track".
+// Domain "ReferenceTrack": code 1 "Failed to analyze track"; code 2 a reference that cannot be matched
+// (too short, silent, or without a spectrum to compare), its description beginning "The reference
+// cannot be matched: ".
 inline constexpr std::string_view referenceTrackDomain = "ReferenceTrack";
+inline constexpr int referenceUnmatchableCode = 2;
 
 using BandLevels = std::array<float, 12>; // 0…10 scale, one per EQ band centre
 
@@ -73,7 +76,9 @@ using ChunkTransform = std::function<void(AudioBuffer&)>;
 BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTransform& transform);
 
 // The analysis behind loading a reference: loudness (analyzeAudioFile), averaged curve and 12-band
-// levels. Throws the reader's errors, or ReferenceTrack/1 when no chunk could be analysed.
+// levels. Throws the reader's errors, ReferenceTrack/1 when no chunk could be analysed, or
+// ReferenceTrack/2 when there is nothing to match against: no 400 ms stretch above the −70 LUFS gate
+// (the meter's error attached), or no band with a level.
 struct ReferenceAnalysis {
     float lufs = 0.0f;
     SpectralProfile profile;

@@ -1,5 +1,6 @@
 #include "platform/AudioReaderBackend.h"
 #include "platform/Error.h"
+#include "platform/UnnamedTemporaryFile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,7 +13,6 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
@@ -25,19 +25,22 @@ namespace orvanta {
 namespace {
 
 // The whole stream, decoded once: compressed formats cannot seek to an exact frame cheaply (AAC
-// frames overlap), and the engine opens the same file many times per run.
+// frames overlap), and the engine opens the same file many times per run. The samples go to a scratch
+// file, not to memory: fifteen minutes of stereo are 350 MB of floats, which the page cache holds as
+// long as memory allows and gives back when it does not.
 struct DecodedAudio {
     AudioFormat format;
-    std::vector<std::vector<float>> channels; // one vector per channel, all the same length
-    int64_t frames = 0;
+    UnnamedTemporaryFile samples; // interleaved float frames of format.channelCount samples
+    int64_t frames = 0;           // playable frames; the scratch file may hold a few more
 
-    size_t bytes() const { return size_t(frames) * channels.size() * sizeof(float); }
+    size_t bytes() const { return size_t(samples.size()); }
 };
 
 using DecodedPtr = std::shared_ptr<const DecodedAudio>;
 
 // ---------------------------------------------------------------------------------------------
-// Process-wide cache of decoded files, keyed by what changes when the file is rewritten.
+// Process-wide cache of decoded files, keyed by what changes when the file is rewritten. Its budget is
+// scratch space on disk; the files go with their last reader.
 
 struct CacheKey {
     std::string path; // canonical
@@ -89,7 +92,7 @@ public:
     }
 
 private:
-    static constexpr size_t capacityBytes = size_t(1) << 30; // 1 GiB
+    static constexpr size_t capacityBytes = size_t(1) << 30; // 1 GiB of scratch files
 
     std::mutex mutex_;
     std::list<std::pair<CacheKey, DecodedPtr>> entries_;
@@ -136,38 +139,38 @@ float toFloat(float value) { return value; }
 template <>
 float toFloat(double value) { return float(value); }
 
+// Appends the frame's samples to `interleaved`, frame after frame.
 template <typename Sample>
-void appendSamples(const AVFrame& frame, bool planar, std::vector<std::vector<float>>& channels) {
-    const size_t channelCount = channels.size();
+void appendSamples(const AVFrame& frame, bool planar, size_t channelCount, std::vector<float>& interleaved) {
     const size_t count = size_t(frame.nb_samples);
+    const size_t start = interleaved.size();
+    interleaved.resize(start + count * channelCount);
+    float* out = interleaved.data() + start;
     for (size_t c = 0; c < channelCount; ++c) {
-        std::vector<float>& out = channels[c];
-        const size_t start = out.size();
-        out.resize(start + count);
         if (planar) {
             const auto* in = reinterpret_cast<const Sample*>(frame.extended_data[c]);
             for (size_t i = 0; i < count; ++i) {
-                out[start + i] = toFloat(in[i]);
+                out[i * channelCount + c] = toFloat(in[i]);
             }
         } else {
             const auto* in = reinterpret_cast<const Sample*>(frame.extended_data[0]) + c;
             for (size_t i = 0; i < count; ++i) {
-                out[start + i] = toFloat(in[i * channelCount]);
+                out[i * channelCount + c] = toFloat(in[i * channelCount]);
             }
         }
     }
 }
 
 // False when the frame's sample format is not one we convert.
-bool appendFrame(const AVFrame& frame, std::vector<std::vector<float>>& channels) {
+bool appendFrame(const AVFrame& frame, size_t channelCount, std::vector<float>& interleaved) {
     const auto format = AVSampleFormat(frame.format);
     const bool planar = av_sample_fmt_is_planar(format) != 0;
     switch (av_get_packed_sample_fmt(format)) {
-    case AV_SAMPLE_FMT_U8: appendSamples<uint8_t>(frame, planar, channels); return true;
-    case AV_SAMPLE_FMT_S16: appendSamples<int16_t>(frame, planar, channels); return true;
-    case AV_SAMPLE_FMT_S32: appendSamples<int32_t>(frame, planar, channels); return true;
-    case AV_SAMPLE_FMT_FLT: appendSamples<float>(frame, planar, channels); return true;
-    case AV_SAMPLE_FMT_DBL: appendSamples<double>(frame, planar, channels); return true;
+    case AV_SAMPLE_FMT_U8: appendSamples<uint8_t>(frame, planar, channelCount, interleaved); return true;
+    case AV_SAMPLE_FMT_S16: appendSamples<int16_t>(frame, planar, channelCount, interleaved); return true;
+    case AV_SAMPLE_FMT_S32: appendSamples<int32_t>(frame, planar, channelCount, interleaved); return true;
+    case AV_SAMPLE_FMT_FLT: appendSamples<float>(frame, planar, channelCount, interleaved); return true;
+    case AV_SAMPLE_FMT_DBL: appendSamples<double>(frame, planar, channelCount, interleaved); return true;
     default: return false;
     }
 }
@@ -239,16 +242,14 @@ public:
             avcodec_send_packet(codec_.get(), nullptr); // drain
             receiveFrames(*audio, formatKnown);
         }
+        flushPending(*audio);
 
-        if (!formatKnown || audio->channels.empty()) {
+        if (!formatKnown || audio->format.channelCount == 0) {
             reason = unsupportedSampleFormat_ ? "unsupported sample format" : "no audio could be decoded";
             return nullptr;
         }
-        audio->frames = int64_t(audio->channels[0].size());
+        audio->frames = int64_t(audio->samples.size() / (sizeof(float) * audio->format.channelCount));
         trimToPlayableLength(path, *stream, *audio);
-        for (auto& channel : audio->channels) {
-            channel.shrink_to_fit();
-        }
         return audio;
     }
 
@@ -265,20 +266,26 @@ private:
                     continue;
                 }
                 audio.format = {double(sampleRate), uint32_t(channelCount)};
-                audio.channels.assign(size_t(channelCount), {});
                 formatKnown = true;
             } else if (uint32_t(channelCount) != audio.format.channelCount || double(sampleRate) != audio.format.sampleRate) {
                 av_frame_unref(frame_.get());
                 return false;
             }
-            if (!appendFrame(*frame_, audio.channels)) {
+            if (!appendFrame(*frame_, audio.format.channelCount, pending_)) {
                 unsupportedSampleFormat_ = true;
                 av_frame_unref(frame_.get());
                 return false;
             }
             av_frame_unref(frame_.get());
+            if (pending_.size() >= pendingFlushSamples) flushPending(audio);
         }
         return true;
+    }
+
+    // Writes the decoded samples gathered so far to the scratch file.
+    void flushPending(DecodedAudio& audio) {
+        audio.samples.append(pending_.data(), pending_.size() * sizeof(float));
+        pending_.clear();
     }
 
     // The container's edit list gives the playable length; the decoder already drops the priming
@@ -304,9 +311,6 @@ private:
             }
         }
         if (playable > 0 && playable < audio.frames) {
-            for (auto& channel : audio.channels) {
-                channel.resize(size_t(playable));
-            }
             audio.frames = playable;
         }
     }
@@ -338,6 +342,8 @@ private:
     std::unique_ptr<AVCodecContext, CodecContextCloser> codec_;
     std::unique_ptr<AVPacket, PacketCloser> packet_;
     std::unique_ptr<AVFrame, FrameCloser> frame_;
+    static constexpr size_t pendingFlushSamples = size_t(1) << 16; // written to the scratch file at a time
+    std::vector<float> pending_; // decoded interleaved samples not yet written
     bool unsupportedSampleFormat_ = false;
     int64_t firstPts_ = AV_NOPTS_VALUE; // of the audio stream's first packet, in its time base
 };
@@ -356,14 +362,29 @@ public:
             return 0;
         }
         const auto count = uint32_t(std::min<int64_t>(frames, audio_->frames - startFrame));
-        for (size_t c = 0; c < audio_->channels.size(); ++c) {
-            std::memcpy(channels[c], audio_->channels[c].data() + startFrame, size_t(count) * sizeof(float));
+        const size_t channelCount = audio_->format.channelCount;
+        const size_t frameBytes = channelCount * sizeof(float);
+        interleaved_.resize(size_t(std::min(count, scratchFrames)) * channelCount);
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t n = std::min(count - done, scratchFrames);
+            const size_t bytes = size_t(n) * frameBytes;
+            if (audio_->samples.readAt(interleaved_.data(), bytes, uint64_t(startFrame + done) * frameBytes) != bytes) {
+                throw audioFileError(AudioFileErrorCode::readFailed, "The decoded audio ended early");
+            }
+            for (size_t c = 0; c < channelCount; ++c) {
+                float* out = channels[c] + done;
+                for (uint32_t i = 0; i < n; ++i) out[i] = interleaved_[i * channelCount + c];
+            }
+            done += n;
         }
         return count;
     }
 
 private:
+    static constexpr uint32_t scratchFrames = 1u << 14; // frames fetched from the scratch file at a time
+
     DecodedPtr audio_;
+    std::vector<float> interleaved_; // one fetch of frames, before they are split into channels
 };
 
 } // namespace
@@ -390,6 +411,9 @@ std::unique_ptr<AudioReaderBackend> openFfmpegBackend(const std::filesystem::pat
         audio = decoder.decode(path, reason);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory to decode it";
+        return nullptr;
+    } catch (const Error& error) {
+        reason = "cannot decode it: " + error.description();
         return nullptr;
     }
     if (!audio) {

@@ -113,6 +113,23 @@ TEST(AnalyzerViewModel, UnreadableFileBecomesErrorState) {
     EXPECT_FALSE(AnalyzerViewModel::State::error("a") == AnalyzerViewModel::State::error("b"));
 }
 
+TEST(AnalyzerViewModel, SilentOrTooShortFileShowsWhyItCannotBeAnalysed) {
+    const std::pair<const char*, Channels> cases[] = {
+        {"silent", replicate(silence(44100 * 2), 2)},
+        {"too short to measure", replicate(sine(1000, 0.5, 44100, 2205), 2)},
+    };
+    for (const auto& [reason, channels] : cases) {
+        const auto path = scratchPath("unmeasurable.wav");
+        writeWav(path, channels, 44100);
+        AnalyzerViewModel model;
+        QFuture<void> done = model.analyze(path);
+        ASSERT_TRUE(waitUntil([&] { return done.isFinished(); }));
+        EXPECT_EQ(model.state().kind, StateKind::error) << reason;
+        EXPECT_TRUE(model.state().errorMessage.contains(QString::fromUtf8(reason))) << reason;
+        EXPECT_FALSE(model.result()) << reason;
+    }
+}
+
 TEST(AnalyzerViewModel, ANewAnalysisDropsTheUpdatesOfTheOlderOne) {
     const auto longer = writeMusic(scratchPath("long.wav"), 40.0);
     const auto shorter = writeSine("short.wav", 0.25, 1.0);

@@ -1,5 +1,6 @@
 #include "analyzer/AudioAnalyzer.h"
 #include "analyzer/LoudnessAnalysis.h"
+#include "engine/ProcessingErrors.h"
 #include "support/Ebur128Reference.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
@@ -83,34 +84,71 @@ TEST(AnalyzeFile, SquareWaveClipsOnTheMonoMix) {
     EXPECT_DOUBLE_EQ(result.analysisDetails.clippingPercent, 1.0);
 }
 
-TEST(AnalyzeFile, SilentShortAndEmptyFilesFallBack) {
+TEST(AnalyzeFile, InputWithoutAMeasurableLoudnessIsRefused) {
+    const double rate = 44100;
+    struct Case {
+        const char* name;
+        Channels channels;
+        int code;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"no frames", {{}, {}}, engine_error::emptyFile, "empty"},
+        {"one sample", {{0.5f}, {0.5f}}, engine_error::unmeasurable, "too short to measure"},
+        {"90 ms", {whiteNoise(0.5, 4000, 1), whiteNoise(0.5, 4000, 2)}, engine_error::unmeasurable,
+         "too short to measure"},
+        {"digital silence", replicate(silence(size_t(rate * 5)), 2), engine_error::unmeasurable, "silent"},
+        {"only NaN", replicate(std::vector<float>(size_t(rate * 2), std::nanf("")), 2), engine_error::unmeasurable,
+         "silent"},
+    };
+    for (const Case& c : cases) {
+        const auto path = scratchPath("input.wav");
+        writeWav(path, c.channels, rate);
+        try {
+            AudioAnalyzer::analyzeFile(path);
+            ADD_FAILURE() << c.name << ": analysed";
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.is("Orvanta", c.code)) << c.name << ": " << error.domain() << "/" << error.code();
+            EXPECT_NE(error.description().find(c.expected), std::string::npos) << c.name << ": " << error.description();
+        }
+    }
+    // The peak pass needs no loudness: silence reads its floor.
     const auto silentPath = scratchPath("silent.wav");
-    writeWav(silentPath, {silence(44100 * 5), silence(44100 * 5)}, 44100);
-    const auto silent = AudioAnalyzer::analyzeFile(silentPath);
-    expectFallbacks(silent);
-    const auto& s = silent.analysisDetails;
-    EXPECT_EQ(s.lufsIntegrated, -70.0);
-    EXPECT_EQ(s.lufsMomentaryMax, -70.0);
-    EXPECT_EQ(s.lufsShortTermMax, -70.0);
-    EXPECT_EQ(s.peakLevel, 0.0);
-    EXPECT_EQ(s.rmsLevel, 0.0);
-    EXPECT_EQ(s.recommendedUseCase, "RADIO");
+    writeWav(silentPath, replicate(silence(size_t(rate)), 2), rate);
     EXPECT_EQ(AudioAnalyzer::measureTruePeak(silentPath).truePeakDB, -120.0);
+}
 
-    const auto shortPath = scratchPath("short.wav");
-    writeWav(shortPath, {whiteNoise(0.5, 4000, 1), whiteNoise(0.5, 4000, 2)}, 44100);
-    const auto shortResult = AudioAnalyzer::analyzeFile(shortPath);
-    expectFallbacks(shortResult);
-    EXPECT_GT(shortResult.analysisDetails.peakLevel, 0.0);
-    EXPECT_EQ(shortResult.analysisDetails.lufsIntegrated, -70.0); // not even one 200 ms block
+TEST(AnalyzeFile, HalfASecondAt8kHzIsMeasuredWithoutASpectrum) {
+    // 3600 samples: one 400 ms loudness block, but no 4096-point spectral frame.
+    const auto path = scratchPath("blip.wav");
+    writeWav(path, {whiteNoise(0.5, 3600, 1), whiteNoise(0.5, 3600, 2)}, 8000);
+    const auto result = AudioAnalyzer::analyzeFile(path);
+    expectFallbacks(result);
+    EXPECT_GT(result.analysisDetails.peakLevel, 0.0);
+    EXPECT_GT(result.analysisDetails.lufsIntegrated, -30.0);
+}
 
-    const auto emptyPath = scratchPath("empty.wav");
-    writeWav(emptyPath, {{}, {}}, 44100);
-    const auto empty = AudioAnalyzer::analyzeFile(emptyPath);
-    expectFallbacks(empty);
-    EXPECT_EQ(empty.analysisDetails.duration, 0.0);
-    EXPECT_EQ(empty.analysisDetails.lufsIntegrated, -70.0);
-    EXPECT_EQ(empty.analysisDetails.clippingPercent, 0.0);
+TEST(AnalyzeFile, LowRatesGiveFiniteFiguresAndScoresInRange) {
+    for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
+        const auto path = writeMusic(scratchPath("music.wav"), 6.0, -6.0, 2, rate);
+        const auto result = AudioAnalyzer::analyzeFile(path);
+        const auto& d = result.analysisDetails;
+        for (double value : {d.peakLevel, d.rmsLevel, d.lufsIntegrated, d.lufsMomentaryMax, d.lufsShortTermMax,
+                             d.stereoWidth}) {
+            EXPECT_TRUE(std::isfinite(value)) << rate;
+        }
+        EXPECT_GT(d.lufsIntegrated, -40.0) << rate;
+        EXPECT_LT(d.lufsIntegrated, 0.0) << rate;
+        for (double score : {result.warmth, result.clarity, result.dynamics, result.spaciousness,
+                             result.macBookScore, result.paSystemScore}) {
+            EXPECT_GE(score, 0.0) << rate;
+            EXPECT_LE(score, 1.0) << rate;
+        }
+        EXPECT_GE(result.overallScore, 0.0) << rate;
+        EXPECT_LE(result.overallScore, 100.0) << rate;
+        const auto& b = d.spectralBalance;
+        EXPECT_NEAR(b.subBass + b.bass + b.lowMid + b.mid + b.highMid, 1.0, 1e-9) << rate;
+    }
 }
 
 TEST(AnalyzeFile, MonoAndSixChannelFiles) {

@@ -92,9 +92,10 @@ TEST(MeasureLoudness, GatesQuietPassagesAndFallsBackForSilence) {
     EXPECT_NEAR(measureLoudness(toBuffer({mixed}, rate)).integrated, loudOnly, 0.1);
 
     const auto silent = measureLoudness(toBuffer({silence(48000 * 5), silence(48000 * 5)}, rate));
-    EXPECT_EQ(silent, (LoudnessMeasurement{-70.0, -70.0, -70.0, 0.0}));
+    EXPECT_EQ(silent, (LoudnessMeasurement{-70.0, -70.0, -70.0, 0.0, Measurability::silent}));
 
-    EXPECT_EQ(measureLoudness(AudioBuffer(AudioFormat{48000, 2}, 0)), (LoudnessMeasurement{-70.0, -70.0, -70.0, 0.0}));
+    EXPECT_EQ(measureLoudness(AudioBuffer(AudioFormat{48000, 2}, 0)),
+              (LoudnessMeasurement{-70.0, -70.0, -70.0, 0.0, Measurability::tooShort}));
     // Shorter than one 200 ms block: nothing to average.
     const auto blip = measureLoudness(toBuffer({sine(1000, 0.5, rate, 1000)}, rate));
     EXPECT_EQ(blip.integrated, -70.0);

@@ -1,6 +1,8 @@
 // The final of a reference pass keeps the run's target and ceiling whatever the reference: quieter,
 // louder, brighter, darker, shorter than a second, at another rate.
 #include "batch/BatchProcessor.h"
+#include "eq/MatchStrength.h"
+#include "eq/ReferenceSpectrum.h"
 #include "eq/ReferenceTrackManager.h"
 #include "support/AudioMeasures.h"
 #include "support/QtWait.h"
@@ -82,5 +84,42 @@ TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
         EXPECT_NEAR(entry.finalStats->lufs, target, 0.3f) << reference.name;
         EXPECT_LE(reading.truePeakDb, ceiling) << reference.name;
         EXPECT_LT(peak, 1.0) << reference.name << ": no sample at full scale";
+    }
+}
+
+TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
+    // A bright reference asks for gains up to the 12 kHz band, which lies at or past Nyquist for
+    // every song here; Gentle applies the classic matched curve as it is, Full refines it.
+    constexpr float target = -10.0f, ceiling = -0.2f;
+    ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reshaped("bright", 10, -3, 44100, 0.2, 0.0))));
+    for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
+        BatchProcessor processor;
+        const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3, rate);
+        QFuture<bool> loaded = processor.loadFile(song);
+        ASSERT_TRUE(finishes(loaded));
+        ASSERT_TRUE(loaded.result());
+        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), false, target, ceiling)));
+        for (const char* strength : {"Gentle", "Full"}) {
+            ReferenceTrackManager::shared().setMatchStrength(*matchStrengthNamed(strength));
+            AudioFile file = *processor.currentFile();
+            file.finalURL.reset();
+            file.finalStats.reset();
+            file.processingStatus = AudioFile::ProcessingStatus::pending;
+            processor.setCurrentFile(file);
+            ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), true, target, ceiling)));
+
+            const AudioFile& entry = *processor.currentFile();
+            ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed) << rate << " " << strength;
+            ASSERT_TRUE(entry.finalURL && entry.finalStats) << rate << " " << strength;
+            const Channels final = readWithSndfile(*entry.finalURL);
+            for (const auto& channel : final)
+                for (float x : channel) ASSERT_TRUE(std::isfinite(x)) << rate << " " << strength;
+            const Ebur128Reading reading = measureWithEbur128(final, rate);
+            std::printf("%6.0f Hz %-6s final %.2f LUFS (libebur128 %.2f), true peak %.2f dBTP\n", rate, strength,
+                        entry.finalStats->lufs, reading.integratedLufs, reading.truePeakDb);
+            EXPECT_NEAR(entry.finalStats->lufs, target, 0.3f) << rate << " " << strength;
+            EXPECT_NEAR(reading.integratedLufs - 0.5, target, 1.0) << rate << " " << strength;
+            EXPECT_LE(reading.truePeakDb, ceiling) << rate << " " << strength;
+        }
     }
 }

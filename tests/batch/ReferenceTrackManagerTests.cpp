@@ -143,17 +143,42 @@ TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {
     EXPECT_TRUE(std::filesystem::exists(notAudio)) << "the user's file stays";
 }
 
-TEST(ReferenceTrackManager, AReferenceShorterThanOneFrameGivesZeroLevels) {
-    const auto path = scratchPath("blip.wav");
-    writeWav(path, {sine(1000.0, 0.5, 44100.0, 8000), sine(1000.0, 0.5, 44100.0, 8000)}, 44100.0);
+TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothing) {
+    struct Case {
+        const char* name;
+        Channels channels;
+        double rate;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"silent", replicate(silence(44100 * 3), 2), 44100.0, "silent"},
+        {"10 ms", replicate(sine(1000.0, 0.5, 44100.0, 441), 2), 44100.0, "too short to measure"},
+        {"one sample", {{0.5f}, {0.5f}}, 44100.0, "too short to measure"},
+        // Long enough to measure, shorter than one 8192-sample analysis frame.
+        {"0.6 s at 8 kHz", replicate(sine(1000.0, 0.5, 8000.0, 4800), 2), 8000.0, "spectrum"},
+    };
     ReferenceTrackManager manager(PreferenceStore::standard());
-    QFuture<void> loading = manager.loadReference(path);
-    ASSERT_TRUE(finishes(loading));
-    EXPECT_NO_THROW(loading.waitForFinished());
-    ASSERT_TRUE(manager.currentProfile());
-    EXPECT_EQ(manager.referenceSpectrum(), zeros);
-    for (float level : manager.currentProfile()->magnitudes) EXPECT_FLOAT_EQ(level, -200.0f);
-    EXPECT_FALSE(manager.hasUsableReference()) << "an all-zero reference is not matched";
+    manager.saveProfile(sampleProfile());
+    manager.loadSavedProfile();
+    const auto storedBefore = reread().dataValue(ReferenceTrackManager::userDefaultsKey);
+    for (const Case& c : cases) {
+        const auto path = scratchPath("reference.wav");
+        writeWav(path, c.channels, c.rate);
+        QFuture<void> loading = manager.loadReference(path);
+        ASSERT_TRUE(finishes(loading)) << c.name;
+        try {
+            loading.waitForFinished();
+            ADD_FAILURE() << c.name << ": loaded";
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.is(referenceTrackDomain, referenceUnmatchableCode)) << c.name;
+            EXPECT_NE(error.description().find("cannot be matched"), std::string::npos) << c.name;
+            EXPECT_NE(error.description().find(c.reason), std::string::npos) << c.name << ": " << error.description();
+        }
+        ASSERT_TRUE(manager.currentProfile()) << c.name;
+        EXPECT_EQ(*manager.currentProfile(), sampleProfile()) << c.name;
+        EXPECT_FALSE(manager.referenceLUFS()) << c.name;
+        EXPECT_EQ(reread().dataValue(ReferenceTrackManager::userDefaultsKey), storedBefore) << c.name;
+    }
 }
 
 TEST(ReferenceTrackManager, ClearingForgetsTheProfileButKeepsTheLevels) {

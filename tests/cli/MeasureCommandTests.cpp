@@ -47,13 +47,26 @@ TEST(MeasureCommand, JsonHasFullPrecisionNumbersInOrder) {
     EXPECT_TRUE(object["bpm"].is_number_integer());
 }
 
-TEST(MeasureCommand, RmsOfAVeryShortFileIsNull) {
-    const auto path = scratchPath("blip.wav");
-    writeWav(path, replicate(sine(440.0, 0.5, 44100.0, 2000), 2), 44100.0);
-    const auto result = runCli({"measure", path.string(), "--json"});
-    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_TRUE(nlohmann::json::parse(result.standardOutput)["rms"].is_null());
-    EXPECT_NE(runCli({"measure", path.string()}).standardOutput.find("RMS:   n/a"), std::string::npos);
+TEST(MeasureCommand, AudioTooShortOrSilentReadsAsSuchInsteadOfFigures) {
+    const std::pair<const char*, Channels> cases[] = {
+        {"too short", replicate(sine(440.0, 0.5, 44100.0, 2000), 2)},
+        {"silent", replicate(silence(44100 * 2), 2)},
+    };
+    for (const auto& [reason, channels] : cases) {
+        const auto path = scratchPath("unmeasured.wav");
+        writeWav(path, channels, 44100.0);
+        const auto text = runCli({"measure", path.string()});
+        ASSERT_EQ(text.exitStatus, 0) << text.standardError;
+        EXPECT_NE(text.standardOutput.find(std::string("LUFS:  ") + reason), std::string::npos) << text.standardOutput;
+        for (const char* unit : {" LUFS\n", " dBFS", " dBTP", " dB\n", " BPM"}) {
+            EXPECT_EQ(text.standardOutput.find(unit), std::string::npos) << reason << ": " << text.standardOutput;
+        }
+        const auto json = runCli({"measure", path.string(), "--json"});
+        ASSERT_EQ(json.exitStatus, 0) << json.standardError;
+        const auto object = nlohmann::json::parse(json.standardOutput);
+        for (const char* key : {"lufs", "peak", "true_peak", "rms", "bpm"}) EXPECT_TRUE(object[key].is_null()) << key;
+        EXPECT_EQ(object["unmeasured"], reason);
+    }
 }
 
 TEST(MeasureCommand, FailuresGiveOneLineNamingTheFile) {

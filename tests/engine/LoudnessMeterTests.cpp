@@ -193,6 +193,39 @@ TEST(LoudnessMeter, SilenceAndTooShortFilesGiveTheClampedValues) {
     EXPECT_FLOAT_EQ(tiny.lufs, silentLUFS);
 }
 
+TEST(LoudnessMeter, LoudnessIsMeasurableOnlyWithAWholeBlockAboveTheGate) {
+    const double rate = 44100;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* name;
+        Channels channels;
+        Measurability expected;
+    };
+    const Case cases[] = {
+        {"one sample", {{0.5f}, {0.5f}}, Measurability::tooShort},
+        {"50 ms", replicate(sine(1000, 0.5, rate, size_t(rate * 0.05)), 2), Measurability::tooShort},
+        {"exactly one block", replicate(sine(1000, 0.5, rate, size_t(rate * 0.4)), 2), Measurability::tooShort},
+        {"digital silence", replicate(silence(size_t(rate * 3)), 2), Measurability::silent},
+        {"only NaN", replicate(std::vector<float>(size_t(rate * 3), nan), 2), Measurability::silent},
+        {"noise at -80 dBFS", replicate(whiteNoise(1e-4, size_t(rate * 3)), 2), Measurability::silent},
+        {"half a second of tone", replicate(sine(1000, 0.5, rate, size_t(rate * 0.5)), 2), Measurability::measurable},
+        {"a click in silence", {[&] {
+             auto signal = silence(size_t(rate * 3));
+             for (size_t i = 0; i < 441; ++i) signal[size_t(rate) + i] = 0.5f;
+             return signal;
+         }()},
+         Measurability::measurable},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(measure("case.wav", c.channels, rate).measurability, c.expected) << c.name;
+    }
+    const Error error = unmeasurableAudioError(Measurability::tooShort);
+    EXPECT_EQ(error.domain(), "Orvanta");
+    EXPECT_EQ(error.code(), engine_error::unmeasurable);
+    EXPECT_NE(unmeasurableAudioError(Measurability::silent).description().find("silent"), std::string::npos);
+    EXPECT_NE(error.description().find("too short to measure"), std::string::npos);
+}
+
 TEST(LoudnessMeter, NonFiniteSamplesCountAsSilence) {
     const double rate = 48000;
     auto tone = sine(1000, 0.5, rate, size_t(rate * 4));

@@ -128,3 +128,74 @@ TEST(EQFilter, ExtraChannelsShareTheSecondSlotAndA28thBandIsIgnored) {
     bank.applyEQ(untouched, many, false, false, 44100);
     EXPECT_EQ(fromBuffer(untouched), signal);
 }
+
+namespace {
+
+// Every default band boosted or cut by 6 dB in turn, the top two cut so that the high cut is asked
+// for too.
+EQSettings everyBandAtSixDb() {
+    EQSettings settings = defaultEQSettings();
+    settings.isEnabled = true;
+    for (size_t i = 0; i < settings.bands.size(); ++i) settings.bands[i].gain = i % 2 == 0 ? 6.0f : -6.0f;
+    settings.bands[10].gain = -6.0f;
+    settings.bands[11].gain = -6.0f;
+    return settings;
+}
+
+} // namespace
+
+TEST(EQFilter, AtLowRatesEveryFilterThatRunsIsStable) {
+    // An impulse through the whole curve: a stable cascade rings down; one filter at or past Nyquist
+    // would grow without bound.
+    for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
+        const EQSettings settings = everyBandAtSixDb();
+        ASSERT_TRUE(needsHighCut(settings.bands));
+        std::vector<float> impulse(size_t(rate * 2), 0.0f);
+        impulse[0] = 1.0f;
+        EQFilterBank bank;
+        AudioBuffer buffer = toBuffer(replicate(impulse, 2), rate);
+        bank.applyEQ(buffer, settings, false, true, float(rate));
+        const std::vector<float> response = fromBuffer(buffer)[0];
+        for (float x : response) ASSERT_TRUE(std::isfinite(x)) << rate;
+        EXPECT_LT(peakOf(response), 4.0) << rate;
+        const std::vector<float> tail(response.end() - size_t(rate / 2), response.end());
+        EXPECT_LT(peakOf(tail), 1e-6) << rate << " Hz: the response dies away";
+    }
+}
+
+TEST(EQFilter, BandsAboveWhatTheRateCarriesAreLeftOutAndTheTwentyKilohertzBandStaysAt44k) {
+    const Channels noise = replicate(whiteNoise(0.3, 4096, 5), 2);
+    // 12 kHz at 22.05 kHz lies past Nyquist; 8 kHz at 16 kHz sits on it: neither filters.
+    for (const auto& [frequency, rate] : {std::pair{12000.0f, 22050.0}, std::pair{8000.0f, 16000.0}}) {
+        EQFilterBank bank;
+        AudioBuffer buffer = toBuffer(noise, rate);
+        bank.applyEQ(buffer, oneBand(frequency, 6.0f), false, false, float(rate));
+        EXPECT_EQ(fromBuffer(buffer), noise) << frequency << " Hz at " << rate;
+        EXPECT_TRUE(isZero(bank.bandState(0, 0)));
+    }
+    // The 18 kHz high cut has nothing to cut at 32 kHz.
+    EQFilterBank highCutBank;
+    AudioBuffer highCutBuffer = toBuffer(noise, 32000);
+    highCutBank.applyEQ(highCutBuffer, oneBand(1000, 0.0f), false, true, 32000.0f);
+    EXPECT_EQ(fromBuffer(highCutBuffer), noise);
+
+    // A band with no width or an undefined gain is no filter either.
+    for (const EQBand band : {EQBand{1000, 6.0f, EQBandType::peaking, 0.0f},
+                              EQBand{1000, std::nanf(""), EQBandType::peaking, 1.0f}}) {
+        EQSettings settings = oneBand(1000, 6.0f);
+        settings.bands = {band};
+        EQFilterBank bank;
+        AudioBuffer buffer = toBuffer(noise, 44100);
+        bank.applyEQ(buffer, settings, false, false, 44100.0f);
+        EXPECT_EQ(fromBuffer(buffer), noise);
+    }
+
+    // At 44.1 kHz the 20 kHz band (0.454 × the rate) still boosts its centre.
+    const size_t frames = 44100;
+    EQFilterBank bank;
+    AudioBuffer tone = toBuffer(replicate(sine(20000, 0.25, 44100, frames), 2), 44100);
+    bank.applyEQ(tone, oneBand(20000, 6.0f), false, false, 44100.0f);
+    const std::vector<float> out = fromBuffer(tone)[0];
+    const std::vector<float> steady(out.begin() + frames / 2, out.end());
+    EXPECT_NEAR(20.0 * std::log10(rmsOf(steady) / (0.25 / std::sqrt(2.0))), 6.0, 0.2);
+}

@@ -10,11 +10,11 @@
 
 namespace orvanta::cli {
 
-// Exit statuses shared by every command.
+// Exit statuses shared by every command. A run that a signal ends exits with 128 + the signal's
+// number (cli/InterruptFlag.h).
 inline constexpr int exitSuccess = 0;
 inline constexpr int exitFailure = 1;
 inline constexpr int exitUsage = 2;
-inline constexpr int exitInterrupted = 130;
 
 // Thrown by argument parsing; main prints the message with the usage text and exits with exitUsage.
 struct UsageError : std::exception {

@@ -12,17 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool temporaryDirectoryIsEmpty() {
-    const fs::path directory = appTemporaryDirectory();
-    return !fs::exists(directory) || fs::is_empty(directory);
-}
-
-bool hasPartialFiles(const fs::path& folder) {
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().find(".partial-") != std::string::npos) return true;
-    return false;
-}
-
 // "codec_name,sample_rate" of a file's first audio stream, as ffprobe reads it.
 std::string probedStream(const fs::path& file) {
     const auto probe = runProgram("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
@@ -56,7 +45,7 @@ TEST(Names, LongLegalNamesWorkForTheOutputAndTheInput) {
     EXPECT_EQ(repaired.exitStatus, 0) << repaired.standardError;
 
     EXPECT_FALSE(hasPartialFiles(scratchDirectory()));
-    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
 }
 
 TEST(Names, DoubleDashEndsTheOptionsAndHelpAndVersionSucceed) {
@@ -103,7 +92,7 @@ TEST(Formats, HighRatesBecomeA48KilohertzM4AWithANoteAndJsonStaysClean) {
     const auto text = runCli({"master", input.string(), "-o", output.string()});
     ASSERT_EQ(text.exitStatus, 0) << text.standardError;
     EXPECT_NE(text.standardOutput.find("Note:   AAC carries at most 96 kHz"), std::string::npos) << text.standardOutput;
-    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
 }
 
 TEST(Formats, AFileNamedM4AIsAlwaysM4A) {
@@ -128,5 +117,5 @@ TEST(Formats, AFileNamedM4AIsAlwaysM4A) {
     EXPECT_NE(failed.standardError.find("cannot write the M4A"), std::string::npos) << failed.standardError;
     EXPECT_NE(failed.standardError.find("AAC cannot carry 9 channels"), std::string::npos) << failed.standardError;
     EXPECT_FALSE(fs::exists(wideOut));
-    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
 }

@@ -22,17 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool temporaryDirectoryIsEmpty() {
-    const fs::path directory = appTemporaryDirectory();
-    return !fs::exists(directory) || fs::is_empty(directory);
-}
-
-bool hasPartialFiles(const fs::path& folder) {
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().find(".partial-") != std::string::npos) return true;
-    return false;
-}
-
 std::vector<fs::path> runFolders() {
     std::vector<fs::path> folders;
     if (!fs::exists(appTemporaryDirectory())) return folders;
@@ -66,7 +55,7 @@ TEST(Signals, HangupTerminateAndBrokenPipeCancelLikeCtrlC) {
         EXPECT_EQ(result.standardOutput, "") << name;
         EXPECT_FALSE(fs::exists(output)) << name;
         EXPECT_FALSE(hasPartialFiles(scratchDirectory())) << name;
-        EXPECT_TRUE(temporaryDirectoryIsEmpty()) << name << ": a pass file stayed behind";
+        EXPECT_TRUE(appTemporaryDirectoryIsEmpty()) << name << ": a pass file stayed behind";
     }
 }
 
@@ -93,7 +82,7 @@ TEST(Signals, ASignalWhileTheResultGoesIntoAPipeCancelsTheWrite) {
     struct stat info {};
     ASSERT_EQ(::lstat(pipe.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
-    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
 }
 
 TEST(Signals, RunFoldersOfRunsThatDiedAreRemovedByTheNextRun) {

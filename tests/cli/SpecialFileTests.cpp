@@ -19,20 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool temporaryDirectoryIsEmpty() {
-    const fs::path directory = appTemporaryDirectory();
-    return !fs::exists(directory) || fs::is_empty(directory);
-}
-
 bool isCharacterDevice(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-}
-
-bool hasPartialFiles(const fs::path& folder) {
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().find(".partial-") != std::string::npos) return true;
-    return false;
 }
 
 // A run that hangs is killed after this: the test then fails on its status instead of stalling.
@@ -93,7 +82,7 @@ TEST(SpecialFiles, DeviceOutputsAreWrittenIntoAndNeverReplaced) {
     EXPECT_TRUE(isCharacterDevice(full)) << "the full device was replaced by a file";
 
     EXPECT_FALSE(hasPartialFiles(scratchDirectory()));
-    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
 }
 
 TEST(SpecialFiles, APipeOutputReceivesTheWholeMasterOrFailsWithoutAReader) {
@@ -123,7 +112,7 @@ TEST(SpecialFiles, APipeOutputReceivesTheWholeMasterOrFailsWithoutAReader) {
     EXPECT_EQ(sampleRate, 44100.0);
     ASSERT_EQ(master.size(), 2u);
     EXPECT_EQ(master[0].size(), size_t(4.0 * 44100.0)) << "the whole master came through the pipe";
-    EXPECT_TRUE(temporaryDirectoryIsEmpty());
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
 }
 
 TEST(SpecialFiles, AMissingOrUnwritableOutputFolderIsFoundBeforeTheFirstPass) {

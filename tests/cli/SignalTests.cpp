@@ -59,6 +59,19 @@ TEST(Signals, HangupTerminateAndBrokenPipeCancelLikeCtrlC) {
     }
 }
 
+// `orvanta-cli master ... --json | head -c1`: the reader is gone before the report is written. The
+// master was already in place, so it stays; the run's temporary files do not.
+TEST(Signals, AReaderThatWentAwayLosesTheReportButNothingStaysInTheTemporaryFolder) {
+    const fs::path input = writeMusic(scratchPath("song.wav"), 3.0, -6.0);
+    const fs::path output = scratchPath("song (MASTER).wav");
+    RunOptions options;
+    options.outputToClosedPipe = true;
+    const auto result = runCli({"master", input.string(), "--json"}, options);
+    EXPECT_EQ(result.exitStatus, 128 + SIGPIPE) << result.standardError;
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty());
+    EXPECT_EQ(readWithSndfile(output).at(0).size(), size_t(3.0 * 44100.0)) << "the master is whole";
+}
+
 TEST(Signals, ASignalWhileTheResultGoesIntoAPipeCancelsTheWrite) {
     const fs::path input = writeMusic(scratchPath("song.wav"), 20.0, -6.0); // far more than a pipe holds
     const fs::path pipe = scratchPath("out.pipe");

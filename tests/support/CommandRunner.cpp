@@ -50,7 +50,13 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int closedPipe[2] = {-1, -1};
+    if (options.outputToClosedPipe && ::pipe(closedPipe) == 0) {
+        ::close(closedPipe[0]);
+        posix_spawn_file_actions_adddup2(&actions, closedPipe[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
     std::vector<std::string> words{program.string()};
@@ -76,6 +82,7 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (closedPipe[1] >= 0) ::close(closedPipe[1]);
     if (spawned != 0) throw std::runtime_error("cannot start " + program.string());
 
     const auto started = std::chrono::steady_clock::now();

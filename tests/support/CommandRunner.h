@@ -29,6 +29,9 @@ struct RunOptions {
     // Called with the program's process id once it runs, before waiting for it: to send a signal at
     // a moment the test chooses.
     std::function<void(pid_t)> whileRunning;
+    // Standard output goes into a pipe whose reader has already gone (as `... | head -c1` once head
+    // has exited); nothing is captured.
+    bool outputToClosedPipe = false;
     // Variables set (or, with an empty value, removed) in the program's environment only.
     std::vector<std::pair<std::string, std::string>> environment;
     // A program still running after this is killed (SIGKILL, status 137), so that a hang fails the

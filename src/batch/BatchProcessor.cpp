@@ -305,9 +305,9 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
         try {
             if (!fileExists(input)) throw inputNotFoundError(input);
             const EngineInput engineInput(input); // a long name would overflow the names derived from it
-            const fs::path& input = engineInput.path();
+            const fs::path& source = engineInput.path();
             if (withReference && context.usableReference) {
-                const BandLevels inSpec = compute12BandSpectrum(input);
+                const BandLevels inSpec = compute12BandSpectrum(source);
                 updater->update(0.2);
                 const EQSettings matched = matchedEQSettings(context.referenceLevels, inSpec);
                 onMain([inSpec, matched] {
@@ -316,26 +316,28 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
                 });
                 updater->update(0.4);
                 const DJMasteringResult result = AudioProcessor::processAudio(
-                    input, updater->callback(), cancelled, true, matched, true, targetLUFS, limitThreshold, status);
+                    source, updater->callback(), cancelled, true, matched, true, targetLUFS, limitThreshold, status);
                 const BandLevels outSpec = compute12BandSpectrum(result.outputURL);
                 onMain([outSpec, matched] {
                     ReferenceTrackManager::shared().setMasteredSpectrum(outSpec);
                     EQManager::shared().setEqSettings(matched);
                 });
                 updater->update(0.8);
-                outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, context.logConversionFailure);
+                outcome.record =
+                    convertResult(result.outputURL, result.stats, exportTarget, true, context.logConversionFailure);
                 outcome.record->pipeline = result;
             } else if (withReference) {
                 // No usable reference: the final version is the master itself, measured again. The
                 // master stays the entry's result, so a conversion never removes it.
-                const AudioStats stats = analyzeAudioFile(input);
+                const AudioStats stats = analyzeAudioFile(source);
                 updater->update(0.8);
-                outcome.record = convertResult(input, stats, exportTarget, false, context.logConversionFailure);
+                outcome.record = convertResult(source, stats, exportTarget, false, context.logConversionFailure);
             } else {
                 const DJMasteringResult result = AudioProcessor::processAudio(
-                    input, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
+                    source, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
                     status);
-                outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, context.logConversionFailure);
+                outcome.record =
+                    convertResult(result.outputURL, result.stats, exportTarget, true, context.logConversionFailure);
                 outcome.record->pipeline = result;
             }
         } catch (const std::exception& failure) {

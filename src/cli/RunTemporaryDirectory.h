@@ -23,8 +23,8 @@ public:
 
     const std::filesystem::path& path() const noexcept { return path_; }
 
-    // Removes the folder now (the destructor then has nothing left to do). Call once no task of the
-    // run uses it any more.
+    // Waits for the background tasks the run left running, then removes the folder (the destructor
+    // then has nothing left to do).
     void remove() noexcept;
 
 private:

@@ -1,5 +1,7 @@
 #include "analyzer/CorrectionPlan.h"
 
+#include "engine/SettingRanges.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -158,7 +160,9 @@ AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float
     plan.eqSettings.bands[11].gain = 0.0f;
 
     const std::optional<float> stored = preferences.floatValue(targetLoudnessKey);
-    const float targetLUFS = stored && std::isfinite(*stored) ? *stored : defaultTargetLUFS;
+    // A hand-edited preference outside the accepted range is bounded as the settings are.
+    const float targetLUFS = stored && std::isfinite(*stored) ? targetLoudnessRange.bound(*stored, defaultTargetLUFS)
+                                                                : defaultTargetLUFS;
 
     const float wetDryMix = clampf(0.55f + 0.15f * wDef + 0.2f * cDef + 0.1f * dDef - 0.3f * std::max(S - 0.85f, 0.0f),
                                    0.55f, 0.75f);

@@ -3,7 +3,11 @@
 #include "batch/M4ACeilingEncoder.h"
 #include "platform/AudioFileReader.h"
 #include "platform/AudioFileWriter.h"
+#include "platform/FileKind.h"
 #include "platform/FileOperations.h"
+#include "platform/OutputDestination.h"
+#include "platform/TemporaryDirectory.h"
+#include "platform/Uuid.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,11 +40,33 @@ void decodeToWav(const std::filesystem::path& source, const std::filesystem::pat
     }
 }
 
+// A device or a named pipe is written into, never renamed over: the export is made in the private
+// temporary directory first and then streamed there.
+void writeExportThroughTemporaryFile(const std::filesystem::path& source, const std::filesystem::path& destination,
+                                     ExportFormat format, float ceilingDb) {
+    const std::filesystem::path staged =
+        privateTemporaryDirectory() / ("export-" + newUuidString() + "." + std::string(fileExtension(format)));
+    try {
+        writeExport(source, staged, format, ceilingDb);
+        publishFile(staged, destination);
+    } catch (...) {
+        removeFileQuietly(staged);
+        throw;
+    }
+    removeFileQuietly(staged);
+}
+
 } // namespace
 
 void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
                  float ceilingDb) {
     if (isSameFile(source, destination)) return;
+    const FileKind kind = fileKindOf(destination);
+    if (kind == FileKind::characterDevice || kind == FileKind::namedPipe) {
+        writeExportThroughTemporaryFile(source, destination, format, ceilingDb);
+        return;
+    }
+    if (kind != FileKind::missing && kind != FileKind::regular) checkOutputDestination(destination); // says why not
     const std::string wanted(fileExtension(format));
     const std::string have = lowercaseExtension(source);
     if (have == wanted) {

@@ -13,7 +13,9 @@ namespace orvanta {
 // under `ceilingDb` (the mastering ceiling, dBFS), or a 24-bit WAV decoding of an M4A.
 // The data goes to a hidden name beside `destination`, renamed over it only when complete, so the
 // destination is either its old content or the whole new file. `source` is never changed; exporting
-// a file onto itself writes nothing. Any thread. Throws Error naming the files.
+// a file onto itself writes nothing. A destination that is a character device or a named pipe is
+// written into (the export is made in the private temporary directory first), never renamed over; a
+// folder, a socket or a block device is refused. Any thread. Throws Error naming the files.
 void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
                  float ceilingDb);
 

@@ -123,7 +123,9 @@ void MainWindow::showAlert() {
         return;
     }
     const AlertContent content = alertContent(*type);
-    QMessageBox* box = newMessageBox(qtText(content.title), qtText(content.message));
+    QString message = qtText(content.message);
+    if (!services_.model.alertDetail().isEmpty()) message += QStringLiteral("\n\n") + services_.model.alertDetail();
+    QMessageBox* box = newMessageBox(qtText(content.title), message);
     box->setProperty("alert", true);
     for (const AlertButton& button : content.buttons) {
         QPushButton* added = box->addButton(qtText(button.label), boxRole(button.role));

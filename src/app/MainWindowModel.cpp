@@ -15,6 +15,7 @@
 #include "eq/EQSettings.h"
 #include "eq/ReferenceTrackManager.h"
 #include "platform/AudioFileReader.h"
+#include "platform/Error.h"
 #include "platform/FileOperations.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TemporaryDirectory.h"
@@ -85,10 +86,15 @@ QFuture<void> MainWindowModel::dropFile(const fs::path& file) {
     batch_.reset();
     double duration = 0.0;
     try {
+        // The reader refuses anything but a regular file before opening it: this runs on the main
+        // thread, where a named pipe's open would block the window.
         AudioFileReader reader(file);
         duration = double(reader.lengthFrames()) / reader.sampleRate();
-    } catch (const std::exception&) {
-        raiseAlert(AlertType::invalidFileFormat);
+    } catch (const Error& error) {
+        raiseAlert(AlertType::invalidFileFormat, QString::fromStdString(describeForUser(error)));
+        return finishedFuture();
+    } catch (const std::exception& error) {
+        raiseAlert(AlertType::invalidFileFormat, QString::fromUtf8(error.what()));
         return finishedFuture();
     }
     if (duration > maximumDurationSeconds) {
@@ -108,7 +114,11 @@ QFuture<void> MainWindowModel::dropFile(const fs::path& file) {
     batch_.loadFile(file).then(this, [this, promise, file, generation](bool loaded) {
         if (!loaded) {
             // Opened above but not by the batch processor (it changed meanwhile): nothing is loaded.
-            if (generation == generation_) raiseAlert(AlertType::invalidFileFormat);
+            if (generation == generation_) {
+                const auto& error = batch_.lastError();
+                raiseAlert(AlertType::invalidFileFormat,
+                           error ? QString::fromStdString(describeForUser(*error)) : QString());
+            }
             promise->finish();
             return;
         }
@@ -174,6 +184,7 @@ void MainWindowModel::requestCancel() { raiseAlert(AlertType::cancelConfirmation
 void MainWindowModel::answerAlert(const QString& buttonLabel) {
     const std::optional<AlertType> answered = alertType_;
     alertType_.reset();
+    alertDetail_.clear();
     emit alertTypeChanged();
     if (answered == AlertType::cancelConfirmation && buttonLabel == QStringLiteral("Cancel")) resetApplication();
 }
@@ -450,8 +461,9 @@ void MainWindowModel::setAppState(AppState state) {
     emit appStateChanged();
 }
 
-void MainWindowModel::raiseAlert(AlertType type) {
+void MainWindowModel::raiseAlert(AlertType type, QString detail) {
     alertType_ = type;
+    alertDetail_ = std::move(detail);
     emit alertTypeChanged();
 }
 

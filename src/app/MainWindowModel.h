@@ -42,6 +42,9 @@ public:
     AppState appState() const { return appState_; }
     int appStateNumber() const { return int(appState_); }
     const std::optional<AlertType>& alertType() const { return alertType_; }
+    // Why the current alert was raised, as the platform said it ("The file \"p.wav\" is a named pipe
+    // (FIFO), not an audio file"); empty when there is nothing to add to the alert's fixed text.
+    const QString& alertDetail() const { return alertDetail_; }
     bool hasAlert() const { return alertType_.has_value(); }
     bool isExporting() const { return isExporting_; }
     bool showReport() const { return showReport_; }
@@ -56,8 +59,10 @@ public:
     // Writes the preset's target and threshold (analyzer use off).
     void choosePreset(int index);
 
-    // A file dropped or opened on the import screen. Raises invalidFileFormat or fileTooLong (over
-    // 900 s) and loads nothing; in analyzer use opens the panel; otherwise loads it.
+    // A file dropped or opened on the import screen. Raises invalidFileFormat (with the reason in
+    // alertDetail: not a regular file, not audio, too many channels, ...) or fileTooLong (over 900 s)
+    // and loads nothing; in analyzer use opens the panel; otherwise loads it. A folder, a named pipe,
+    // a socket or a device is refused before anything opens it, so a pipe never blocks the window.
     QFuture<void> dropFile(const std::filesystem::path& file);
     // A drop whose item could not be read (itemError) or turned into a file path.
     void dropFailed(bool itemError);
@@ -119,7 +124,7 @@ signals:
 
 private:
     void setAppState(AppState state);
-    void raiseAlert(AlertType type);
+    void raiseAlert(AlertType type, QString detail = {});
     void setIsExporting(bool exporting);
     void setShowAnalyzerPanel(bool show);
     std::optional<std::filesystem::path> exportSource(ExportChoice choice) const;
@@ -134,6 +139,7 @@ private:
 
     AppState appState_ = AppState::importFiles;
     std::optional<AlertType> alertType_;
+    QString alertDetail_;
     bool isExporting_ = false;
     bool showReport_ = true;
     std::optional<int> playingFileIndex_;

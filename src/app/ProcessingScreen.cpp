@@ -4,6 +4,7 @@
 #include "app/QtText.h"
 #include "batch/BatchProcessor.h"
 #include "engine/ProcessingStatusManager.h"
+#include "platform/Error.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,8 +40,9 @@ ProcessingScreen::ProcessingScreen(MainWindowModel& model, BatchProcessor& batch
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     layout->addWidget(progress_);
-    failure_ = new QLabel(QStringLiteral("Processing did not complete. Cancel to start over with another file."));
+    failure_ = new QLabel;
     failure_->setWordWrap(true);
+    failure_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     failure_->setVisible(false);
     layout->addWidget(failure_);
 
@@ -58,6 +60,7 @@ ProcessingScreen::ProcessingScreen(MainWindowModel& model, BatchProcessor& batch
     connect(&batch_, &BatchProcessor::progressChanged, this, &ProcessingScreen::refreshProgress);
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ProcessingScreen::refreshProgress);
     connect(&batch_, &BatchProcessor::isProcessingChanged, this, &ProcessingScreen::refreshProgress);
+    connect(&batch_, &BatchProcessor::lastErrorChanged, this, &ProcessingScreen::refreshProgress);
     refreshStatus();
     refreshChecklist();
     refreshProgress();
@@ -97,7 +100,15 @@ void ProcessingScreen::refreshChecklist() {
 void ProcessingScreen::refreshProgress() {
     progress_->setValue(int(batch_.progress() * 1000.0 + 0.5));
     const auto& file = batch_.currentFile();
-    failure_->setVisible(file && file->processingStatus == AudioFile::ProcessingStatus::failed);
+    const bool failed = file && file->processingStatus == AudioFile::ProcessingStatus::failed;
+    failure_->setVisible(failed);
+    if (!failed) return;
+    // The engine's own account of what went wrong ("No space left on device"), then the way out.
+    QString text = QStringLiteral("Processing did not complete.");
+    if (const auto& error = batch_.lastError()) text += QStringLiteral(" ") + QString::fromStdString(describeForUser(*error));
+    failure_->setText(text + QStringLiteral("\nCancel to start over with another file."));
 }
+
+QString ProcessingScreen::failureText() const { return failure_->isVisibleTo(this) ? failure_->text() : QString(); }
 
 } // namespace orvanta

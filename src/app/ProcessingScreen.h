@@ -27,6 +27,8 @@ public:
     QString stageText() const;
     QStringList checklistTexts() const;
     int progressPermille() const;
+    // The failure notice shown after a pass ended `failed`, with the engine's reason; empty otherwise.
+    QString failureText() const;
 
 private:
     void refreshStatus();

@@ -15,6 +15,8 @@
 #include "playback/AudioPlayerManager.h"
 
 #include <QApplication>
+
+#include <csignal>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QIcon>
@@ -37,6 +39,8 @@ std::filesystem::path defaultDemoSong() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // An export into a named pipe whose reader went away must fail with an error, not end the window.
+    std::signal(SIGPIPE, SIG_IGN);
     using namespace orvanta;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvanta"));

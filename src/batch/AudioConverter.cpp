@@ -6,6 +6,8 @@
 #include "platform/FileOperations.h"
 #include "platform/TemporaryDirectory.h"
 
+#include <cstdio>
+
 namespace orvanta {
 
 namespace {
@@ -71,9 +73,9 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
         return {output, std::nullopt};
     }
 
-    double truePeakDb = 0.0;
+    CeilingEncoding encoding;
     try {
-        truePeakDb = encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled).truePeakDb;
+        encoding = encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled);
     } catch (const Error& error) {
         removeFileQuietly(output);
         if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};
@@ -85,7 +87,22 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
                                                            int(AudioFileErrorCode::writeFailed), error.what())),
                 std::nullopt};
     }
-    return {finishExport(int(ExportStatus::completed), output), truePeakDb};
+    return {finishExport(int(ExportStatus::completed), output), encoding.truePeakDb, encoding.sourceSampleRate,
+            encoding.sampleRate};
+}
+
+std::optional<std::string> AudioConverter::noteOn(const Conversion& conversion) {
+    if (conversion.sampleRate == 0 || double(conversion.sampleRate) == conversion.sourceSampleRate) return std::nullopt;
+    const auto kilohertz = [](double hz) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g kHz", hz / 1000.0);
+        return std::string(text);
+    };
+    const std::string reason = conversion.sourceSampleRate > 96000.0
+                                   ? "AAC carries at most 96 kHz"
+                                   : "AAC does not carry " + kilohertz(conversion.sourceSampleRate);
+    return reason + ": the M4A is resampled from " + kilohertz(conversion.sourceSampleRate) + " to " +
+           kilohertz(conversion.sampleRate);
 }
 
 } // namespace orvanta

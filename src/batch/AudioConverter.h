@@ -23,7 +23,13 @@ public:
     struct Conversion {
         std::filesystem::path url;        // the converted file (the input itself when it already is the output)
         std::optional<double> truePeakDb; // an M4A encoded by this call: its true peak as it decodes, dBTP
+        double sourceSampleRate = 0.0;    // an M4A encoded by this call: the input's rate, Hz
+        int sampleRate = 0;               // and the rate encoded, Hz (48000 where AAC cannot carry the input's)
     };
+
+    // What the user should know about a conversion: "AAC carries at most 96 kHz: the M4A is resampled
+    // from 192 kHz to 48 kHz" when the rate changed; none otherwise. Any thread.
+    static std::optional<std::string> noteOn(const Conversion& conversion);
 
     // Converts `input`; an M4A is encoded so that its decoded true peak stays at or under `ceilingDb`
     // (the run's limit threshold, dBFS), lowering its level a little where the codec overshoots.

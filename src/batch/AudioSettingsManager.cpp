@@ -1,6 +1,7 @@
 #include "batch/AudioSettingsManager.h"
 
 #include "engine/MainThread.h"
+#include "engine/SettingRanges.h"
 #include "platform/PreferenceStore.h"
 
 namespace orvanta {
@@ -24,13 +25,18 @@ AudioSettingsManager& AudioSettingsManager::shared() {
 
 AudioSettingsManager::AudioSettingsManager(PreferenceStore& store, QObject* parent)
     : QObject(parent), store_(store) {
-    targetLoudness_ = storedOrDefault(store_, targetLoudnessKey, defaultTargetLoudness);
-    limitThreshold_ = storedOrDefault(store_, limitThresholdKey, defaultLimitThreshold);
+    // A stored value outside the accepted range (an edited file, an older version) is bounded; the
+    // store keeps it until the settings are stored again.
+    targetLoudness_ = targetLoudnessRange.bound(storedOrDefault(store_, targetLoudnessKey, defaultTargetLoudness),
+                                                defaultTargetLoudness);
+    limitThreshold_ = limitThresholdRange.bound(storedOrDefault(store_, limitThresholdKey, defaultLimitThreshold),
+                                                defaultLimitThreshold);
     useAnalyzer_ = false;
     exportFormat_ = exportFormatFromStored(store_.stringValue(exportFormatKey));
 }
 
 void AudioSettingsManager::setTargetLoudness(float lufs) {
+    lufs = targetLoudnessRange.bound(lufs, targetLoudness_);
     if (targetLoudness_ != lufs) {
         targetLoudness_ = lufs;
         emit targetLoudnessChanged();
@@ -38,6 +44,7 @@ void AudioSettingsManager::setTargetLoudness(float lufs) {
 }
 
 void AudioSettingsManager::setLimitThreshold(float decibels) {
+    decibels = limitThresholdRange.bound(decibels, limitThreshold_);
     if (limitThreshold_ != decibels) {
         limitThreshold_ = decibels;
         emit limitThresholdChanged();

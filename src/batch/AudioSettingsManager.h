@@ -32,13 +32,16 @@ public:
     static AudioSettingsManager& shared();
 
     // Reads "targetLoudness" and "limitThreshold" (writing the defaults −8.0 / −0.3 first for each key
-    // without a readable float) and "exportFormat" (exact "WAV" / "M4A", otherwise wav).
+    // without a readable float) and "exportFormat" (exact "WAV" / "M4A", otherwise wav). Target and
+    // threshold are bounded to the accepted ranges (engine/SettingRanges.h): −30…−3 LUFS, −6…0 dBFS.
     // useAnalyzer starts false. The store must outlive the manager.
     explicit AudioSettingsManager(PreferenceStore& store, QObject* parent = nullptr);
 
     float targetLoudness() const { return targetLoudness_; }   // LUFS
+    // A value outside −30…−3 LUFS is set to the nearest bound; one that is not a number is ignored.
     void setTargetLoudness(float lufs);
     float limitThreshold() const { return limitThreshold_; }   // dB
+    // A value outside −6…0 dBFS is set to the nearest bound; one that is not a number is ignored.
     void setLimitThreshold(float decibels);
     ExportFormat exportFormat() const { return exportFormat_; }
     void setExportFormat(ExportFormat format);

@@ -1,6 +1,7 @@
 #include "batch/BatchProcessor.h"
 
 #include "batch/AudioConverter.h"
+#include "batch/EngineInput.h"
 #include "engine/AudioProcessor.h"
 #include "engine/BackgroundPool.h"
 #include "engine/LoudnessMeter.h"
@@ -22,8 +23,10 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrent>
 
+#include <cerrno>
 #include <cmath>
 #include <iostream>
+#include <new>
 
 namespace orvanta {
 
@@ -32,17 +35,32 @@ namespace fs = std::filesystem;
 // What a pass's engine work ended with.
 struct BatchProcessor::PassOutcome {
     std::optional<BatchPassRecord> record; // none when the pass failed or was cancelled
+    std::optional<Error> error;            // why it failed
 };
 
 // What the engine work of a pass reads, taken on the main thread when the pass starts.
 struct BatchProcessor::PassContext {
     ExportFormat format = ExportFormat::wav;
+    bool logConversionFailure = true;
     bool usableReference = false;
     BandLevels referenceLevels{};
     float matchStrength = 0.0f; // percent
 };
 
 namespace {
+
+// What a failure was, as the one error type: engine and platform errors as they are, anything else
+// (memory, the standard library's file system) with its own text.
+Error asError(const std::exception& failure) {
+    if (const auto* error = dynamic_cast<const Error*>(&failure)) return *error;
+    if (const auto* fileSystem = dynamic_cast<const fs::filesystem_error*>(&failure)) {
+        return Error(std::string(domains::fileSystem), fileSystem->code().value(), fileSystem->what());
+    }
+    if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
+        return Error("System", ENOMEM, "Not enough memory");
+    }
+    return Error("System", 0, failure.what());
+}
 
 // The figures of an encoded export: the codec changes the level a little and the peaks more, so the
 // file itself is measured; its true peak is the one the converter measured after encoding.
@@ -75,6 +93,7 @@ BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, c
     try {
         const AudioConverter::Conversion conversion =
             AudioConverter::convert(source, target.format, target.ceilingDb, target.isCancelled);
+        if (const auto note = AudioConverter::noteOn(conversion)) record.notes.push_back(*note);
         const bool newFile = !isSameFile(conversion.url, source);
         if (conversion.truePeakDb) {
             try {
@@ -87,13 +106,16 @@ BatchPassRecord convertResult(const fs::path& source, const AudioStats& stats, c
         if (removeSource && newFile) removeFileQuietly(source);
         record.result.outputURL = conversion.url;
     } catch (const std::exception& error) {
-        // A cancelled pass is dropped as a whole; its conversion did not fail.
+        // A cancelled pass is dropped as a whole; its conversion did not fail. Diagnostics go to
+        // stderr: the command line's stdout carries its report (one JSON object with --json).
         if (logFailure && !target.isCancelled()) {
-            std::cout << "[Processor] Format conversion failed: " << error.what() << ", keeping original WAV"
+            std::cerr << "[Processor] Format conversion failed: " << error.what() << ", keeping original WAV"
                       << std::endl;
         }
         record.result.stats = stats;
+        record.notes.clear();
         record.conversionFailed = true;
+        record.conversionError = asError(error);
     }
     target.setProgress(1.0);
     return record;
@@ -184,6 +206,7 @@ void BatchProcessor::postProgress(double value) {
 BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     PassContext context;
     context.format = exportFormat();
+    context.logConversionFailure = logsConversionFailures_;
     const ReferenceTrackManager& reference = ReferenceTrackManager::shared();
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
@@ -192,26 +215,34 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
 }
 
 QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
-    QFuture<std::optional<AudioFileDetails>> details =
-        QtConcurrent::run(&backgroundPool(), [url]() -> std::optional<AudioFileDetails> {
-        AudioFileDetails result;
+    struct Loaded {
+        std::optional<AudioFileDetails> details; // none when the file does not open as audio
+        std::optional<Error> error;              // why it does not open, or why it cannot be measured
+    };
+    QFuture<Loaded> loading = QtConcurrent::run(&backgroundPool(), [url]() -> Loaded {
+        Loaded loaded;
+        AudioFileDetails details;
         try {
             AudioFileReader reader(url);
-            result.duration = double(reader.lengthFrames()) / reader.sampleRate();
-        } catch (const std::exception&) {
-            return std::nullopt;
+            details.duration = double(reader.lengthFrames()) / reader.sampleRate();
+        } catch (const std::exception& failure) {
+            loaded.error = asError(failure);
+            return loaded;
         }
         try {
-            result.stats = analyzeAudioFile(url);
-        } catch (const std::exception&) {
-            result.stats.reset(); // still loaded, without original statistics
+            details.stats = analyzeAudioFile(url);
+        } catch (const std::exception& failure) {
+            details.stats.reset(); // still loaded, without original statistics
+            loaded.error = asError(failure);
         }
-        return result;
+        loaded.details = details;
+        return loaded;
     });
-    workers_.append(QFuture<void>(details));
-    return details.then(this, [this, url](std::optional<AudioFileDetails> loaded) {
-        if (!loaded) return false;
-        setCurrentFile(AudioFile::create(url, loaded->duration, loaded->stats));
+    workers_.append(QFuture<void>(loading));
+    return loading.then(this, [this, url](const Loaded& loaded) {
+        setLastError(loaded.error);
+        if (!loaded.details) return false;
+        setCurrentFile(AudioFile::create(url, loaded.details->duration, loaded.details->stats));
         return true;
     });
 }
@@ -225,6 +256,13 @@ void BatchProcessor::beginPass(const std::optional<std::string>& presetName) {
     }
     setUsedPresetName(presetName);
     lastPass_.reset();
+    setLastError(std::nullopt);
+}
+
+void BatchProcessor::setLastError(std::optional<Error> error) {
+    if (!error && !lastError_) return;
+    lastError_ = std::move(error);
+    emit lastErrorChanged();
 }
 
 QFuture<void> BatchProcessor::processCurrentFile(std::optional<std::string> presetName, bool withReference,
@@ -239,6 +277,8 @@ QFuture<void> BatchProcessor::processCurrentFile(std::optional<std::string> pres
         setIsFinalMode(true);
         if (!file.masterURL) {
             file.processingStatus = AudioFile::ProcessingStatus::failed;
+            setLastError(Error(std::string(engineDomain), engine_error::outputMissing,
+                               "There is no master of \"" + file.filename + "\" to process with the reference"));
             setCurrentFile(file);
             setIsProcessing(false);
             return QtFuture::makeReadyFuture();
@@ -267,8 +307,10 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
         PassOutcome outcome;
         try {
             if (!fileExists(input)) throw inputNotFoundError(input);
+            const EngineInput engineInput(input); // a long name would overflow the names derived from it
+            const fs::path& source = engineInput.path();
             if (withReference && context.usableReference) {
-                const BandLevels inSpec = compute12BandSpectrum(input);
+                const BandLevels inSpec = compute12BandSpectrum(source);
                 updater->update(0.2);
                 const EQSettings matched =
                     referenceMatchedEQ(input, context.referenceLevels, inSpec, context.matchStrength, cancelled);
@@ -278,32 +320,35 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
                 });
                 updater->update(0.4);
                 const DJMasteringResult result = AudioProcessor::processAudio(
-                    input, updater->callback(), cancelled, true, matched, true, targetLUFS, limitThreshold, status);
+                    source, updater->callback(), cancelled, true, matched, true, targetLUFS, limitThreshold, status);
                 const BandLevels outSpec = compute12BandSpectrum(result.outputURL);
                 onMain([outSpec, matched] {
                     ReferenceTrackManager::shared().setMasteredSpectrum(outSpec);
                     EQManager::shared().setEqSettings(matched);
                 });
                 updater->update(0.8);
-                outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, true);
+                outcome.record =
+                    convertResult(result.outputURL, result.stats, exportTarget, true, context.logConversionFailure);
                 outcome.record->pipeline = result;
             } else if (withReference) {
                 // No usable reference: the final version is the master itself, measured again. The
                 // master stays the entry's result, so a conversion never removes it.
                 status.updateStage(ProcessingStage::finalPolish, "The reference cannot be matched",
                                    "No reference levels to compare: the master is the final version");
-                const AudioStats stats = analyzeAudioFile(input);
+                const AudioStats stats = analyzeAudioFile(source);
                 updater->update(0.8);
-                outcome.record = convertResult(input, stats, exportTarget, false, true);
+                outcome.record = convertResult(source, stats, exportTarget, false, context.logConversionFailure);
             } else {
                 const DJMasteringResult result = AudioProcessor::processAudio(
-                    input, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
+                    source, updater->callback(), cancelled, false, std::nullopt, true, targetLUFS, limitThreshold,
                     status);
-                outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, true);
+                outcome.record =
+                    convertResult(result.outputURL, result.stats, exportTarget, true, context.logConversionFailure);
                 outcome.record->pipeline = result;
             }
-        } catch (const std::exception&) {
-            outcome.record.reset(); // a failed pass shows as the entry's status
+        } catch (const std::exception& failure) {
+            outcome.record.reset(); // a failed pass shows as the entry's status, and its error
+            outcome.error = asError(failure);
         }
         return outcome;
     });
@@ -341,7 +386,9 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
             status.updateStage(ProcessingStage::analyzing, "Analyzer EQ...", "12-band adaptive curve");
             status.addChecklistItem("Analyzer EQ", "slider.horizontal.3");
 
-            const fs::path eqURL = privateTemporaryDirectory() / (baseNameWithoutExtension(url) + "_analyzer_eq.wav");
+            // Cut like EngineInput's link: a long legal name would overflow the names derived from it.
+            const fs::path eqURL = privateTemporaryDirectory() /
+                                   (utf8Prefix(baseNameWithoutExtension(url), 180) + "_analyzer_eq.wav");
             if (fileExists(eqURL)) removeFile(eqURL);
             if (!plan.eqSettings.isEnabled && std::fabs(plan.sideGainDB) <= 0.01f) {
                 copyFile(url, eqURL);
@@ -359,8 +406,9 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::renderAnalyzerPlan(const fs
             removeFileQuietly(eqURL);
             outcome.record = convertResult(result.outputURL, result.stats, exportTarget, true, false);
             outcome.record->pipeline = result;
-        } catch (const std::exception&) {
+        } catch (const std::exception& failure) {
             outcome.record.reset();
+            outcome.error = asError(failure);
         }
         return outcome;
     });
@@ -395,6 +443,8 @@ void BatchProcessor::finishPass(const AudioFile& startedWith, const PassOutcome&
         lastPass_ = outcome.record;
     } else {
         file.processingStatus = AudioFile::ProcessingStatus::failed;
+        // Set before the entry changes, so that whoever shows the failed status finds the reason.
+        if (sameEntry) setLastError(outcome.error);
         if (sameEntry) setCurrentFile(file);
     }
     setIsProcessing(false);

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
@@ -29,6 +30,8 @@ struct BatchPassRecord {
     std::optional<DJMasteringResult> pipeline; // the pipeline's own result; none when the pipeline did
                                                // not run (a final pass without a usable reference)
     bool conversionFailed = false;             // the export conversion failed; result is the WAV
+    std::optional<Error> conversionError;      // why it failed
+    std::vector<std::string> notes;            // what the user should know ("... resampled to 48 kHz")
 };
 
 // The controller between the window and the mastering engine. Holds the loaded song (one AudioFile),
@@ -92,8 +95,18 @@ public:
     void setExportFormatOverride(std::optional<ExportFormat> format) { exportFormatOverride_ = format; }
     std::optional<ExportFormat> exportFormatOverride() const { return exportFormatOverride_; }
 
+    // Whether a failed conversion writes the "[Processor] Format conversion failed: ..." line on stderr
+    // (on by default). The command line reports the failure itself, as its one error line.
+    void setLogsConversionFailures(bool logs) { logsConversionFailures_ = logs; }
+
     // The latest successful pass; cleared when a pass starts.
     const std::optional<BatchPassRecord>& lastPass() const { return lastPass_; }
+
+    // Why the latest loadFile or pass failed, as the engine or the platform said it (domain, code,
+    // description naming the file): set by a loadFile that returns false, by one that loads a file
+    // it cannot measure, and by a pass that ends `failed`; cleared when a pass starts. A cancelled
+    // pass leaves none. Changed before the entry's failed status is published.
+    const std::optional<Error>& lastError() const { return lastError_; }
 
 signals:
     void currentFileChanged();
@@ -102,6 +115,7 @@ signals:
     void isFinalModeChanged();
     void wasAnalyzerUsedChanged();
     void usedPresetNameChanged();
+    void lastErrorChanged();
 
 private:
     struct PassOutcome;
@@ -129,6 +143,7 @@ private:
     void setIsProcessing(bool processing);
     void setWasAnalyzerUsed(bool used);
     void setUsedPresetName(std::optional<std::string> name);
+    void setLastError(std::optional<Error> error);
 
     std::optional<AudioFile> currentFile_;
     double progress_ = 0.0;
@@ -140,7 +155,9 @@ private:
     bool isCancelled = false; // guarded by cancellationLock
 
     std::optional<ExportFormat> exportFormatOverride_;
+    bool logsConversionFailures_ = true;
     std::optional<BatchPassRecord> lastPass_;
+    std::optional<Error> lastError_;
     QList<QFuture<void>> workers_; // engine tasks that still use this object; awaited on destruction
 };
 

@@ -36,7 +36,9 @@ CeilingEncoding encodeM4AUnderCeiling(const std::filesystem::path& input, const 
     try {
         while (true) {
             if (isCancelled && isCancelled()) throw cancellationError();
-            encodeM4A(input, staging, result.gainDb);
+            const M4AEncoding encoding = encodeM4A(input, staging, result.gainDb);
+            result.sourceSampleRate = encoding.sourceSampleRate;
+            result.sampleRate = encoding.sampleRate;
             ++result.encodings;
             result.truePeakDb = measureTruePeakDb(staging, isCancelled);
             const double overshootDb = result.truePeakDb - (double(ceilingDb) - meterToleranceDb);

@@ -11,6 +11,8 @@ struct CeilingEncoding {
     double truePeakDb = 0.0; // true peak of the written file as it decodes, dBTP
     float gainDb = 0.0f;     // gain applied before the accepted encoding, dB (0 or negative)
     int encodings = 0;       // encodings made, 1 to maxEncodings
+    double sourceSampleRate = 0.0; // the input's rate, Hz
+    int sampleRate = 0;            // the rate encoded, Hz (48000 where AAC cannot carry the input's)
 };
 
 inline constexpr int maxEncodings = 3; // the first and at most two more

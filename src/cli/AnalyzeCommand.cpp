@@ -10,11 +10,14 @@
 #include "cli/CliOutput.h"
 #include "cli/EventLoop.h"
 #include "cli/CancelOnInterrupt.h"
+#include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
+#include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "eq/ReferenceSpectrum.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
+#include "platform/OutputDestination.h"
 #include "platform/PreferenceStore.h"
 
 #include <QObject>
@@ -43,11 +46,7 @@ AnalyzeOptions parseOptions(const std::vector<std::string>& args) {
     options.json = arguments.takeFlag("--json");
     options.repair = arguments.takeFlag("--repair");
     if (const auto output = arguments.takeOption("-o")) options.output = fs::path(*output);
-    if (const auto format = arguments.takeOption("--format")) {
-        if (*format == "wav") options.format = ExportFormat::wav;
-        else if (*format == "m4a") options.format = ExportFormat::m4a;
-        else throw UsageError("unknown format \"" + *format + "\" (wav or m4a)");
-    }
+    options.format = takeFormatOption(arguments);
     if (!options.repair && (options.output || options.format)) throw UsageError("-o and --format need --repair");
     options.input = arguments.positionals(1).front();
     return options;
@@ -133,35 +132,43 @@ void printResult(const fs::path& file, const AudioAnalysisResult& result) {
 }
 
 // Renders the plan's correction, masters it and copies the master to `output`. Returns the exit status.
-int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, const fs::path& output) {
+int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat format, const fs::path& output) {
     ensureApplication();
     catchInterrupts();
     const RunTemporaryDirectory workFolder; // outlives the processor, whose tasks write there
     BatchProcessor processor;
-    processor.setExportFormatOverride(
-        options.format.value_or(exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey))));
-    const CancelOnInterrupt cancelOnInterrupt(processor); // Ctrl+C cancels the running pass
+    processor.setExportFormatOverride(format);
+    const CancelOnInterrupt cancelOnInterrupt(processor); // a signal cancels the running pass
     const auto fail = [&](const fs::path& file, const std::string& message) {
         if (wasInterrupted()) {
-            printError(options.input, "cancelled");
-            return exitInterrupted;
+            printError(options.input, cancelledText());
+            return interruptedExitStatus();
         }
         printError(file, message);
         return exitFailure;
     };
+    const auto failureOf = [&processor](const std::string& fallback) {
+        return processor.lastError() ? describeForUser(*processor.lastError()) : fallback;
+    };
 
-    if (!waitForResult(processor.loadFile(options.input))) return fail(options.input, "cannot open as audio");
+    if (!waitForResult(processor.loadFile(options.input))) return fail(options.input, failureOf("cannot open as audio"));
     if (wasInterrupted()) return fail(options.input, "cancelled");
     waitFor(processor.processWithAnalyzerPlan(plan));
     const auto& file = processor.currentFile();
     if (wasInterrupted() || !file || file->processingStatus != AudioFile::ProcessingStatus::completed ||
         !file->masterURL) {
-        return fail(options.input, "the correction failed");
+        return fail(options.input, "the correction failed: " + failureOf("unknown error"));
+    }
+    // A file named .m4a always holds M4A: the WAV the processor keeps when encoding fails is no result.
+    const auto& pass = processor.lastPass();
+    if (format == ExportFormat::m4a && pass && pass->conversionFailed) {
+        return fail(output, "cannot write the M4A: " +
+                                (pass->conversionError ? describeForUser(*pass->conversionError) : "unknown error"));
     }
     try {
-        copyFileAtomically(*file->masterURL, output);
+        if (!publishFile(*file->masterURL, output, [] { return wasInterrupted(); })) return fail(output, "cancelled");
     } catch (const Error& error) {
-        return fail(output, error.what());
+        return fail(output, describeForUser(error));
     }
     return exitSuccess;
 }
@@ -170,22 +177,32 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, const fs::pa
 
 int runAnalyzeCommand(const std::vector<std::string>& args) {
     const AnalyzeOptions options = parseOptions(args);
-    const ExportFormat format =
-        options.format.value_or(exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey)));
+    const ExportFormat format = chooseExportFormat(options.format, options.output);
     const fs::path output = options.output.value_or(
         options.input.parent_path() / exportFileName(options.input, false, std::string(fileExtension(format))));
     if (options.repair && isSameFile(options.input, output)) {
         printError(output, "the output would replace the input; choose another name with -o");
         return exitFailure;
     }
-    if (!fileExists(options.input)) {
-        printError(options.input, "no such file");
+    if (const auto problem = inputProblem(options.input)) {
+        printError(options.input, *problem);
         return exitFailure;
+    }
+    if (options.repair) {
+        try {
+            checkOutputDestination(output);
+        } catch (const Error& error) {
+            printError(output, describeForUser(error));
+            return exitFailure;
+        }
     }
 
     AudioAnalysisResult result;
     try {
         result = AudioAnalyzer::analyzeFileWithPeak(options.input);
+    } catch (const Error& error) {
+        printError(options.input, describeForUser(error));
+        return exitFailure;
     } catch (const std::exception& error) {
         printError(options.input, error.what());
         return exitFailure;
@@ -203,7 +220,7 @@ int runAnalyzeCommand(const std::vector<std::string>& args) {
             printError(options.input, std::string("cannot build the correction plan: ") + error.what());
             return exitFailure;
         }
-        const int status = repair(options, *plan, output);
+        const int status = repair(options, *plan, format, output);
         if (status != exitSuccess) return status;
     }
 
@@ -225,6 +242,8 @@ int runAnalyzeCommand(const std::vector<std::string>& args) {
         }
         std::cout << std::flush;
     }
+    // A signal after the corrected master was in place did not cancel it; the status still says so.
+    if (plan && wasInterrupted()) return interruptedExitStatus();
     return exitSuccess;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/CliOutput.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -37,6 +38,20 @@ void printJson(const nlohmann::ordered_json& object) {
     std::cout << object.dump() << std::endl;
 }
 
+Arguments::Arguments(std::vector<std::string> words) {
+    const auto end = std::find(words.begin(), words.end(), std::string("--"));
+    words_.assign(words.begin(), end);
+    if (end != words.end()) afterOptions_.assign(std::next(end), words.end());
+}
+
+bool asksForHelp(const std::vector<std::string>& words) {
+    for (const std::string& word : words) {
+        if (word == "--") return false;
+        if (word == "--help" || word == "-h") return true;
+    }
+    return false;
+}
+
 bool Arguments::takeFlag(const std::string& flag) {
     bool found = false;
     for (auto it = words_.begin(); it != words_.end();) {
@@ -69,10 +84,15 @@ std::optional<std::string> Arguments::takeOption(const std::string& option) {
 
 std::vector<std::string> Arguments::positionals(std::size_t expected) {
     for (const std::string& word : words_)
-        if (word.size() > 1 && word[0] == '-') throw UsageError("unknown option " + word);
-    if (words_.size() != expected)
-        throw UsageError(words_.size() < expected ? "missing argument" : "too many arguments");
-    return words_;
+        if (word.size() > 1 && word[0] == '-') {
+            throw UsageError("unknown option " + word + " (a file name that starts with \"-\" goes after \"--\")");
+        }
+    std::vector<std::string> all = words_;
+    all.insert(all.end(), afterOptions_.begin(), afterOptions_.end());
+    if (all.size() != expected) throw UsageError(all.size() < expected ? "missing argument" : "too many arguments");
+    for (const std::string& word : all)
+        if (word.empty()) throw UsageError("an empty file name");
+    return all;
 }
 
 double parseNumber(const std::string& option, const std::string& text) {
@@ -83,6 +103,19 @@ double parseNumber(const std::string& option, const std::string& text) {
     } catch (const std::exception&) {
     }
     throw UsageError(option + " expects a number, got \"" + text + "\"");
+}
+
+double parseNumberInRange(const std::string& option, const std::string& text, double minimum, double maximum,
+                          const std::string& unit) {
+    const double value = parseNumber(option, text);
+    if (value >= minimum && value <= maximum) return value;
+    const auto plain = [](double number) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%g", number);
+        return std::string(buffer);
+    };
+    throw UsageError(option + " must be between " + plain(minimum) + " and " + plain(maximum) + " " + unit +
+                     ", got " + text);
 }
 
 } // namespace orvanta::cli

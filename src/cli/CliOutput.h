@@ -10,11 +10,11 @@
 
 namespace orvanta::cli {
 
-// Exit statuses shared by every command.
+// Exit statuses shared by every command. A run that a signal ends exits with 128 + the signal's
+// number (cli/InterruptFlag.h).
 inline constexpr int exitSuccess = 0;
 inline constexpr int exitFailure = 1;
 inline constexpr int exitUsage = 2;
-inline constexpr int exitInterrupted = 130;
 
 // Thrown by argument parsing; main prints the message with the usage text and exits with exitUsage.
 struct UsageError : std::exception {
@@ -37,10 +37,11 @@ void printError(const std::string& message);
 // Prints a JSON object on one line on stdout.
 void printJson(const nlohmann::ordered_json& object);
 
-// Simple option scanner over the words after the command: flags and options with one value.
+// Simple option scanner over the words after the command: flags and options with one value. A "--"
+// ends the options: every word after it is a positional, even one that starts with "-".
 class Arguments {
 public:
-    explicit Arguments(std::vector<std::string> words) : words_(std::move(words)) {}
+    explicit Arguments(std::vector<std::string> words);
 
     // Removes `flag` wherever it appears; true when it did.
     bool takeFlag(const std::string& flag);
@@ -51,10 +52,18 @@ public:
     std::vector<std::string> positionals(std::size_t expected);
 
 private:
-    std::vector<std::string> words_;
+    std::vector<std::string> words_;         // before "--"
+    std::vector<std::string> afterOptions_;  // after "--"
 };
+
+// True when the words ask for help ("--help" or "-h" before any "--").
+bool asksForHelp(const std::vector<std::string>& words);
 
 // Parses a decimal number for `option`; throws UsageError when it is not a finite number.
 double parseNumber(const std::string& option, const std::string& text);
+// The same, within [minimum, maximum] (in `unit`); outside, a UsageError naming the range, e.g.
+// "--target must be between -30 and -3 LUFS, got -200".
+double parseNumberInRange(const std::string& option, const std::string& text, double minimum, double maximum,
+                          const std::string& unit);
 
 } // namespace orvanta::cli

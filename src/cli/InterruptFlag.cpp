@@ -7,10 +7,13 @@ namespace orvanta::cli {
 
 namespace {
 
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
+std::atomic<int> firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the flag is set from a signal handler");
 
-extern "C" void onInterrupt(int) { interrupted.store(true); }
+extern "C" void onInterrupt(int signal) {
+    int none = 0;
+    firstSignal.compare_exchange_strong(none, signal);
+}
 
 } // namespace
 
@@ -18,10 +21,14 @@ void catchInterrupts() {
     struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // No SA_RESTART: a write blocked on a slow pipe returns EINTR, so the copy sees the cancel.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
-bool wasInterrupted() noexcept { return interrupted.load(); }
+bool wasInterrupted() noexcept { return firstSignal.load() != 0; }
+
+int interruptingSignal() noexcept { return firstSignal.load(); }
+
+int interruptedExitStatus() noexcept { return 128 + (wasInterrupted() ? firstSignal.load() : SIGINT); }
 
 } // namespace orvanta::cli

@@ -5,12 +5,15 @@
 #include "cli/CliOutput.h"
 #include "cli/CancelOnInterrupt.h"
 #include "cli/EventLoop.h"
+#include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
 #include "batch/MasteringPresets.h"
+#include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/ProcessingStatusManager.h"
+#include "engine/SettingRanges.h"
 #include "engine/TempoDetector.h"
 #include "eq/EQManager.h"
 #include "eq/MatchStrength.h"
@@ -18,6 +21,7 @@
 #include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
+#include "platform/OutputDestination.h"
 #include "platform/PreferenceStore.h"
 
 #include <cmath>
@@ -51,10 +55,14 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
     if (!preset) throw UsageError("unknown preset \"" + options.presetName + "\" (Normal, Loud or \"Extra Loud\")");
     options.targetLoudness = preset->targetLoudness;
     options.limitThreshold = preset->limitThreshold;
-    if (const auto target = arguments.takeOption("--target"))
-        options.targetLoudness = static_cast<float>(parseNumber("--target", *target));
-    if (const auto ceiling = arguments.takeOption("--ceiling"))
-        options.limitThreshold = static_cast<float>(parseNumber("--ceiling", *ceiling));
+    if (const auto target = arguments.takeOption("--target")) {
+        options.targetLoudness = static_cast<float>(parseNumberInRange(
+            "--target", *target, targetLoudnessRange.minimum, targetLoudnessRange.maximum, "LUFS"));
+    }
+    if (const auto ceiling = arguments.takeOption("--ceiling")) {
+        options.limitThreshold = static_cast<float>(parseNumberInRange(
+            "--ceiling", *ceiling, limitThresholdRange.minimum, limitThresholdRange.maximum, "dBFS"));
+    }
     if (const auto reference = arguments.takeOption("--reference")) options.reference = fs::path(*reference);
     if (const auto amount = arguments.takeOption("--match-amount")) {
         options.matchStrength = matchStrengthNamed(*amount);
@@ -63,14 +71,23 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
             throw UsageError("--match-amount takes a percentage from 0 to 100 (or Gentle, Medium, Full)");
         if (!options.reference) throw UsageError("--match-amount needs --reference");
     }
-    if (const auto format = arguments.takeOption("--format")) {
-        if (*format == "wav") options.format = ExportFormat::wav;
-        else if (*format == "m4a") options.format = ExportFormat::m4a;
-        else throw UsageError("unknown format \"" + *format + "\" (wav or m4a)");
-    }
+    options.format = takeFormatOption(arguments);
     options.input = arguments.positionals(1).front();
     return options;
 }
+
+// What a finished run prints.
+struct MasterReport {
+    AudioStats input;
+    AudioStats output;
+    std::optional<AudioStats> final;
+    int passes = 0;
+    double gainDB = std::nan("");
+    bool targetReached = true;
+    EQSettings matched;
+    float matchStrength = 0.0f; // percent
+    std::vector<std::string> notes;
+};
 
 nlohmann::ordered_json statsJson(const AudioStats& stats) {
     return {{"lufs", jsonNumber(stats.lufs)},
@@ -121,41 +138,30 @@ bool completed(const BatchProcessor& processor) {
            processor.currentFile()->processingStatus == AudioFile::ProcessingStatus::completed;
 }
 
-} // namespace
+// The processor's own account of a failure, or `fallback` when it has none.
+std::string failureOf(const BatchProcessor& processor, const std::string& fallback) {
+    return processor.lastError() ? describeForUser(*processor.lastError()) : fallback;
+}
 
-int runMasterCommand(const std::vector<std::string>& args) {
-    const MasterOptions options = parseOptions(args);
-    const ExportFormat format = options.format.value_or(
-        exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey)));
+// Masters the input and writes the result to `output`, filling `report`. Everything of the run lives
+// in its own temporary folder, which is gone when this returns, before anything is printed on
+// stdout. A reference with nothing to match is named on stderr and the song is mastered without it;
+// `output`, when it was not chosen, then becomes the master's name. Returns the exit status.
+int masterInto(const MasterOptions& options, ExportFormat format, fs::path& output, MasterReport& report) {
     bool withReference = options.reference.has_value();
-    const auto outputFor = [&](bool final) {
-        return options.output.value_or(options.input.parent_path() /
-                                       exportFileName(options.input, final, std::string(fileExtension(format))));
-    };
-    fs::path output = outputFor(withReference);
-    if (isSameFile(options.input, output)) {
-        printError(output, "the output would replace the input; choose another name with -o");
-        return exitFailure;
-    }
-    if (!fileExists(options.input)) {
-        printError(options.input, "no such file");
-        return exitFailure;
-    }
-
-    ensureApplication();
-    catchInterrupts();
     const RunTemporaryDirectory workFolder; // outlives the processor, whose tasks write there
     const StoredReferenceKeeper storedReference;
     TerminalStatus status;
     BatchProcessor processor;
     processor.setExportFormatOverride(format);
+    processor.setLogsConversionFailures(false); // a failed M4A is this run's one error line
     const RunMonitor monitor(processor, status);
     const CancelOnInterrupt cancelOnInterrupt(processor);
     const auto fail = [&](const fs::path& file, const std::string& message) {
         status.finish();
         if (wasInterrupted()) {
-            printError(options.input, "cancelled");
-            return exitInterrupted;
+            printError(options.input, cancelledText());
+            return interruptedExitStatus();
         }
         printError(file, message);
         return exitFailure;
@@ -168,15 +174,17 @@ int runMasterCommand(const std::vector<std::string>& args) {
             loading.waitForFinished(); // rethrows the analysis error
         } catch (const Error& error) {
             if (!error.is(referenceTrackDomain, referenceUnmatchableCode))
-                return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
+                return fail(*options.reference, "cannot load the reference: " + describeForUser(error));
             // Nothing to match against: the master alone is the result, named as a master.
             status.finish();
             printError(*options.reference, error.description() + "; mastering without the reference pass");
             withReference = false;
-            output = outputFor(false);
+            if (!options.output) {
+                output = options.input.parent_path() /
+                         exportFileName(options.input, false, std::string(fileExtension(format)));
+            }
             if (isSameFile(options.input, output)) {
-                printError(output, "the output would replace the input; choose another name with -o");
-                return exitFailure;
+                return fail(output, "the output would replace the input; choose another name with -o");
             }
         } catch (const std::exception& error) {
             return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
@@ -187,17 +195,20 @@ int runMasterCommand(const std::vector<std::string>& args) {
     }
     if (wasInterrupted()) return fail(options.input, "cancelled");
     const bool loaded = waitForResult(processor.loadFile(options.input));
-    // Ctrl+C before the pass started: a pass resets the processor's cancellation, so stop here.
+    // A signal before the pass started: a pass resets the processor's cancellation, so stop here.
     if (wasInterrupted()) return fail(options.input, "cancelled");
-    if (!loaded) return fail(options.input, "cannot open as audio");
-    const std::optional<AudioStats> inputStats = processor.currentFile()->originalStats;
-    if (!inputStats) return fail(options.input, "cannot measure the input");
-    if (inputStats->measurability != Measurability::measurable)
-        return fail(options.input, unmeasurableAudioError(inputStats->measurability).description());
+    if (!loaded) return fail(options.input, failureOf(processor, "cannot open as audio"));
+    if (!processor.currentFile()->originalStats) {
+        return fail(options.input, "cannot measure the input: " + failureOf(processor, "unknown error"));
+    }
+    report.input = *processor.currentFile()->originalStats;
+    if (report.input.measurability != Measurability::measurable)
+        return fail(options.input, unmeasurableAudioError(report.input.measurability).description());
 
     waitFor(processor.processCurrentFile(options.presetName, false, options.targetLoudness, options.limitThreshold));
-    if (wasInterrupted() || !completed(processor)) return fail(options.input, "mastering failed");
-    const std::optional<BatchPassRecord> masterPass = processor.lastPass();
+    if (wasInterrupted() || !completed(processor)) return fail(options.input, failureOf(processor, "mastering failed"));
+    std::optional<BatchPassRecord> published = processor.lastPass();
+    const std::optional<BatchPassRecord> masterPass = published;
 
     if (withReference) {
         // As the window does: the final pair cleared and the entry pending before the reference pass.
@@ -208,63 +219,124 @@ int runMasterCommand(const std::vector<std::string>& args) {
         processor.setCurrentFile(entry);
         waitFor(processor.processCurrentFile(options.presetName, true, options.targetLoudness, options.limitThreshold));
         if (wasInterrupted() || !completed(processor) || !processor.currentFile()->finalURL)
-            return fail(options.input, "the reference pass failed");
+            return fail(options.input, "the reference pass failed: " + failureOf(processor, "unknown error"));
+        published = processor.lastPass();
+    }
+    // A file named .m4a always holds M4A: the WAV the processor keeps when encoding fails is no result.
+    if (format == ExportFormat::m4a && published && published->conversionFailed) {
+        const std::string why = published->conversionError ? describeForUser(*published->conversionError) : "unknown error";
+        return fail(output, "cannot write the M4A: " + why);
     }
 
     const AudioFile& file = *processor.currentFile();
     const fs::path result = withReference ? *file.finalURL : *file.masterURL;
     try {
-        copyFileAtomically(result, output);
+        if (!publishFile(result, output, [] { return wasInterrupted(); })) return fail(output, "cancelled");
     } catch (const Error& error) {
-        return fail(output, error.what());
+        return fail(output, describeForUser(error));
     }
     status.finish();
 
-    const AudioStats masterStats = file.masterStats.value_or(AudioStats{});
-    const int passes = masterPass && masterPass->pipeline ? masterPass->pipeline->passes : 0;
-    const double gainDB = masterPass && masterPass->pipeline
-                              ? 20.0 * std::log10(static_cast<double>(masterPass->pipeline->totalGain))
-                              : std::nan("");
-    const int bpm = detectTempo(options.input);
-    // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
-    const bool targetReached = !(masterPass && masterPass->pipeline) || masterPass->pipeline->targetReached;
-    const EQSettings matched = EQManager::shared().eqSettings();
+    report.output = file.masterStats.value_or(AudioStats{});
+    if (withReference) report.final = file.finalStats.value_or(AudioStats{});
+    if (masterPass && masterPass->pipeline) {
+        report.passes = masterPass->pipeline->passes;
+        report.gainDB = 20.0 * std::log10(static_cast<double>(masterPass->pipeline->totalGain));
+        // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
+        report.targetReached = masterPass->pipeline->targetReached;
+    }
+    report.matched = EQManager::shared().eqSettings();
+    report.matchStrength = ReferenceTrackManager::shared().matchStrength();
+    if (published) report.notes = published->notes;
+    return exitSuccess;
+}
+
+void printReport(const MasterOptions& options, const fs::path& output, const MasterReport& report, int bpm) {
     if (options.json) {
-        nlohmann::ordered_json object = {{"input", statsJson(*inputStats)},
-                                         {"output", statsJson(masterStats)},
+        nlohmann::ordered_json object = {{"input", statsJson(report.input)},
+                                         {"output", statsJson(report.output)},
                                          {"bpm", bpm},
-                                         {"passes", passes},
-                                         {"gain_db", jsonNumber(gainDB)},
-                                         {"target_reached", targetReached},
+                                         {"passes", report.passes},
+                                         {"gain_db", jsonNumber(report.gainDB)},
+                                         {"target_reached", report.targetReached},
                                          {"output_path", fs::absolute(output).string()}};
-        if (withReference) {
-            object["final"] = statsJson(file.finalStats.value_or(AudioStats{}));
+        if (report.final) {
+            object["final"] = statsJson(*report.final);
             nlohmann::ordered_json gains = nlohmann::ordered_json::array();
-            for (const EQBand& band : matched.bands) gains.push_back(jsonNumber(band.gain));
+            for (const EQBand& band : report.matched.bands) gains.push_back(jsonNumber(band.gain));
             object["matched_eq"] = gains;
-            object["match_strength"] = jsonNumber(ReferenceTrackManager::shared().matchStrength());
+            object["match_strength"] = jsonNumber(report.matchStrength);
             nlohmann::ordered_json curve = nlohmann::ordered_json::array();
-            for (const EQBand& band : matched.bands)
+            for (const EQBand& band : report.matched.bands)
                 curve.push_back({{"frequency_hz", jsonNumber(band.frequency)}, {"gain_db", jsonNumber(band.gain)}});
             object["eq_curve"] = curve;
         }
+        if (!report.notes.empty()) object["notes"] = report.notes;
         printJson(object);
-    } else {
-        char gainText[32];
-        std::snprintf(gainText, sizeof gainText, "%+.1f dB", gainDB);
-        std::cout << "Input:  " << levelsLine(*inputStats) << '\n'
-                  << "Output: " << levelsLine(masterStats) << '\n';
-        if (withReference) {
-            std::cout << "Final:  " << levelsLine(file.finalStats.value_or(AudioStats{})) << '\n'
-                      << "Match:  " << matchStrengthLabel(ReferenceTrackManager::shared().matchStrength()) << '\n';
+        return;
+    }
+    char gainText[32];
+    std::snprintf(gainText, sizeof gainText, "%+.1f dB", report.gainDB);
+    std::cout << "Input:  " << levelsLine(report.input) << '\n' << "Output: " << levelsLine(report.output) << '\n';
+    if (report.final) {
+        std::cout << "Final:  " << levelsLine(*report.final) << '\n'
+                  << "Match:  " << matchStrengthLabel(report.matchStrength) << '\n';
+    }
+    std::cout << "Tempo:  " << bpm << " BPM\n"
+              << "Passes: " << report.passes << " (gain " << gainText << ")\n";
+    if (!report.targetReached) {
+        std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")
+                  << " would need clipping; this is the loudest clean result\n";
+    }
+    for (const std::string& note : report.notes) std::cout << "Note:   " << note << '\n';
+    std::cout << "Saved:  " << output.string() << std::endl;
+}
+
+} // namespace
+
+int runMasterCommand(const std::vector<std::string>& args) {
+    const MasterOptions options = parseOptions(args);
+    const ExportFormat format = chooseExportFormat(options.format, options.output);
+    const bool withReference = options.reference.has_value();
+    fs::path output =
+        options.output.value_or(options.input.parent_path() /
+                                exportFileName(options.input, withReference, std::string(fileExtension(format))));
+    if (isSameFile(options.input, output)) {
+        printError(output, "the output would replace the input; choose another name with -o");
+        return exitFailure;
+    }
+    // Everything that can be checked before the work starts is checked here: a run of minutes
+    // should not end in "no such folder".
+    if (const auto problem = inputProblem(options.input)) {
+        printError(options.input, *problem);
+        return exitFailure;
+    }
+    if (withReference) {
+        if (const auto problem = inputProblem(*options.reference)) {
+            printError(*options.reference, *problem);
+            return exitFailure;
         }
-        std::cout << "Tempo:  " << bpm << " BPM\n"
-                  << "Passes: " << passes << " (gain " << gainText << ")\n";
-        if (!targetReached) {
-            std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")
-                      << " would need clipping; this is the loudest clean result\n";
-        }
-        std::cout << "Saved:  " << output.string() << std::endl;
+    }
+    try {
+        checkOutputDestination(output);
+    } catch (const Error& error) {
+        printError(output, describeForUser(error) + (options.output ? "" : "; name the output with -o"));
+        return exitFailure;
+    }
+
+    ensureApplication();
+    catchInterrupts();
+    MasterReport report;
+    const int status = masterInto(options, format, output, report);
+    if (status != exitSuccess) return status;
+    const int bpm = detectTempo(options.input);
+    printReport(options, output, report, bpm);
+    // The output is in place; a signal that came after that point did not cancel it, but the status
+    // still tells that one came (a closed pipe took the report).
+    if (wasInterrupted()) return interruptedExitStatus();
+    if (!std::cout) {
+        printError("could not write the report to standard output");
+        return exitFailure;
     }
     return exitSuccess;
 }

@@ -1,6 +1,7 @@
 #include "cli/MeasureCommand.h"
 
 #include "cli/CliOutput.h"
+#include "cli/FailureText.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
@@ -14,12 +15,16 @@ int runMeasureCommand(const std::vector<std::string>& args) {
     Arguments arguments(args);
     const bool json = arguments.takeFlag("--json");
     const std::filesystem::path file = arguments.positionals(1).front();
+    if (const auto problem = inputProblem(file)) {
+        printError(file, *problem);
+        return exitFailure;
+    }
 
     AudioStats stats;
     try {
         stats = analyzeAudioFile(file);
     } catch (const Error& error) {
-        printError(file, error.what());
+        printError(file, describeForUser(error));
         return exitFailure;
     }
     const int bpm = detectTempo(file);

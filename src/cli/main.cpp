@@ -26,7 +26,10 @@ const char* const usageText =
     "  analyze FILE [--json]        quality scores, verdict, use case, loudness and spectral balance\n"
     "  analyze FILE --repair [-o OUT] [--format wav|m4a]\n"
     "                               also master the analyzer's corrected copy into OUT (default:\n"
-    "                               beside FILE, \"<name> (MASTER).wav\")\n";
+    "                               beside FILE, \"<name> (MASTER).wav\")\n"
+    "  --version                    the version of orvanta-cli\n"
+    "Targets go from -30 to -3 LUFS, ceilings from -6 to 0 dBFS; an OUT named .m4a is always M4A.\n"
+    "\"--\" ends the options, so that a file name may start with \"-\".\n";
 
 std::map<std::string, Command> commands() {
     return {
@@ -45,6 +48,10 @@ int main(int argc, char** argv) {
         (words.empty() ? std::cerr : std::cout) << usageText;
         return words.empty() ? exitUsage : exitSuccess;
     }
+    if (words[0] == "--version" || words[0] == "-V") {
+        std::cout << "orvanta-cli " << ORVANTA_VERSION << std::endl;
+        return exitSuccess;
+    }
     const auto table = commands();
     const auto command = table.find(words[0]);
     if (command == table.end()) {
@@ -52,8 +59,13 @@ int main(int argc, char** argv) {
         std::cerr << usageText;
         return exitUsage;
     }
+    const std::vector<std::string> arguments(words.begin() + 1, words.end());
+    if (asksForHelp(arguments)) {
+        std::cout << usageText;
+        return exitSuccess;
+    }
     try {
-        return command->second(std::vector<std::string>(words.begin() + 1, words.end()));
+        return command->second(arguments);
     } catch (const UsageError& error) {
         printError(words[0] + ": " + error.message);
         std::cerr << usageText;

@@ -18,7 +18,10 @@ class AudioReaderBackend;
 // One reader belongs to one thread at a time; separate readers of the same file are independent.
 class AudioFileReader {
 public:
-    // Throws Error (domain "AudioFile", code cannotOpen or unsupportedFormat) naming the file.
+    // Throws Error (domain "AudioFile", code cannotOpen or unsupportedFormat) naming the file. Only
+    // regular files (or links to them) are opened: a folder, a named pipe, a socket or a device is
+    // refused before any decoder touches it, so a pipe nobody writes to never blocks the caller.
+    // At most 32 channels.
     explicit AudioFileReader(const std::filesystem::path& path);
     ~AudioFileReader();
     AudioFileReader(AudioFileReader&&) noexcept;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace orvanta {
 
@@ -22,6 +23,16 @@ int pcmSubtype(int bitDepth) {
 
 std::string quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
+// libsndfile's text for a failed call, without its decoration: a system error arrives as
+// "System error : No space left on device." and is shown as the system's own words.
+std::string sndfileReason(SNDFILE* file) {
+    std::string reason = sf_strerror(file);
+    constexpr std::string_view systemPrefix = "System error : ";
+    if (reason.rfind(systemPrefix, 0) == 0) reason.erase(0, systemPrefix.size());
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n')) reason.pop_back();
+    return reason;
+}
+
 } // namespace
 
 AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth)
@@ -37,7 +48,7 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat 
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
-                             "Cannot create " + quoted(path) + ": " + sf_strerror(nullptr));
+                             "Cannot create " + quoted(path) + ": " + sndfileReason(nullptr));
     }
     // Float to integer conversion must saturate at full scale instead of wrapping around.
     if (bitDepth != floatSamples) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -82,7 +93,7 @@ void AudioFileWriter::write(const float* const* channels, uint32_t frames) {
         const sf_count_t written = sf_writef_float(file_, interleaved_.data(), n);
         if (written != sf_count_t(n)) {
             throw audioFileError(AudioFileErrorCode::writeFailed,
-                                 "Could not write to " + quoted(path_) + ": " + sf_strerror(file_));
+                                 "Could not write to " + quoted(path_) + ": " + sndfileReason(file_));
         }
         framesWritten_ += n;
         done += n;

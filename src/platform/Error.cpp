@@ -17,6 +17,12 @@ Error::Error(std::string domain, int code, std::string description,
     }
 }
 
+std::string describeForUser(const Error& error) {
+    const Error* cause = &error;
+    while (cause->underlying() != nullptr) cause = cause->underlying();
+    return std::string(error.what()) + " (" + cause->domain() + " error " + std::to_string(cause->code()) + ")";
+}
+
 Error audioFileError(AudioFileErrorCode code, std::string description) {
     return Error(std::string(domains::audioFile), static_cast<int>(code), std::move(description));
 }

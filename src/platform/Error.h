@@ -58,8 +58,17 @@ enum class FileSystemErrorCode : int {
     moveFailed = 3,
     copyFailed = 4,
     createDirectoryFailed = 5,
-    unsafeDirectory = 6
+    unsafeDirectory = 6,
+    destinationRefused = 7, // an output that cannot or must not receive a result (a folder, a disk device)
+    writeFailed = 8         // writing a result to its destination failed (a full disk, a closed pipe)
 };
+
+// The error as one line for the user: what() (the description and the chain of causes, which name
+// the files involved), then the first cause's domain and code for a bug report, e.g.
+// "Audio processing failed: Could not write to \"/tmp/.../song_master.wav\": No space left on device
+// (AudioFile error 4)". A wrapper carries its cause's code under its own domain; the cause's own
+// domain says what happened.
+std::string describeForUser(const Error& error);
 
 Error audioFileError(AudioFileErrorCode code, std::string description);
 Error fileSystemError(FileSystemErrorCode code, std::string description);

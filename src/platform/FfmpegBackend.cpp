@@ -1,5 +1,6 @@
 #include "platform/AudioReaderBackend.h"
 #include "platform/Error.h"
+#include "platform/LibavLog.h"
 #include "platform/UnnamedTemporaryFile.h"
 
 extern "C" {
@@ -115,17 +116,6 @@ struct FrameCloser {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
 
-std::string avErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof(text));
-    return text;
-}
-
-void quietLibav() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
 template <typename Sample>
 float toFloat(Sample value);
 template <>
@@ -187,12 +177,12 @@ public:
         int rc = avformat_open_input(&rawFormat, url.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (rc < 0) {
-            reason = avErrorText(rc);
+            reason = libavFailureText(rc);
             return nullptr;
         }
         format_.reset(rawFormat);
         if ((rc = avformat_find_stream_info(format_.get(), nullptr)) < 0) {
-            reason = avErrorText(rc);
+            reason = libavFailureText(rc);
             return nullptr;
         }
         const AVCodec* codec = nullptr;
@@ -213,7 +203,7 @@ public:
         }
         if ((rc = avcodec_parameters_to_context(codec_.get(), stream->codecpar)) < 0 ||
             (rc = avcodec_open2(codec_.get(), codec, nullptr)) < 0) {
-            reason = avErrorText(rc);
+            reason = libavFailureText(rc);
             return nullptr;
         }
         codec_->pkt_timebase = stream->time_base;
@@ -390,7 +380,7 @@ private:
 } // namespace
 
 std::unique_ptr<AudioReaderBackend> openFfmpegBackend(const std::filesystem::path& path, std::string& reason) {
-    quietLibav();
+    routeLibavLogs();
     std::error_code ec;
     CacheKey key;
     key.path = std::filesystem::canonical(path, ec).string();

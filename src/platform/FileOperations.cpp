@@ -63,13 +63,28 @@ void copyFile(const fs::path& from, const fs::path& to) {
     }
 }
 
+std::size_t fileNameLimit(const fs::path& folder) noexcept {
+    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? std::size_t(limit) : 255;
+}
+
+std::string utf8Prefix(const std::string& name, std::size_t bytes) {
+    if (name.size() <= bytes) return name;
+    while (bytes > 0 && (static_cast<unsigned char>(name[bytes]) & 0xC0) == 0x80) --bytes;
+    return name.substr(0, bytes);
+}
+
 fs::path siblingTemporaryPath(const fs::path& to) {
     static std::atomic<unsigned> counter{0};
     std::random_device device;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::string name = "." + to.filename().string() + ".partial-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter++) + "-" + std::to_string(device() ^ unsigned(stamp));
-    return to.parent_path() / name;
+    const std::string suffix = ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+                               std::to_string(device() ^ unsigned(stamp));
+    // A long legal name would overflow the folder's name limit with the suffix added: the name part
+    // is shortened instead, the unique suffix stays whole.
+    const std::size_t limit = fileNameLimit(to.parent_path());
+    const std::size_t room = limit > suffix.size() + 1 ? limit - suffix.size() - 1 : 0;
+    return to.parent_path() / ("." + utf8Prefix(to.filename().string(), room) + suffix);
 }
 
 void copyFileAtomically(const fs::path& from, const fs::path& to) {

@@ -22,8 +22,16 @@ void copyFile(const std::filesystem::path& from, const std::filesystem::path& to
 // either the old file or the complete new one, never a partial copy. Throws on failure.
 void copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// A hidden name in `to`'s folder for writing a file that is renamed over `to` once complete.
+// A hidden, unique name in `to`'s folder for writing a file that is renamed over `to` once complete.
+// Within the folder's name limit however long `to`'s name is (the name part is shortened).
 std::filesystem::path siblingTemporaryPath(const std::filesystem::path& to);
+
+// The longest file name `folder` takes, in bytes (NAME_MAX: 255 on every common Linux file system;
+// 255 when the folder cannot be asked).
+std::size_t fileNameLimit(const std::filesystem::path& folder) noexcept;
+
+// The first `bytes` bytes of a UTF-8 name, never ending inside a character.
+std::string utf8Prefix(const std::string& name, std::size_t bytes);
 
 // Last path component without its extension ("Song" for "/a/Song.wav").
 std::string baseNameWithoutExtension(const std::filesystem::path& path);

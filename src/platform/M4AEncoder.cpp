@@ -3,32 +3,34 @@
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
+#include "platform/LibavLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libswresample/swresample.h>
 }
 
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
 namespace {
 
 constexpr int64_t bitRate = 256000;
+// Where a rate the encoder does not list goes (AAC carries at most 96 kHz): the common rate of video
+// and streaming, which every player takes.
+constexpr int fallbackSampleRate = 48000;
 
 std::string quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
-std::string avErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof(text));
-    return text;
-}
+std::string avErrorText(int code) { return libavFailureText(code); }
 
 // Owns every libav object of one encoding; the destructor releases whatever was made.
 class M4AWriter {
@@ -47,18 +49,25 @@ public:
         avcodec_free_context(&encoder_);
         av_packet_free(&packet_);
         av_frame_free(&frame_);
+        swr_free(&resampler_);
+        if (fifo_ != nullptr) {
+            av_audio_fifo_free(fifo_);
+        }
     }
 
+    // The rate written, Hz: the input's, or fallbackSampleRate when AAC cannot carry it.
+    int encodedSampleRate() const { return encodedRate_; }
+
     void encode(AudioFileReader& reader) {
-        const int sampleRate = int(reader.sampleRate());
-        if (double(sampleRate) != reader.sampleRate()) {
+        const int inputRate = int(reader.sampleRate());
+        if (double(inputRate) != reader.sampleRate()) {
             unsupported("a fractional sample rate");
         }
         const AVCodec* codec = avcodec_find_encoder_by_name("aac");
         if (codec == nullptr) {
             fail(AudioFileErrorCode::cannotCreate, "no AAC encoder is available");
         }
-        checkSampleRate(*codec, sampleRate);
+        encodedRate_ = takesSampleRate(*codec, inputRate) ? inputRate : fallbackSampleRate;
 
         int rc = avformat_alloc_output_context2(&container_, nullptr, "ipod", ("file:" + partial_.string()).c_str());
         if (rc < 0 || container_ == nullptr) {
@@ -72,14 +81,17 @@ public:
         }
         chooseLayout(*codec, int(reader.channelCount()));
         encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        encoder_->sample_rate = sampleRate;
+        encoder_->sample_rate = encodedRate_;
         encoder_->bit_rate = bitRate;
-        encoder_->time_base = AVRational{1, sampleRate};
+        encoder_->time_base = AVRational{1, encodedRate_};
         if ((container_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
         if ((rc = avcodec_open2(encoder_, codec, nullptr)) < 0) {
             fail(AudioFileErrorCode::cannotCreate, "the AAC encoder refused the format: " + avErrorText(rc));
+        }
+        if (encodedRate_ != inputRate) {
+            openResampler(inputRate);
         }
 
         stream_ = avformat_new_stream(container_, nullptr);
@@ -102,12 +114,23 @@ public:
             fail(AudioFileErrorCode::writeFailed, avErrorText(rc));
         }
 
-        const auto frameSize = uint32_t(encoder_->frame_size > 0 ? encoder_->frame_size : 1024);
-        AudioBuffer buffer = reader.makeBuffer(frameSize);
-        int64_t position = 0;
-        while (const uint32_t got = reader.read(buffer, frameSize)) {
-            sendFrame(buffer, got, position);
-            position += got;
+        // The encoder takes frames of exactly frameSize_ samples (the last one may be shorter); a
+        // resampler hands out any number, so samples gather in a FIFO between the two.
+        frameSize_ = encoder_->frame_size > 0 ? encoder_->frame_size : 1024;
+        fifo_ = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, int(reader.channelCount()), 2 * frameSize_);
+        if (fifo_ == nullptr) {
+            throw std::bad_alloc();
+        }
+        AudioBuffer buffer = reader.makeBuffer(uint32_t(frameSize_));
+        while (const uint32_t got = reader.read(buffer, uint32_t(frameSize_))) {
+            applyGain(buffer, got);
+            push(buffer, got);
+            sendWholeFrames();
+        }
+        flushResampler();
+        sendWholeFrames();
+        if (av_audio_fifo_size(fifo_) > 0) {
+            sendFrame(av_audio_fifo_size(fifo_));
         }
         sendAndWrite(nullptr); // flush the encoder's delay
         if ((rc = av_write_trailer(container_)) < 0) {
@@ -126,20 +149,100 @@ private:
         fail(AudioFileErrorCode::unsupportedFormat, "AAC cannot carry " + what);
     }
 
-    void checkSampleRate(const AVCodec& codec, int sampleRate) const {
+    static bool takesSampleRate(const AVCodec& codec, int sampleRate) {
         if (codec.supported_samplerates == nullptr) {
-            return;
+            return true;
         }
         for (const int* rate = codec.supported_samplerates; *rate != 0; ++rate) {
             if (*rate == sampleRate) {
-                return;
+                return true;
             }
         }
-        unsupported("a sample rate of " + std::to_string(sampleRate) + " Hz");
+        return false;
+    }
+
+    void openResampler(int inputRate) {
+        int rc = swr_alloc_set_opts2(&resampler_, &encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, encodedRate_,
+                                     &encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, inputRate, 0, nullptr);
+        if (rc < 0 || (rc = swr_init(resampler_)) < 0) {
+            fail(AudioFileErrorCode::cannotCreate, "cannot resample to " + std::to_string(encodedRate_) +
+                                                       " Hz: " + avErrorText(rc));
+        }
+    }
+
+    void applyGain(AudioBuffer& buffer, uint32_t frames) const {
+        if (gain_ == 1.0f) {
+            return;
+        }
+        for (uint32_t c = 0; c < buffer.channelCount(); ++c) {
+            float* samples = buffer.channel(c);
+            for (uint32_t i = 0; i < frames; ++i) samples[i] *= gain_;
+        }
+    }
+
+    // Adds `frames` input frames to the FIFO, resampled when the encoder runs at another rate.
+    void push(AudioBuffer& buffer, uint32_t frames) {
+        std::vector<uint8_t*> planes(buffer.channelCount());
+        for (uint32_t c = 0; c < buffer.channelCount(); ++c) {
+            planes[c] = reinterpret_cast<uint8_t*>(buffer.channel(c));
+        }
+        if (resampler_ == nullptr) {
+            write(planes.data(), int(frames));
+        } else {
+            resample(const_cast<const uint8_t**>(planes.data()), int(frames));
+        }
+    }
+
+    // Resamples `frames` frames (none: drains the resampler's delay line) into the FIFO.
+    void resample(const uint8_t** input, int frames) {
+        const int capacity = swr_get_out_samples(resampler_, frames);
+        if (capacity < 0) {
+            fail(AudioFileErrorCode::writeFailed, "resampling failed: " + avErrorText(capacity));
+        }
+        const size_t channels = size_t(encoder_->ch_layout.nb_channels);
+        resampled_.resize(channels);
+        std::vector<uint8_t*> output(channels);
+        for (size_t c = 0; c < channels; ++c) {
+            resampled_[c].resize(size_t(capacity) + 1);
+            output[c] = reinterpret_cast<uint8_t*>(resampled_[c].data());
+        }
+        const int got = swr_convert(resampler_, output.data(), capacity + 1, input, frames);
+        if (got < 0) {
+            fail(AudioFileErrorCode::writeFailed, "resampling failed: " + avErrorText(got));
+        }
+        write(output.data(), got);
+    }
+
+    void flushResampler() {
+        if (resampler_ == nullptr) {
+            return;
+        }
+        int before = -1;
+        while (av_audio_fifo_size(fifo_) != before) {
+            before = av_audio_fifo_size(fifo_);
+            resample(nullptr, 0);
+        }
+    }
+
+    void write(uint8_t** planes, int frames) {
+        if (frames > 0 && av_audio_fifo_write(fifo_, reinterpret_cast<void**>(planes), frames) < frames) {
+            throw std::bad_alloc();
+        }
+    }
+
+    void sendWholeFrames() {
+        while (av_audio_fifo_size(fifo_) >= frameSize_) {
+            sendFrame(frameSize_);
+        }
     }
 
     // The default layout for the channel count, or else any layout the encoder has for that count.
     void chooseLayout(const AVCodec& codec, int channelCount) {
+        // The MPEG-4 channel configurations end at 7.1; the encoder lists no layouts of its own.
+        constexpr int aacMaximumChannels = 8;
+        if (channelCount > aacMaximumChannels) {
+            unsupported(std::to_string(channelCount) + " channels (at most " + std::to_string(aacMaximumChannels) + ")");
+        }
         AVChannelLayout wanted{};
         av_channel_layout_default(&wanted, channelCount);
         if (codec.ch_layouts == nullptr) {
@@ -162,25 +265,21 @@ private:
         av_channel_layout_copy(&encoder_->ch_layout, sameCount);
     }
 
-    void sendFrame(const AudioBuffer& buffer, uint32_t frames, int64_t position) {
+    // Takes `frames` frames from the FIFO and hands them to the encoder as one frame.
+    void sendFrame(int frames) {
         av_frame_unref(frame_);
-        frame_->nb_samples = int(frames);
+        frame_->nb_samples = frames;
         frame_->format = AV_SAMPLE_FMT_FLTP;
         frame_->sample_rate = encoder_->sample_rate;
         int rc = av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout);
         if (rc < 0 || (rc = av_frame_get_buffer(frame_, 0)) < 0) {
             throw std::bad_alloc();
         }
-        for (uint32_t c = 0; c < buffer.channelCount(); ++c) {
-            auto* const destination = reinterpret_cast<float*>(frame_->extended_data[c]);
-            if (gain_ == 1.0f) {
-                std::memcpy(destination, buffer.channel(c), size_t(frames) * sizeof(float));
-            } else {
-                const float* source = buffer.channel(c);
-                for (uint32_t i = 0; i < frames; ++i) destination[i] = source[i] * gain_;
-            }
+        if (av_audio_fifo_read(fifo_, reinterpret_cast<void**>(frame_->extended_data), frames) < frames) {
+            fail(AudioFileErrorCode::writeFailed, "encoding failed: samples went missing between resampler and encoder");
         }
-        frame_->pts = position;
+        frame_->pts = position_;
+        position_ += frames;
         sendAndWrite(frame_);
     }
 
@@ -211,13 +310,18 @@ private:
     AVStream* stream_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
+    SwrContext* resampler_ = nullptr;       // only when the encoder runs at another rate than the input
+    AVAudioFifo* fifo_ = nullptr;           // samples waiting for a whole encoder frame
+    std::vector<std::vector<float>> resampled_; // resampler output, one plane per channel
+    int encodedRate_ = 0;                   // Hz
+    int frameSize_ = 1024;                  // samples per encoder frame
+    int64_t position_ = 0;                  // samples handed to the encoder, for the frames' time stamps
 };
 
 } // namespace
 
-void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& output, float gainDb) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+M4AEncoding encodeM4A(const std::filesystem::path& input, const std::filesystem::path& output, float gainDb) {
+    routeLibavLogs();
 
     AudioFileReader reader(input);
     if (isSameFile(input, output)) {
@@ -229,10 +333,13 @@ void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& 
                              "Could not encode " + quoted(input) + " as M4A: the gain is not a number of dB");
     }
     const std::filesystem::path partial = siblingTemporaryPath(output);
+    M4AEncoding result;
+    result.sourceSampleRate = reader.sampleRate();
     try {
         {
             M4AWriter writer(input, partial, output, std::pow(10.0f, gainDb / 20.0f));
             writer.encode(reader);
+            result.sampleRate = writer.encodedSampleRate();
         } // closed before the rename
         moveFile(partial, output);
     } catch (const std::bad_alloc&) {
@@ -243,6 +350,7 @@ void encodeM4A(const std::filesystem::path& input, const std::filesystem::path& 
         removeFileQuietly(partial);
         throw;
     }
+    return result;
 }
 
 } // namespace orvanta

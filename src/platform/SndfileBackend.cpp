@@ -1,9 +1,29 @@
 #include "platform/AudioReaderBackend.h"
 #include "platform/Error.h"
 
+#include <dlfcn.h>
+#include <mpg123.h>
 #include <sndfile.h>
 
 #include <vector>
+
+// libsndfile decodes MPEG audio with libmpg123, which prints its notes about damaged or unknown data
+// ("Note: Illegal Audio-MPEG-Header ...", "Giving up searching valid MPEG header") straight to
+// stderr, where they break the command line's one-line errors; libsndfile offers no way to pass
+// mpg123's quiet flag. This definition takes the place of libmpg123's own for the whole process (the
+// executable's symbols come first when libsndfile's call is bound) and creates every decoder quiet.
+// What goes wrong still reaches the caller as libsndfile's error.
+extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
+    using Create = mpg123_handle* (*)(const char*, int*);
+    static const auto create = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "mpg123_new"));
+    if (create == nullptr) {
+        if (error != nullptr) *error = MPG123_ERR;
+        return nullptr;
+    }
+    mpg123_handle* handle = create(decoder, error);
+    if (handle != nullptr) mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    return handle;
+}
 
 namespace orvanta {
 

@@ -102,6 +102,37 @@ TEST(BatchProcessor, LoadingMeasuresAudioAndRefusesOtherFiles) {
     EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::pending);
 }
 
+// The engine's error is kept for whoever shows the failure: a refused load, then a failed pass.
+TEST(BatchProcessor, FailuresKeepTheErrorThatCausedThem) {
+    BatchProcessor processor;
+    int errorChanges = 0;
+    QObject::connect(&processor, &BatchProcessor::lastErrorChanged, [&] { ++errorChanges; });
+    const fs::path folder = scratchPath("album.wav");
+    fs::create_directories(folder);
+    QFuture<bool> refused = processor.loadFile(folder);
+    ASSERT_TRUE(finishes(refused));
+    EXPECT_FALSE(refused.result());
+    ASSERT_TRUE(processor.lastError().has_value());
+    EXPECT_TRUE(processor.lastError()->is(domains::audioFile, int(AudioFileErrorCode::cannotOpen)));
+    EXPECT_NE(processor.lastError()->description().find("is a folder"), std::string::npos);
+
+    LoadedProcessor run("vanishing.wav", 3.0);
+    fs::remove(run.song); // gone between loading and mastering
+    run.master();
+    EXPECT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::failed);
+    ASSERT_TRUE(run.processor.lastError().has_value());
+    EXPECT_EQ(run.processor.lastError()->code(), 3);
+    EXPECT_NE(run.processor.lastError()->description().find("Input file not found at path: " + run.song.string()),
+              std::string::npos);
+    EXPECT_GE(errorChanges, 1);
+
+    // A new pass starts without the old error.
+    run.song = writeMusic(run.song, 3.0);
+    run.master();
+    EXPECT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::completed);
+    EXPECT_FALSE(run.processor.lastError().has_value());
+}
+
 TEST(BatchProcessor, AMasterPassStoresTheMasterAndLeavesTheSongAlone) {
     LoadedProcessor run("song.wav", 10.0, -2.0);
     const std::string before = contentsOf(run.song);
@@ -183,9 +214,9 @@ TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
         LoadedProcessor run("blocked.wav", 4.0);
         fs::create_directories(privateTemporaryDirectory() / "blocked_master.m4a");
         std::ofstream(privateTemporaryDirectory() / "blocked_master.m4a" / "keep") << "x";
-        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr(); // diagnostics go to stderr, stdout carries reports
         run.master();
-        const std::string log = testing::internal::GetCapturedStdout();
+        const std::string log = testing::internal::GetCapturedStderr();
         const AudioFile& entry = run.entry();
         EXPECT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
         EXPECT_EQ(entry.masterURL->filename(), "blocked_master.wav");
@@ -194,6 +225,10 @@ TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
         EXPECT_NE(log.find("[Processor] Format conversion failed: "), std::string::npos) << log;
         EXPECT_NE(log.find(", keeping original WAV"), std::string::npos) << log;
         EXPECT_TRUE(run.processor.lastPass()->conversionFailed);
+        ASSERT_TRUE(run.processor.lastPass()->conversionError.has_value());
+        EXPECT_NE(run.processor.lastPass()->conversionError->description().find("blocked_master.m4a"),
+                  std::string::npos)
+            << "the reason names the file in the way";
     }
 }
 

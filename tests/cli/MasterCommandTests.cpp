@@ -84,10 +84,10 @@ TEST(MasterCommand, TargetAndCeilingOverrideThePreset) {
     EXPECT_NEAR(nlohmann::json::parse(result.standardOutput)["output"]["lufs"].get<double>(), -12.0, 0.3);
 
     // A target no clean master reaches under a low ceiling ends at the loudest clean result, and says so.
-    const auto unreachable = runCli({"master", input.string(), "--target", "-2", "--ceiling", "-6"});
+    const auto unreachable = runCli({"master", input.string(), "--target", "-3", "--ceiling", "-6"});
     ASSERT_EQ(unreachable.exitStatus, 0) << unreachable.standardError;
     EXPECT_NE(unreachable.standardOutput.find("loudest clean result"), std::string::npos) << unreachable.standardOutput;
-    const auto json = runCli({"master", input.string(), "--target", "-2", "--ceiling", "-6", "--json", "-o",
+    const auto json = runCli({"master", input.string(), "--target", "-3", "--ceiling", "-6", "--json", "-o",
                               scratchPath("loudest.wav").string()});
     EXPECT_FALSE(nlohmann::json::parse(json.standardOutput)["target_reached"].get<bool>());
 }

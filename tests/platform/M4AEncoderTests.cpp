@@ -65,16 +65,17 @@ TEST(M4AEncoder, ReplacesAnOlderFileOnlyWhenComplete) {
     encodeM4A(wav, m4a);
     EXPECT_EQ(AudioFileReader(m4a).lengthFrames(), 20000);
 
-    // A rate AAC cannot carry fails before anything replaces the existing output.
-    const auto fast = scratchPath("fast.wav");
-    writeWav(fast, {sine(440, 0.5, 192000, 20000)}, 192000);
+    // A channel count AAC cannot carry fails before anything replaces the existing output.
+    const auto wide = scratchPath("wide.wav");
+    writeWav(wide, Channels(9, sine(440, 0.5, 48000, 20000)), 48000);
     const std::string before = contentsOf(m4a);
     try {
-        encodeM4A(fast, m4a);
-        FAIL() << "192 kHz encoded as AAC";
+        encodeM4A(wide, m4a);
+        FAIL() << "9 channels encoded as AAC";
     } catch (const Error& error) {
         EXPECT_TRUE(error.is(domains::audioFile, int(AudioFileErrorCode::unsupportedFormat))) << error.what();
-        EXPECT_NE(error.description().find(fast.string()), std::string::npos);
+        EXPECT_NE(error.description().find("AAC cannot carry 9 channels"), std::string::npos) << error.what();
+        EXPECT_NE(error.description().find(wide.string()), std::string::npos);
     }
     EXPECT_EQ(contentsOf(m4a), before);
     EXPECT_TRUE(otherFiles(scratchDirectory(), "out.m4a").empty());
@@ -120,4 +121,32 @@ TEST(M4AEncoder, InputGainScalesTheDecodedLevel) {
     EXPECT_NEAR(decodedPeakDb(0.0f), -12.0, 0.1);
     EXPECT_NEAR(decodedPeakDb(-6.0f), -18.0, 0.1);
     EXPECT_NEAR(decodedPeakDb(9.0f), -3.0, 0.1);
+}
+
+// AAC carries at most 96 kHz: 192 kHz is resampled to 48 kHz, keeping length and level.
+TEST(M4AEncoder, RatesPastNinetySixKilohertzAreResampledToFortyEight) {
+    const auto wav = scratchPath("hires.wav");
+    const size_t frames = 192000 + 777;
+    writeWav(wav, {sine(1000.0, 0.25, 192000, frames), sine(3000.0, 0.25, 192000, frames)}, 192000,
+             SampleFormat::pcm24);
+    const auto m4a = scratchPath("hires.m4a");
+    const M4AEncoding encoding = encodeM4A(wav, m4a);
+    EXPECT_EQ(encoding.sourceSampleRate, 192000.0);
+    EXPECT_EQ(encoding.sampleRate, 48000);
+
+    AudioFileReader reader(m4a);
+    EXPECT_EQ(reader.sampleRate(), 48000.0);
+    EXPECT_EQ(reader.channelCount(), 2u);
+    EXPECT_NEAR(double(reader.lengthFrames()), double(frames) / 4.0, 2.0);
+    AudioBuffer buffer = reader.makeBuffer(uint32_t(reader.lengthFrames()));
+    const uint32_t got = reader.read(buffer, uint32_t(reader.lengthFrames()));
+    for (uint32_t c = 0; c < 2; ++c) {
+        const std::vector<float> middle(buffer.channel(c) + got / 4, buffer.channel(c) + 3 * got / 4);
+        EXPECT_NEAR(20.0 * std::log10(rmsOf(middle) * std::sqrt(2.0)), 20.0 * std::log10(0.25), 0.2) << "channel " << c;
+    }
+
+    // A rate the encoder takes is kept.
+    const auto plain = scratchPath("plain.wav");
+    writeWav(plain, {sine(1000.0, 0.25, 96000, 9600)}, 96000);
+    EXPECT_EQ(encodeM4A(plain, scratchPath("plain.m4a")).sampleRate, 96000);
 }

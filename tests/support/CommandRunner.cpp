@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <thread>
@@ -38,6 +39,13 @@ std::filesystem::path cliExecutable() {
 
 CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                          std::optional<std::chrono::milliseconds> interruptAfter) {
+    RunOptions options;
+    options.signalAfter = interruptAfter;
+    return runProgram(program, args, options);
+}
+
+CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         const RunOptions& options) {
     static int runNumber = 0;
     ++runNumber;
     const auto outPath = scratchPath("command-" + std::to_string(runNumber) + ".out");
@@ -46,7 +54,13 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int closedPipe[2] = {-1, -1};
+    if (options.outputToClosedPipe && ::pipe(closedPipe) == 0) {
+        ::close(closedPipe[0]);
+        posix_spawn_file_actions_adddup2(&actions, closedPipe[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
     std::vector<std::string> words{program.string()};
@@ -55,17 +69,44 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string entry = *variable;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool overridden = false;
+        for (const auto& [key, value] : options.environment) overridden = overridden || key == name;
+        if (!overridden) variables.push_back(entry);
+    }
+    for (const auto& [key, value] : options.environment)
+        if (!value.empty()) variables.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (closedPipe[1] >= 0) ::close(closedPipe[1]);
     if (spawned != 0) throw std::runtime_error("cannot start " + program.string());
 
-    if (interruptAfter) {
-        std::this_thread::sleep_for(*interruptAfter);
-        kill(pid, SIGINT);
+    const auto started = std::chrono::steady_clock::now();
+    if (options.signalAfter) {
+        std::this_thread::sleep_for(*options.signalAfter);
+        kill(pid, options.signal);
     }
+    if (options.whileRunning) options.whileRunning(pid);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (true) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) break;
+        if (std::chrono::steady_clock::now() - started > options.timeout) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     CommandResult result;
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -76,6 +117,10 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
 
 CommandResult runCli(const std::vector<std::string>& args, std::optional<std::chrono::milliseconds> interruptAfter) {
     return runProgram(cliExecutable(), args, interruptAfter);
+}
+
+CommandResult runCli(const std::vector<std::string>& args, const RunOptions& options) {
+    return runProgram(cliExecutable(), args, options);
 }
 
 bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate) {

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvanta::test {
@@ -17,14 +21,35 @@ struct CommandResult {
 // The built orvanta-cli of this build tree.
 std::filesystem::path cliExecutable();
 
+// How a program is run beyond its arguments.
+struct RunOptions {
+    // Sends `signal` to the program once `signalAfter` has passed (SIGINT: as Ctrl+C would).
+    std::optional<std::chrono::milliseconds> signalAfter;
+    int signal = 2; // SIGINT
+    // Called with the program's process id once it runs, before waiting for it: to send a signal at
+    // a moment the test chooses.
+    std::function<void(pid_t)> whileRunning;
+    // Standard output goes into a pipe whose reader has already gone (as `... | head -c1` once head
+    // has exited); nothing is captured.
+    bool outputToClosedPipe = false;
+    // Variables set (or, with an empty value, removed) in the program's environment only.
+    std::vector<std::pair<std::string, std::string>> environment;
+    // A program still running after this is killed (SIGKILL, status 137), so that a hang fails the
+    // test instead of stalling the suite.
+    std::chrono::seconds timeout{300};
+};
+
 // Runs `program args...` to completion with stdin closed, capturing both output streams.
 // With `interruptAfter`, sends SIGINT once that much time has passed (as Ctrl+C would).
 CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                          std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt);
+CommandResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                         const RunOptions& options);
 
 // Runs orvanta-cli with `args`.
 CommandResult runCli(const std::vector<std::string>& args,
                      std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt);
+CommandResult runCli(const std::vector<std::string>& args, const RunOptions& options);
 
 // Writes `input` resampled to `sampleRate` by ffmpeg as a 32-bit float WAV at `output`; true on success.
 bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate);

@@ -50,4 +50,14 @@ std::string contentsOf(const fs::path& path) {
     return bytes.str();
 }
 
+bool appTemporaryDirectoryIsEmpty() {
+    return !fs::exists(appTemporaryDirectory()) || fs::is_empty(appTemporaryDirectory());
+}
+
+bool hasPartialFiles(const fs::path& folder) {
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().find(".partial-") != std::string::npos) return true;
+    return false;
+}
+
 } // namespace orvanta::test

@@ -24,4 +24,9 @@ std::filesystem::path scratchPath(const std::string& name);
 // Every byte of a file (empty when it cannot be read).
 std::string contentsOf(const std::filesystem::path& path);
 
+// What a run may leave behind: anything in this process's private temporary directory, or a hidden
+// ".partial-" file of an unfinished write in `folder`.
+bool appTemporaryDirectoryIsEmpty();
+bool hasPartialFiles(const std::filesystem::path& folder);
+
 } // namespace orvanta::test

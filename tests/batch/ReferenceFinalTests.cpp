@@ -42,6 +42,23 @@ fs::path reshaped(const std::string& name, double seconds, double levelDB, doubl
     return path;
 }
 
+void loadAndMaster(BatchProcessor& processor, const fs::path& song, float target, float ceiling) {
+    QFuture<bool> loaded = processor.loadFile(song);
+    ASSERT_TRUE(finishes(loaded));
+    ASSERT_TRUE(loaded.result());
+    ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), false, target, ceiling)));
+}
+
+// The reference pass again on the processor's master, as the window runs it after a new reference.
+void runFinalPass(BatchProcessor& processor, float target, float ceiling) {
+    AudioFile file = *processor.currentFile();
+    file.finalURL.reset();
+    file.finalStats.reset();
+    file.processingStatus = AudioFile::ProcessingStatus::pending;
+    processor.setCurrentFile(file);
+    ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), true, target, ceiling)));
+}
+
 } // namespace
 
 TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
@@ -58,19 +75,11 @@ TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
 
     BatchProcessor processor;
     const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3);
-    QFuture<bool> loaded = processor.loadFile(song);
-    ASSERT_TRUE(finishes(loaded));
-    ASSERT_TRUE(loaded.result());
-    ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), false, target, ceiling)));
+    loadAndMaster(processor, song, target, ceiling);
 
     for (const Reference& reference : references) {
         ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reference.path))) << reference.name;
-        AudioFile file = *processor.currentFile();
-        file.finalURL.reset();
-        file.finalStats.reset();
-        file.processingStatus = AudioFile::ProcessingStatus::pending;
-        processor.setCurrentFile(file);
-        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), true, target, ceiling)));
+        runFinalPass(processor, target, ceiling);
 
         const AudioFile& entry = *processor.currentFile();
         ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed) << reference.name;
@@ -95,18 +104,10 @@ TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
     for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
         BatchProcessor processor;
         const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3, rate);
-        QFuture<bool> loaded = processor.loadFile(song);
-        ASSERT_TRUE(finishes(loaded));
-        ASSERT_TRUE(loaded.result());
-        ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), false, target, ceiling)));
+        loadAndMaster(processor, song, target, ceiling);
         for (const char* strength : {"Gentle", "Full"}) {
             ReferenceTrackManager::shared().setMatchStrength(*matchStrengthNamed(strength));
-            AudioFile file = *processor.currentFile();
-            file.finalURL.reset();
-            file.finalStats.reset();
-            file.processingStatus = AudioFile::ProcessingStatus::pending;
-            processor.setCurrentFile(file);
-            ASSERT_TRUE(finishes(processor.processCurrentFile(std::string("Normal"), true, target, ceiling)));
+            runFinalPass(processor, target, ceiling);
 
             const AudioFile& entry = *processor.currentFile();
             ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed) << rate << " " << strength;

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <climits>
-#include <optional>
 
 namespace orvanta {
 

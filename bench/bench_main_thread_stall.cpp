@@ -6,6 +6,7 @@
 //
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR) with the null audio output,
 // so the user's preferences and files are never touched.
+#include "IsolatedEnvironment.h"
 #include "analyzer/AnalyzerViewModel.h"
 #include "app/ImportScreen.h"
 #include "app/MainWindow.h"
@@ -50,38 +51,12 @@ constexpr int watchdogIntervalMs = 5;
 constexpr double stallLimitMs = 50.0;
 constexpr double songSeconds = 600.0;
 
-// A private folder for the temporary files and the preferences, set before anything reads them and
-// removed at exit. Constructed during static initialisation, before main and before any manager.
-class IsolatedEnvironment {
-public:
-    IsolatedEnvironment() {
-        std::string pattern = (fs::temp_directory_path() / "orvanta-stall-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("[Stall] cannot create a temporary folder");
-            std::exit(1);
-        }
-        root_ = pattern;
-        fs::create_directories(root_ / "tmp");
-        fs::permissions(root_ / "tmp", fs::perms::owner_all, fs::perm_options::replace);
-        fs::create_directories(root_ / "config");
-        fs::create_directories(root_ / "songs");
-        ::setenv("ORVANTA_TEMP_DIR", (root_ / "tmp").c_str(), 1);
-        ::setenv("ORVANTA_CONFIG_DIR", (root_ / "config").c_str(), 1);
-        ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0); // the window is drawn without a display
-    }
-    ~IsolatedEnvironment() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-
-    // Where the user's own songs would be: outside the temporary directory, which the window cleans.
-    fs::path songsDirectory() const { return root_ / "songs"; }
-
-private:
-    fs::path root_;
-};
-const IsolatedEnvironment isolatedEnvironment;
+// A private folder for the temporary files and the preferences, set before anything reads them;
+// the window is drawn without a display.
+const orvanta::bench::IsolatedEnvironment isolatedEnvironment = [] {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    return orvanta::bench::IsolatedEnvironment("Stall");
+}();
 
 // The slowest single step seen on the main thread: an event delivery or a timed direct call.
 struct SlowestStep {

@@ -8,6 +8,7 @@
 //
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR), so the user's preferences
 // and files are never touched.
+#include "IsolatedEnvironment.h"
 #include "batch/BatchProcessor.h"
 #include "cli/DemoSong.h"
 #include "eq/MatchStrength.h"
@@ -34,33 +35,7 @@ namespace fs = std::filesystem;
 constexpr double songSeconds = 60.0;
 constexpr double sampleRate = 44100.0;
 
-class IsolatedEnvironment {
-public:
-    IsolatedEnvironment() {
-        std::string pattern = (fs::temp_directory_path() / "orvanta-match-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("[Match] cannot create a temporary folder");
-            std::exit(1);
-        }
-        root_ = pattern;
-        fs::create_directories(root_ / "tmp");
-        fs::permissions(root_ / "tmp", fs::perms::owner_all, fs::perm_options::replace);
-        fs::create_directories(root_ / "config");
-        fs::create_directories(root_ / "songs");
-        ::setenv("ORVANTA_TEMP_DIR", (root_ / "tmp").c_str(), 1);
-        ::setenv("ORVANTA_CONFIG_DIR", (root_ / "config").c_str(), 1);
-        ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1);
-    }
-    ~IsolatedEnvironment() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    fs::path songsDirectory() const { return root_ / "songs"; }
-
-private:
-    fs::path root_;
-};
-const IsolatedEnvironment isolatedEnvironment;
+const orvanta::bench::IsolatedEnvironment isolatedEnvironment("Match");
 
 QCoreApplication& application() {
     static QCoreApplication* app = [] {

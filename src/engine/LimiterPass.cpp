@@ -178,10 +178,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     finishWrite();
     report(1.0);
     writer.close();
-    LimiterPassReport result;
-    result.stats = meter.finish(written);
-    result.largestTruePeakReductionDb = -20.0f * std::log10(chain.smallestTruePeakGain());
-    return result;
+    return {meter.finish(written)};
 }
 
 } // namespace orvanta

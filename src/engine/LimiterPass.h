@@ -7,10 +7,9 @@
 
 namespace orvanta {
 
-// What a pass wrote and did.
+// What a pass wrote.
 struct LimiterPassReport {
-    AudioStats stats;                        // the meter's figures of the samples written
-    float largestTruePeakReductionDb = 0.0f; // of the true-peak limiter, dB (0 when it never acted)
+    AudioStats stats; // the meter's figures of the samples written
 };
 
 // Streams `input` through `gain` and the mastering chain (tempo-adapted 4-band limiter, a soft

@@ -38,13 +38,12 @@ public:
     MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames, const MasteringChainSettings& settings);
 
     int latencySamples() const noexcept;
-    // Only input frames [first, end) will be kept in the output; what the bands let through before or
-    // after them is silenced before the peak stages, so those see the edges a player will see.
+    // Only input frames [first, end) will be kept in the output; what the chain lets through before or
+    // after them (the backward all-pass rings ahead of the first frame) is silenced before the peak
+    // stages, so those see the edges a player will see.
     void setKeptFrames(int64_t first, int64_t end) noexcept;
     // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
     void process(AudioBuffer& buffer);
-
-    float smallestTruePeakGain() const noexcept { return truePeak_.smallestGain(); }
 
 private:
     void processChannel(AudioBuffer& buffer, uint32_t channel);

@@ -1,5 +1,6 @@
 // The window with hostile but fair input: special files dropped or opened, a pass that fails for a
 // reason the user must see, and custom settings outside their ranges.
+#include "AssembledWindow.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
 #include "app/ProcessingScreen.h"
@@ -31,7 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class HostileWindowTest : public testing::Test {
+class HostileWindowTest : public testing::Test, protected test::AssembledWindow {
 protected:
     void SetUp() override {
         window.resize(1024, 700);
@@ -52,15 +53,6 @@ protected:
         model.answerAlert(QStringLiteral("OK"));
         return text;
     }
-
-    PreferenceStore& store = PreferenceStore::standard();
-    AudioSettingsManager& settings = AudioSettingsManager::shared();
-    BatchProcessor batch;
-    WallpaperManager wallpaper{store};
-    MainWindowModel model{batch, settings, AudioPlayerManager::shared(), ReferenceTrackManager::shared(),
-                          EQManager::shared(), store};
-    MainWindow window{{model, batch, settings, AudioPlayerManager::shared(), ReferenceTrackManager::shared(),
-                       ProcessingStatusManager::shared(), ThemeManager::shared(), wallpaper}};
 };
 
 TEST_F(HostileWindowTest, SpecialFilesAreRefusedWithTheReasonAndAPipeNeverBlocks) {

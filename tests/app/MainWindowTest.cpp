@@ -1,6 +1,7 @@
 // The window under the offscreen platform: a drop from a file manager, a full master run through the
 // screens' controls, the alerts as message boxes, export through the save dialog, the shortcuts.
 #include "app/ImportScreen.h"
+#include "AssembledWindow.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
 #include "app/ProcessingScreen.h"
@@ -40,7 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public testing::Test, protected test::AssembledWindow {
 protected:
     void SetUp() override {
         window.resize(1280, 800);
@@ -95,15 +96,6 @@ protected:
     bool masterFinished() {
         return test::becomes([&] { return window.currentScreen() == window.resultScreen(); }, 300000);
     }
-
-    PreferenceStore& store = PreferenceStore::standard();
-    AudioSettingsManager& settings = AudioSettingsManager::shared();
-    BatchProcessor batch;
-    WallpaperManager wallpaper{store};
-    MainWindowModel model{batch, settings, AudioPlayerManager::shared(), ReferenceTrackManager::shared(),
-                          EQManager::shared(), store};
-    MainWindow window{{model, batch, settings, AudioPlayerManager::shared(), ReferenceTrackManager::shared(),
-                       ProcessingStatusManager::shared(), ThemeManager::shared(), wallpaper}};
 };
 
 TEST_F(MainWindowTest, ADroppedTextFileRaisesInvalidFileFormatUntilDismissed) {

@@ -29,12 +29,10 @@ float interpolatedPeaksScalar(const PhaseFilters& filters, const float* x, uint3
                               float* out) noexcept {
     float maximum = 0.0f;
     for (uint32_t n = from; n < count; ++n) {
+        float points[phases];
+        filters.interpolate(x + n, points);
         float peak = 0.0f;
-        for (int k = 0; k < phases; ++k) {
-            float acc = 0.0f;
-            for (int i = 0; i < taps; ++i) acc += filters.coefficients[i][k] * x[n + uint32_t(i)];
-            peak = std::max(peak, std::fabs(acc));
-        }
+        for (float point : points) peak = std::max(peak, std::fabs(point));
         out[n] = peak;
         maximum = std::max(maximum, peak);
     }

@@ -69,8 +69,8 @@ std::optional<std::vector<double>> solve(Matrix m, std::vector<double> v) {
     return x;
 }
 
-// A level at the floor or the top of the 0…10 scale hides how much the EQ changed the band.
-bool measurable(float level) { return level > 0.0f && level < levelScaleTop; }
+// A band at or under the scale's floor is too quiet for its change to be read.
+bool measurable(float decibels) { return decibels > levelFloorDb; }
 
 // Channel 0 alone: the level measure reads nothing else.
 AudioBuffer firstChannelOf(const AudioBuffer& chunk) {
@@ -82,63 +82,76 @@ AudioBuffer firstChannelOf(const AudioBuffer& chunk) {
 
 } // namespace
 
-EQSettings refineMatchedEQ(const std::filesystem::path& input, const EQSettings& intended,
-                           const BandLevels& inputLevels, const CancellationQuery& isCancelled) {
+EQSettings refineMatchedEQ(const std::filesystem::path& input, const EQSettings& intended, const BandMask& steered,
+                           const CancellationQuery& isCancelled) {
     const float sampleRate = static_cast<float>(AudioFileReader(input).sampleRate());
     EQSettings rendered = intended;
     for (EQBand& band : rendered.bands)
         if (double(band.frequency) >= highestBandFraction * double(sampleRate)) band.gain = 0.0f;
     if (!hasActiveEQ(rendered) || rendered.bands.size() < matchedBandCount) return rendered;
 
+    // Each chunk measured before and after the EQ, in dB: the 0…10 scale saturates on the loud bass
+    // of a master, and a boost there would read as no change at all.
     EQFilterBank filters; // this measurement's own history, apart from playback and other renders
     const bool highCut = needsHighCut(rendered.bands);
-    const BandLevels achieved = compute12BandSpectrum(input, [&](AudioBuffer& chunk) {
+    BandDecibels before{}, after{};
+    const auto accumulate = [](BandDecibels& sum, const BandDecibels& chunk) {
+        for (size_t i = 0; i < sum.size(); ++i) sum[i] += chunk[i];
+    };
+    const int64_t chunks = forEachSpectrumChunk(input, [&](AudioBuffer& chunk) {
         if (isCancelled && isCancelled()) throw cancellationError();
         if (!chunk.hasFloatData()) return;
         chunk = firstChannelOf(chunk);
+        accumulate(before, computeBandDecibels(chunk));
         filters.applyEQ(chunk, rendered, true, highCut, sampleRate);
+        accumulate(after, computeBandDecibels(chunk));
     });
+    if (chunks <= 0) return rendered;
+    for (size_t i = 0; i < before.size(); ++i) {
+        before[i] /= float(chunks);
+        after[i] /= float(chunks);
+    }
 
     // The bands whose gain the measurement can steer, with their windows.
-    std::vector<size_t> steered;
+    std::vector<size_t> moved;
     std::vector<BandBins> windows;
     for (size_t i = 0; i < matchedBandCount; ++i) {
         const EQBand& band = rendered.bands[i];
         const std::optional<BandBins> bins = bandLevelBins(bandCenterFrequencies[i], sampleRate);
         if (double(band.frequency) >= highestBandFraction * double(sampleRate) || !bins) continue;
-        if (!measurable(inputLevels[i]) || !measurable(achieved[i])) continue;
-        steered.push_back(i);
+        if (!steered[i] || !measurable(before[i]) || !measurable(after[i])) continue;
+        moved.push_back(i);
         windows.push_back(*bins);
     }
     // With fewer than two bands nothing is left once the overall level is taken out.
-    if (steered.size() < 2) return rendered;
+    if (moved.size() < 2) return rendered;
 
     // What each band still misses, in dB, the overall level aside.
-    std::vector<double> shortfall(steered.size());
+    std::vector<double> shortfall(moved.size());
     double meanShortfall = 0.0;
-    for (size_t k = 0; k < steered.size(); ++k) {
-        const size_t i = steered[k];
-        shortfall[k] = double(intended.bands[i].gain) - double(achieved[i] - inputLevels[i]) * decibelsPerLevelUnit;
+    for (size_t k = 0; k < moved.size(); ++k) {
+        const size_t i = moved[k];
+        shortfall[k] = double(intended.bands[i].gain) - (double(after[i]) - double(before[i]));
         meanShortfall += shortfall[k];
     }
-    meanShortfall /= double(steered.size());
+    meanShortfall /= double(moved.size());
     for (double& value : shortfall) value -= meanShortfall;
 
     // overlap[k][l]: dB of change in window k per dB of gain on band l, probed at the band's own gain
     // so that the step follows the filters' slightly non-linear response.
-    Matrix overlap(steered.size(), std::vector<double>(steered.size()));
-    for (size_t l = 0; l < steered.size(); ++l) {
-        const EQBand& band = rendered.bands[steered[l]];
+    Matrix overlap(moved.size(), std::vector<double>(moved.size()));
+    for (size_t l = 0; l < moved.size(); ++l) {
+        const EQBand& band = rendered.bands[moved[l]];
         const float probe = std::fabs(band.gain) >= probeGainDb ? band.gain : probeGainDb;
-        for (size_t k = 0; k < steered.size(); ++k)
+        for (size_t k = 0; k < moved.size(); ++k)
             overlap[k][l] = windowChangeDb(band, probe, windows[k], sampleRate) / double(probe);
     }
     const std::optional<std::vector<double>> step = solve(overlap, shortfall);
     if (!step) return rendered;
 
     EQSettings refined = rendered;
-    for (size_t k = 0; k < steered.size(); ++k) {
-        EQBand& band = refined.bands[steered[k]];
+    for (size_t k = 0; k < moved.size(); ++k) {
+        EQBand& band = refined.bands[moved[k]];
         band.gain = std::clamp(float(double(band.gain) + (*step)[k]), -matchBandLimitDb, matchBandLimitDb);
     }
     return refined;
@@ -147,9 +160,26 @@ EQSettings refineMatchedEQ(const std::filesystem::path& input, const EQSettings&
 EQSettings referenceMatchedEQ(const std::filesystem::path& input, const BandLevels& reference,
                               const BandLevels& inputLevels, float strengthPercent,
                               const CancellationQuery& isCancelled) {
-    const EQSettings matched = matchedEQSettings(reference, inputLevels, strengthPercent);
-    if (isGentleMatchStrength(strengthPercent)) return matched;
-    return refineMatchedEQ(input, matched, inputLevels, isCancelled);
+    if (isGentleMatchStrength(strengthPercent)) return matchedEQSettings(reference, inputLevels, strengthPercent);
+    // The song's own levels unsaturated: a master's loud bass sits above the scale's top, and the
+    // clamped level would understate how far it lies above the reference. Where the reference itself
+    // is saturated its level is only a bound, and the song's clamped level keeps the comparison fair.
+    BandDecibels decibels{};
+    const int64_t chunks = forEachSpectrumChunk(input, [&](AudioBuffer& chunk) {
+        if (isCancelled && isCancelled()) throw cancellationError();
+        if (!chunk.hasFloatData()) return;
+        const BandDecibels chunkDecibels = computeBandDecibels(firstChannelOf(chunk));
+        for (size_t i = 0; i < decibels.size(); ++i) decibels[i] += chunkDecibels[i];
+    });
+    BandLevels songLevels = inputLevels;
+    if (chunks > 0)
+        for (size_t i = 0; i < songLevels.size(); ++i)
+            if (reference[i] < levelScaleTop)
+                songLevels[i] = std::max(0.0f, (decibels[i] / float(chunks) - levelFloorDb) / decibelsPerLevelUnit);
+    const EQSettings matched = matchedEQSettings(reference, songLevels, strengthPercent);
+    BandMask measured{};
+    for (size_t i = 0; i < measured.size(); ++i) measured[i] = bandDifferenceMeasured(reference[i], songLevels[i]);
+    return refineMatchedEQ(input, matched, measured, isCancelled);
 }
 
 } // namespace orvanta

@@ -6,20 +6,16 @@
 
 namespace orvanta {
 
-namespace {
-// Levels clip at both ends of the 0…10 scale: when both sides sit at the same end, the band's
-// difference was not measured, only hidden.
-bool bothClipped(float a, float b) {
-    return (a <= 0.0f && b <= 0.0f) || (a >= levelScaleTop && b >= levelScaleTop);
+bool bandDifferenceMeasured(float reference, float file) noexcept {
+    return !((reference <= 0.0f && file <= 0.0f) || (reference >= levelScaleTop && file >= levelScaleTop));
 }
-} // namespace
 
 BandLevels fullMatchCorrectionDb(const BandLevels& reference, const BandLevels& file) {
     BandLevels correction{};
     float sumDb = 0.0f;
     int measured = 0;
     for (size_t i = 0; i < matchedBandCount; ++i) {
-        if (bothClipped(reference[i], file[i])) continue;
+        if (!bandDifferenceMeasured(reference[i], file[i])) continue;
         correction[i] = (reference[i] - file[i]) * decibelsPerLevelUnit;
         sumDb += correction[i];
         ++measured;
@@ -27,9 +23,9 @@ BandLevels fullMatchCorrectionDb(const BandLevels& reference, const BandLevels& 
     const float meanDb = measured > 0 ? sumDb / float(measured) : 0.0f;
     for (size_t i = 0; i < matchedBandCount; ++i) {
         // An unmeasured band keeps its place in the overall level: no tonal change.
-        correction[i] = bothClipped(reference[i], file[i])
-                            ? 0.0f
-                            : std::clamp(correction[i] - meanDb, -matchBandLimitDb, matchBandLimitDb);
+        correction[i] = bandDifferenceMeasured(reference[i], file[i])
+                            ? std::clamp(correction[i] - meanDb, -matchBandLimitDb, matchBandLimitDb)
+                            : 0.0f;
     }
     return correction;
 }

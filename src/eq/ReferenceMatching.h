@@ -12,6 +12,10 @@ inline constexpr size_t matchedBandCount = 10;
 // The most a band may boost or cut at full strength, dB.
 inline constexpr float matchBandLimitDb = 6.0f;
 
+// Whether a band's difference to a reference was measured: not when both levels sit at the same end
+// of the 0…10 scale, whose clipping hides the difference.
+bool bandDifferenceMeasured(float reference, float file) noexcept;
+
 // The full correction towards a reference, dB per band: the difference in dB (7 per level unit)
 // less its mean over the matched bands, so it changes the tone and not the overall level (the
 // loudness target's job), each band limited to ±6 dB. Bands 10 and 11 are 0, and so is a band whose

@@ -168,29 +168,35 @@ SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer) {
     return curve;
 }
 
-BandLevels computeBandLevels(const AudioBuffer& buffer) {
-    BandLevels levels{};
+BandDecibels computeBandDecibels(const AudioBuffer& buffer) {
+    constexpr float silentDb = -200.0f;
+    BandDecibels decibels;
+    decibels.fill(silentDb);
     std::vector<float> spectrum;
     try {
         spectrum = averagedMagnitudeSpectrum(buffer);
     } catch (const Error&) {
-        return levels; // no FFT setup: 12 zeros
+        return decibels; // no FFT setup
     }
-    if (spectrum.empty()) return levels;
+    if (spectrum.empty()) return decibels;
     const float fs = static_cast<float>(buffer.sampleRate());
     for (size_t i = 0; i < bandCenterFrequencies.size(); ++i) {
         const std::optional<BandBins> bins = bandLevelBins(bandCenterFrequencies[i], fs);
         // At low sample rates the top bands start beyond the last bin: they have no energy to show.
-        if (!bins) {
-            levels[i] = 0.0f;
-            continue;
-        }
+        if (!bins) continue;
         float sum = 0.0f;
         for (int b = bins->lo; b <= bins->hi; ++b) sum += spectrum[size_t(b)];
         const float mean = sum / float(bins->hi - bins->lo + 1);
-        const float dB = 20.0f * std::log10(std::max(mean, 1e-10f));
-        levels[i] = std::clamp((dB - levelFloorDb) / levelSpanDb * levelScaleTop, 0.0f, levelScaleTop);
+        decibels[i] = 20.0f * std::log10(std::max(mean, 1e-10f));
     }
+    return decibels;
+}
+
+BandLevels computeBandLevels(const AudioBuffer& buffer) {
+    const BandDecibels decibels = computeBandDecibels(buffer);
+    BandLevels levels{};
+    for (size_t i = 0; i < levels.size(); ++i)
+        levels[i] = std::clamp((decibels[i] - levelFloorDb) / levelSpanDb * levelScaleTop, 0.0f, levelScaleTop);
     return levels;
 }
 
@@ -206,6 +212,10 @@ std::optional<BandBins> bandLevelBins(float centreHz, float sampleRate) {
 float spectrumBinFrequency(int bin, float sampleRate) { return float(bin) * sampleRate / float(frameSize); }
 
 BandLevels compute12BandSpectrum(const std::filesystem::path& url) { return compute12BandSpectrum(url, nullptr); }
+
+int64_t forEachSpectrumChunk(const std::filesystem::path& url, const std::function<void(AudioBuffer&)>& perChunk) {
+    return forEachChunk(url, perChunk);
+}
 
 BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTransform& transform) {
     BandLevels sum{};

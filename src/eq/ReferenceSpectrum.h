@@ -68,6 +68,14 @@ SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer);
 // 12-band levels of a buffer at its sample rate (12 zeros without float data). Bands whose lower
 // edge lies beyond the last bin (the top bands at 28 kHz and below) get level 0. Any thread; no throw.
 BandLevels computeBandLevels(const AudioBuffer& buffer);
+// The same bands as mean magnitudes in dB before the scale maps and clamps them: loud bands do not
+// saturate at the top. −200 dB for a band without bins or energy. Any thread; no throw.
+using BandDecibels = std::array<float, 12>;
+BandDecibels computeBandDecibels(const AudioBuffer& buffer);
+// Runs `perChunk` on each 10-second chunk of the file in order, as the 12-band levels read it, and
+// returns the planned chunk count (a chunk that cannot be allocated is skipped but counted). Throws
+// the reader's errors and whatever `perChunk` throws.
+int64_t forEachSpectrumChunk(const std::filesystem::path& url, const std::function<void(AudioBuffer&)>& perChunk);
 // 12-band levels of a file, averaged over its 10-second chunks. Throws the reader's errors.
 BandLevels compute12BandSpectrum(const std::filesystem::path& url);
 // The same for the file as `transform` changes it: each chunk, in order, passes through `transform`

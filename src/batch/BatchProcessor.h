@@ -5,6 +5,7 @@
 #include "analyzer/AnalyzerPlan.h"
 #include "batch/AudioFile.h"
 #include "batch/ExportFormat.h"
+#include "batch/MasterFile.h"
 #include "engine/ProcessingTypes.h"
 #include "platform/Error.h"
 
@@ -25,14 +26,7 @@ namespace orvanta {
 class ProgressUpdater;
 
 // What the latest successful pass produced, kept for the command line.
-struct BatchPassRecord {
-    ProcessingResult result;                   // what the entry received (converted file, stats)
-    std::optional<DJMasteringResult> pipeline; // the pipeline's own result; none when the pipeline did
-                                               // not run (a final pass without a usable reference)
-    bool conversionFailed = false;             // the export conversion failed; result is the WAV
-    std::optional<Error> conversionError;      // why it failed
-    std::vector<std::string> notes;            // what the user should know ("... resampled to 48 kHz")
-};
+using BatchPassRecord = MasteredFile;
 
 // The controller between the window and the mastering engine. Holds the loaded song (one AudioFile),
 // runs the master, final and analyzer passes over it, converts each result into the export format
@@ -136,8 +130,12 @@ private:
     ExportFormat exportFormat() const;
     // A pass's progress updater: values reach `progress` on the main thread while this object exists.
     std::shared_ptr<ProgressUpdater> makeProgressUpdater();
-    // Any thread: sets `progress` on the main thread (the conversion tail's fixed steps).
-    void postProgress(double value);
+    // A pass's options for the core: export format, cancellation, progress and events of this object.
+    MasteringOptions passOptions(const PassContext& context, const std::shared_ptr<ProgressUpdater>& updater);
+    // Any thread: a pass's event on the status screen, and the reference pass's figures on the models.
+    void showEvent(const MasteringEvent& event);
+    // Runs the core's pass on the background pool; its result or its error.
+    QFuture<PassOutcome> runPass(MasteringOptions options, bool logConversionFailure);
 
     void setProgress(double value);
     void setIsProcessing(bool processing);

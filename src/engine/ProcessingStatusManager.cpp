@@ -1,6 +1,7 @@
 #include "engine/ProcessingStatusManager.h"
 
 #include "engine/MainThread.h"
+#include "engine/StatusNarration.h"
 
 namespace orvanta {
 
@@ -14,6 +15,8 @@ ProcessingStatusManager& ProcessingStatusManager::shared() {
 }
 
 ProcessingStatusManager::ProcessingStatusManager(QObject* parent) : QObject(parent) {}
+
+void ProcessingStatusManager::report(const MasteringEvent& event) { narrate(event, *this); }
 
 void ProcessingStatusManager::updateStage(ProcessingStage stage, const std::string& message,
                                           const std::string& technicalInfo) {

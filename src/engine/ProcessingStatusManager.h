@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/MasteringEvent.h"
 #include "engine/ProcessingStage.h"
 #include "engine/StatusReporter.h"
 
@@ -54,6 +55,10 @@ public:
     QString detailedMessage() const { return detailedMessage_; }
     QString technicalInfo() const { return technicalInfo_; }
     QList<ProcessingChecklistItem> checklistItems() const { return checklistItems_; }
+
+    // Shows a mastering run's event as its stage texts and checklist lines (StatusNarration.h).
+    // Any thread: queued to the main thread like the calls below.
+    void report(const MasteringEvent& event);
 
     // StatusReporter: queued to the main thread.
     void updateStage(ProcessingStage stage, const std::string& message, const std::string& technicalInfo) override;

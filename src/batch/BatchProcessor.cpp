@@ -40,7 +40,9 @@ struct BatchProcessor::PassContext {
     float matchStrength = 0.0f; // percent
 };
 
-BatchProcessor::BatchProcessor(QObject* parent) : QObject(parent) {}
+BatchProcessor::BatchProcessor(PreferenceStore& store, ProcessingStatusManager& status,
+                               ReferenceTrackManager& reference, EQManager& eq, QObject* parent)
+    : QObject(parent), store_(store), status_(status), reference_(reference), eq_(eq) {}
 
 BatchProcessor::~BatchProcessor() {
     {
@@ -97,7 +99,7 @@ bool BatchProcessor::isCancelledNow() const {
 
 ExportFormat BatchProcessor::exportFormat() const {
     if (exportFormatOverride_) return *exportFormatOverride_;
-    return exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey));
+    return exportFormatFromStored(store_.stringValue(exportFormatKey));
 }
 
 std::shared_ptr<ProgressUpdater> BatchProcessor::makeProgressUpdater() {
@@ -112,7 +114,7 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     PassContext context;
     context.format = exportFormat();
     context.logConversionFailure = logsConversionFailures_;
-    const ReferenceTrackManager& reference = ReferenceTrackManager::shared();
+    const ReferenceTrackManager& reference = reference_;
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
     context.matchStrength = reference.matchStrength();
@@ -204,12 +206,12 @@ MasteringOptions BatchProcessor::passOptions(const PassContext& context,
 }
 
 void BatchProcessor::showEvent(const MasteringEvent& event) {
-    ProcessingStatusManager::shared().report(event);
+    status_.report(event);
     // The reference pass shows what it matched while it renders, and the final version's spectrum after.
     if (event.kind == MasteringEventKind::referenceMatched || event.kind == MasteringEventKind::finalLevelsMeasured) {
-        postTo(this, [levels = event.bandLevels, matched = event.matchedEQ] {
-            ReferenceTrackManager::shared().setMasteredSpectrum(levels);
-            EQManager::shared().setEqSettings(matched);
+        postTo(this, [this, levels = event.bandLevels, matched = event.matchedEQ] {
+            reference_.setMasteredSpectrum(levels);
+            eq_.setEqSettings(matched);
         });
     }
 }
@@ -311,7 +313,7 @@ void BatchProcessor::finishPass(const AudioFile& startedWith, const PassOutcome&
 
 void BatchProcessor::publishMasteredSpectrumOf(const fs::path& result) {
     // Not awaited; a failure leaves the spectrum as it was.
-    ReferenceTrackManager::shared().analyzeFileSpectrum(result, false);
+    reference_.analyzeFileSpectrum(result, false);
 }
 
 void BatchProcessor::cancelProcessing() {
@@ -333,7 +335,7 @@ void BatchProcessor::reset() {
     setCurrentFile(std::nullopt);
     setWasAnalyzerUsed(false);
     setIsFinalMode(false);
-    ReferenceTrackManager::shared().resetSpectra();
+    reference_.resetSpectra();
 }
 
 } // namespace orvanta

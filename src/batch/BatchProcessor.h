@@ -23,7 +23,11 @@
 
 namespace orvanta {
 
+class EQManager;
+class PreferenceStore;
+class ProcessingStatusManager;
 class ProgressUpdater;
+class ReferenceTrackManager;
 
 // What the latest successful pass produced, kept for the command line.
 using BatchPassRecord = MasteredFile;
@@ -44,7 +48,11 @@ class BatchProcessor : public QObject {
     Q_PROPERTY(QString usedPresetName READ usedPresetNameText NOTIFY usedPresetNameChanged)
 
 public:
-    explicit BatchProcessor(QObject* parent = nullptr);
+    // The collaborators belong to the application object and must outlive the processor: the store
+    // gives the export format, the status manager shows the passes, the reference manager supplies
+    // the reference and shows the spectra, the EQ manager shows a matched EQ.
+    BatchProcessor(PreferenceStore& store, ProcessingStatusManager& status, ReferenceTrackManager& reference,
+                   EQManager& eq, QObject* parent = nullptr);
     ~BatchProcessor() override;
 
     // The loaded song and its results; none before loadFile and after reset or a cancel.
@@ -143,6 +151,10 @@ private:
     void setUsedPresetName(std::optional<std::string> name);
     void setLastError(std::optional<Error> error);
 
+    PreferenceStore& store_;
+    ProcessingStatusManager& status_;
+    ReferenceTrackManager& reference_;
+    EQManager& eq_;
     std::optional<AudioFile> currentFile_;
     double progress_ = 0.0;
     bool isProcessing_ = false;

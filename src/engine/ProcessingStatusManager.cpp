@@ -5,15 +5,6 @@
 
 namespace orvanta {
 
-ProcessingStatusManager& ProcessingStatusManager::shared() {
-    static ProcessingStatusManager* instance = [] {
-        auto* manager = new ProcessingStatusManager();
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
-
 ProcessingStatusManager::ProcessingStatusManager(QObject* parent) : QObject(parent) {}
 
 void ProcessingStatusManager::report(const MasteringEvent& event) { narrate(event, *this); }

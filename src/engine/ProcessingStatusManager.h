@@ -45,9 +45,6 @@ class ProcessingStatusManager : public QObject, public StatusReporter {
     Q_PROPERTY(QList<orvanta::ProcessingChecklistItem> checklistItems READ checklistItems NOTIFY checklistItemsChanged)
 
 public:
-    // The process-wide instance, created on first use with the main thread's affinity.
-    static ProcessingStatusManager& shared();
-
     explicit ProcessingStatusManager(QObject* parent = nullptr);
 
     ProcessingStage currentStage() const { return currentStage_; }

@@ -6,7 +6,6 @@
 #include "CorpusFiles.h"
 #include "batch/MasteringPresets.h"
 #include "engine/AudioProcessor.h"
-#include "engine/StatusReporter.h"
 #include "platform/TemporaryDirectory.h"
 #include "support/AudioMeasures.h"
 #include "support/Signals.h"
@@ -56,10 +55,9 @@ Level levelOf(const test::Channels& channels, double rate) {
 }
 
 Row master(const bench::CorpusSong& song, const MasteringPreset& preset) {
-    NullStatusReporter status;
     const auto start = std::chrono::steady_clock::now();
     const DJMasteringResult result = AudioProcessor::processAudio(song.path, nullptr, nullptr, false, std::nullopt, true,
-                                                                  preset.targetLoudness, preset.limitThreshold, status);
+                                                                  preset.targetLoudness, preset.limitThreshold);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     double rate = 0.0;

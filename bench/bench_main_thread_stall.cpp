@@ -6,6 +6,7 @@
 //
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR) with the null audio output,
 // so the user's preferences and files are never touched.
+#include "app/AppContext.h"
 #include "IsolatedEnvironment.h"
 #include "analyzer/AnalyzerViewModel.h"
 #include "app/ImportScreen.h"
@@ -255,14 +256,10 @@ void BM_StallWhileMastering(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
     orvanta::PreferenceStore& store = orvanta::PreferenceStore::standard();
-    orvanta::AudioSettingsManager& settings = orvanta::AudioSettingsManager::shared();
-    orvanta::BatchProcessor batch;
-    orvanta::MainWindowModel model{batch,
-                                   settings,
-                                   orvanta::AudioPlayerManager::shared(),
-                                   orvanta::ReferenceTrackManager::shared(),
-                                   orvanta::EQManager::shared(),
-                                   store};
+    orvanta::AppContext app{store, orvanta::AudioPlayerManager::shared()};
+    orvanta::AudioSettingsManager& settings = app.settings;
+    orvanta::BatchProcessor& batch = app.batch;
+    orvanta::MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store};
     model.choosePreset(1);
     if (model.presetLabel() != QStringLiteral("Loud")) {
         state.SkipWithError("preset 1 is not \"Loud\"");
@@ -360,14 +357,14 @@ void BM_StallInTheWindow(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
     orvanta::PreferenceStore& store = orvanta::PreferenceStore::standard();
-    orvanta::AudioSettingsManager& settings = orvanta::AudioSettingsManager::shared();
-    orvanta::AudioPlayerManager& player = orvanta::AudioPlayerManager::shared();
-    orvanta::BatchProcessor batch;
+    orvanta::AppContext app{store, orvanta::AudioPlayerManager::shared()};
+    orvanta::AudioSettingsManager& settings = app.settings;
+    orvanta::AudioPlayerManager& player = app.player;
+    orvanta::BatchProcessor& batch = app.batch;
     orvanta::WallpaperManager wallpaper{store};
-    orvanta::MainWindowModel model{batch, settings, player, orvanta::ReferenceTrackManager::shared(),
-                                   orvanta::EQManager::shared(), store};
-    orvanta::MainWindow window{{model, batch, settings, player, orvanta::ReferenceTrackManager::shared(),
-                                orvanta::ProcessingStatusManager::shared(), orvanta::ThemeManager::shared(), wallpaper}};
+    orvanta::MainWindowModel model{batch, settings, player, app.reference, app.eq, store};
+    orvanta::MainWindow window{{model, batch, settings, player, app.reference, app.status,
+                                orvanta::ThemeManager::shared(), wallpaper}};
     window.resize(1280, 800);
     window.show();
     runEventLoopFor(300);

@@ -9,7 +9,10 @@
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR), so the user's preferences
 // and files are never touched.
 #include "IsolatedEnvironment.h"
+#include "app/AppContext.h"
 #include "batch/BatchProcessor.h"
+#include "platform/PreferenceStore.h"
+#include "playback/AudioPlayerManager.h"
 #include "cli/DemoSong.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceTrackManager.h"
@@ -114,11 +117,19 @@ fs::path writeSong(const std::string& name, uint32_t seed, double levelDB, const
     return path;
 }
 
+// The benchmark's application object, built once (the benchmark's runs share the mastered song).
+orvanta::AppContext& benchApp() {
+    static orvanta::AppContext* app = [] {
+        application();
+        return new orvanta::AppContext(orvanta::PreferenceStore::standard(), orvanta::AudioPlayerManager::shared());
+    }();
+    return *app;
+}
+
 // The song's master, made once per process by the batch processor that also runs every final pass.
 orvanta::BatchProcessor& masteredSong() {
     static orvanta::BatchProcessor* processor = [] {
-        application();
-        auto* batch = new orvanta::BatchProcessor;
+        orvanta::BatchProcessor* batch = &benchApp().batch;
         batch->setExportFormatOverride(orvanta::ExportFormat::wav);
         const QFuture<bool> loaded = batch->loadFile(writeSong("song", 1, -2.0, nullptr));
         waitFor(loaded);
@@ -135,7 +146,7 @@ void BM_ReferenceMatchTonalDistance(benchmark::State& state) {
     const float strength = state.range(1) == 0 ? orvanta::gentleMatchStrength : orvanta::fullMatchStrength;
     orvanta::BatchProcessor& batch = masteredSong();
     const fs::path reference = writeSong(std::string("reference-") + shape.name, 7, shape.levelDB, &shape.filter);
-    orvanta::ReferenceTrackManager& manager = orvanta::ReferenceTrackManager::shared();
+    orvanta::ReferenceTrackManager& manager = benchApp().reference;
     waitFor(manager.loadReference(reference));
     manager.setMatchStrength(strength);
 

@@ -7,7 +7,6 @@
 #include "BenchSong.h"
 #include "batch/MasteringPresets.h"
 #include "engine/AudioProcessor.h"
-#include "engine/StatusReporter.h"
 #include "support/AudioMeasures.h"
 
 #include <fcntl.h>
@@ -137,10 +136,9 @@ int main() {
         std::vector<double> oursTimes, theirsTimes;
         DJMasteringResult result;
         for (int round = 1; round <= rounds; ++round) {
-            NullStatusReporter status;
             const auto start = Clock::now();
             result = AudioProcessor::processAudio(song.path(), nullptr, nullptr, false, std::nullopt, true,
-                                                  loud.targetLoudness, loud.limitThreshold, status);
+                                                  loud.targetLoudness, loud.limitThreshold);
             const double ours = secondsSince(start);
             const FfmpegRun theirs = loudnormTwoPass(song.path(), ffmpegOutput, loud, errorFile);
             const double theirsTotal = theirs.measureSeconds + theirs.applySeconds;

@@ -1,4 +1,5 @@
 // orvanta: the window.
+#include "app/AppContext.h"
 #include "app/AppLifecycle.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
@@ -6,11 +7,6 @@
 #include "app/ScreenshotTour.h"
 #include "app/ThemeManager.h"
 #include "app/WallpaperManager.h"
-#include "batch/AudioSettingsManager.h"
-#include "batch/BatchProcessor.h"
-#include "engine/ProcessingStatusManager.h"
-#include "eq/EQManager.h"
-#include "eq/ReferenceTrackManager.h"
 #include "platform/PreferenceStore.h"
 #include "playback/AudioPlayerManager.h"
 
@@ -69,14 +65,14 @@ int main(int argc, char** argv) {
     });
     lifecycle.installShutdownHook();
 
-    BatchProcessor batch;
+    // The one application object: every model and screen below gets its managers from here.
+    AppContext app(store, AudioPlayerManager::shared());
+    BatchProcessor& batch = app.batch;
     WallpaperManager wallpaper(store);
-    MainWindowModel model(batch, AudioSettingsManager::shared(), AudioPlayerManager::shared(),
-                          ReferenceTrackManager::shared(), EQManager::shared(), store);
+    MainWindowModel model(batch, app.settings, app.player, app.reference, app.eq, store);
     const std::filesystem::path demo =
         parser.isSet(demoOption) ? std::filesystem::path(parser.value(demoOption).toStdString()) : defaultDemoSong();
-    MainWindow window({model, batch, AudioSettingsManager::shared(), AudioPlayerManager::shared(),
-                       ReferenceTrackManager::shared(), ProcessingStatusManager::shared(), ThemeManager::shared(),
+    MainWindow window({model, batch, app.settings, app.player, app.reference, app.status, ThemeManager::shared(),
                        wallpaper},
                       demo);
     lifecycle.applicationDidFinishLaunching();

@@ -1,6 +1,5 @@
 #include "batch/AudioSettingsManager.h"
 
-#include "engine/MainThread.h"
 #include "engine/SettingRanges.h"
 #include "platform/PreferenceStore.h"
 
@@ -13,15 +12,6 @@ float storedOrDefault(PreferenceStore& store, const char* key, float fallback) {
     return store.floatValue(key).value_or(fallback);
 }
 } // namespace
-
-AudioSettingsManager& AudioSettingsManager::shared() {
-    static AudioSettingsManager* instance = [] {
-        auto* manager = new AudioSettingsManager(PreferenceStore::standard());
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
 
 AudioSettingsManager::AudioSettingsManager(PreferenceStore& store, QObject* parent)
     : QObject(parent), store_(store) {

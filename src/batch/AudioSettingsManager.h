@@ -28,9 +28,6 @@ class AudioSettingsManager : public QObject {
     Q_PROPERTY(bool useAnalyzer READ useAnalyzer WRITE setUseAnalyzer NOTIFY useAnalyzerChanged)
 
 public:
-    // The process-wide instance on the standard preference store; created on first use.
-    static AudioSettingsManager& shared();
-
     // Reads "targetLoudness" and "limitThreshold" (writing the defaults −8.0 / −0.3 first for each key
     // without a readable float) and "exportFormat" (exact "WAV" / "M4A", otherwise wav). Target and
     // threshold are bounded to the accepted ranges (engine/SettingRanges.h): −30…−3 LUFS, −6…0 dBFS.

@@ -5,6 +5,7 @@
 #include "analyzer/AnalyzerPlan.h"
 #include "batch/AudioFile.h"
 #include "batch/ExportFormat.h"
+#include "batch/MasterFile.h"
 #include "engine/ProcessingTypes.h"
 #include "platform/Error.h"
 
@@ -22,17 +23,14 @@
 
 namespace orvanta {
 
+class EQManager;
+class PreferenceStore;
+class ProcessingStatusManager;
 class ProgressUpdater;
+class ReferenceTrackManager;
 
 // What the latest successful pass produced, kept for the command line.
-struct BatchPassRecord {
-    ProcessingResult result;                   // what the entry received (converted file, stats)
-    std::optional<DJMasteringResult> pipeline; // the pipeline's own result; none when the pipeline did
-                                               // not run (a final pass without a usable reference)
-    bool conversionFailed = false;             // the export conversion failed; result is the WAV
-    std::optional<Error> conversionError;      // why it failed
-    std::vector<std::string> notes;            // what the user should know ("... resampled to 48 kHz")
-};
+using BatchPassRecord = MasteredFile;
 
 // The controller between the window and the mastering engine. Holds the loaded song (one AudioFile),
 // runs the master, final and analyzer passes over it, converts each result into the export format
@@ -50,7 +48,11 @@ class BatchProcessor : public QObject {
     Q_PROPERTY(QString usedPresetName READ usedPresetNameText NOTIFY usedPresetNameChanged)
 
 public:
-    explicit BatchProcessor(QObject* parent = nullptr);
+    // The collaborators belong to the application object and must outlive the processor: the store
+    // gives the export format, the status manager shows the passes, the reference manager supplies
+    // the reference and shows the spectra, the EQ manager shows a matched EQ.
+    BatchProcessor(PreferenceStore& store, ProcessingStatusManager& status, ReferenceTrackManager& reference,
+                   EQManager& eq, QObject* parent = nullptr);
     ~BatchProcessor() override;
 
     // The loaded song and its results; none before loadFile and after reset or a cancel.
@@ -136,8 +138,12 @@ private:
     ExportFormat exportFormat() const;
     // A pass's progress updater: values reach `progress` on the main thread while this object exists.
     std::shared_ptr<ProgressUpdater> makeProgressUpdater();
-    // Any thread: sets `progress` on the main thread (the conversion tail's fixed steps).
-    void postProgress(double value);
+    // A pass's options for the core: export format, cancellation, progress and events of this object.
+    MasteringOptions passOptions(const PassContext& context, const std::shared_ptr<ProgressUpdater>& updater);
+    // Any thread: a pass's event on the status screen, and the reference pass's figures on the models.
+    void showEvent(const MasteringEvent& event);
+    // Runs the core's pass on the background pool; its result or its error.
+    QFuture<PassOutcome> runPass(MasteringOptions options, bool logConversionFailure);
 
     void setProgress(double value);
     void setIsProcessing(bool processing);
@@ -145,6 +151,10 @@ private:
     void setUsedPresetName(std::optional<std::string> name);
     void setLastError(std::optional<Error> error);
 
+    PreferenceStore& store_;
+    ProcessingStatusManager& status_;
+    ReferenceTrackManager& reference_;
+    EQManager& eq_;
     std::optional<AudioFile> currentFile_;
     double progress_ = 0.0;
     bool isProcessing_ = false;

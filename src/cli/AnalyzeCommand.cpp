@@ -4,23 +4,19 @@
 #include "analyzer/CorrectionPlan.h"
 #include "analyzer/PerceptualScores.h"
 #include "analyzer/TruePeakUpdate.h"
-#include "batch/BatchProcessor.h"
 #include "batch/ExportFormat.h"
 #include "batch/ExportNaming.h"
+#include "batch/MasterFile.h"
 #include "cli/CliOutput.h"
-#include "cli/EventLoop.h"
-#include "cli/CancelOnInterrupt.h"
 #include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
 #include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "eq/ReferenceSpectrum.h"
+#include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
 #include "platform/OutputDestination.h"
-#include "platform/PreferenceStore.h"
-
-#include <QObject>
 
 #include <cmath>
 #include <cstdio>
@@ -131,14 +127,11 @@ void printResult(const fs::path& file, const AudioAnalysisResult& result) {
               << percent(b.lowMid) << ", mid " << percent(b.mid) << ", high-mid " << percent(b.highMid) << '\n';
 }
 
-// Renders the plan's correction, masters it and copies the master to `output`. Returns the exit status.
+// Renders the plan's correction, masters it and copies the master to `output`, on this thread; a
+// signal cancels the run at its next check. Returns the exit status.
 int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat format, const fs::path& output) {
-    ensureApplication();
     catchInterrupts();
-    const RunTemporaryDirectory workFolder; // outlives the processor, whose tasks write there
-    BatchProcessor processor;
-    processor.setExportFormatOverride(format);
-    const CancelOnInterrupt cancelOnInterrupt(processor); // a signal cancels the running pass
+    const RunTemporaryDirectory workFolder;
     const auto fail = [&](const fs::path& file, const std::string& message) {
         if (wasInterrupted()) {
             printError(options.input, cancelledText());
@@ -147,26 +140,36 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat
         printError(file, message);
         return exitFailure;
     };
-    const auto failureOf = [&processor](const std::string& fallback) {
-        return processor.lastError() ? describeForUser(*processor.lastError()) : fallback;
-    };
+    const auto failureText = [](const std::exception& failure) { return describeForUser(errorFrom(failure)); };
 
-    if (!waitForResult(processor.loadFile(options.input))) return fail(options.input, failureOf("cannot open as audio"));
-    if (wasInterrupted()) return fail(options.input, "cancelled");
-    waitFor(processor.processWithAnalyzerPlan(plan));
-    const auto& file = processor.currentFile();
-    if (wasInterrupted() || !file || file->processingStatus != AudioFile::ProcessingStatus::completed ||
-        !file->masterURL) {
-        return fail(options.input, "the correction failed: " + failureOf("unknown error"));
+    try {
+        const AudioFileReader reader(options.input);
+    } catch (const std::exception& failure) {
+        return fail(options.input, failureText(failure));
     }
-    // A file named .m4a always holds M4A: the WAV the processor keeps when encoding fails is no result.
-    const auto& pass = processor.lastPass();
-    if (format == ExportFormat::m4a && pass && pass->conversionFailed) {
+    if (wasInterrupted()) return fail(options.input, "cancelled");
+    MasteringOptions run;
+    run.input = options.input;
+    run.pass = MasteringPass::correctedMaster;
+    run.plan = plan;
+    run.targetLUFS = plan.settings.targetLUFS;
+    run.limitThreshold = plan.settings.limitThreshold;
+    run.format = format;
+    run.isCancelled = [] { return wasInterrupted(); };
+    MasteredFile pass;
+    try {
+        pass = masterFile(run);
+    } catch (const std::exception& failure) {
+        return fail(options.input, "the correction failed: " + failureText(failure));
+    }
+    if (wasInterrupted()) return fail(options.input, "the correction failed: unknown error");
+    // A file named .m4a always holds M4A: the WAV kept when encoding fails is no result.
+    if (format == ExportFormat::m4a && pass.conversionFailed) {
         return fail(output, "cannot write the M4A: " +
-                                (pass->conversionError ? describeForUser(*pass->conversionError) : "unknown error"));
+                                (pass.conversionError ? describeForUser(*pass.conversionError) : "unknown error"));
     }
     try {
-        if (!publishFile(*file->masterURL, output, [] { return wasInterrupted(); })) return fail(output, "cancelled");
+        if (!publishFile(pass.result.outputURL, output, [] { return wasInterrupted(); })) return fail(output, "cancelled");
     } catch (const Error& error) {
         return fail(output, describeForUser(error));
     }

@@ -1,29 +1,29 @@
 #include "cli/MasterCommand.h"
 
-#include "batch/BatchProcessor.h"
 #include "batch/ExportNaming.h"
+#include "batch/MasterFile.h"
 #include "cli/CliOutput.h"
-#include "cli/CancelOnInterrupt.h"
-#include "cli/EventLoop.h"
 #include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
 #include "batch/MasteringPresets.h"
 #include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
+#include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
-#include "engine/ProcessingStatusManager.h"
 #include "engine/SettingRanges.h"
+#include "engine/StatusNarration.h"
 #include "engine/TempoDetector.h"
-#include "eq/EQManager.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
 #include "eq/ReferenceTrackManager.h"
+#include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
 #include "platform/OutputDestination.h"
 #include "platform/PreferenceStore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -101,62 +101,22 @@ std::string levelsLine(const AudioStats& stats) {
            formatLevel(stats.truePeak, "dBTP") + ", RMS " + formatLevel(stats.rms, "dB");
 }
 
-// Loading a reference stores its profile for the window; a run of the command line leaves the stored
-// one as it was.
-class StoredReferenceKeeper {
-public:
-    StoredReferenceKeeper() : saved_(PreferenceStore::standard().dataValue(ReferenceTrackManager::userDefaultsKey)) {}
-    ~StoredReferenceKeeper() {
-        PreferenceStore& store = PreferenceStore::standard();
-        if (saved_) store.setData(ReferenceTrackManager::userDefaultsKey, *saved_);
-        else if (store.contains(ReferenceTrackManager::userDefaultsKey)) store.remove(ReferenceTrackManager::userDefaultsKey);
-    }
-
-private:
-    std::optional<PreferenceStore::Data> saved_;
-};
-
-// Shows the status manager's stage messages and the processor's progress on the terminal.
-class RunMonitor {
-public:
-    RunMonitor(BatchProcessor& processor, TerminalStatus& status) {
-        ProcessingStatusManager& manager = ProcessingStatusManager::shared();
-        QObject::connect(&manager, &ProcessingStatusManager::detailedMessageChanged, &context_, [&manager, &status] {
-            status.updateStage(ProcessingStage(manager.currentStageNumber()), manager.detailedMessage().toStdString(),
-                               manager.technicalInfo().toStdString());
-        });
-        QObject::connect(&processor, &BatchProcessor::progressChanged, &context_,
-                         [&processor, &status] { status.showProgress(processor.progress()); });
-    }
-
-private:
-    QObject context_;
-};
-
-bool completed(const BatchProcessor& processor) {
-    return processor.currentFile() &&
-           processor.currentFile()->processingStatus == AudioFile::ProcessingStatus::completed;
-}
-
-// The processor's own account of a failure, or `fallback` when it has none.
-std::string failureOf(const BatchProcessor& processor, const std::string& fallback) {
-    return processor.lastError() ? describeForUser(*processor.lastError()) : fallback;
+// The match strength of a run: the one asked for, else the user's stored choice, else Gentle.
+float effectiveMatchStrength(const std::optional<float>& asked) {
+    if (asked) return *asked;
+    const std::optional<float> stored = PreferenceStore::standard().floatValue(ReferenceTrackManager::matchStrengthKey);
+    return stored && isValidMatchStrength(*stored) ? *stored : gentleMatchStrength;
 }
 
 // Masters the input and writes the result to `output`, filling `report`. Everything of the run lives
 // in its own temporary folder, which is gone when this returns, before anything is printed on
 // stdout. A reference with nothing to match is named on stderr and the song is mastered without it;
-// `output`, when it was not chosen, then becomes the master's name. Returns the exit status.
+// `output`, when it was not chosen, then becomes the master's name. The core runs on this thread;
+// a signal cancels it at its next check. Returns the exit status.
 int masterInto(const MasterOptions& options, ExportFormat format, fs::path& output, MasterReport& report) {
     bool withReference = options.reference.has_value();
-    const RunTemporaryDirectory workFolder; // outlives the processor, whose tasks write there
-    const StoredReferenceKeeper storedReference;
+    const RunTemporaryDirectory workFolder;
     TerminalStatus status;
-    BatchProcessor processor;
-    processor.setExportFormatOverride(format);
-    processor.setLogsConversionFailures(false); // a failed M4A is this run's one error line
-    const RunMonitor monitor(processor, status);
-    const CancelOnInterrupt cancelOnInterrupt(processor);
     const auto fail = [&](const fs::path& file, const std::string& message) {
         status.finish();
         if (wasInterrupted()) {
@@ -166,12 +126,17 @@ int masterInto(const MasterOptions& options, ExportFormat format, fs::path& outp
         printError(file, message);
         return exitFailure;
     };
+    const auto failureText = [](const std::exception& failure) { return describeForUser(errorFrom(failure)); };
 
+    std::optional<ReferenceMatch> reference;
     if (withReference) {
         try {
-            QFuture<void> loading = ReferenceTrackManager::shared().loadReference(*options.reference);
-            waitFor(loading);
-            loading.waitForFinished(); // rethrows the analysis error
+            const ReferenceAnalysis analysis = analyzeReferenceFile(*options.reference);
+            ReferenceMatch match;
+            const std::vector<float>& levels = analysis.profile.spectrum12Band;
+            std::copy_n(levels.begin(), std::min(levels.size(), match.levels.size()), match.levels.begin());
+            match.strengthPercent = effectiveMatchStrength(options.matchStrength);
+            reference = match;
         } catch (const Error& error) {
             if (!error.is(referenceTrackDomain, referenceUnmatchableCode))
                 return fail(*options.reference, "cannot load the reference: " + describeForUser(error));
@@ -189,65 +154,78 @@ int masterInto(const MasterOptions& options, ExportFormat format, fs::path& outp
         } catch (const std::exception& error) {
             return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
         }
-        if (withReference && !ReferenceTrackManager::shared().hasProfile())
-            return fail(*options.reference, "cannot load the reference");
-        if (withReference && options.matchStrength) ReferenceTrackManager::shared().setMatchStrength(*options.matchStrength);
     }
     if (wasInterrupted()) return fail(options.input, "cancelled");
-    const bool loaded = waitForResult(processor.loadFile(options.input));
-    // A signal before the pass started: a pass resets the processor's cancellation, so stop here.
-    if (wasInterrupted()) return fail(options.input, "cancelled");
-    if (!loaded) return fail(options.input, failureOf(processor, "cannot open as audio"));
-    if (!processor.currentFile()->originalStats) {
-        return fail(options.input, "cannot measure the input: " + failureOf(processor, "unknown error"));
+    try {
+        const AudioFileReader reader(options.input);
+    } catch (const std::exception& failure) {
+        return fail(options.input, failureText(failure));
     }
-    report.input = *processor.currentFile()->originalStats;
+    try {
+        report.input = analyzeAudioFile(options.input);
+    } catch (const std::exception& failure) {
+        return fail(options.input, "cannot measure the input: " + failureText(failure));
+    }
+    if (wasInterrupted()) return fail(options.input, "cancelled");
     if (report.input.measurability != Measurability::measurable)
         return fail(options.input, unmeasurableAudioError(report.input.measurability).description());
 
-    waitFor(processor.processCurrentFile(options.presetName, false, options.targetLoudness, options.limitThreshold));
-    if (wasInterrupted() || !completed(processor)) return fail(options.input, failureOf(processor, "mastering failed"));
-    std::optional<BatchPassRecord> published = processor.lastPass();
-    const std::optional<BatchPassRecord> masterPass = published;
+    MasteringOptions run;
+    run.input = options.input;
+    run.targetLUFS = options.targetLoudness;
+    run.limitThreshold = options.limitThreshold;
+    run.format = format;
+    run.isCancelled = [] { return wasInterrupted(); };
+    run.progress = [&status](double fraction) { status.showProgress(fraction); };
+    run.events = [&status](const MasteringEvent& event) { narrate(event, status); };
+
+    MasteredFile master;
+    try {
+        master = masterFile(run);
+    } catch (const std::exception& failure) {
+        return fail(options.input, failureText(failure));
+    }
+    if (wasInterrupted()) return fail(options.input, "mastering failed");
+    MasteredFile published = master;
 
     if (withReference) {
-        // As the window does: the final pair cleared and the entry pending before the reference pass.
-        AudioFile entry = *processor.currentFile();
-        entry.finalURL.reset();
-        entry.finalStats.reset();
-        entry.processingStatus = AudioFile::ProcessingStatus::pending;
-        processor.setCurrentFile(entry);
-        waitFor(processor.processCurrentFile(options.presetName, true, options.targetLoudness, options.limitThreshold));
-        if (wasInterrupted() || !completed(processor) || !processor.currentFile()->finalURL)
-            return fail(options.input, "the reference pass failed: " + failureOf(processor, "unknown error"));
-        published = processor.lastPass();
+        run.input = master.result.outputURL;
+        run.pass = MasteringPass::referenceFinal;
+        run.reference = reference;
+        try {
+            published = masterFile(run);
+        } catch (const std::exception& failure) {
+            return fail(options.input, "the reference pass failed: " + failureText(failure));
+        }
+        if (wasInterrupted()) return fail(options.input, "the reference pass failed: unknown error");
     }
-    // A file named .m4a always holds M4A: the WAV the processor keeps when encoding fails is no result.
-    if (format == ExportFormat::m4a && published && published->conversionFailed) {
-        const std::string why = published->conversionError ? describeForUser(*published->conversionError) : "unknown error";
+    // A file named .m4a always holds M4A: the WAV kept when encoding fails is no result.
+    if (format == ExportFormat::m4a && published.conversionFailed) {
+        const std::string why = published.conversionError ? describeForUser(*published.conversionError) : "unknown error";
         return fail(output, "cannot write the M4A: " + why);
     }
 
-    const AudioFile& file = *processor.currentFile();
-    const fs::path result = withReference ? *file.finalURL : *file.masterURL;
     try {
-        if (!publishFile(result, output, [] { return wasInterrupted(); })) return fail(output, "cancelled");
+        if (!publishFile(published.result.outputURL, output, [] { return wasInterrupted(); }))
+            return fail(output, "cancelled");
     } catch (const Error& error) {
         return fail(output, describeForUser(error));
     }
     status.finish();
 
-    report.output = file.masterStats.value_or(AudioStats{});
-    if (withReference) report.final = file.finalStats.value_or(AudioStats{});
-    if (masterPass && masterPass->pipeline) {
-        report.passes = masterPass->pipeline->passes;
-        report.gainDB = 20.0 * std::log10(static_cast<double>(masterPass->pipeline->totalGain));
-        // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
-        report.targetReached = masterPass->pipeline->targetReached;
+    report.output = master.result.stats;
+    if (withReference) {
+        report.final = published.result.stats;
+        report.matched = published.matchedEQ.value_or(EQSettings{});
+        report.matchStrength = reference->strengthPercent;
     }
-    report.matched = EQManager::shared().eqSettings();
-    report.matchStrength = ReferenceTrackManager::shared().matchStrength();
-    if (published) report.notes = published->notes;
+    if (master.pipeline) {
+        report.passes = master.pipeline->passes;
+        report.gainDB = 20.0 * std::log10(static_cast<double>(master.pipeline->totalGain));
+        // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
+        report.targetReached = master.pipeline->targetReached;
+    }
+    report.notes = published.notes;
     return exitSuccess;
 }
 
@@ -324,7 +302,6 @@ int runMasterCommand(const std::vector<std::string>& args) {
         return exitFailure;
     }
 
-    ensureApplication();
     catchInterrupts();
     MasterReport report;
     const int status = masterInto(options, format, output, report);

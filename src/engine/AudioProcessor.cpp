@@ -5,7 +5,6 @@
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringChain.h"
 #include "engine/ProcessingErrors.h"
-#include "engine/StatusText.h"
 #include "engine/TempoDetector.h"
 #include "eq/AudioEngine.h"
 #include "platform/FileOperations.h"
@@ -23,10 +22,6 @@ namespace {
 
 constexpr float convergenceLU = 0.3f;
 constexpr int maximumPasses = 3;
-
-std::string lufsText(float value) { return formatOneDecimal(value) + " LUFS"; }
-std::string dbfsText(float value) { return formatOneDecimal(value) + " dBFS"; }
-std::string dbtpText(float value) { return formatOneDecimal(value) + " dBTP"; }
 
 bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
 
@@ -56,12 +51,28 @@ void placeResult(const fs::path& rendered, const fs::path& result) {
     moveFile(rendered, result);
 }
 
+// The EQ render engine reports its second half as a stage; the run passes that on as an event.
+class EqualizingReporter final : public StatusReporter {
+public:
+    explicit EqualizingReporter(const std::function<void()>& onFinalCurve) : onFinalCurve_(onFinalCurve) {}
+    void updateStage(ProcessingStage, const std::string&, const std::string&) override { onFinalCurve_(); }
+    void addChecklistItem(const std::string&, const std::string&) override {}
+    void completeChecklistItem(const std::string&, const std::string&, const std::string&, bool) override {}
+    void unhighlightChecklistItem(const std::string&) override {}
+    void resetChecklist() override {}
+
+private:
+    const std::function<void()>& onFinalCurve_;
+};
+
+float decibels(float linearGain) { return 20.0f * std::log10(linearGain); }
+
 class Run {
 public:
     Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
-        float targetLUFS, float limitThreshold, StatusReporter& status)
+        float targetLUFS, float limitThreshold, const MasteringEventSink& events)
         : input_(input), progress_(progress), isCancelled_(isCancelled), target_(targetLUFS),
-          threshold_(limitThreshold), status_(status) {}
+          threshold_(limitThreshold), events_(events) {}
 
     void report(double value) const {
         if (progress_) {
@@ -75,13 +86,22 @@ public:
         }
     }
 
-    void item(const std::string& title, const std::string& value, const std::string& icon, bool highlighted = false) {
-        status_.completeChecklistItem(title, value, icon, highlighted);
+    // Tells the observer about a step; the run's target and ceiling ride along with every event.
+    void tell(MasteringEvent event) const {
+        if (!events_) return;
+        event.targetLUFS = target_;
+        event.limitThreshold = threshold_;
+        events_(event);
+    }
+    void tell(MasteringEventKind kind) const { tell(MasteringEvent{kind}); }
+    void tellStats(MasteringEventKind kind, const AudioStats& stats) const {
+        MasteringEvent event{kind};
+        event.stats = stats;
+        tell(event);
     }
 
     DJMasteringResult eqMode(const EQSettings& settings) {
-        status_.updateStage(ProcessingStage::applyingDynamics, "Applying EQ adjustments...", "12-band parametric EQ");
-        item("EQ Applied", "Yes", "slider.horizontal.3");
+        tell(MasteringEventKind::equalizing);
         const fs::path finalURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_final.wav");
         prepareResultPath(input_, finalURL);
 
@@ -89,7 +109,9 @@ public:
         // its peaks, and the final must keep the run's target and ceiling like the master.
         const fs::path equalised = finalRenderFile();
         const ProgressCallback renderProgress = [this](double f) { report(0.5 * f); };
-        AudioEngine::shared().remasterWithEQ(input_, equalised, settings, renderProgress, status_);
+        const std::function<void()> finalCurve = [this] { tell(MasteringEventKind::equalizingFinalCurve); };
+        EqualizingReporter renderStatus(finalCurve);
+        AudioEngine::shared().remasterWithEQ(input_, equalised, settings, renderProgress, renderStatus);
         AudioStats stats;
         try {
             checkCancelled();
@@ -107,19 +129,15 @@ public:
         removeFileQuietly(equalised);
         report(0.95);
 
-        status_.unhighlightChecklistItem("Output LUFS");
-        item("Final LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
-        status_.updateStage(ProcessingStage::complete, "EQ remaster complete!", "");
+        tellStats(MasteringEventKind::equalizingComplete, stats);
         report(1.0);
         return {finalURL, stats};
     }
 
     DJMasteringResult masterMode(bool resetChecklist) {
-        if (resetChecklist) {
-            status_.resetChecklist();
-        }
-        status_.updateStage(ProcessingStage::analyzing, "Reading audio spectrum...", "K-weighted LUFS metering");
-        status_.addChecklistItem("Input LUFS", "circle.dotted");
+        MasteringEvent start{MasteringEventKind::measuringInput};
+        start.freshChecklist = resetChecklist;
+        tell(start);
         const fs::path masterURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_master.wav");
         prepareResultPath(input_, masterURL);
 
@@ -128,25 +146,20 @@ public:
         // for hundreds of decibels.
         requireMeasurable(inStats);
         report(0.05);
-        item("Input LUFS", lufsText(inStats.lufs), "waveform.badge.magnifyingglass");
-        item("Peak Level", dbfsText(inStats.peak), "arrow.up.to.line");
-        item("Target", lufsText(target_), "target");
-        status_.updateStage(ProcessingStage::analyzing, AudioProcessor::deltaMessage(target_ - inStats.lufs),
-                            "Input: " + formatOneDecimal(inStats.lufs) + " LUFS → Target: " +
-                                formatOneDecimal(target_) + " LUFS");
+        tellStats(MasteringEventKind::inputMeasured, inStats);
 
         checkCancelled();
-        status_.updateStage(ProcessingStage::detectingBPM, "Analyzing rhythm patterns...", "Beat detection algorithm");
-        status_.addChecklistItem("BPM", "circle.dotted");
+        tell(MasteringEventKind::detectingTempo);
         bpm_ = detectTempo(input_);
         report(0.1);
-        item("BPM", std::to_string(bpm_) + " BPM", "metronome");
-        status_.updateStage(ProcessingStage::detectingBPM, "Tempo detected!",
-                            std::to_string(bpm_) + " BPM - Adapting dynamics");
+        MasteringEvent tempo{MasteringEventKind::tempoDetected};
+        tempo.bpm = bpm_;
+        tell(tempo);
 
         checkCancelled();
-        status_.updateStage(ProcessingStage::calculatingGain, "Computing gain structure...", "Adaptive gain staging");
-        item("Gain Adjust", formatSignedOneDecimal(target_ - inStats.lufs) + " dB", "slider.horizontal.3");
+        MasteringEvent gain{MasteringEventKind::gainComputed};
+        gain.gainDb = target_ - inStats.lufs;
+        tell(gain);
 
         if (withinTarget(inStats.lufs, target_)) {
             return singlePass(masterURL);
@@ -172,45 +185,37 @@ private:
         }
     }
 
-    // A master's peak is shown as its true peak: that is what the ceiling holds.
-    void reportOutput(const AudioStats& stats) {
-        item("Output Peak", dbtpText(stats.truePeak), "arrow.up.to.line");
-        item("Output LUFS", lufsText(stats.lufs), "speaker.wave.3.fill", true);
-    }
-
     DJMasteringResult singlePass(const fs::path& masterURL) {
-        status_.updateStage(ProcessingStage::optimizingLoudness, "Audio already at target level!",
-                            "Minimal processing needed");
-        item("Processing", "Minimal", "checkmark.circle");
+        tell(MasteringEventKind::alreadyAtTarget);
         report(0.15);
-        status_.updateStage(ProcessingStage::multibandLimiting, "Applying transparent limiting...",
-                            "4-band look-ahead limiter");
-        item("Limiter", "LR4 SO/40", "chart.bar.fill");
+        announcePass(1, 1.0f, true);
 
         const fs::path rendered = passFile(1);
         const AudioStats outStats = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
         placeResult(rendered, masterURL);
 
-        reportOutput(outStats);
-        status_.updateStage(ProcessingStage::complete, "Mastering complete!", "");
+        MasteringEvent complete{MasteringEventKind::masteringComplete};
+        complete.stats = outStats;
+        complete.singlePass = true;
+        tell(complete);
         report(1.0);
         return {masterURL, outStats, 1, 1.0f};
     }
 
-    void announceGain(float gain) {
-        status_.updateStage(ProcessingStage::multibandLimiting, "4-band limiting active...",
-                            "Gain: " + formatSignedOneDecimal(20.0f * std::log10(gain)) + " dB | Threshold: " +
-                                formatOneDecimal(threshold_) + " dBFS");
+    void announcePass(int pass, float gain, bool singlePass) {
+        MasteringEvent event{MasteringEventKind::passStarted};
+        event.pass = pass;
+        event.gainDb = decibels(gain);
+        event.singlePass = singlePass;
+        tell(event);
     }
 
     DJMasteringResult multiPass(const fs::path& masterURL, const AudioStats& inStats) {
-        item("Processing", "Multi-pass", "arrow.triangle.2.circlepath");
-        status_.updateStage(ProcessingStage::calculatingGain, "Initial gain calculation...",
-                            "Delta: " + formatSignedOneDecimal(target_ - inStats.lufs) + " dB");
-        float gain = initialGain(inStats.lufs, inStats.peak, target_);
-        announceGain(gain);
-        item("Limiter", "LR4 SO/40", "chart.bar.fill");
-        item("Threshold", dbfsText(threshold_), "minus.circle");
+        MasteringEvent planned{MasteringEventKind::multiPassPlanned};
+        planned.gainDb = target_ - inStats.lufs;
+        tell(planned);
+        const float gain = initialGain(inStats.lufs, inStats.peak, target_);
+        announcePass(1, gain, false);
 
         const Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
         const AudioStats& outStats = result.stats;
@@ -218,10 +223,10 @@ private:
         report(1.0);
         // Short of the target after the last pass: this is the loudest the chain gets without clipping.
         const bool reached = outStats.lufs >= target_ - convergenceLU;
-        status_.updateStage(ProcessingStage::complete, "Mastering complete!",
-                            "Output: " + formatOneDecimal(outStats.lufs) + " LUFS" +
-                                (reached ? "" : " | Loudest clean result: the target of " + formatOneDecimal(target_) +
-                                                    " LUFS would need clipping"));
+        MasteringEvent complete{MasteringEventKind::masteringComplete};
+        complete.stats = outStats;
+        complete.targetReached = reached;
+        tell(complete);
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
@@ -256,7 +261,9 @@ private:
                 const AudioStats outStats =
                     renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
                 if (narrate) {
-                    status_.updateStage(ProcessingStage::finalPolish, "Verifying output levels...", "Re-analyzing LUFS");
+                    MasteringEvent verifying{MasteringEventKind::passVerifying};
+                    verifying.pass = pass;
+                    tell(verifying);
                 }
                 measured.push_back({20.0f * std::log10(gain), outStats.lufs});
                 const bool closer = best.empty() ||
@@ -271,30 +278,17 @@ private:
                 }
 
                 if (withinTarget(result.stats.lufs, target_)) {
-                    if (narrate) {
-                        reportOutput(result.stats);
-                        status_.updateStage(ProcessingStage::complete, "Target achieved!",
-                                            "Final: " + formatOneDecimal(result.stats.lufs) + " LUFS");
-                    }
+                    if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
                     placeResult(best, resultURL);
                     return result;
                 }
                 if (pass == maximumPasses) {
                     placeResult(best, resultURL);
-                    if (narrate) {
-                        reportOutput(result.stats);
-                        status_.updateStage(ProcessingStage::complete, "Mastering complete!",
-                                            "Final: " + formatOneDecimal(result.stats.lufs) + " LUFS | Peak: " +
-                                                formatOneDecimal(result.stats.truePeak) + " dBTP");
-                    }
+                    if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
                     return result;
                 }
                 gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
-                if (narrate) {
-                    status_.updateStage(ProcessingStage::optimizingLoudness,
-                                        "Fine-tuning pass " + std::to_string(pass + 1) + "...", "Converging to target");
-                    announceGain(gain);
-                }
+                if (narrate) announcePass(pass + 1, gain, false);
             }
         } catch (...) {
             if (!best.empty()) removeFileQuietly(best);
@@ -307,7 +301,7 @@ private:
     const CancellationQuery& isCancelled_;
     const float target_;
     const float threshold_;
-    StatusReporter& status_;
+    const MasteringEventSink& events_;
     int bpm_ = 0;
 };
 
@@ -324,27 +318,12 @@ std::string AudioProcessor::baseName(const fs::path& input) {
     return base;
 }
 
-std::string AudioProcessor::deltaMessage(float d) {
-    if (d > 6) {
-        return "Significant boost needed (+" + formatOneDecimal(d) + " dB)";
-    }
-    if (d > 3) {
-        return "Moderate loudness increase required";
-    }
-    if (d > 0) {
-        return "Light touch-up for optimal levels";
-    }
-    if (d < -3) {
-        return "Reducing loudness for cleaner dynamics";
-    }
-    return "Fine-tuning for professional standards";
-}
-
 DJMasteringResult AudioProcessor::processAudio(const fs::path& input, const ProgressCallback& progress,
                                                const CancellationQuery& isCancelled, bool applyEQ,
                                                const std::optional<EQSettings>& eqSettings, bool resetChecklist,
-                                               float targetLUFS, float limitThreshold, StatusReporter& status) {
-    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, status);
+                                               float targetLUFS, float limitThreshold,
+                                               const MasteringEventSink& events) {
+    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events);
     run.checkCancelled();
     run.report(0.0);
     if (applyEQ && eqSettings && eqSettings->isEnabled) {

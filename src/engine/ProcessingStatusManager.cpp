@@ -1,19 +1,13 @@
 #include "engine/ProcessingStatusManager.h"
 
 #include "engine/MainThread.h"
+#include "engine/StatusNarration.h"
 
 namespace orvanta {
 
-ProcessingStatusManager& ProcessingStatusManager::shared() {
-    static ProcessingStatusManager* instance = [] {
-        auto* manager = new ProcessingStatusManager();
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
-
 ProcessingStatusManager::ProcessingStatusManager(QObject* parent) : QObject(parent) {}
+
+void ProcessingStatusManager::report(const MasteringEvent& event) { narrate(event, *this); }
 
 void ProcessingStatusManager::updateStage(ProcessingStage stage, const std::string& message,
                                           const std::string& technicalInfo) {

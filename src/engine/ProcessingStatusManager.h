@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/MasteringEvent.h"
 #include "engine/ProcessingStage.h"
 #include "engine/StatusReporter.h"
 
@@ -44,9 +45,6 @@ class ProcessingStatusManager : public QObject, public StatusReporter {
     Q_PROPERTY(QList<orvanta::ProcessingChecklistItem> checklistItems READ checklistItems NOTIFY checklistItemsChanged)
 
 public:
-    // The process-wide instance, created on first use with the main thread's affinity.
-    static ProcessingStatusManager& shared();
-
     explicit ProcessingStatusManager(QObject* parent = nullptr);
 
     ProcessingStage currentStage() const { return currentStage_; }
@@ -54,6 +52,10 @@ public:
     QString detailedMessage() const { return detailedMessage_; }
     QString technicalInfo() const { return technicalInfo_; }
     QList<ProcessingChecklistItem> checklistItems() const { return checklistItems_; }
+
+    // Shows a mastering run's event as its stage texts and checklist lines (StatusNarration.h).
+    // Any thread: queued to the main thread like the calls below.
+    void report(const MasteringEvent& event);
 
     // StatusReporter: queued to the main thread.
     void updateStage(ProcessingStage stage, const std::string& message, const std::string& technicalInfo) override;

@@ -1,6 +1,5 @@
 #include "eq/EQManager.h"
 
-#include "engine/MainThread.h"
 #include "playback/AudioPlayerManager.h"
 #include "platform/PreferenceStore.h"
 
@@ -12,15 +11,6 @@ bool identical(const EQSettings& a, const EQSettings& b) {
     return a == b && a.isAutoReferenceMode == b.isAutoReferenceMode;
 }
 } // namespace
-
-EQManager& EQManager::shared() {
-    static EQManager* instance = [] {
-        auto* manager = new EQManager(&AudioPlayerManager::shared());
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
 
 EQManager::EQManager(AudioPlayerManager* player, QObject* parent) : QObject(parent), audioPlayer_(player) {}
 

@@ -25,9 +25,6 @@ class EQManager : public QObject {
     Q_PROPERTY(bool isEQDisabled READ isEQDisabled WRITE setIsEQDisabled NOTIFY isEQDisabledChanged)
 
 public:
-    // The process-wide instance, linked to the shared audio player; created on first use.
-    static EQManager& shared();
-
     // Linked to `player` (nothing is pushed when it is null or gone).
     explicit EQManager(AudioPlayerManager* player, QObject* parent = nullptr);
 

@@ -1,7 +1,6 @@
 #include "eq/ReferenceTrackManager.h"
 
 #include "engine/BackgroundPool.h"
-#include "engine/MainThread.h"
 #include "eq/MatchStrength.h"
 #include "platform/PreferenceStore.h"
 
@@ -41,15 +40,6 @@ QFuture<T> runInPool(Work work) {
 // One second between a loaded reference and the reference switch going back off.
 constexpr int referenceSwitchResetMilliseconds = 1000;
 } // namespace
-
-ReferenceTrackManager& ReferenceTrackManager::shared() {
-    static ReferenceTrackManager* instance = [] {
-        auto* manager = new ReferenceTrackManager(PreferenceStore::standard());
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
 
 ReferenceTrackManager::ReferenceTrackManager(PreferenceStore& store, QObject* parent)
     : QObject(parent), store_(store), matchStrength_(gentleMatchStrength) {

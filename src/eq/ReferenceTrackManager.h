@@ -41,9 +41,6 @@ public:
     static constexpr int fftSize = 8192;
     static constexpr float sampleRate = 44100.0f;
 
-    // The process-wide instance on the standard preference store; created on first use.
-    static ReferenceTrackManager& shared();
-
     // Starts with no profile, isEnabled false and three lists of 12 zeros, then loadSavedProfile(), and
     // the stored match strength (Gentle when absent, not a float or outside 0…100).
     // The store must outlive the manager.

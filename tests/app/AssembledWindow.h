@@ -1,7 +1,8 @@
 #pragma once
 
-// The window as the application assembles it, over the process's shared managers and a batch
-// processor, wallpaper manager and model of its own: for tests that drive the real screens.
+// The window as the application assembles it, over an application object, wallpaper manager and
+// model of its own: for tests that drive the real screens.
+#include "app/AppContext.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
 #include "app/ThemeManager.h"
@@ -18,13 +19,12 @@ namespace orvanta::test {
 
 struct AssembledWindow {
     PreferenceStore& store = PreferenceStore::standard();
-    AudioSettingsManager& settings = AudioSettingsManager::shared();
-    BatchProcessor batch;
+    AppContext app{store, AudioPlayerManager::shared()};
+    AudioSettingsManager& settings = app.settings;
+    BatchProcessor& batch = app.batch;
     WallpaperManager wallpaper{store};
-    MainWindowModel model{batch, settings, AudioPlayerManager::shared(), ReferenceTrackManager::shared(),
-                          EQManager::shared(), store};
-    MainWindow window{{model, batch, settings, AudioPlayerManager::shared(), ReferenceTrackManager::shared(),
-                       ProcessingStatusManager::shared(), ThemeManager::shared(), wallpaper}};
+    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store};
+    MainWindow window{{model, batch, settings, app.player, app.reference, app.status, ThemeManager::shared(), wallpaper}};
 };
 
 } // namespace orvanta::test

@@ -1,6 +1,7 @@
 // The window's workflow paths beyond the plain master run: the reference follow-up, analyzer mode and
 // its repair, switching playback between versions, export into a folder and the cancel confirmation.
 // Real files, the shared managers, the real preference store and a real event loop.
+#include "app/AppContext.h"
 #include "analyzer/AudioAnalyzer.h"
 #include "analyzer/CorrectionPlan.h"
 #include "app/MainWindowModel.h"
@@ -59,11 +60,12 @@ protected:
     static AudioAnalysisResult analysisOf(const fs::path& file) { return AudioAnalyzer::analyzeFile(file); }
 
     PreferenceStore& store = PreferenceStore::standard();
-    AudioSettingsManager& settings = AudioSettingsManager::shared();
-    AudioPlayerManager& player = AudioPlayerManager::shared();
-    ReferenceTrackManager& reference = ReferenceTrackManager::shared();
-    BatchProcessor batch;
-    MainWindowModel model{batch, settings, player, reference, EQManager::shared(), store};
+    AppContext app{store, AudioPlayerManager::shared()};
+    AudioSettingsManager& settings = app.settings;
+    AudioPlayerManager& player = app.player;
+    ReferenceTrackManager& reference = app.reference;
+    BatchProcessor& batch = app.batch;
+    MainWindowModel model{batch, settings, player, reference, app.eq, store};
 };
 
 bool allZero(const QVector<float>& levels) {

@@ -1,4 +1,5 @@
 // The window's workflow on real files, real managers and a real event loop.
+#include "app/AppContext.h"
 #include "app/MainWindowModel.h"
 #include "app/PresetRules.h"
 #include "app/WindowAlerts.h"
@@ -26,14 +27,10 @@ namespace fs = std::filesystem;
 class MainWindowModelTest : public testing::Test {
 protected:
     PreferenceStore& store = PreferenceStore::standard();
-    AudioSettingsManager& settings = AudioSettingsManager::shared();
-    BatchProcessor batch;
-    MainWindowModel model{batch,
-                          settings,
-                          AudioPlayerManager::shared(),
-                          ReferenceTrackManager::shared(),
-                          EQManager::shared(),
-                          store};
+    AppContext app{store, AudioPlayerManager::shared()};
+    AudioSettingsManager& settings = app.settings;
+    BatchProcessor& batch = app.batch;
+    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store};
 };
 
 TEST(PresetRulesTest, MatchesWithinATenthOtherwiseCustom) {

@@ -52,7 +52,7 @@ protected:
     void TearDown() override {
         AudioPlayerManager::shared().stop();
         settings.setUseAnalyzer(false);
-        ReferenceTrackManager::shared().clearReference();
+        app.reference.clearReference();
     }
 
     void dropOnSongZone(const fs::path& file) { dropOn(window.importScreen()->songDropZone(), file); }
@@ -159,14 +159,14 @@ TEST_F(MainWindowTest, MatchStrengthStepsAreStoredAndFollowTheModel) {
 
     strength->setCurrentIndex(2);
     emit strength->activated(2);
-    EXPECT_EQ(ReferenceTrackManager::shared().matchStrength(), 100.0f);
+    EXPECT_EQ(app.reference.matchStrength(), 100.0f);
     EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).floatValue(ReferenceTrackManager::matchStrengthKey),
               100.0f);
 
     // A strength between the steps (a run's own, or stored by hand) shows as one more item.
-    ReferenceTrackManager::shared().setMatchStrength(30.0f);
+    app.reference.setMatchStrength(30.0f);
     EXPECT_EQ(strength->currentText(), "30 %");
-    ReferenceTrackManager::shared().setMatchStrength(50.0f);
+    app.reference.setMatchStrength(50.0f);
     EXPECT_EQ(strength->currentText(), "Medium");
     EXPECT_EQ(strength->count(), 3);
 }
@@ -266,7 +266,7 @@ TEST_F(MainWindowTest, CancelAsksForConfirmationAndCancelReturnsToImport) {
 TEST_F(MainWindowTest, WithAReferenceTheExportAsksWhichVersion) {
     const fs::path referenceFile = test::scratchPath("reference.wav");
     test::writeWav(referenceFile, test::replicate(test::whiteNoise(0.3, 44100 * 5, 7), 2), 44100);
-    ReferenceTrackManager& reference = ReferenceTrackManager::shared();
+    ReferenceTrackManager& reference = app.reference;
     dropOn(window.importScreen()->referenceDropZone(), referenceFile);
     ASSERT_TRUE(test::becomes([&] { return reference.hasProfile(); }, 20000));
 

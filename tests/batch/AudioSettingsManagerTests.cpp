@@ -1,6 +1,7 @@
 #include "batch/AudioSettingsManager.h"
 #include "platform/PreferenceStore.h"
 
+#include "support/TestApp.h"
 #include <gtest/gtest.h>
 
 using namespace orvanta;
@@ -94,10 +95,9 @@ TEST(AudioSettingsManager, ChangesNotifyButOnlyTheStoringHelpersWrite) {
     EXPECT_EQ(reread().floatValue("limitThreshold"), -0.1f);
 }
 
-TEST(AudioSettingsManager, TheSharedInstanceUsesTheStandardStore) {
+TEST(AudioSettingsManager, TheApplicationObjectsSettingsUseItsStore) {
     PreferenceStore::standard().setFloat("targetLoudness", -9.0f);
-    AudioSettingsManager& shared = AudioSettingsManager::shared();
-    EXPECT_EQ(&shared, &AudioSettingsManager::shared());
-    EXPECT_EQ(&shared.store(), &PreferenceStore::standard());
-    EXPECT_EQ(shared.targetLoudness(), -9.0f);
+    test::TestApp app;
+    EXPECT_EQ(&app.settings.store(), &PreferenceStore::standard());
+    EXPECT_EQ(app.settings.targetLoudness(), -9.0f);
 }

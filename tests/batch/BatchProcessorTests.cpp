@@ -10,6 +10,7 @@
 #include "platform/TemporaryDirectory.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
+#include "support/TestApp.h"
 #include "support/TestEnvironment.h"
 #include "support/TonalBalance.h"
 
@@ -27,7 +28,8 @@ namespace {
 
 // A processor with `song` loaded (a music file of the given length).
 struct LoadedProcessor {
-    BatchProcessor processor;
+    TestApp app;
+    BatchProcessor& processor = app.batch;
     fs::path song;
 
     explicit LoadedProcessor(const std::string& name, double seconds = 8.0, double levelDB = -2.0) {
@@ -71,7 +73,8 @@ TEST(AudioFileEntry, IdentityIsTheIdAlone) {
 }
 
 TEST(BatchProcessor, WithoutALoadedFileNothingRuns) {
-    BatchProcessor processor;
+    TestApp app;
+    BatchProcessor& processor = app.batch;
     int processingChanges = 0;
     QObject::connect(&processor, &BatchProcessor::isProcessingChanged, [&] { ++processingChanges; });
     EXPECT_TRUE(finishes(processor.processCurrentFile(std::string("Loud"), false, -8.0f, -0.3f)));
@@ -82,7 +85,8 @@ TEST(BatchProcessor, WithoutALoadedFileNothingRuns) {
 }
 
 TEST(BatchProcessor, LoadingMeasuresAudioAndRefusesOtherFiles) {
-    BatchProcessor processor;
+    TestApp app;
+    BatchProcessor& processor = app.batch;
     const fs::path text = scratchPath("notes.wav");
     std::ofstream(text) << "not audio";
     QFuture<bool> refused = processor.loadFile(text);
@@ -104,7 +108,8 @@ TEST(BatchProcessor, LoadingMeasuresAudioAndRefusesOtherFiles) {
 
 // The engine's error is kept for whoever shows the failure: a refused load, then a failed pass.
 TEST(BatchProcessor, FailuresKeepTheErrorThatCausedThem) {
-    BatchProcessor processor;
+    TestApp app;
+    BatchProcessor& processor = app.batch;
     int errorChanges = 0;
     QObject::connect(&processor, &BatchProcessor::lastErrorChanged, [&] { ++errorChanges; });
     const fs::path folder = scratchPath("album.wav");
@@ -158,9 +163,9 @@ TEST(BatchProcessor, AMasterPassStoresTheMasterAndLeavesTheSongAlone) {
     EXPECT_GE(run.processor.lastPass()->pipeline->passes, 1);
 
     // The mastered spectrum arrives a little later, from its own task.
-    for (int i = 0; i < 200 && ReferenceTrackManager::shared().masteredSpectrum() == QVector<float>(12, 0.0f); ++i)
+    for (int i = 0; i < 200 && run.app.reference.masteredSpectrum() == QVector<float>(12, 0.0f); ++i)
         processEventsFor(10);
-    EXPECT_NE(ReferenceTrackManager::shared().masteredSpectrum(), QVector<float>(12, 0.0f));
+    EXPECT_NE(run.app.reference.masteredSpectrum(), QVector<float>(12, 0.0f));
 }
 
 TEST(BatchProcessor, AFinalPassWithoutAMasterFailsAtOnce) {
@@ -254,11 +259,11 @@ TEST(BatchProcessor, CancellingDropsTheEntryWithoutMarkingItFailed) {
 }
 
 TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
-    const fs::path reference = writeMusic(scratchPath("reference.wav"), 12.0, 0.0, 17);
-    ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reference)));
-    ASSERT_TRUE(ReferenceTrackManager::shared().hasUsableReference());
-
     LoadedProcessor run("song.wav", 8.0, -5.0);
+    const fs::path reference = writeMusic(scratchPath("reference.wav"), 12.0, 0.0, 17);
+    ASSERT_TRUE(finishes(run.app.reference.loadReference(reference)));
+    ASSERT_TRUE(run.app.reference.hasUsableReference());
+
     run.master();
     run.finalPass();
     const AudioFile& entry = run.entry();
@@ -267,7 +272,7 @@ TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
     EXPECT_EQ(entry.finalURL->filename(), "song_final.wav");
     EXPECT_TRUE(fs::exists(*entry.masterURL));
 
-    const EQSettings shown = EQManager::shared().eqSettings();
+    const EQSettings shown = run.app.eq.eqSettings();
     EXPECT_TRUE(shown.isEnabled);
     EXPECT_TRUE(shown.isAutoReferenceMode);
     EXPECT_EQ(shown.masterGain, 0.0f);
@@ -279,17 +284,17 @@ TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
     EXPECT_TRUE(anyMatched) << "different songs give a non-flat curve";
 
     // The default strength applies the classic rule to the master's own levels, bit for bit.
-    EXPECT_EQ(ReferenceTrackManager::shared().matchStrength(), gentleMatchStrength);
+    EXPECT_EQ(run.app.reference.matchStrength(), gentleMatchStrength);
     const BandLevels masterLevels = compute12BandSpectrum(*entry.masterURL);
-    EXPECT_EQ(shown, matchedEQSettings(ReferenceTrackManager::shared().referenceLevels(), masterLevels));
+    EXPECT_EQ(shown, matchedEQSettings(run.app.reference.referenceLevels(), masterLevels));
 }
 
 // At full strength the final corrects the whole tonal difference: none for a reference that is only
 // quieter, and a final clearly closer to a darker reference of other music than the master.
 TEST(BatchProcessor, AtFullStrengthTheFinalTakesTheReferencesToneAndNotItsLevel) {
-    ReferenceTrackManager& reference = ReferenceTrackManager::shared();
-    reference.setMatchStrength(fullMatchStrength);
     LoadedProcessor run("song.wav", 10.0, -8.0);
+    ReferenceTrackManager& reference = run.app.reference;
+    reference.setMatchStrength(fullMatchStrength);
     run.master(-16.0f, -1.0f); // quiet enough that no band of the master tops the level scale
 
     double rate = 0.0;
@@ -300,7 +305,7 @@ TEST(BatchProcessor, AtFullStrengthTheFinalTakesTheReferencesToneAndNotItsLevel)
     ASSERT_TRUE(finishes(reference.loadReference(scratchPath("quieter.wav"))));
     run.finalPass(-16.0f, -1.0f);
     ASSERT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::completed);
-    for (const EQBand& band : EQManager::shared().eqSettings().bands) EXPECT_NEAR(band.gain, 0.0f, 0.2f);
+    for (const EQBand& band : run.app.eq.eqSettings().bands) EXPECT_NEAR(band.gain, 0.0f, 0.2f);
 
     // Other music, its highs 6 dB down above about 2 kHz (half of it through a one-pole low-pass).
     Channels darker = readWithSndfile(writeMusic(scratchPath("other.wav"), 10.0, -4.0, 17), &rate);
@@ -317,7 +322,7 @@ TEST(BatchProcessor, AtFullStrengthTheFinalTakesTheReferencesToneAndNotItsLevel)
     run.finalPass(-16.0f, -1.0f);
     const AudioFile& entry = run.entry();
     ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);
-    const EQSettings applied = EQManager::shared().eqSettings();
+    const EQSettings applied = run.app.eq.eqSettings();
     for (const EQBand& band : applied.bands) EXPECT_LE(std::fabs(band.gain), matchBandLimitDb);
     EXPECT_EQ(applied.bands[10].gain, 0.0f);
     EXPECT_EQ(applied.bands[11].gain, 0.0f);
@@ -333,7 +338,8 @@ TEST(BatchProcessor, AnAnalyzerPlanWithoutCorrectionCopiesTheSong) {
     direct.master(-10.0f, -0.5f);
     const auto expected = readWithSndfile(*direct.entry().masterURL);
 
-    BatchProcessor analyzer;
+    TestApp app;
+    BatchProcessor& analyzer = app.batch;
     ASSERT_TRUE(finishes(analyzer.loadFile(direct.song)));
     AnalyzerPlan plan;
     plan.settings = {-10.0f, -0.5f};
@@ -351,10 +357,10 @@ TEST(BatchProcessor, AnAnalyzerPlanWithoutCorrectionCopiesTheSong) {
 TEST(BatchProcessor, ResetForgetsTheEntryAndTheSpectra) {
     LoadedProcessor run("song.wav", 3.0);
     run.master();
-    ReferenceTrackManager::shared().setOriginalSpectrum(QVector<float>(12, 3.0f));
+    run.app.reference.setOriginalSpectrum(QVector<float>(12, 3.0f));
     run.processor.reset();
     EXPECT_FALSE(run.processor.hasCurrentFile());
     EXPECT_FALSE(run.processor.isFinalMode());
-    EXPECT_EQ(ReferenceTrackManager::shared().originalSpectrum(), QVector<float>(12, 0.0f));
+    EXPECT_EQ(run.app.reference.originalSpectrum(), QVector<float>(12, 0.0f));
     EXPECT_EQ(run.processor.usedPresetNameText(), "Loud") << "the preset name stays";
 }

@@ -4,6 +4,7 @@
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
 #include "eq/ReferenceTrackManager.h"
+#include "support/TestApp.h"
 #include "support/AudioMeasures.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
@@ -73,12 +74,13 @@ TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
     };
     constexpr float target = -10.0f, ceiling = -0.2f;
 
-    BatchProcessor processor;
+    TestApp app;
+    BatchProcessor& processor = app.batch;
     const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3);
     loadAndMaster(processor, song, target, ceiling);
 
     for (const Reference& reference : references) {
-        ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reference.path))) << reference.name;
+        ASSERT_TRUE(finishes(app.reference.loadReference(reference.path))) << reference.name;
         runFinalPass(processor, target, ceiling);
 
         const AudioFile& entry = *processor.currentFile();
@@ -100,13 +102,14 @@ TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
     // A bright reference asks for gains up to the 12 kHz band, which lies at or past Nyquist for
     // every song here; Gentle applies the classic matched curve as it is, Full refines it.
     constexpr float target = -10.0f, ceiling = -0.2f;
-    ASSERT_TRUE(finishes(ReferenceTrackManager::shared().loadReference(reshaped("bright", 10, -3, 44100, 0.2, 0.0))));
+    TestApp app;
+    ASSERT_TRUE(finishes(app.reference.loadReference(reshaped("bright", 10, -3, 44100, 0.2, 0.0))));
     for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
-        BatchProcessor processor;
+        BatchProcessor processor(app.store, app.status, app.reference, app.eq);
         const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3, rate);
         loadAndMaster(processor, song, target, ceiling);
         for (const char* strength : {"Gentle", "Full"}) {
-            ReferenceTrackManager::shared().setMatchStrength(*matchStrengthNamed(strength));
+            app.reference.setMatchStrength(*matchStrengthNamed(strength));
             runFinalPass(processor, target, ceiling);
 
             const AudioFile& entry = *processor.currentFile();

@@ -2,6 +2,7 @@
 #include "eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
+#include "support/TestApp.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
@@ -232,12 +233,11 @@ TEST(ReferenceTrackManager, ALoadOutlivingItsManagerEndsCancelled) {
     EXPECT_TRUE(loading.isCanceled());
 }
 
-TEST(ReferenceTrackManager, TheSharedInstanceReadsTheStandardStore) {
+TEST(ReferenceTrackManager, TheApplicationObjectsManagerReadsItsStore) {
     ReferenceTrackManager(PreferenceStore::standard()).saveProfile(sampleProfile());
-    ReferenceTrackManager& shared = ReferenceTrackManager::shared();
-    EXPECT_EQ(&shared, &ReferenceTrackManager::shared());
-    ASSERT_TRUE(shared.currentProfile());
-    EXPECT_EQ(shared.referenceFileName(), "reference.wav");
+    TestApp app;
+    ASSERT_TRUE(app.reference.currentProfile());
+    EXPECT_EQ(app.reference.referenceFileName(), "reference.wav");
 }
 
 TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {

@@ -45,7 +45,7 @@ DJMasteringResult master(const fs::path& input, float target, float ceiling, Rec
     ProgressCallback callback = [progress](double p) {
         if (progress) progress->push_back(p);
     };
-    return AudioProcessor::processAudio(input, callback, cancel, false, std::nullopt, true, target, ceiling, status);
+    return AudioProcessor::processAudio(input, callback, cancel, false, std::nullopt, true, target, ceiling, status.events());
 }
 
 } // namespace
@@ -59,12 +59,12 @@ TEST(AudioProcessor, BaseNameDropsMasterAndFinalSuffixes) {
 }
 
 TEST(AudioProcessor, DeltaMessagesFollowTheDistanceToTheTarget) {
-    EXPECT_EQ(AudioProcessor::deltaMessage(7.0f), "Significant boost needed (+7.0 dB)");
-    EXPECT_EQ(AudioProcessor::deltaMessage(6.0f), "Moderate loudness increase required");
-    EXPECT_EQ(AudioProcessor::deltaMessage(3.0f), "Light touch-up for optimal levels");
-    EXPECT_EQ(AudioProcessor::deltaMessage(0.0f), "Fine-tuning for professional standards");
-    EXPECT_EQ(AudioProcessor::deltaMessage(-3.0f), "Fine-tuning for professional standards");
-    EXPECT_EQ(AudioProcessor::deltaMessage(-3.5f), "Reducing loudness for cleaner dynamics");
+    EXPECT_EQ(deltaMessage(7.0f), "Significant boost needed (+7.0 dB)");
+    EXPECT_EQ(deltaMessage(6.0f), "Moderate loudness increase required");
+    EXPECT_EQ(deltaMessage(3.0f), "Light touch-up for optimal levels");
+    EXPECT_EQ(deltaMessage(0.0f), "Fine-tuning for professional standards");
+    EXPECT_EQ(deltaMessage(-3.0f), "Fine-tuning for professional standards");
+    EXPECT_EQ(deltaMessage(-3.5f), "Reducing loudness for cleaner dynamics");
 }
 
 TEST(AudioProcessor, InputNearTheTargetTakesOneTransparentPass) {
@@ -136,14 +136,14 @@ TEST(AudioProcessor, MasterOfAMasterKeepsTheBaseNameAndEqModeWritesFinal) {
     EQSettings eq = defaultEQSettings();
     eq.isEnabled = true;
     eq.bands[5].gain = 3.0f;
-    const auto final = AudioProcessor::processAudio(input, nullptr, nullptr, true, eq, true, -9.0f, -0.3f, status);
+    const auto final = AudioProcessor::processAudio(input, nullptr, nullptr, true, eq, true, -9.0f, -0.3f, status.events());
     EXPECT_EQ(final.outputURL, appTemporaryDirectory() / "Track_final.wav");
     EXPECT_TRUE(status.saidMessage("EQ remaster complete!"));
     EXPECT_EQ(status.itemValue("EQ Applied"), "Yes");
 
     eq.isEnabled = false;
     RecordingStatusReporter disabled;
-    const auto fallback = AudioProcessor::processAudio(input, nullptr, nullptr, true, eq, true, -9.0f, -0.3f, disabled);
+    const auto fallback = AudioProcessor::processAudio(input, nullptr, nullptr, true, eq, true, -9.0f, -0.3f, disabled.events());
     EXPECT_EQ(fallback.outputURL, appTemporaryDirectory() / "Track_master.wav");
     EXPECT_FALSE(disabled.saidMessage("EQ remaster complete!"));
 }

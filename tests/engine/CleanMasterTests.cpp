@@ -46,7 +46,7 @@ TEST(CleanMaster, TruePeakStaysUnderTheCeilingWithoutFlatTopsAtEveryPresetAndCei
     for (const PresetRun& run : runs) {
         RecordingStatusReporter status;
         const auto result = AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, run.target,
-                                                         run.ceiling, status);
+                                                         run.ceiling, status.events());
         const Channels master = readWithSndfile(result.outputURL);
         const Ebur128Reading reading = measureWithEbur128(master, 44100);
         const double flatTops = flatTopRunsPerMinute(master, 44100);

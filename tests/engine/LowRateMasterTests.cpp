@@ -38,7 +38,7 @@ void expectCleanMaster(const fs::path& input, double rate, const char* material)
     const float target = -8.0f, ceiling = -0.3f;
     RecordingStatusReporter status;
     const DJMasteringResult result =
-        AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, target, ceiling, status);
+        AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, target, ceiling, status.events());
     const Channels master = readWithSndfile(result.outputURL);
     for (const auto& channel : master)
         for (float x : channel) ASSERT_TRUE(std::isfinite(x)) << material << " at " << rate;
@@ -61,7 +61,7 @@ TEST(LowRateMaster, WhiteNoiseStaysBoundedWithoutANyquistOscillation) {
         writeWav(input, noise, rate, SampleFormat::pcm24);
         RecordingStatusReporter status;
         const DJMasteringResult result =
-            AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, -8.0f, -0.3f, status);
+            AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, -8.0f, -0.3f, status.events());
         const Channels master = readWithSndfile(result.outputURL);
         EXPECT_LT(nyquistShare(master[0]), nyquistShare(noise[0]) + 0.05) << rate;
         fs::remove(result.outputURL);

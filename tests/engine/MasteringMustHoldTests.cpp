@@ -38,7 +38,7 @@ void masterEveryLevel(const Preset& preset) {
         const float inputLUFS = analyzeAudioFile(input).lufs;
         RecordingStatusReporter status;
         const auto result = AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true,
-                                                         preset.target, preset.ceiling, status);
+                                                         preset.target, preset.ceiling, status.events());
         double peak = 0;
         for (const auto& channel : readWithSndfile(result.outputURL)) peak = std::max(peak, peakOf(channel));
         const float error = std::fabs(result.stats.lufs - preset.target);

@@ -45,7 +45,7 @@ TEST(UnmeasurableInput, TooShortOrSilentInputIsRefusedBeforeAnyPass) {
         const size_t filesBefore = filesIn(appTemporaryDirectory());
         RecordingStatusReporter status;
         try {
-            AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, -8.0f, -0.3f, status);
+            AudioProcessor::processAudio(input, nullptr, nullptr, false, std::nullopt, true, -8.0f, -0.3f, status.events());
             ADD_FAILURE() << c.name << ": mastered";
         } catch (const Error& error) {
             EXPECT_EQ(error.domain(), "Orvanta") << c.name;

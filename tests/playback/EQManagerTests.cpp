@@ -1,3 +1,5 @@
+#include "app/AppContext.h"
+#include "platform/PreferenceStore.h"
 #include "PlaybackTestSupport.h"
 
 #include "eq/EQManager.h"
@@ -65,8 +67,9 @@ TEST(EQManager, ResetWorksWithoutAPlayer) {
     EXPECT_TRUE(identical(orphan.eqSettings(), defaultEQSettings()));
 }
 
-TEST(EQManager, TheSharedManagerDrivesTheSharedPlayer) {
-    EQManager& manager = EQManager::shared();
+TEST(EQManager, TheApplicationObjectsManagerDrivesItsPlayer) {
+    AppContext app(PreferenceStore::standard(), AudioPlayerManager::shared());
+    EQManager& manager = app.eq;
     EXPECT_EQ(manager.audioPlayer(), &AudioPlayerManager::shared());
     AudioPlayerManager::shared().updateEQ(boostedEQ());
     manager.resetToDefaults();

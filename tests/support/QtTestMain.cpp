@@ -16,6 +16,7 @@
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     orvanta::test::setUpTestEnvironment();
+    testing::UnitTest::GetInstance()->listeners().Append(new orvanta::test::FreshEnvironmentPerCase);
     int result = 0;
     {
 #ifdef ORVANTA_TEST_WITH_WIDGETS

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/MasteringEvent.h"
+#include "engine/StatusNarration.h"
 #include "engine/StatusReporter.h"
 
 #include <mutex>
@@ -32,6 +34,11 @@ public:
     }
     void unhighlightChecklistItem(const std::string& title) override { record({"unhighlight", {}, title, "", "", false}); }
     void resetChecklist() override { record({"reset", {}, "", "", "", false}); }
+
+    // A run's events as the status manager words them, recorded here (links the models library).
+    MasteringEventSink events() {
+        return [this](const MasteringEvent& event) { narrate(event, *this); };
+    }
 
     std::vector<Call> calls() const {
         std::lock_guard lock(mutex_);

@@ -1,5 +1,7 @@
 #include "support/TestEnvironment.h"
 
+#include "platform/PreferenceStore.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -29,6 +31,16 @@ void setUpTestEnvironment() {
     ::setenv("ORVANTA_CONFIG_DIR", (root() / "config").c_str(), 1);
     // No test touches a sound card: the default output path is the null one in every test process.
     ::setenv("ORVANTA_AUDIO_OUTPUT", "null", 1);
+}
+
+void resetTestEnvironment() {
+    for (const fs::path& folder : {scratchDirectory(), appTemporaryDirectory(), configDirectory()}) {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+    fs::create_directories(scratchDirectory());
+    fs::create_directories(configDirectory());
+    PreferenceStore::standard().reload();
 }
 
 void tearDownTestEnvironment() {

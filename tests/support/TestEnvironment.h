@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 
@@ -10,6 +12,14 @@ namespace orvanta::test {
 // through the null audio output (ORVANTA_AUDIO_OUTPUT=null).
 void setUpTestEnvironment();
 void tearDownTestEnvironment();
+// Empties the scratch, temporary and preference folders and rereads the process's preference store,
+// so that every test case starts as in a process of its own. Called before each case.
+void resetTestEnvironment();
+
+// Calls resetTestEnvironment before every test case; the test mains install it.
+class FreshEnvironmentPerCase : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { resetTestEnvironment(); }
+};
 
 // Files the test writes itself (inputs, outputs).
 std::filesystem::path scratchDirectory();

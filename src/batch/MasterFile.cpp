@@ -1,0 +1,189 @@
+#include "batch/MasterFile.h"
+
+#include "batch/AudioConverter.h"
+#include "batch/EngineInput.h"
+#include "engine/AudioProcessor.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/ProcessingErrors.h"
+#include "eq/AudioEngine.h"
+#include "eq/MatchedEQRefinement.h"
+#include "platform/FileOperations.h"
+#include "platform/TemporaryDirectory.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <new>
+
+namespace orvanta {
+
+namespace fs = std::filesystem;
+
+Error errorFrom(const std::exception& failure) {
+    if (const auto* error = dynamic_cast<const Error*>(&failure)) return *error;
+    if (const auto* fileSystem = dynamic_cast<const fs::filesystem_error*>(&failure)) {
+        return Error(std::string(domains::fileSystem), fileSystem->code().value(), fileSystem->what());
+    }
+    if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
+        return Error("System", ENOMEM, "Not enough memory");
+    }
+    return Error("System", 0, failure.what());
+}
+
+namespace {
+
+// One pass's view of its options: progress, cancellation and events that may each be empty.
+class Pass {
+public:
+    explicit Pass(const MasteringOptions& options) : options_(options) {}
+
+    bool cancelled() const { return options_.isCancelled && options_.isCancelled(); }
+    void report(double value) const {
+        if (options_.progress) options_.progress(value);
+    }
+    void tell(MasteringEvent event) const {
+        if (!options_.events) return;
+        event.targetLUFS = options_.targetLUFS;
+        event.limitThreshold = options_.limitThreshold;
+        options_.events(event);
+    }
+    void tell(MasteringEventKind kind) const { tell(MasteringEvent{kind}); }
+
+    // The conversion tail: the result in the export format, or the WAV itself when the conversion
+    // fails. An encoded result carries its own figures. `source` is removed after a successful
+    // conversion only when it is no longer anyone's result (`removeSource`).
+    MasteredFile convert(const fs::path& source, const AudioStats& stats, float ceilingDb, bool removeSource) const {
+        MasteredFile record;
+        record.result = {source, stats};
+        if (options_.format == ExportFormat::wav) {
+            report(1.0);
+            return record;
+        }
+        report(0.9);
+        try {
+            const AudioConverter::Conversion conversion =
+                AudioConverter::convert(source, options_.format, ceilingDb, options_.isCancelled);
+            if (const auto note = AudioConverter::noteOn(conversion)) record.notes.push_back(*note);
+            const bool newFile = !isSameFile(conversion.url, source);
+            if (conversion.truePeakDb) {
+                try {
+                    // The codec changes the level a little and the peaks more, so the file itself is
+                    // measured; its true peak is the one the converter measured after encoding.
+                    record.result.stats = analyzeAudioFile(conversion.url);
+                    record.result.stats.truePeak = float(*conversion.truePeakDb);
+                } catch (...) {
+                    if (newFile) removeFileQuietly(conversion.url); // an unmeasured export is nobody's result
+                    throw;
+                }
+            }
+            if (removeSource && newFile) removeFileQuietly(source);
+            record.result.outputURL = conversion.url;
+        } catch (const std::exception& error) {
+            record.result.stats = stats;
+            record.notes.clear();
+            record.conversionFailed = true;
+            record.conversionError = errorFrom(error);
+        }
+        report(1.0);
+        return record;
+    }
+
+    MasteredFile master(const fs::path& source) const {
+        const DJMasteringResult result =
+            AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, false, std::nullopt, true,
+                                         options_.targetLUFS, options_.limitThreshold, options_.events);
+        MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true);
+        record.pipeline = result;
+        return record;
+    }
+
+    MasteredFile referenceFinal(const fs::path& original, const fs::path& source) const {
+        const auto& reference = options_.reference;
+        const bool usable = reference && std::any_of(reference->levels.begin(), reference->levels.end(),
+                                                     [](float level) { return level != 0.0f; });
+        if (!usable) {
+            // The final version is the master itself, measured again. The master stays the caller's
+            // result, so a conversion never removes it.
+            tell(MasteringEventKind::referenceUnmatchable);
+            const AudioStats stats = analyzeAudioFile(source);
+            report(0.8);
+            return convert(source, stats, options_.limitThreshold, false);
+        }
+        const BandLevels inputLevels = compute12BandSpectrum(source);
+        report(0.2);
+        const EQSettings matched =
+            referenceMatchedEQ(original, reference->levels, inputLevels, reference->strengthPercent, options_.isCancelled);
+        MasteringEvent matchedEvent{MasteringEventKind::referenceMatched};
+        matchedEvent.bandLevels = inputLevels;
+        matchedEvent.matchedEQ = matched;
+        tell(matchedEvent);
+        report(0.4);
+        const DJMasteringResult result =
+            AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, true, matched, true,
+                                         options_.targetLUFS, options_.limitThreshold, options_.events);
+        const BandLevels outputLevels = compute12BandSpectrum(result.outputURL);
+        MasteringEvent measured{MasteringEventKind::finalLevelsMeasured};
+        measured.bandLevels = outputLevels;
+        measured.matchedEQ = matched;
+        tell(measured);
+        report(0.8);
+        MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true);
+        record.pipeline = result;
+        record.matchedEQ = matched;
+        record.inputLevels = inputLevels;
+        record.outputLevels = outputLevels;
+        return record;
+    }
+
+    MasteredFile correctedMaster(const fs::path& song, const AnalyzerPlan& plan) const {
+        if (cancelled()) throw cancellationError();
+        tell(MasteringEventKind::correctionStarted);
+
+        // Cut like EngineInput's link: a long legal name would overflow the names derived from it.
+        const fs::path eqURL =
+            privateTemporaryDirectory() / (utf8Prefix(baseNameWithoutExtension(song), 180) + "_analyzer_eq.wav");
+        if (fileExists(eqURL)) removeFile(eqURL);
+        if (!plan.eqSettings.isEnabled && std::fabs(plan.sideGainDB) <= 0.01f) {
+            copyFile(song, eqURL);
+        } else {
+            AudioEngine::shared().renderCorrection(
+                song, eqURL, plan.eqSettings, [this](double f) { report(0.25 * f); }, plan.sideGainDB,
+                plan.wetDryMix, plan.preGainDB);
+        }
+        tell(MasteringEventKind::correctionApplied);
+
+        if (cancelled()) throw cancellationError();
+        const float ceiling = plan.settings.limitThreshold;
+        const DJMasteringResult result = AudioProcessor::processAudio(
+            eqURL, [this](double f) { report(0.25 + 0.75 * f); }, options_.isCancelled, false, std::nullopt, false,
+            plan.settings.targetLUFS, ceiling, options_.events);
+        // When the render or the run fails, the corrected copy stays in the temporary directory.
+        removeFileQuietly(eqURL);
+        MasteredFile record = convert(result.outputURL, result.stats, ceiling, true);
+        record.pipeline = result;
+        return record;
+    }
+
+private:
+    const MasteringOptions& options_;
+};
+
+Error inputNotFoundError(const fs::path& input) {
+    return Error(std::string(engineDomain), engine_error::outputMissing, "Input file not found at path: " + input.string());
+}
+
+} // namespace
+
+MasteredFile masterFile(const MasteringOptions& options) {
+    const Pass pass(options);
+    if (options.pass == MasteringPass::correctedMaster) {
+        if (!options.plan) throw std::invalid_argument("a corrected master needs the analyzer's plan");
+        return pass.correctedMaster(options.input, *options.plan);
+    }
+    if (!fileExists(options.input)) throw inputNotFoundError(options.input);
+    const EngineInput engineInput(options.input); // a long name would overflow the names derived from it
+    if (options.pass == MasteringPass::referenceFinal) return pass.referenceFinal(options.input, engineInput.path());
+    return pass.master(engineInput.path());
+}
+
+} // namespace orvanta

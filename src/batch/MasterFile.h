@@ -1,0 +1,71 @@
+#pragma once
+
+#include "analyzer/AnalyzerPlan.h"
+#include "batch/ExportFormat.h"
+#include "engine/MasteringEvent.h"
+#include "engine/ProcessingTypes.h"
+#include "eq/EQSettings.h"
+#include "eq/ReferenceSpectrum.h"
+#include "platform/Error.h"
+
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanta {
+
+// The three passes over one song.
+enum class MasteringPass {
+    master,          // the song into <base>_master.wav
+    referenceFinal,  // a master, equalised towards a reference, into <base>_final.wav
+    correctedMaster, // the analyzer's correction of the song, mastered into <base>_analyzer_eq_master.wav
+};
+
+// The reference a final pass matches: its 12-band levels and how much of the difference to correct.
+struct ReferenceMatch {
+    BandLevels levels{};
+    float strengthPercent = 0.0f; // MatchStrength.h
+};
+
+struct MasteringOptions {
+    std::filesystem::path input; // the song; for a referenceFinal pass, its master
+    MasteringPass pass = MasteringPass::master;
+    float targetLUFS = -8.0f;     // LUFS (a correctedMaster pass takes its plan's)
+    float limitThreshold = -0.3f; // dBFS (a correctedMaster pass takes its plan's)
+    // referenceFinal: the levels to match; without them (or with all levels 0) the final version is
+    // the master itself, measured again.
+    std::optional<ReferenceMatch> reference;
+    std::optional<AnalyzerPlan> plan; // correctedMaster: the correction to render before mastering
+    ExportFormat format = ExportFormat::wav; // the result is converted into this format
+    CancellationQuery isCancelled;           // asked before every block; may be empty
+    ProgressCallback progress;               // 0…1 of the pass; may be empty
+    MasteringEventSink events;               // the pass's steps; may be empty
+};
+
+// What a pass produced.
+struct MasteredFile {
+    ProcessingResult result;                   // the file in the export format and its figures
+    std::optional<DJMasteringResult> pipeline; // the pipeline's own result; none when the pipeline did
+                                               // not run (a final pass without a usable reference)
+    bool conversionFailed = false;             // the export conversion failed; result is the WAV
+    std::optional<Error> conversionError;      // why it failed
+    std::vector<std::string> notes;            // what the user should know ("... resampled to 48 kHz")
+    std::optional<EQSettings> matchedEQ;       // referenceFinal with a reference: the EQ it applied
+    std::optional<BandLevels> inputLevels;     // referenceFinal with a reference: the master's 12-band levels
+    std::optional<BandLevels> outputLevels;    // and the final version's
+};
+
+// Runs one pass over one file: no event loop, no preference, no shared state beyond the render
+// engine. Every file of the pass is written to the private temporary directory; the result stays
+// there for the caller to publish. Synchronous; any thread. Throws the engine's and the platform's
+// errors (Orvanta/3 "Input file not found at path: ..." when the input is gone; Orvanta/100 when
+// cancelled). A failed conversion is no failure: the WAV is the result, with conversionFailed set.
+MasteredFile masterFile(const MasteringOptions& options);
+
+// A failure as the one error type: engine and platform errors as they are, anything else (memory,
+// the standard library's file system) with its own text. Any thread.
+Error errorFrom(const std::exception& failure);
+
+} // namespace orvanta

@@ -202,20 +202,6 @@ float gatedMeanSquare(const std::vector<float>& blocks) {
     return meanOf(relativeGated);
 }
 
-struct Biquad {
-    float b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-
-    Biquad(const std::vector<float>& b, const std::vector<float>& a) {
-        auto coefficient = [](const std::vector<float>& v, size_t i) { return i < v.size() ? v[i] : 0.0f; };
-        const float a0 = a[0];
-        b0 = coefficient(b, 0) / a0, b1 = coefficient(b, 1) / a0, b2 = coefficient(b, 2) / a0;
-        a1 = coefficient(a, 1) / a0, a2 = coefficient(a, 2) / a0;
-    }
-
-    float operator()(float x) { return biquadStep(*this, *this, x); }
-};
-
 } // namespace
 
 std::vector<float> biquadFilter(const std::vector<float>& samples, const std::vector<float>& b,
@@ -224,9 +210,13 @@ std::vector<float> biquadFilter(const std::vector<float>& samples, const std::ve
     if (samples.empty() || a.empty() || b.empty()) {
         return out;
     }
-    Biquad filter(b, a);
+    const auto coefficient = [](const std::vector<float>& v, size_t i) { return i < v.size() ? v[i] : 0.0f; };
+    const float a0 = a[0];
+    const BiquadCoefficients k = {coefficient(b, 0) / a0, coefficient(b, 1) / a0, coefficient(b, 2) / a0,
+                                  coefficient(a, 1) / a0, coefficient(a, 2) / a0};
+    FilterState memory;
     for (size_t n = 0; n < samples.size(); ++n) {
-        out[n] = filter(samples[n]);
+        out[n] = biquadStep(k, memory, samples[n]);
     }
     return out;
 }

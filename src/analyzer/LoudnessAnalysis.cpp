@@ -2,8 +2,6 @@
 
 #include "analyzer/AnalysisControl.h"
 #include "analyzer/VectorMath.h"
-#include "engine/KWeighting.h"
-#include "engine/WindowedSums.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,52 +15,30 @@ constexpr float silentLoudness = -70.0f; // LUFS reported for material without e
 
 constexpr uint32_t pieceFrames = 1u << 14; // frames K-weighted between two cancellation checks
 
-// Blocks of `block` frames starting every `hop` frames, up to and including length − block.
-struct BlockGrid {
-    size_t block = 0;
-    size_t hop = 0;
-
-    size_t count(size_t length) const {
-        return block == 0 || hop == 0 || length < block ? 0 : (length - block) / hop + 1;
-    }
-};
-
-float mean(const std::vector<float>& values) {
-    float sum = 0.0f;
-    for (float v : values) {
-        sum += v;
-    }
-    return sum / float(values.size());
+// 200 ms gating blocks every 100 ms and 3 s short-term blocks every second, both up to and including
+// the block that ends on the last frame.
+Bs1770Config analyzerLoudness() {
+    Bs1770Config config;
+    config.blockSeconds = 0.2f;
+    config.hopSeconds = 0.1f;
+    config.shortTermSeconds = 3.0f;
+    config.shortTermHopSeconds = 1.0f;
+    config.lastBlockMayEndOnLastFrame = true;
+    config.weightMeanSquares = true;
+    config.sumOfSquares = vector_math::sumOfSquares;
+    return config;
 }
 
-// The two-stage gate of the integrated figure over the short-block powers.
-double integratedLoudness(const std::vector<float>& powers) {
-    if (powers.empty()) {
-        return silentLoudness; // shorter than one block: nothing to average
-    }
-    std::vector<float> retained;
-    retained.reserve(powers.size());
+// The loudest block, LUFS. Blocks of pure digital silence read as −70 LUFS rather than the −450 of the
+// power floor.
+float loudestBlock(const std::vector<float>& powers) {
+    float loudest = -std::numeric_limits<float>::infinity();
+    bool energy = false;
     for (float z : powers) {
-        if (z > 1e-7f) {
-            retained.push_back(z);
-        }
+        loudest = std::max(loudest, loudnessOfPower(z));
+        energy = energy || z > 0.0f;
     }
-    if (retained.empty()) {
-        retained = powers;
-    }
-    const float m1 = mean(retained);
-    std::vector<float> gated;
-    gated.reserve(retained.size());
-    for (float z : retained) {
-        if (z > 0.1f * m1) {
-            gated.push_back(z);
-        }
-    }
-    const float m2 = gated.empty() ? m1 : mean(gated);
-    if (!(m2 > 0.0f)) {
-        return silentLoudness;
-    }
-    return loudnessOfPower(m2);
+    return energy ? loudest : silentLoudness;
 }
 
 // The mastering meter's test on the analyzer's blocks: a 400 ms block is the mean of the 200 ms
@@ -80,83 +56,25 @@ Measurability measurabilityOf(const std::vector<float>& shortBlockPowers) {
 
 } // namespace
 
-float loudnessOfPower(float power) {
-    return 10.0f * std::log10(std::max(power, 1e-45f)) - 0.691f - 0.5f;
-}
-
-BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channelSums, size_t block) {
-    BlockLoudness result;
-    if (channelSums.empty() || channelSums.front().empty() || block == 0) {
-        return result;
-    }
-    const size_t blockCount = channelSums.front().size();
-    result.powers.reserve(blockCount);
-    float maxLoudness = -std::numeric_limits<float>::infinity();
-    for (size_t b = 0; b < blockCount; ++b) {
-        float z = 0.0f;
-        for (size_t c = 0; c < channelSums.size(); ++c) {
-            const float weight = c < 2 ? 1.0f : 1.41f;
-            z += weight * (channelSums[c][b] / float(block));
-        }
-        result.powers.push_back(z);
-        maxLoudness = std::max(maxLoudness, loudnessOfPower(z));
-    }
-    result.maxLoudness = maxLoudness;
-    return result;
-}
-
-double loudnessRange(const std::vector<double>& shortTermValues, double integrated) {
-    std::vector<double> kept;
-    for (double v : shortTermValues) {
-        if (v > -70.0 && v > integrated - 20.0) {
-            kept.push_back(v);
-        }
-    }
-    if (kept.size() < 2) {
-        return 0.0;
-    }
-    std::sort(kept.begin(), kept.end());
-    const auto percentile = [&kept](double q) {
-        const double position = std::clamp(q, 0.0, 1.0) * double(kept.size() - 1);
-        const auto lower = size_t(std::floor(position));
-        const auto upper = size_t(std::ceil(position));
-        const double t = position - double(lower);
-        return kept[lower] + (kept[upper] - kept[lower]) * t;
-    };
-    return std::max(percentile(0.95) - percentile(0.10), 0.0);
-}
-
 LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCallback& progress,
                                     const CancellationQuery& isCancelled) {
     LoudnessMeasurement result;
     if (!buffer.hasFloatData() || buffer.frameLength() == 0) {
         return result;
     }
-    const double sampleRate = buffer.sampleRate();
-    const float rate = float(sampleRate);
-    const BlockGrid momentary = {size_t(0.2f * rate), size_t(0.1f * rate)};
-    const BlockGrid shortTerm = {size_t(3.0f * rate), size_t(rate)};
     const uint32_t length = buffer.frameLength();
     const uint32_t channels = buffer.channelCount();
+    Bs1770Meter meter(buffer.sampleRate(), channels, analyzerLoudness(), length, pieceFrames);
 
-    // Each channel's sums of squares over both kinds of block, weighted piece by piece.
-    std::vector<std::vector<float>> momentarySums(channels), shortTermSums(channels);
+    // Channel after channel, piece by piece.
     const double totalFrames = double(length) * double(channels);
     double lastReported = -1.0;
     for (uint32_t c = 0; c < channels; ++c) {
-        KWeightingFilter filter(sampleRate);
-        WindowedSums momentaryBlocks(momentary.block, momentary.hop, momentary.count(length), pieceFrames,
-                                     vector_math::sumOfSquares);
-        WindowedSums shortTermBlocks(shortTerm.block, shortTerm.hop, shortTerm.count(length), pieceFrames,
-                                     vector_math::sumOfSquares);
         for (uint32_t start = 0; start < length; start += pieceFrames) {
             throwIfCancelled(isCancelled);
             const uint32_t frames = std::min(pieceFrames, length - start);
-            float* weighted = momentaryBlocks.room();
-            filter.process(buffer.channel(c) + start, weighted, frames);
-            std::copy(weighted, weighted + frames, shortTermBlocks.room());
-            momentaryBlocks.append(frames);
-            shortTermBlocks.append(frames);
+            const float* piece = buffer.channel(c) + start;
+            meter.weigh(c, 1, &piece, frames);
 
             const double fraction = (double(c) * double(length) + double(start + frames)) / totalFrames;
             if (fraction - lastReported >= 0.02 || fraction == 1.0) {
@@ -165,28 +83,16 @@ LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCal
             }
             yieldToScheduler();
         }
-        momentarySums[c] = momentaryBlocks.sums();
-        shortTermSums[c] = shortTermBlocks.sums();
     }
+    meter.finish(length);
 
-    const BlockLoudness shortBlocks = blockLoudness(momentarySums, momentary.block);
-    const BlockLoudness longBlocks = blockLoudness(shortTermSums, shortTerm.block);
-
-    // Blocks of pure digital silence read as −70 LUFS rather than the −450 of the power floor.
-    const auto hasEnergy = [](const BlockLoudness& blocks) {
-        return std::any_of(blocks.powers.begin(), blocks.powers.end(), [](float z) { return z > 0.0f; });
-    };
-    result.momentaryMax = hasEnergy(shortBlocks) ? shortBlocks.maxLoudness : silentLoudness;
-    result.shortTermMax = hasEnergy(longBlocks) ? longBlocks.maxLoudness : silentLoudness;
-    result.integrated = integratedLoudness(shortBlocks.powers);
-    result.measurability = measurabilityOf(shortBlocks.powers);
-
-    std::vector<double> shortTermValues;
-    shortTermValues.reserve(longBlocks.powers.size());
-    for (float z : longBlocks.powers) {
-        shortTermValues.push_back(loudnessOfPower(z));
-    }
-    result.loudnessRange = loudnessRange(shortTermValues, result.integrated);
+    const std::vector<float> shortBlocks = meter.blockPowers();
+    result.momentaryMax = loudestBlock(shortBlocks);
+    result.shortTermMax = loudestBlock(meter.shortTermPowers());
+    const float meanSquare = meter.gatedMeanSquare();
+    result.integrated = meanSquare > 0.0f ? loudnessOfPower(meanSquare) : silentLoudness;
+    result.measurability = measurabilityOf(shortBlocks);
+    result.loudnessRange = meter.loudnessRange();
     return result;
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/Bs1770Meter.h"
 #include "engine/ProcessingTypes.h"
 #include "platform/AudioBuffer.h"
 
-#include <vector>
 
-// The analyzer's own loudness measure over the whole file: K-weighting for the file's rate, 200 ms and
-// 3 s blocks, a −1.191 dB offset.
+// The analyzer's loudness measure over the whole file: the BS.1770 meter (engine/Bs1770Meter.h) with
+// 200 ms gating blocks and 3 s short-term blocks, K-weighting for the file's rate, a −1.191 dB offset.
 namespace orvanta::AudioAnalyzer {
 
 struct LoudnessMeasurement {
@@ -27,20 +27,8 @@ struct LoudnessMeasurement {
 LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCallback& progress = {},
                                     const CancellationQuery& isCancelled = {});
 
-struct BlockLoudness {
-    std::vector<float> powers;  // channel-weighted mean square of each block
-    float maxLoudness = -70.0f; // loudest block, LUFS; −70 without blocks
-};
-
-// The blocks' powers from each channel's sums of squares over blocks of `block` frames: channels 0
-// and 1 weigh 1.0, further channels 1.41. Pure; any thread.
-BlockLoudness blockLoudness(const std::vector<std::vector<float>>& channelSums, size_t block);
-
-// 10·log10(max(power, 1e−45)) − 0.691 − 0.5 (single precision).
-float loudnessOfPower(float power);
-
-// Spread (P95 − P10, LU) of the short-term values above −70 LUFS and above integrated − 20;
-// 0 with fewer than two such values. Pure.
-double loudnessRange(const std::vector<double>& shortTermValues, double integrated);
+// The meter's formulas (engine/Bs1770Meter.h), under the analyzer's names.
+using orvanta::loudnessOfPower;
+using orvanta::loudnessRange;
 
 } // namespace orvanta::AudioAnalyzer

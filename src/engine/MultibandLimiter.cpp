@@ -1,7 +1,5 @@
 #include "engine/MultibandLimiter.h"
 
-#include "platform/Biquad.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -59,33 +57,8 @@ CrossoverDesign designCrossover(float crossoverHz, float sampleRate) noexcept {
     // A crossover at or above Nyquist has its poles on the unit circle: keep it below, where it is a
     // stable filter that passes the whole band to one side.
     const float fc = std::min(crossoverHz, 0.45f * sampleRate);
-    const float w = 6.283185f * fc / sampleRate;
-    const float s = std::sin(w);
-    const float c = std::cos(w);
-    const float alpha = s / 1.4142135f;
-    const float a0 = 1.0f + alpha;
-    CrossoverDesign design;
-    LR4Coefficients& lp = design.lowPass;
-    lp.b0 = (1.0f - c) * 0.5f / a0;
-    lp.b1 = (1.0f - c) / a0;
-    lp.b2 = lp.b0;
-    lp.a1 = -2.0f * c / a0;
-    lp.a2 = (1.0f - alpha) / a0;
-    LR4Coefficients& hp = design.highPass;
-    hp.b0 = (1.0f + c) * 0.5f / a0;
-    hp.b1 = -(1.0f + c) / a0;
-    hp.b2 = hp.b0;
-    hp.a1 = -2.0f * c / a0;
-    hp.a2 = (1.0f - alpha) / a0;
-    // LR4 low-pass + LR4 high-pass = (1 − α − 2c·z⁻¹ + (1 + α)·z⁻²) / (1 + α − 2c·z⁻¹ + (1 − α)·z⁻²):
-    // the denominator's coefficients mirrored into the numerator.
-    LR4Coefficients& ap = design.allPass;
-    ap.b0 = lp.a2;
-    ap.b1 = lp.a1;
-    ap.b2 = 1.0f;
-    ap.a1 = lp.a1;
-    ap.a2 = lp.a2;
-    return design;
+    const BiquadCoefficients lowPass = butterworthLowPass(fc, sampleRate);
+    return {lowPass, butterworthHighPass(fc, sampleRate), linkwitzRileyAllPass(lowPass)};
 }
 
 MultibandLimiterEngine::MultibandLimiterEngine(int channelCount, MultibandLimiterConfig config, float sampleRate)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Biquad.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -19,9 +21,7 @@ struct MultibandLimiterConfig {
 };
 
 // One normalised biquad (a0 divided out); an LR4 filter runs it twice in cascade.
-struct LR4Coefficients {
-    float b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-};
+using LR4Coefficients = BiquadCoefficients;
 
 // One crossover at `crossoverHz` (kept below Nyquist, at most 0.45 of the rate): the Butterworth
 // low-pass and high-pass biquads an LR4 filter runs twice, and the second-order all-pass their two
@@ -32,9 +32,7 @@ struct CrossoverDesign {
 CrossoverDesign designCrossover(float crossoverHz, float sampleRate) noexcept;
 
 // Direct-form-I memory of one biquad of the limiter's crossovers.
-struct CrossoverMemory {
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-};
+using CrossoverMemory = FilterState;
 
 struct LR4FilterState {
     CrossoverMemory stage1;

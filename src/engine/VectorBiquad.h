@@ -1,10 +1,10 @@
 #pragma once
 
-// Four biquads side by side in the lanes of one SSE vector: the same single-precision operations in
-// the same order as the scalar step (platform/Biquad.h), so a lane gives the same bits as a scalar
-// filter fed the same samples.
+// Four biquads side by side in the lanes of one SSE vector: the vector form of platform/Biquad.h, the
+// same single-precision operations in the same order as its scalar step, so a lane gives the same bits
+// as a scalar filter fed the same samples. Coefficients come from the same designs.
 
-#include "engine/MultibandLimiter.h"
+#include "platform/Biquad.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,7 +32,7 @@ inline __m128 biquad4(const Biquad4& k, Memory4& m, __m128 x) {
 }
 
 // Lanes from up to four scalar coefficient sets; missing lanes stay zero (they compute zeros).
-inline Biquad4 gatherCoefficients(const LR4Coefficients* lanes[4]) {
+inline Biquad4 gatherCoefficients(const BiquadCoefficients* lanes[4]) {
     alignas(16) float v[5][4] = {};
     for (int l = 0; l < 4; ++l) {
         if (lanes[l] == nullptr) continue;

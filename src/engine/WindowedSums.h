@@ -21,6 +21,7 @@ public:
     float* room() noexcept { return pending_.data() + pendingCount_; }
     void append(size_t count) noexcept;
 
+    size_t hop() const noexcept { return hop_; }
     // The sums of the windows completed so far, in order.
     const std::vector<float>& sums() const noexcept { return sums_; }
     // Keeps only the first `count` sums.

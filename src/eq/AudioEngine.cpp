@@ -85,12 +85,12 @@ void AudioEngine::remasterWithEQ(const std::filesystem::path& input, const std::
                                  const EQSettings& settings, const ProgressCallback& progress,
                                  StatusReporter& status) {
     RenderFiles files(input, output);
-    filterBank_.reset();
+    EQFilterBank filters(files.chunk.channelCount());
     std::optional<AudioBuffer> filtered;
     for (uint32_t p = 0; p < files.length;) {
         const uint32_t n = std::min(files.length - p, chunkFrames);
         files.readChunk(p, n);
-        files.writer.write(equalized(filterBank_, files.chunk, settings, filtered));
+        files.writer.write(equalized(filters, files.chunk, settings, filtered));
         p += n;
         const double fraction = double(p) / double(files.length);
         if (progress) progress(fraction * 0.95);
@@ -103,7 +103,7 @@ void AudioEngine::renderCorrection(const std::filesystem::path& input, const std
                                    const EQSettings& settings, const ProgressCallback& progress, float sideGainDB,
                                    float wetDryMix, float preGainDB) {
     RenderFiles files(input, output);
-    filterBank_.reset();
+    EQFilterBank filters(files.chunk.channelCount());
     const float preGain = std::pow(10.0f, preGainDB / 20.0f);
     const bool sideGainActive = std::fabs(sideGainDB) > 0.01f && files.chunk.channelCount() >= 2;
     std::optional<AudioBuffer> filtered;
@@ -117,7 +117,7 @@ void AudioEngine::renderCorrection(const std::filesystem::path& input, const std
                 for (uint32_t i = 0; i < n; ++i) samples[i] *= preGain;
             }
         }
-        filtered = settings.isEnabled ? processWithEQ(filterBank_, chunk, settings, true) : std::nullopt;
+        filtered = settings.isEnabled ? processWithEQ(filters, chunk, settings, true) : std::nullopt;
         // The side gain works in place; without a filtered copy it needs its own, or the blend
         // would mix the widened chunk with itself and keep the full side gain whatever the mix.
         if (!filtered && wetDryMix < 0.999f && sideGainActive) filtered = chunk.copy();

@@ -11,17 +11,15 @@ namespace orvanta {
 // Domain "AudioEngine", code 1: a chunk buffer could not be allocated.
 inline constexpr std::string_view audioEngineDomain = "AudioEngine";
 
-// The process-wide owner of the EQ filter state, rendering whole files offline through it in chunks
-// of 32768 frames into 24-bit PCM WAV at the input's rate and channel count. Renders may run on any
-// thread; they reset the shared state at their start and continue it across chunks.
+// Renders whole files offline through an EQ in chunks of 32768 frames into 24-bit PCM WAV at the
+// input's rate and channel count. Every render owns its filter history (one per channel, from rest at
+// its start, continued across chunks), so renders may run on any thread, side by side with each
+// other and with playback.
 class AudioEngine {
 public:
     static constexpr uint32_t chunkFrames = 32768;
 
     static AudioEngine& shared();
-
-    EQFilterBank& filterBank() noexcept { return filterBank_; }
-    void resetFilterState() { filterBank_.reset(); }
 
     // Applies `settings` (bands, high cut, master gain when enabled) to `input` into `output`.
     // Progress (p/length)·0.95 after every chunk; past half-way each chunk also reports stage
@@ -40,7 +38,6 @@ public:
 
 private:
     AudioEngine() = default;
-    EQFilterBank filterBank_;
 };
 
 // Gain on the side signal above about 250 Hz (one-pole split); nothing for mono, |dB| ≤ 0.01 or no frames.

@@ -2,19 +2,13 @@
 
 #include "eq/EQSettings.h"
 #include "platform/AudioBuffer.h"
+#include "platform/Biquad.h"
 
 #include <array>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace orvanta {
-
-// Direct-form-I memory of one biquad on one channel.
-struct FilterState {
-    float x1 = 0, x2 = 0; // previous inputs
-    float y1 = 0, y2 = 0; // previous outputs
-};
 
 // True when a band has |gain| > 0.1 dB or |masterGain| > 0.01 dB.
 bool hasActiveEQ(const EQSettings& settings) noexcept;
@@ -31,33 +25,40 @@ void applyGain(AudioBuffer& buffer, float gainDB) noexcept;
 inline constexpr float highestFilterFraction = 0.475f;
 bool filterFitsRate(float frequencyHz, float sampleRate) noexcept;
 
-// The shared EQ filter history: 27 band slots × 2 channel slots, plus 2 high-cut slots, under one
-// non-recursive lock. Channel c uses slot min(c, 1). Used by offline renders, playback and the
-// vectorscope preview at the same time; no caller relies on isolation.
+// One stream's EQ filter history: for every channel, a state per band slot and one for the high cut.
+// Each render, the player and the vectorscope own one, so no stream disturbs another's history; they
+// share only the settings value. Sized for a channel count on construction or by prepare(); applyEQ
+// never allocates for a buffer of that count. One thread at a time.
 class EQFilterBank {
 public:
     static constexpr size_t bandSlots = 27;
-    static constexpr size_t channelSlots = 2;
 
-    EQFilterBank();
+    explicit EQFilterBank(uint32_t channelCount = 2) { prepare(channelCount); }
 
-    // Zeroes every state, under the lock.
-    void reset();
+    // Sizes the history for `channelCount` channels, all zeroed.
+    void prepare(uint32_t channelCount);
+    // Zeroes every state.
+    void reset() noexcept;
     // Filters the buffer in place through settings.bands (not isEnabled, not masterGain) and, when
-    // applyHighCut, the fixed 18 kHz low-pass. preserveState false resets the history first. Bands and
-    // a high cut that do not fit the rate (filterFitsRate), and bands whose q or gain is not a positive
-    // or finite number, are left out: every filter that runs is stable.
+    // applyHighCut, the fixed 18 kHz low-pass. preserveState false resets the history first. Every
+    // channel continues its own history; a buffer with another channel count than the history's
+    // starts a new one of that count. Bands and a high cut that do not fit the rate (filterFitsRate),
+    // and bands whose q or gain is not a positive or finite number, are left out: every filter that
+    // runs is stable.
     void applyEQ(AudioBuffer& buffer, const EQSettings& settings, bool preserveState, bool applyHighCut,
                  float sampleRate);
 
+    uint32_t channelCount() const noexcept { return uint32_t(channels_.size()); }
     // Copies of the current state, for tests.
-    FilterState bandState(size_t band, size_t channelSlot) const;
-    FilterState highCutState(size_t channelSlot) const;
+    FilterState bandState(size_t band, uint32_t channel) const { return channels_.at(channel).bands.at(band); }
+    FilterState highCutState(uint32_t channel) const { return channels_.at(channel).highCut; }
 
 private:
-    mutable std::mutex filterStateLock_;
-    std::vector<std::array<FilterState, channelSlots>> filterStates_;
-    std::array<FilterState, channelSlots> highCutStates_{};
+    struct ChannelHistory {
+        std::array<FilterState, bandSlots> bands{};
+        FilterState highCut;
+    };
+    std::vector<ChannelHistory> channels_;
 };
 
 // The calling pattern shared by renders, playback and the vectorscope: when settings are enabled and

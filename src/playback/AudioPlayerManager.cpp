@@ -1,7 +1,6 @@
 #include "playback/AudioPlayerManager.h"
 
 #include "engine/MainThread.h"
-#include "eq/AudioEngine.h"
 #include "eq/EQFilter.h"
 #include "platform/Error.h"
 #include "playback/PlayerNodeFactory.h"
@@ -262,7 +261,7 @@ void AudioPlayerManager::stop() {
     currentSeekPosition_ = 0.0;
     playbackStartTime_.reset();
     progressTimer_.stop();
-    AudioEngine::shared().resetFilterState();
+    liveEQFilters_.reset();
     node_->setVolume(1.0f);
     isPlayingOriginal_ = false;
     isPlayingProcessedFile_ = false;
@@ -280,7 +279,7 @@ void AudioPlayerManager::updateEQ(const EQSettings& settings) {
     currentEQSettings_ = settings;
     updateNeededGain();
     if (enabledChanged) {
-        AudioEngine::shared().resetFilterState();
+        liveEQFilters_.reset();
     }
     const bool audible = bandsDiffer || enabledChanged || oldMasterGain != settings.masterGain;
     if (audible && playbackState_ == PlaybackState::playing && !isPlayingOriginal_ && settings.isEnabled) {
@@ -311,7 +310,7 @@ AudioBuffer AudioPlayerManager::processBuffer(AudioBuffer buffer) {
         setCompensation(0.0f);
         return buffer;
     }
-    auto processed = processWithEQ(AudioEngine::shared().filterBank(), buffer, currentEQSettings_, true);
+    auto processed = processWithEQ(liveEQFilters_, buffer, currentEQSettings_, true);
     setCompensation(currentEQSettings_.masterGain);
     if (processed) {
         return std::move(*processed);

@@ -2,6 +2,7 @@
 
 // Models only (QtCore).
 
+#include "eq/EQFilter.h"
 #include "eq/EQSettings.h"
 #include "platform/AudioBuffer.h"
 #include "platform/AudioFileReader.h"
@@ -22,8 +23,9 @@
 namespace orvanta {
 
 // Plays one file at a time for listening and A/B comparison: directly, or through the current EQ in
-// real time, reading the file in chunks of 65536 frames that the shared EQ filter bank filters one after
-// the other. Each restart (play, seek, EQ change) starts a new chunk chain under a new generation, and a
+// real time, reading the file in chunks of 65536 frames that the player's own EQ filter history filters
+// one after the other (the settings arrive by updateEQ; renders and the vectorscope keep histories of
+// their own). Each restart (play, seek, EQ change) starts a new chunk chain under a new generation, and a
 // chain whose generation is no longer current never reads or schedules again. One chunk is always kept
 // queued ahead of the one playing, so that the player never waits for a read. Positions come from the
 // time elapsed since the run started, not from the output's clock.
@@ -96,11 +98,13 @@ public:
     void updateEQ(const EQSettings& settings);
     // neededGainAdjustment ← −10 − (currentFileLUFS + masterGain + Σ (band gain + 5) × 0.1 when enabled).
     void updateNeededGain();
-    // One chunk through the live EQ (shared filter state continued from the previous chunk), or the
-    // chunk itself when the EQ is off or the original is playing. Queues the compensation it applies.
+    // One chunk through the live EQ (the player's filter history continued from the previous chunk), or
+    // the chunk itself when the EQ is off or the original is playing. Queues the compensation it applies.
     AudioBuffer processBuffer(AudioBuffer buffer);
     // Queues currentCompensationDB ← dB on the main thread.
     void setCompensation(float dB);
+    // The live EQ's filter history, for inspection.
+    const EQFilterBank& liveEQFilters() const { return liveEQFilters_; }
 
 signals:
     void playbackStateChanged();
@@ -156,6 +160,7 @@ private:
     float currentFilePeak_ = -3.0f;
 
     EQSettings currentEQSettings_ = defaultEQSettings();
+    EQFilterBank liveEQFilters_; // continued from chunk to chunk; reset on stop and when the EQ is switched
     bool isPlayingProcessedFile_ = false;
     bool isPlayingOriginal_ = false;
     std::shared_ptr<AudioFileReader> audioFile_;

@@ -13,24 +13,6 @@ using namespace orvanta;
 using namespace orvanta::AudioAnalyzer;
 using namespace orvanta::test;
 
-TEST(BlockLoudness, ChannelWeightedMeanSquarePerBlock) {
-    // Sums of squares of 30-frame blocks of a constant 0.5 (7.5 each) in two channels.
-    const std::vector<float> sums(8, 7.5f);
-    const auto blocks = blockLoudness({sums, sums}, 30);
-    ASSERT_EQ(blocks.powers.size(), 8u);
-    for (float z : blocks.powers) EXPECT_FLOAT_EQ(z, 0.5f);
-    EXPECT_FLOAT_EQ(blocks.maxLoudness, 10.0f * std::log10(0.5f) - 1.191f);
-
-    // Channels beyond the first two weigh 1.41.
-    const auto surround = blockLoudness({sums, sums, sums}, 30);
-    EXPECT_FLOAT_EQ(surround.powers[0], 0.25f + 0.25f + 1.41f * 0.25f);
-
-    EXPECT_TRUE(blockLoudness({}, 30).powers.empty());
-    const auto none = blockLoudness({{}}, 30);
-    EXPECT_TRUE(none.powers.empty());
-    EXPECT_EQ(none.maxLoudness, -70.0f);
-}
-
 TEST(LoudnessRange, InterpolatedSpreadOfTheGatedValues) {
     // P95 at position 3.8 → −12.4, P10 at 0.4 → −19.2.
     EXPECT_NEAR(loudnessRange({-20, -18, -16, -14, -12}, -15.0), 6.8, 1e-9);

@@ -110,16 +110,34 @@ TEST(EQSettings, EqualityIgnoresReferenceModeAndDecodingNeedsEveryKey) {
     EXPECT_FALSE(decodeEQSettings(json).has_value());
 }
 
-TEST(EQFilter, ExtraChannelsShareTheSecondSlotAndA28thBandIsIgnored) {
-    const Channels signal = replicate(whiteNoise(0.3, 2048, 3), 6);
-    EQFilterBank bank;
-    AudioBuffer buffer = toBuffer(signal, 44100);
-    bank.applyEQ(buffer, oneBand(500, 5.0f), false, false, 44100);
-    const Channels out = fromBuffer(buffer);
-    EXPECT_EQ(out[0], out[1]) << "the first two channels start from zeroed slots of their own";
-    EXPECT_NE(out[2], out[1]) << "channel 2 continues from slot 1's history";
-    EXPECT_NE(out[0], signal[0]);
+TEST(EQFilter, EveryChannelKeepsItsOwnHistoryAndA28thBandIsIgnored) {
+    // A signal in one channel only, at each position of a stereo and a 3-channel buffer: the others stay
+    // silent, and the filtered channel reads the same wherever it sits.
+    const std::vector<float> noise = whiteNoise(0.3, 2048, 3);
+    std::vector<float> reference;
+    for (uint32_t channels : {1u, 2u, 3u}) {
+        for (uint32_t lit = 0; lit < channels; ++lit) {
+            Channels signal(channels, silence(noise.size()));
+            signal[lit] = noise;
+            EQFilterBank bank;
+            AudioBuffer buffer = toBuffer(signal, 44100);
+            bank.applyEQ(buffer, oneBand(500, 5.0f), false, true, 44100);
+            const Channels out = fromBuffer(buffer);
+            if (reference.empty()) reference = out[0];
+            for (uint32_t c = 0; c < channels; ++c) {
+                if (c == lit) {
+                    EXPECT_EQ(out[c], reference) << channels << " channels, channel " << c;
+                } else {
+                    EXPECT_EQ(peakOf(out[c]), 0.0) << channels << " channels, channel " << c;
+                    EXPECT_TRUE(isZero(bank.bandState(0, c)));
+                }
+            }
+        }
+    }
+    EXPECT_NE(reference, noise);
 
+    const Channels signal = replicate(noise, 6);
+    EQFilterBank bank;
     EQSettings many = defaultEQSettings();
     many.isEnabled = true;
     many.bands.assign(27, EQBand{1000, 0.0f, EQBandType::peaking, 1.0f});

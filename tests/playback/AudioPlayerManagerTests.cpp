@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 using namespace orvanta;
 using namespace orvanta::test;
@@ -251,14 +253,19 @@ TEST(AudioPlayerManager, EnablingTheEQWhilePlayingRestartsHereWithZeroedFilters)
     auto& manager = *player.manager;
     const auto song = writeMusic(scratchPath("enable.wav"), 8.0, -6.0);
     manager.loadFile(song);
+    // A first run with the EQ on leaves history behind; switching the EQ off and on again clears it.
+    manager.updateEQ(boostedEQ());
+    manager.play();
+    runEventsFor(200ms);
+    ASSERT_NE(manager.liveEQFilters().bandState(5, 0).y1, 0.0f);
+    EQSettings off = boostedEQ();
+    off.isEnabled = false;
+    manager.updateEQ(off);
+    manager.stop();
+    player.node->clearLog();
     manager.play();
     ASSERT_EQ(player.node->log().size(), 1u);
     runEventsFor(400ms);
-
-    // Leave history in the shared filters, as an earlier chain would.
-    AudioBuffer noise = toBuffer(replicate(whiteNoise(0.5, 4096), 2), 44100.0);
-    AudioEngine::shared().filterBank().applyEQ(noise, boostedEQ(), true, false, 44100.0f);
-    ASSERT_NE(AudioEngine::shared().filterBank().bandState(5, 0).y1, 0.0f);
 
     player.node->setRecordsBuffers(true);
     player.node->clearLog();
@@ -291,7 +298,7 @@ TEST(AudioPlayerManager, EnablingTheEQWhilePlayingRestartsHereWithZeroedFilters)
     }
 }
 
-TEST(AudioPlayerManager, StopResetsPlaybackAndTheSharedFilters) {
+TEST(AudioPlayerManager, StopResetsPlaybackAndTheLiveFilters) {
     auto player = makeNullPlayer();
     auto& manager = *player.manager;
     manager.loadFile(writeMusic(scratchPath("stop.wav"), 4.0));
@@ -301,7 +308,7 @@ TEST(AudioPlayerManager, StopResetsPlaybackAndTheSharedFilters) {
     player.node->setVolume(0.25f);
     runEventsFor(250ms);
     ASSERT_GT(manager.currentProgress(), 0.0f);
-    ASSERT_NE(AudioEngine::shared().filterBank().bandState(5, 1).y1, 0.0f);
+    ASSERT_NE(manager.liveEQFilters().bandState(5, 1).y1, 0.0f);
 
     manager.stop();
     EXPECT_EQ(manager.playbackState(), PlaybackState::stopped);
@@ -311,7 +318,7 @@ TEST(AudioPlayerManager, StopResetsPlaybackAndTheSharedFilters) {
     EXPECT_FALSE(manager.isPlayingOriginal());
     EXPECT_EQ(player.node->volume(), 1.0f);
     EXPECT_FALSE(player.node->isPlaying());
-    const FilterState state = AudioEngine::shared().filterBank().bandState(5, 1);
+    const FilterState state = manager.liveEQFilters().bandState(5, 1);
     EXPECT_EQ(state.x1, 0.0f);
     EXPECT_EQ(state.y1, 0.0f);
     for (const auto& entry : player.node->log()) EXPECT_TRUE(entry.finishedAt || entry.dropped);
@@ -389,4 +396,53 @@ TEST(AudioPlayerManager, TheRealTimeEQStaysBoundedAtLowRates) {
         }
         manager.stop();
     }
+}
+
+TEST(AudioPlayerManager, LiveEQAndARenderOfTheSameSongKeepTheirOwnFilterHistories) {
+    // The same song plays through the live EQ while a worker renders it through the same EQ again and
+    // again. Each keeps its own history: every render is bit-identical to one run alone, and playback
+    // hears the song filtered from rest, chunk after chunk.
+    const auto song = writeMusic(scratchPath("shared.wav"), 4.0, -6.0);
+    const EQSettings eq = boostedEQ();
+    const auto render = [&song, &eq](const std::filesystem::path& output) {
+        AudioEngine::shared().renderCorrection(song, output, eq, {}, 0.0f, 1.0f, 0.0f);
+        return readWithSndfile(output);
+    };
+    const Channels alone = render(scratchPath("alone.wav"));
+
+    auto player = makeNullPlayer();
+    auto& manager = *player.manager;
+    manager.loadFile(song);
+    manager.updateEQ(eq);
+    player.node->setRecordsBuffers(true);
+    std::atomic<bool> playing = true;
+    std::atomic<int> renders = 0, differing = 0;
+    std::thread worker([&] {
+        while (playing) {
+            if (render(scratchPath("beside.wav")) != alone) ++differing;
+            ++renders;
+        }
+    });
+    manager.play();
+    runEventsFor(1700ms); // past the end of the first chunk, so a third one is filtered too
+    playing = false;
+    worker.join();
+    EXPECT_GT(renders.load(), 0);
+    EXPECT_EQ(differing.load(), 0);
+
+    const auto buffers = buffersIn(player.node->log());
+    ASSERT_EQ(buffers.size(), 3u);
+    AudioFileReader reader(song);
+    EQFilterBank fresh;
+    uint32_t start = 0;
+    for (const auto& entry : buffers) {
+        AudioBuffer chunk = reader.makeBuffer(entry.frames);
+        reader.setFramePosition(start);
+        reader.read(chunk, entry.frames);
+        const auto expected = processWithEQ(fresh, chunk, eq, true);
+        ASSERT_TRUE(expected.has_value());
+        EXPECT_EQ(fromBuffer(*entry.buffer), fromBuffer(*expected)) << "chunk from frame " << start;
+        start += entry.frames;
+    }
+    EXPECT_EQ(start, reader.lengthFrames());
 }

@@ -37,6 +37,15 @@ inline double ebur128Loudness(const Channels& channels, double rate) {
     return loudness;
 }
 
+// Loudness range, LU.
+inline double ebur128LoudnessRange(const Channels& channels, double rate) {
+    ebur128_state* state = detail::ebur128Of(channels, rate, EBUR128_MODE_LRA);
+    double range = 0;
+    ebur128_loudness_range(state, &range);
+    ebur128_destroy(&state);
+    return range;
+}
+
 // True peak over all channels, dBTP.
 inline double ebur128TruePeakDb(const Channels& channels, double rate) {
     ebur128_state* state = detail::ebur128Of(channels, rate, EBUR128_MODE_TRUE_PEAK);

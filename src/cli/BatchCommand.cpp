@@ -31,6 +31,19 @@ std::string takeFile(const fs::path& path) {
     return text.str();
 }
 
+// A run writes its output under a hidden name in the output's folder, ".<name>.partial-<pid>-...",
+// then renames it into place; removes the ones of the run with process id `pid`.
+void removePartialFilesOf(pid_t pid, const fs::path& folder) {
+    const std::string mark = ".partial-" + std::to_string(pid) + "-";
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.front() == '.' && name.find(mark) != std::string::npos && it->is_regular_file(ignored))
+            fs::remove(it->path(), ignored);
+    }
+}
+
 // The runs of one batch: starts up to `jobs` at a time, reaps them, reports each as it ends.
 class BatchRun {
 public:
@@ -119,7 +132,11 @@ private:
         // The run's own diagnostics (a failure's cause, a reference it could not match) name its file.
         std::cerr << errors << std::flush;
         JobOutcome outcome = outcomeOfRun(entry.job, exit, output, errors);
-        if (outcome.kind == JobOutcome::Kind::failed && exit.signal != 0) printError(entry.job.input, outcome.error);
+        if (exit.signal != 0) {
+            // Ended outright (killed, crashed): it could not remove what it was writing.
+            removePartialFilesOf(exit.pid, entry.job.output.parent_path());
+            if (outcome.kind == JobOutcome::Kind::failed) printError(entry.job.input, outcome.error);
+        }
         report(outcome);
     }
 

@@ -100,7 +100,7 @@ std::optional<ChildExit> waitForChild(std::chrono::milliseconds patience) {
             exit.peakResidentKb = usage.ru_maxrss;
             return exit;
         }
-        if (pid < 0 && errno != EINTR) return std::nullopt; // no child at all
+        if (pid < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "lost the jobs");
         if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
         // A short nap: a signal cuts it short, and a child's end is seen within 10 ms.
         timespec nap{0, 10'000'000};

@@ -27,7 +27,8 @@ pid_t startSelf(const std::vector<std::string>& args, const std::filesystem::pat
                 const std::filesystem::path& standardError, const std::vector<std::string>& environment);
 
 // Reaps one child of this process that has ended, waiting up to `patience` for one (less when a
-// signal arrives). None when no child ended in that time.
+// signal arrives). None when no child ended in that time; throws std::system_error when this
+// process has no child left to wait for.
 std::optional<ChildExit> waitForChild(std::chrono::milliseconds patience);
 
 // This process's environment with `name` set to `value` (or removed, for an empty value).

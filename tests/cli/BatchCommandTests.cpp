@@ -172,6 +172,41 @@ TEST(BatchCommand, ASignalMidBatchCancelsTheRunsInFlightAndLeavesNoPartialFile) 
         EXPECT_EQ(readWithSndfile(masterOf(out, input)).at(0).size(), readWithSndfile(input).at(0).size()) << input;
 }
 
+// A run that dies outright (the out-of-memory killer, a crash) cannot clean up after itself: the
+// batch reports its file as failed, removes the hidden file it was writing, and goes on.
+TEST(BatchCommand, ARunKilledOutrightFailsAloneAndItsPartialFileIsRemoved) {
+    const std::vector<fs::path> inputs = songs("in", 3, 4.0);
+    const fs::path out = scratchPath("out");
+    fs::create_directories(out);
+    fs::path partial;
+    RunOptions options;
+    options.timeout = std::chrono::seconds(120);
+    options.whileRunning = [&](pid_t batch) {
+        const std::string children = "/proc/" + std::to_string(batch) + "/task/" + std::to_string(batch) + "/children";
+        pid_t run = 0;
+        for (int i = 0; i < 6000 && run == 0; ++i) {
+            std::ifstream(children) >> run;
+            if (run == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_NE(run, 0) << "the batch started no run";
+        // What a run leaves when it dies while writing its master.
+        partial = out / (".song 1 (MASTER).wav.partial-" + std::to_string(run) + "-0-12345");
+        std::ofstream(partial) << "half a master";
+        ::kill(run, SIGKILL);
+    };
+    const auto result = runCli(batchArguments(inputs, {"-o", out.string(), "--jobs", "1", "--json"}), options);
+    EXPECT_EQ(result.exitStatus, 1) << result.standardError;
+    const auto lines = linesByInput(result.standardOutput);
+    ASSERT_EQ(lines.size(), 3u) << result.standardOutput;
+    EXPECT_EQ(lines.at(inputs[0].string())["status"], "failed");
+    EXPECT_NE(lines.at(inputs[0].string())["error"].get<std::string>().find("SIGKILL"), std::string::npos);
+    EXPECT_EQ(lines.at(inputs[1].string())["status"], "mastered");
+    EXPECT_EQ(lines.at(inputs[2].string())["status"], "mastered");
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_FALSE(hasPartialFiles(out));
+    EXPECT_TRUE(appTemporaryDirectoryIsEmpty()) << "the dead run's folder goes with the batch's";
+}
+
 TEST(BatchCommand, ClashingNamesAndBadOptionsAreUsageErrorsFoundBeforeAnyWork) {
     fs::create_directories(scratchPath("one"));
     fs::create_directories(scratchPath("two"));

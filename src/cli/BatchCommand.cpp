@@ -108,6 +108,7 @@ private:
         try {
             running_.emplace(startSelf(args, entry.standardOutput, entry.standardError, environment_), entry);
         } catch (const std::exception& error) {
+            printError(job.input, error.what());
             report({JobOutcome::Kind::failed, job, {}, error.what()});
         }
     }

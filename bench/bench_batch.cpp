@@ -5,7 +5,9 @@
 // Target: the batch takes at most 0.6 times as long. As a peer, ffmpeg's EBU R128 meter (loudness and
 // true peak, the measuring half of a master) reads the same 16 files one after another and two at a
 // time: its ratio shows what the machine gave two-way work during this run (other builds compete for
-// the cores). Rounds alternate so that every variant sees
+// the cores). With every core already busy, Linux shares the CPU between sessions (autogroups), not
+// processes, so two runs at a time get no more CPU than one: a peer ratio near 1 says the run could
+// not show the batch's gain. The load average is printed before and after. Rounds alternate so that every variant sees
 // the same load; prints every round, the best of each and the ratios.
 // Memory: the batch's whole process tree (the batch and its runs) is sampled every 20 ms from /proc;
 // its peak is compared with the largest single run's (wait4), so it shows that memory follows the
@@ -27,6 +29,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -198,6 +201,9 @@ int main() {
         }
         batch.insert(batch.end(), {"-o", out.string(), "--jobs", "2"});
 
+        double load[1] = {0};
+        ::getloadavg(load, 1);
+        std::printf("load average %.1f\n", load[0]);
         std::printf("16 songs (4 to 60 s, 44.1 kHz stereo, %.0f s in all) on %u cores, %d rounds\n",
                     [&] { double s = 0; for (int i = 0; i < songCount; ++i) s += 4.0 + 3.7 * i; return s; }(),
                     std::thread::hardware_concurrency(), rounds);
@@ -239,6 +245,8 @@ int main() {
                     "batch process %.1f MB: tree = batch process + %.2f runs\n",
                     largestRun / 1024.0, batchTreePeak / 1024.0, batchParentPeak / 1024.0,
                     double(batchTreePeak - batchParentPeak) / double(largestRun));
+        ::getloadavg(load, 1);
+        std::printf("load average %.1f\n", load[0]);
         return ratio <= targetRatio ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_batch: %s\n", error.what());

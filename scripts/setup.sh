@@ -14,6 +14,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libebur128-dev
   ffmpeg
+  # GNU Parallel: the tests check that it runs the single-file command to the same files as --jobs.
+  parallel
   xvfb xauth
   # Real music (four CC BY-SA metal songs, 29 MB) for the corpus benchmark.
   fretsonfire-songs-muldjord

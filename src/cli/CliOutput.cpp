@@ -83,13 +83,19 @@ std::optional<std::string> Arguments::takeOption(const std::string& option) {
 }
 
 std::vector<std::string> Arguments::positionals(std::size_t expected) {
+    std::vector<std::string> all = positionalsAtLeast(expected);
+    if (all.size() != expected) throw UsageError("too many arguments");
+    return all;
+}
+
+std::vector<std::string> Arguments::positionalsAtLeast(std::size_t minimum) {
     for (const std::string& word : words_)
         if (word.size() > 1 && word[0] == '-') {
             throw UsageError("unknown option " + word + " (a file name that starts with \"-\" goes after \"--\")");
         }
     std::vector<std::string> all = words_;
     all.insert(all.end(), afterOptions_.begin(), afterOptions_.end());
-    if (all.size() != expected) throw UsageError(all.size() < expected ? "missing argument" : "too many arguments");
+    if (all.size() < minimum) throw UsageError("missing argument");
     for (const std::string& word : all)
         if (word.empty()) throw UsageError("an empty file name");
     return all;

@@ -50,6 +50,8 @@ public:
     // The remaining words; throws UsageError for a leftover word starting with "-" or when the
     // count is not `expected`.
     std::vector<std::string> positionals(std::size_t expected);
+    // The same for a list of at least `minimum` words.
+    std::vector<std::string> positionalsAtLeast(std::size_t minimum);
 
 private:
     std::vector<std::string> words_;         // before "--"

@@ -1,5 +1,7 @@
 // orvanta-cli: the mastering engine without the window.
 #include "cli/AnalyzeCommand.h"
+#include "cli/BatchCommand.h"
+#include "cli/BatchOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/MasterCommand.h"
 #include "cli/MeasureCommand.h"
@@ -23,6 +25,10 @@ const char* const usageText =
     "                               REF's spectrum (default: beside IN, \"<name> (MASTER).wav\",\n"
     "                               or \" (FINAL)\" after a reference pass); PERCENT (0-100, or\n"
     "                               Gentle, Medium, Full) is how much of the difference to correct\n"
+    "  master IN... [-o FOLDER] [--jobs N] [--skip-existing] [the options above]\n"
+    "                               master every IN, N at a time (default: one per core), into FOLDER\n"
+    "                               (default: beside each IN) under the names above; --skip-existing\n"
+    "                               leaves out a file whose master is already there\n"
     "  analyze FILE [--json]        quality scores, verdict, use case, loudness and spectral balance\n"
     "  analyze FILE --repair [-o OUT] [--format wav|m4a]\n"
     "                               also master the analyzer's corrected copy into OUT (default:\n"
@@ -34,7 +40,11 @@ const char* const usageText =
 std::map<std::string, Command> commands() {
     return {
         {"measure", orvanta::cli::runMeasureCommand},
-        {"master", orvanta::cli::runMasterCommand},
+        {"master",
+         [](const std::vector<std::string>& args) {
+             return orvanta::cli::isBatchMasterForm(args) ? orvanta::cli::runBatchMasterCommand(args)
+                                                          : orvanta::cli::runMasterCommand(args);
+         }},
         {"analyze", orvanta::cli::runAnalyzeCommand},
     };
 }

@@ -46,9 +46,13 @@ TEST(Signals, HangupTerminateAndBrokenPipeCancelLikeCtrlC) {
          std::vector<std::pair<int, std::string>>{{SIGHUP, "SIGHUP"}, {SIGTERM, "SIGTERM"}, {SIGPIPE, "SIGPIPE"},
                                                   {SIGINT, "SIGINT"}}) {
         RunOptions options;
-        options.signal = signal;
-        options.signalAfter = std::chrono::milliseconds(400);
         options.timeout = std::chrono::seconds(120);
+        // Sent once the run has its folder (its handlers are in place by then), not after a fixed
+        // delay: on a loaded machine starting the process alone can take longer than any delay.
+        options.whileRunning = [signal = signal](pid_t run) {
+            eventually([] { return !runFolders().empty(); });
+            ::kill(run, signal);
+        };
         const auto result = runCli({"master", input.string(), "--json"}, options);
         EXPECT_EQ(result.exitStatus, 128 + signal) << name << ": " << result.standardError;
         EXPECT_NE(result.standardError.find("cancelled by " + name), std::string::npos) << result.standardError;

@@ -1,0 +1,191 @@
+#include "cli/BatchCommand.h"
+
+#include "cli/BatchOptions.h"
+#include "cli/BatchPlan.h"
+#include "cli/BatchReport.h"
+#include "cli/ChildRun.h"
+#include "cli/CliOutput.h"
+#include "cli/FailureText.h"
+#include "cli/InterruptFlag.h"
+#include "cli/RunTemporaryDirectory.h"
+#include "platform/PreferenceStore.h"
+
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+namespace orvanta::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string takeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return text.str();
+}
+
+// A run writes its output under a hidden name in the output's folder, ".<name>.partial-<pid>-...",
+// then renames it into place; removes the ones of the run with process id `pid`.
+void removePartialFilesOf(pid_t pid, const fs::path& folder) {
+    const std::string mark = ".partial-" + std::to_string(pid) + "-";
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.front() == '.' && name.find(mark) != std::string::npos && it->is_regular_file(ignored))
+            fs::remove(it->path(), ignored);
+    }
+}
+
+// The runs of one batch: starts up to `jobs` at a time, reaps them, reports each as it ends.
+class BatchRun {
+public:
+    BatchRun(const BatchOptions& options, const fs::path& workFolder)
+        : options_(options), workFolder_(workFolder) {
+        // Every run reads the user's preferences (the stored match strength) from a copy: loading a
+        // reference stores its profile and the run then puts the old one back, which, with several
+        // runs at once on one file, could leave a run's reference stored for the window.
+        const fs::path configFolder = workFolder / "config";
+        fs::create_directories(configFolder);
+        std::error_code ignored;
+        fs::copy_file(PreferenceStore::standardFilePath(), configFolder / "preferences.json", ignored);
+        environment_ = environmentWith("ORVANTA_CONFIG_DIR", configFolder.string());
+    }
+
+    void run(const std::vector<BatchJob>& jobs) {
+        for (const BatchJob& job : jobs)
+            if (job.skipped) report({JobOutcome::Kind::skipped, job, {}, {}});
+        std::size_t next = 0;
+        while (true) {
+            if (wasInterrupted()) forwardInterrupt();
+            for (; !wasInterrupted() && running_.size() < std::size_t(options_.jobs) && next < jobs.size(); ++next)
+                if (!jobs[next].skipped) start(jobs[next], next);
+            if (running_.empty()) break;
+            if (const auto exit = waitForChild(std::chrono::milliseconds(200))) finish(*exit);
+        }
+        for (; next < jobs.size(); ++next)
+            if (!jobs[next].skipped) ++notStarted_;
+    }
+
+    int failed() const noexcept { return counts_[int(JobOutcome::Kind::failed)]; }
+
+    void printSummary() const {
+        std::string summary = std::to_string(counts_[int(JobOutcome::Kind::mastered)]) + " mastered, " +
+                              std::to_string(counts_[int(JobOutcome::Kind::skipped)]) + " skipped, " +
+                              std::to_string(failed()) + " failed";
+        if (wasInterrupted()) {
+            summary += ", " + std::to_string(counts_[int(JobOutcome::Kind::cancelled)]) + " cancelled, " +
+                       std::to_string(notStarted_) + " not started";
+        }
+        if (!options_.json) std::cout << summary << std::endl;
+        if (wasInterrupted()) {
+            printError(cancelledText() + " (" + summary + "); run the same command with --skip-existing to go on");
+        }
+    }
+
+private:
+    struct Running {
+        BatchJob job;
+        fs::path standardOutput;
+        fs::path standardError;
+        bool signalled = false;
+    };
+
+    void start(const BatchJob& job, std::size_t index) {
+        std::vector<std::string> args{"master"};
+        args.insert(args.end(), options_.masterOptions.begin(), options_.masterOptions.end());
+        args.insert(args.end(), {"--format", std::string(fileExtension(options_.format)), "--json", "-o",
+                                 job.output.string(), "--", job.input.string()});
+        const std::string stem = (workFolder_ / ("job-" + std::to_string(index))).string();
+        Running entry{job, stem + ".out", stem + ".err"};
+        try {
+            running_.emplace(startSelf(args, entry.standardOutput, entry.standardError, environment_), entry);
+        } catch (const std::exception& error) {
+            printError(job.input, error.what());
+            report({JobOutcome::Kind::failed, job, {}, error.what()});
+        }
+    }
+
+    // Passes the signal that came on to every run in flight, once each: a signal sent to this
+    // process alone (kill, a service manager) must cancel them too, so that each removes its files.
+    void forwardInterrupt() {
+        for (auto& [pid, entry] : running_) {
+            if (entry.signalled) continue;
+            ::kill(pid, interruptingSignal());
+            entry.signalled = true;
+        }
+    }
+
+    void finish(const ChildExit& exit) {
+        const auto found = running_.find(exit.pid);
+        if (found == running_.end()) return;
+        const Running entry = found->second;
+        running_.erase(found);
+        const std::string output = takeFile(entry.standardOutput);
+        const std::string errors = takeFile(entry.standardError);
+        // The run's own diagnostics (a failure's cause, a reference it could not match) name its file.
+        std::cerr << errors << std::flush;
+        JobOutcome outcome = outcomeOfRun(entry.job, exit, output, errors);
+        if (exit.signal != 0) {
+            // Ended outright (killed, crashed): it could not remove what it was writing.
+            removePartialFilesOf(exit.pid, entry.job.output.parent_path());
+            if (outcome.kind == JobOutcome::Kind::failed) printError(entry.job.input, outcome.error);
+        }
+        report(outcome);
+    }
+
+    void report(const JobOutcome& outcome) {
+        ++counts_[int(outcome.kind)];
+        if (options_.json) {
+            printJson(outcomeJson(outcome));
+        } else if (const std::string line = outcomeText(outcome); !line.empty()) {
+            std::cout << line << std::endl;
+        }
+    }
+
+    const BatchOptions& options_;
+    fs::path workFolder_;
+    std::vector<std::string> environment_;
+    std::map<pid_t, Running> running_;
+    int counts_[4] = {};
+    int notStarted_ = 0;
+};
+
+} // namespace
+
+int runBatchMasterCommand(const std::vector<std::string>& args) {
+    const BatchOptions options = parseBatchOptions(args);
+    const std::vector<BatchJob> jobs = planBatch(options);
+    // As in the single-file mode, what can be checked before the work starts is checked here.
+    if (options.folder && !fs::is_directory(*options.folder)) {
+        printError(*options.folder, "no such folder");
+        return exitFailure;
+    }
+    if (options.reference) {
+        if (const auto problem = inputProblem(*options.reference)) {
+            printError(*options.reference, *problem);
+            return exitFailure;
+        }
+    }
+
+    catchInterrupts();
+    const RunTemporaryDirectory workFolder; // every run's own folder goes inside it
+    BatchRun batch(options, workFolder.path());
+    batch.run(jobs);
+    batch.printSummary();
+    if (wasInterrupted()) return interruptedExitStatus();
+    if (!std::cout) {
+        printError("could not write the report to standard output");
+        return exitFailure;
+    }
+    return batch.failed() > 0 ? exitFailure : exitSuccess;
+}
+
+} // namespace orvanta::cli

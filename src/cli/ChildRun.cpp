@@ -1,0 +1,121 @@
+#include "cli/ChildRun.h"
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace orvanta::cli {
+
+namespace {
+
+// The signals a run turns into a clean cancel (cli/InterruptFlag.h).
+constexpr int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+int openOrThrow(const char* path, int flags) {
+    const int fd = ::open(path, flags | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), std::string("cannot open ") + path);
+    return fd;
+}
+
+} // namespace
+
+pid_t startSelf(const std::vector<std::string>& args, const std::filesystem::path& standardOutput,
+                const std::filesystem::path& standardError, const std::vector<std::string>& environment) {
+    // Everything the child needs is prepared before fork: between fork and exec only
+    // async-signal-safe calls are allowed.
+    const Descriptor input(openOrThrow("/dev/null", O_RDONLY));
+    const Descriptor output(openOrThrow(standardOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
+    const Descriptor errors(openOrThrow(standardError.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
+    std::vector<std::string> words{"orvanta-cli"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables = environment;
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    const pid_t parent = ::getpid();
+
+    // The interrupt signals stay blocked across fork: a signal for the parent in that instant is
+    // delivered to the parent afterwards, and the child, whose handlers are the parent's until exec,
+    // first puts the default actions back. One that reaches the child before exec then ends it
+    // before it has written anything, instead of setting a flag that exec would forget.
+    sigset_t interrupts, previous;
+    sigemptyset(&interrupts);
+    for (const int signal : interruptSignals) sigaddset(&interrupts, signal);
+    ::sigprocmask(SIG_BLOCK, &interrupts, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        struct sigaction defaultAction = {};
+        defaultAction.sa_handler = SIG_DFL;
+        for (const int signal : interruptSignals) ::sigaction(signal, &defaultAction, nullptr);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(128 + SIGTERM); // the parent is already gone
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        if (::dup2(input.get(), 0) < 0 || ::dup2(output.get(), 1) < 0 || ::dup2(errors.get(), 2) < 0) ::_exit(127);
+        ::execve("/proc/self/exe", argv.data(), envp.data());
+        ::_exit(127);
+    }
+    const int forkError = errno;
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) throw std::system_error(forkError, std::generic_category(), "cannot start a job");
+    return pid;
+}
+
+std::optional<ChildExit> waitForChild(std::chrono::milliseconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (true) {
+        int status = 0;
+        rusage usage{};
+        const pid_t pid = ::wait4(-1, &status, WNOHANG, &usage);
+        if (pid > 0) {
+            ChildExit exit;
+            exit.pid = pid;
+            exit.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            exit.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + exit.signal;
+            exit.peakResidentKb = usage.ru_maxrss;
+            return exit;
+        }
+        if (pid < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "lost the jobs");
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        // A short nap: a signal cuts it short, and a child's end is seen within 10 ms.
+        timespec nap{0, 10'000'000};
+        ::nanosleep(&nap, nullptr);
+    }
+}
+
+std::vector<std::string> environmentWith(const std::string& name, const std::string& value) {
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string variable = *entry;
+        if (variable.rfind(name + "=", 0) != 0) variables.push_back(variable);
+    }
+    if (!value.empty()) variables.push_back(name + "=" + value);
+    return variables;
+}
+
+} // namespace orvanta::cli

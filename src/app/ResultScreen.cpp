@@ -230,7 +230,8 @@ void ResultScreen::refreshLegend() {
     QString legend = swatch(theme.secondary, QStringLiteral("Original")) + QStringLiteral("&nbsp;&nbsp; ") +
                      swatch(theme.primary, QStringLiteral("Mastered"));
     if (reference_.hasProfile())
-        legend += QStringLiteral("&nbsp;&nbsp; ") + swatch(theme.accent, QStringLiteral("Reference"));
+        legend += QStringLiteral("&nbsp;&nbsp; ") +
+                  swatch(theme.accent, QStringLiteral("Reference: ") + reference_.referenceFileName().toHtmlEscaped());
     legend_->setText(legend);
 }
 

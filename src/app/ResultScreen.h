@@ -45,6 +45,7 @@ public:
     QString processedLoudnessText() const;
     QString neededGainText() const;
     WaveformView* waveformView() const { return waveforms_; }
+    VectorscopeView* vectorscopeView() const { return vectorscope_; }
     TransportBar* transportBar() const { return transportBar_; }
     ResultTransport& transport() const { return *transport_; }
     bool isSavedNoticeVisible() const;

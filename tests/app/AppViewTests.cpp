@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace orvanta {
 namespace {
 
@@ -88,6 +90,22 @@ TEST(VectorscopeView, PaintsDotsOnlyWhenThereAreSamples) {
 
     view.showSamples({}, {});
     EXPECT_EQ(renderOf(view, {200, 100}), empty);
+}
+
+TEST(VectorscopeView, CorrelationIsOneForMonoMinusOneOutOfPhaseAndNoneForASilentSide) {
+    QList<float> signal, inverted, silent;
+    for (int i = 0; i < 128; ++i) {
+        signal.append(float(std::sin(i * 0.3)) * 0.5f);
+        inverted.append(-signal.back());
+        silent.append(0.0f);
+    }
+    EXPECT_NEAR(*VectorscopeView::stereoCorrelation(signal, signal), 1.0, 1e-9);
+    EXPECT_NEAR(*VectorscopeView::stereoCorrelation(signal, inverted), -1.0, 1e-9);
+    EXPECT_FALSE(VectorscopeView::stereoCorrelation(signal, silent).has_value());
+    VectorscopeView view;
+    view.showSamples(signal, inverted);
+    ASSERT_TRUE(view.correlation().has_value());
+    EXPECT_NEAR(*view.correlation(), -1.0, 1e-9);
 }
 
 TEST(SpectrumBarsView, DrawsTwelveBarsPerSeriesScaledToTen) {

@@ -5,6 +5,7 @@
 #include "app/ResultScreen.h"
 #include "app/ResultTransport.h"
 #include "app/TransportBar.h"
+#include "app/VectorscopeView.h"
 #include "app/WaveformCache.h"
 #include "app/WaveformOverview.h"
 #include "app/WaveformView.h"
@@ -112,6 +113,9 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     EXPECT_NEAR(waveforms->timelineSeconds(), 20.0, 0.05);
     EXPECT_EQ(result()->transportBar()->timeText(), "0:00 / 0:20");
 
+    VectorscopeView* scope = result()->vectorscopeView();
+    EXPECT_EQ(scope->dotCount(), 0) << "nothing has played yet: the hint";
+
     // Stopped: a click chooses where play starts.
     QTest::mouseClick(waveforms, Qt::LeftButton, {}, QPoint(int(waveforms->xOfSeconds(10.0)), waveforms->height() / 2));
     EXPECT_NEAR(transport.positionSeconds(), 10.0, 0.1);
@@ -152,9 +156,16 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     EXPECT_NEAR(playerSeconds(), 5.0, 0.2);
     EXPECT_EQ(player.playbackState(), PlaybackState::playing);
 
-    // Space pauses; the playhead stays where playback stopped and play resumes there.
+    // Space pauses; the playhead stays where playback stopped and play resumes there. The vectorscope
+    // keeps its last frame and correlation meanwhile.
+    ASSERT_TRUE(test::becomes([&] { return scope->dotCount() > 0; }, 2000));
     QTest::keyClick(&window, Qt::Key_Space);
     EXPECT_EQ(player.playbackState(), PlaybackState::paused);
+    test::processEventsFor(300);
+    EXPECT_TRUE(scope->isHoldingLastFrame());
+    EXPECT_GT(scope->dotCount(), 0);
+    ASSERT_TRUE(scope->correlation().has_value());
+    EXPECT_GT(*scope->correlation(), 0.0) << "the test song's drums and bass sit in the middle";
     const double paused = transport.positionSeconds();
     EXPECT_NEAR(paused, 5.0, 0.3);
     QTest::keyClick(&window, Qt::Key_Space);

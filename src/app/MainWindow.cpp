@@ -89,6 +89,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::applyTheme() {
     setStyleSheet(windowStyleSheet(services_.themes.currentTheme()));
+    if (analyzerPanel_) analyzerPanel_->setTheme(services_.themes.currentTheme());
     background_->update();
 }
 
@@ -237,6 +238,7 @@ void MainWindow::showAnalyzerPanel() {
         callbacks.onPlayMastered = [&model] { model.playFromAnalyzer(false); };
     }
     analyzerPanel_ = new AnalyzerPanelView(std::move(inputs), std::move(callbacks));
+    analyzerPanel_->setTheme(services_.themes.currentTheme());
     analyzerSideLayout_->addWidget(analyzerPanel_);
     analyzerSide_->setVisible(true);
     analyzerPanel_->start();

@@ -183,6 +183,10 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
         saved_->setVisible(true);
         QTimer::singleShot(savedNoticeMilliseconds, saved_, [this] { saved_->setVisible(false); });
     });
+    // Listening first, then export and the analyzer; the destructive start-over last.
+    QWidget* order[] = {playOriginal_, playProcessed_, transportBar_->playPauseButton(), transportBar_->originalButton(),
+                        transportBar_->processedButton(), export_, exportAll_, reportToggle_, analyzer_, startOver_};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     refresh();
 }
 

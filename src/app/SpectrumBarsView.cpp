@@ -33,6 +33,7 @@ QString bandLabel(float hz) {
 
 SpectrumBarsView::SpectrumBarsView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(240, 100);
+    setAccessibleName(QStringLiteral("Spectrum of the original, the master and the reference in 12 bands"));
     for (auto& series : series_) {
         series = twelveLevels({});
     }

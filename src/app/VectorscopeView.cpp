@@ -18,6 +18,7 @@ namespace orvanta {
 
 VectorscopeView::VectorscopeView(VectorscopeSource* source, QWidget* parent) : QWidget(parent), source_(source) {
     setMinimumSize(160, 90);
+    setAccessibleName(QStringLiteral("Vectorscope of the playing version"));
     connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
     if (source_) {
         connect(source_, &VectorscopeSource::samplesChanged, this, [this] {

@@ -25,7 +25,7 @@ QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 4px; color:
 QPushButton { background: %5; border: 1px solid %2; border-radius: 6px; padding: 6px 14px; }
 QPushButton:hover { border-color: %6; }
 QPushButton:disabled { color: %2; border-color: %5; }
-QPushButton:checked { background: %6; color: %7; border-color: %6; font-weight: 600; }
+QPushButton:checked { background: %6; color: %7; border-color: %6; }
 QPushButton#primaryButton { background: %6; color: %7; border-color: %6; font-weight: 600; }
 QPushButton#primaryButton:disabled { background: %5; color: %2; }
 QComboBox { background: %5; border: 1px solid %2; border-radius: 6px; padding: 4px 8px; }

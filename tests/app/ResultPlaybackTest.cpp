@@ -14,6 +14,7 @@
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
+#include <QAccessible>
 #include <QPushButton>
 #include <QTest>
 
@@ -113,6 +114,14 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     EXPECT_NEAR(waveforms->timelineSeconds(), 20.0, 0.05);
     EXPECT_EQ(result()->transportBar()->timeText(), "0:00 / 0:20");
 
+    // Every control that takes focus says what it is to a screen reader.
+    for (QWidget* widget : result()->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || !(widget->focusPolicy() & Qt::TabFocus)) continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << widget->metaObject()->className();
+    }
+
     VectorscopeView* scope = result()->vectorscopeView();
     EXPECT_EQ(scope->dotCount(), 0) << "nothing has played yet: the hint";
 
@@ -125,40 +134,43 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     EXPECT_FALSE(model.playingOriginal()) << "the processed version is chosen first";
     EXPECT_NEAR(playerSeconds(), 10.0, 0.15);
 
-    // Playing: a click at 15 s moves playback there, and it goes on from there.
-    QTest::mouseClick(waveforms, Qt::LeftButton, {}, QPoint(int(waveforms->xOfSeconds(15.0)), 10));
-    EXPECT_NEAR(playerSeconds(), 15.0, 0.15);
-    test::processEventsFor(400);
-    EXPECT_EQ(player.playbackState(), PlaybackState::playing);
-    EXPECT_GT(playerSeconds(), 15.1);
-    EXPECT_LT(playerSeconds(), 16.0);
+    // Playing: a click at 15.5 s moves playback there, and it goes on from there. (Positions follow the
+    // wall clock, so the bounds allow for a loaded machine.)
+    QTest::mouseClick(waveforms, Qt::LeftButton, {}, QPoint(int(waveforms->xOfSeconds(15.5)), 10));
+    EXPECT_NEAR(playerSeconds(), 15.5, 0.15);
     EXPECT_TRUE(result()->transportBar()->timeText().startsWith("0:15 / ")) << result()->transportBar()->timeText().toStdString();
+    EXPECT_TRUE(test::becomes([&] { return playerSeconds() > 15.6; }, 5000));
+    EXPECT_EQ(player.playbackState(), PlaybackState::playing);
 
     // The A key switches to the original at the same place, and back.
-    const double before = playerSeconds();
+    double before = playerSeconds();
     QTest::keyClick(&window, Qt::Key_A);
     EXPECT_TRUE(model.playingOriginal());
     EXPECT_TRUE(player.isPlayingOriginal());
     EXPECT_EQ(player.playbackState(), PlaybackState::playing);
-    EXPECT_NEAR(playerSeconds(), before, 0.25);
+    EXPECT_NEAR(playerSeconds(), before, 0.5);
     EXPECT_TRUE(result()->transportBar()->originalButton()->isChecked());
     EXPECT_TRUE(result()->neededGainText().contains(" dB")) << "the compensated figure stays beside the switch";
+    before = playerSeconds();
     QTest::keyClick(&window, Qt::Key_A);
     EXPECT_FALSE(model.playingOriginal());
-    EXPECT_NEAR(playerSeconds(), before, 0.3);
+    EXPECT_NEAR(playerSeconds(), before, 0.5);
 
     // Left goes back five seconds, Home to the start, Right forward again.
+    before = playerSeconds();
     QTest::keyClick(&window, Qt::Key_Left);
-    EXPECT_NEAR(playerSeconds(), before - 5.0, 0.3);
+    EXPECT_NEAR(playerSeconds(), before - 5.0, 0.5);
     QTest::keyClick(&window, Qt::Key_Home);
     EXPECT_NEAR(playerSeconds(), 0.0, 0.15);
+    before = playerSeconds();
     QTest::keyClick(&window, Qt::Key_Right);
-    EXPECT_NEAR(playerSeconds(), 5.0, 0.2);
+    EXPECT_NEAR(playerSeconds(), before + 5.0, 0.5);
     EXPECT_EQ(player.playbackState(), PlaybackState::playing);
 
     // Space pauses; the playhead stays where playback stopped and play resumes there. The vectorscope
     // keeps its last frame and correlation meanwhile.
     ASSERT_TRUE(test::becomes([&] { return scope->dotCount() > 0; }, 2000));
+    before = playerSeconds();
     QTest::keyClick(&window, Qt::Key_Space);
     EXPECT_EQ(player.playbackState(), PlaybackState::paused);
     test::processEventsFor(300);
@@ -167,7 +179,7 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     ASSERT_TRUE(scope->correlation().has_value());
     EXPECT_GT(*scope->correlation(), 0.0) << "the test song's drums and bass sit in the middle";
     const double paused = transport.positionSeconds();
-    EXPECT_NEAR(paused, 5.0, 0.3);
+    EXPECT_NEAR(paused, before, 0.5);
     QTest::keyClick(&window, Qt::Key_Space);
     EXPECT_EQ(player.playbackState(), PlaybackState::playing);
     EXPECT_NEAR(playerSeconds(), paused, 0.15);

@@ -2,6 +2,7 @@
 // known signals, a click on the waveform seeking the playing version, the A/B key keeping the place,
 // the seek keys, and a position chosen while stopped being where play starts.
 #include "AssembledWindow.h"
+#include "app/AudioFileCard.h"
 #include "app/ResultScreen.h"
 #include "app/ResultTransport.h"
 #include "app/TransportBar.h"
@@ -16,6 +17,7 @@
 
 #include <QAccessible>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -94,6 +96,13 @@ protected:
         const fs::path song = test::scratchPath("song.wav");
         test::writeMusic(song, 20.0, -16.0);
         ASSERT_TRUE(test::finishes(model.dropFile(song), 20000));
+        // The import screen's card tells what was dropped, read from the file itself.
+        AudioFileCard* card = window.importScreen()->songCard();
+        EXPECT_EQ(card->nameText(), "song.wav");
+        EXPECT_TRUE(test::becomes([&] { return card->formatText() != "Reading..."; }, 10000));
+        EXPECT_EQ(card->formatText(), QString::fromUtf8("0:20 \u00B7 44.1 kHz \u00B7 32-bit float \u00B7 Stereo")) << card->formatText().toStdString();
+        EXPECT_TRUE(card->measurementText().contains(QRegularExpression(QString::fromUtf8(R"(^Loudness -\d+\.\d LUFS · True peak -?\d+\.\d dBTP$)"))))
+            << card->measurementText().toStdString();
         QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
         ASSERT_TRUE(test::becomes([&] { return window.currentScreen() == window.resultScreen(); }, 300000));
         ASSERT_TRUE(test::becomes([&] { return result()->waveformView()->timelineSeconds() > 0; }, 20000));

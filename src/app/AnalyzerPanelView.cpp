@@ -66,9 +66,14 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     analyzingFile_ = new QLabel;
     progress_ = new QProgressBar;
     progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setAccessibleName(QStringLiteral("Analysis progress"));
+    // Title, file and bar together in the middle of the panel.
+    analyzingLayout->addStretch();
     analyzingLayout->addWidget(analyzingTitle_);
     analyzingLayout->addWidget(analyzingFile_);
     analyzingLayout->addWidget(progress_);
+    analyzingLayout->addStretch();
     pages_->addWidget(analyzing);
 
     resultPage_ = new QWidget;

@@ -70,6 +70,7 @@ ProcessingScreen::ProcessingScreen(MainWindowModel& model, BatchProcessor& batch
     checklist_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     checklist_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     checklist_->horizontalHeader()->setHighlightSections(false);
+    checklist_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     checklist_->verticalHeader()->setVisible(false);
     checklist_->verticalHeader()->setDefaultSectionSize(28);
     checklist_->setShowGrid(false);

@@ -70,7 +70,7 @@ void ScreenshotTour::captureResult() {
 
 void ScreenshotTour::waitForAnalysis(int attempt) {
     constexpr int pollMilliseconds = 250;
-    constexpr int attempts = 120;
+    constexpr int attempts = 480; // two minutes on a busy machine
     if (!model_.lastAnalysisResult() && attempt < attempts) {
         QTimer::singleShot(pollMilliseconds, this, [this, attempt] { waitForAnalysis(attempt + 1); });
         return;

@@ -95,7 +95,7 @@ void VectorscopeView::paintEvent(QPaintEvent*) {
     painter.setPen(themeColor(theme.textSecondary));
     if (left_.isEmpty()) {
         painter.drawText(rect().adjusted(8, 6, -8, -6), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
-                         QStringLiteral("Play a version to see its stereo image"));
+                         QStringLiteral("Nothing has played yet"));
     } else if (correlation_) {
         QString text = QString::asprintf("Correlation %+.2f", *correlation_);
         if (holding_) text += QStringLiteral("  (last frame)");

@@ -79,6 +79,8 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     resultPage_ = new QWidget;
     resultLayout_ = new QVBoxLayout(resultPage_);
     resultLayout_->setSpacing(8);
+    // Only room for the scroll bar at the right: the panel is narrow beside the result screen.
+    resultLayout_->setContentsMargins(0, 0, 10, 0);
     theme_ = builtInThemes().front();
 
     // Score ring beside the verdict and the two device bars.
@@ -208,7 +210,7 @@ QWidget* AnalyzerPanelView::makeTile(const QString& caption, const QString& unit
     auto* tile = new QGroupBox;
     tile->setObjectName(QStringLiteral("tile"));
     auto* layout = new QVBoxLayout(tile);
-    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(0);
     auto* title = new QLabel(caption);
     title->setObjectName(QStringLiteral("technicalLine"));

@@ -36,6 +36,10 @@ QListWidget { background: %4; border: none; border-radius: 8px; }
 QTableWidget { background: %4; border: none; }
 QHeaderView::section { background: %4; color: %2; border: none; border-bottom: 1px solid %5; padding: 4px 6px; }
 QMenuBar, QMenu { background: %8; }
+QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }
+QScrollBar::handle:vertical { background: %5; border-radius: 4px; min-height: 24px; }
+QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
+QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
 QMenu::item:selected, QMenuBar::item:selected { background: %6; color: %7; }
 QMessageBox, QFileDialog { background: %8; }
 )")

@@ -2,13 +2,18 @@
 
 #include "analyzer/PerceptualScores.h"
 #include "app/DropZoneWidget.h"
+#include "app/MeterBar.h"
+#include "app/ScoreRing.h"
+#include "app/ThemeColors.h"
 #include "app/SpectrogramView.h"
 
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,6 +29,16 @@ enum Page { idlePage, analyzingPage, resultPage, errorPage };
 
 QString oneDecimal(double value) { return QString::asprintf("%.1f", value); }
 QString wholePercent(double fraction) { return QString::number(std::lround(fraction * 100.0)) + QStringLiteral("%"); }
+
+// The verdict's colour: the theme's error, warning, info and success colours from "Poor" up.
+QColor verdictColour(const Theme& theme, double score) {
+    if (score < 40) return themeColor(theme.error);
+    if (score < 60) return themeColor(theme.warning);
+    if (score < 75) return themeColor(theme.info);
+    return themeColor(theme.success);
+}
+
+const char* const scoreBarLabels[] = {"Warmth", "Clarity", "Dynamics", "Space", "Mid", "Side"};
 
 } // namespace
 
@@ -51,17 +66,74 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     analyzingFile_ = new QLabel;
     progress_ = new QProgressBar;
     progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setAccessibleName(QStringLiteral("Analysis progress"));
+    // Title, file and bar together in the middle of the panel.
+    analyzingLayout->addStretch();
     analyzingLayout->addWidget(analyzingTitle_);
     analyzingLayout->addWidget(analyzingFile_);
     analyzingLayout->addWidget(progress_);
+    analyzingLayout->addStretch();
     pages_->addWidget(analyzing);
 
     resultPage_ = new QWidget;
     resultLayout_ = new QVBoxLayout(resultPage_);
-    summary_ = new QLabel;
-    summary_->setWordWrap(true);
+    resultLayout_->setSpacing(8);
+    // Only room for the scroll bar at the right: the panel is narrow beside the result screen.
+    resultLayout_->setContentsMargins(0, 0, 10, 0);
+    theme_ = builtInThemes().front();
+
+    // Score ring beside the verdict and the two device bars.
+    auto* head = new QHBoxLayout;
+    ring_ = new ScoreRing;
+    head->addWidget(ring_, 0, Qt::AlignTop);
+    auto* verdictColumn = new QVBoxLayout;
+    verdict_ = new QLabel;
+    verdict_->setObjectName(QStringLiteral("verdict"));
+    QFont verdictFont = verdict_->font();
+    verdictFont.setPixelSize(20);
+    verdictFont.setBold(true);
+    verdict_->setFont(verdictFont);
+    sentence_ = new QLabel;
+    sentence_->setWordWrap(true);
+    verdictColumn->addWidget(verdict_);
+    verdictColumn->addWidget(sentence_);
+    for (const char* device : {"Laptop", "PA System"}) {
+        auto* meter = new MeterBar(QString::fromUtf8(device));
+        bars_.append(meter);
+        verdictColumn->addWidget(meter);
+    }
+    verdictColumn->addStretch();
+    head->addLayout(verdictColumn, 1);
+    resultLayout_->addLayout(head);
+
+    bestFor_ = new QLabel;
+    QFont bold = bestFor_->font();
+    bold.setBold(true);
+    bestFor_->setFont(bold);
+    bestFor_->setWordWrap(true);
+    resultLayout_->addWidget(bestFor_);
+    note_ = new QLabel;
+    note_->setObjectName(QStringLiteral("technicalLine"));
+    note_->setWordWrap(true);
+    resultLayout_->addWidget(note_);
+
+    auto* tiles = new QHBoxLayout;
+    tiles->addWidget(makeTile(QStringLiteral("LUFS"), QStringLiteral("LUFS")));
+    tiles->addWidget(makeTile(QStringLiteral("TRUE PEAK"), QStringLiteral("dBTP")));
+    tiles->addWidget(makeTile(QStringLiteral("SHORT TERM"), QStringLiteral("LUFS")));
+    resultLayout_->addLayout(tiles);
+
+    auto* scores = new QVBoxLayout;
+    scores->setSpacing(2);
+    for (const char* label : scoreBarLabels) {
+        auto* meter = new MeterBar(QString::fromUtf8(label));
+        bars_.append(meter);
+        scores->addWidget(meter);
+    }
+    resultLayout_->addLayout(scores);
+
     spectrogram_ = new SpectrogramView;
-    resultLayout_->addWidget(summary_);
     resultLayout_->addWidget(spectrogram_);
     // Three controls per row, so that the panel's labels fit beside the result screen.
     std::vector<QPushButton*> controls;
@@ -101,7 +173,16 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     for (size_t index = 0; index < controls.size(); ++index)
         buttons->addWidget(controls[index], int(index / 3), int(index % 3));
     resultLayout_->addLayout(buttons);
-    pages_->addWidget(resultPage_);
+    resultLayout_->addStretch();
+    // A short window scrolls the result rather than squeezing it.
+    auto* scroller = new QScrollArea;
+    scroller->setWidget(resultPage_);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->viewport()->setAutoFillBackground(false);
+    resultPage_->setAutoFillBackground(false);
+    pages_->addWidget(scroller);
 
     auto* error = new QWidget;
     auto* errorLayout = new QVBoxLayout(error);
@@ -121,12 +202,65 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     }
     connect(controller_, &AnalyzerPanelController::isAnalyzingOriginalChanged, this, &AnalyzerPanelView::refresh);
     connect(&controller_->sessionStore(), &AnalyzerSessionStore::baselineChanged, this, &AnalyzerPanelView::refresh);
+    applyColours();
     refresh();
+}
+
+QWidget* AnalyzerPanelView::makeTile(const QString& caption, const QString& unit) {
+    auto* tile = new QGroupBox;
+    tile->setObjectName(QStringLiteral("tile"));
+    auto* layout = new QVBoxLayout(tile);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(0);
+    auto* title = new QLabel(caption);
+    title->setObjectName(QStringLiteral("technicalLine"));
+    auto* value = new QLabel;
+    value->setObjectName(caption);
+    QFont font = value->font();
+    font.setPixelSize(18);
+    font.setBold(true);
+    value->setFont(font);
+    auto* units = new QLabel(unit);
+    units->setObjectName(QStringLiteral("technicalLine"));
+    layout->addWidget(title);
+    layout->addWidget(value);
+    layout->addWidget(units);
+    tile->setAccessibleName(caption);
+    tileValues_.append(value);
+    return tile;
+}
+
+void AnalyzerPanelView::setTheme(const Theme& theme) {
+    theme_ = theme;
+    applyColours();
+    refresh();
+}
+
+void AnalyzerPanelView::applyColours() {
+    const QColor text = themeColor(theme_.textPrimary);
+    const QColor track = themeColor(theme_.elementBackground);
+    ring_->setColours(track, text);
+    for (MeterBar* meter : bars_) {
+        const bool device = meter->label() == QStringLiteral("Laptop") || meter->label() == QStringLiteral("PA System");
+        meter->setColours(themeColor(device ? theme_.info : theme_.primary), track, text, text);
+    }
+}
+
+MeterBar* AnalyzerPanelView::bar(const QString& label) const {
+    for (MeterBar* meter : bars_)
+        if (meter->label() == label) return meter;
+    return nullptr;
+}
+
+QString AnalyzerPanelView::tileText(const QString& caption) const {
+    for (QLabel* value : tileValues_)
+        if (value->objectName() == caption) return value->text();
+    return {};
 }
 
 void AnalyzerPanelView::start() { controller_->start(); }
 
-QString AnalyzerPanelView::summaryText() const { return summary_->text(); }
+QString AnalyzerPanelView::summaryText() const { return summary_; }
 
 void AnalyzerPanelView::refresh() {
     const AnalyzerViewModel& model = controller_->viewModel();
@@ -161,39 +295,56 @@ void AnalyzerPanelView::refresh() {
 void AnalyzerPanelView::rebuildResult() {
     const auto& shown = controller_->displayedResult();
     if (!shown) {
-        summary_->setText(QString());
+        summary_.clear();
         spectrogram_->setData(SpectrogramData::empty());
         return;
     }
     const AudioAnalysisResult& r = *shown;
     const auto& d = r.analysisDetails;
     const auto& baseline = controller_->sessionStore().baseline();
-    auto bar = [&](const char* label, double value, double baselineValue) {
-        QString line = QStringLiteral("%1 %2").arg(QString::fromUtf8(label), wholePercent(value));
-        if (baseline) {
-            line += QStringLiteral(" (%1)").arg(wholePercent(baselineValue));
-        }
-        return line;
-    };
     const AudioAnalysisResult* b = baseline ? &*baseline : nullptr;
+
+    const QString label = QString::fromStdString(AudioAnalyzer::verdictLabel(r.overallScore));
+    const QString sentence = QString::fromStdString(AudioAnalyzer::verdictSentence(r.overallScore));
+    const QColor colour = verdictColour(theme_, r.overallScore);
+    ring_->setScore(r.overallScore, colour);
+    verdict_->setText(label);
+    verdict_->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));
+    sentence_->setText(sentence);
+    bar(QStringLiteral("Laptop"))->setValue(r.macBookScore);
+    bar(QStringLiteral("PA System"))->setValue(r.paSystemScore);
+    bestFor_->setText(QStringLiteral("Best for: ") + QString::fromStdString(d.recommendedUseCase));
+    note_->setText(QString::fromStdString(d.recommendationNote));
+    note_->setVisible(!d.recommendationNote.empty());
+    const double figures[] = {d.lufsIntegrated, d.truePeakDB, d.lufsShortTermMax};
+    for (int tile = 0; tile < 3; ++tile) tileValues_[tile]->setText(oneDecimal(figures[tile]));
+
+    const double values[] = {r.warmth, r.clarity, r.dynamics, r.spaciousness, d.midEnergyRatio, d.sideEnergyRatio};
+    const double baselines[] = {b ? b->warmth : 0,
+                                b ? b->clarity : 0,
+                                b ? b->dynamics : 0,
+                                b ? b->spaciousness : 0,
+                                b ? b->analysisDetails.midEnergyRatio : 0,
+                                b ? b->analysisDetails.sideEnergyRatio : 0};
+    QStringList scoreLines;
+    for (int index = 0; index < 6; ++index) {
+        MeterBar* meter = bar(QString::fromUtf8(scoreBarLabels[index]));
+        meter->setValue(values[index], b ? std::optional<double>(baselines[index]) : std::nullopt);
+        scoreLines << meter->label() + QLatin1Char(' ') + meter->valueText();
+    }
+
     QStringList lines = {
-        QString::number(std::lround(r.overallScore)),
-        QString::fromStdString(AudioAnalyzer::verdictLabel(r.overallScore)),
-        QString::fromStdString(AudioAnalyzer::verdictSentence(r.overallScore)),
+        ring_->scoreText(),
+        label,
+        sentence,
         QStringLiteral("Laptop %1").arg(wholePercent(r.macBookScore)),
         QStringLiteral("PA System %1").arg(wholePercent(r.paSystemScore)),
-        QStringLiteral("Best for: ") + QString::fromStdString(d.recommendedUseCase),
+        bestFor_->text(),
         QStringLiteral("LUFS %1").arg(oneDecimal(d.lufsIntegrated)),
         QStringLiteral("TRUE PEAK %1").arg(oneDecimal(d.truePeakDB)),
         QStringLiteral("SHORT TERM %1").arg(oneDecimal(d.lufsShortTermMax)),
-        bar("Warmth", r.warmth, b ? b->warmth : 0),
-        bar("Clarity", r.clarity, b ? b->clarity : 0),
-        bar("Dynamics", r.dynamics, b ? b->dynamics : 0),
-        bar("Space", r.spaciousness, b ? b->spaciousness : 0),
-        bar("Mid", d.midEnergyRatio, b ? b->analysisDetails.midEnergyRatio : 0),
-        bar("Side", d.sideEnergyRatio, b ? b->analysisDetails.sideEnergyRatio : 0),
     };
-    summary_->setText(lines.join(QLatin1Char('\n')));
+    summary_ = (lines + scoreLines).join(QLatin1Char('\n'));
     spectrogram_->setData(r.spectrogramData);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analyzer/AnalyzerPanelController.h"
+#include "app/Theme.h"
 
 #include <QWidget>
 
@@ -13,11 +14,15 @@ class QVBoxLayout;
 namespace orvanta {
 
 class DropZoneWidget;
+class MeterBar;
+class ScoreRing;
 class SpectrogramView;
 
 // The analyzer panel: a drop zone while idle, "ANALYZING" with the file name and progress, the
-// result (score, verdict, devices, use case, loudness figures, score bars with the baseline beside
-// them, spectrogram, "MASTERING?" and play controls) or the error with "Try Again". Drawn from its
+// result or the error with "Try Again". The result: the overall score in a ring coloured by verdict
+// with the verdict and its sentence, "Laptop" and "PA System" as bars, "Best for: ..." with the note,
+// tiles for "LUFS", "TRUE PEAK" and "SHORT TERM", bars for the six scores each with a marker at the
+// baseline's value, the spectrogram, "MASTERING?" and the play controls. Drawn from its
 // AnalyzerPanelController, which it owns; the window's callbacks go in with the inputs. Main thread.
 class AnalyzerPanelView : public QWidget {
     Q_OBJECT
@@ -29,8 +34,16 @@ public:
     // Starts the panel's first analysis (call once, after the window shows the panel).
     void start();
 
-    // The texts shown, for the window's tests.
+    // Colours of the drawn figures (the window's style sheet colours the rest).
+    void setTheme(const Theme& theme);
+
+    // The texts shown, one figure a line ("LUFS -8.2", "Warmth 41% (30%)", ...).
     QString summaryText() const;
+    // The bar of "Warmth", "Clarity", "Dynamics", "Space", "Mid", "Side", "Laptop" or "PA System".
+    MeterBar* bar(const QString& label) const;
+    ScoreRing* scoreRing() const { return ring_; }
+    // The value shown on the tile "LUFS", "TRUE PEAK" or "SHORT TERM".
+    QString tileText(const QString& caption) const;
 
 private:
     void refresh();
@@ -45,7 +58,18 @@ private:
     QLabel* errorMessage_;
     QWidget* resultPage_;
     QVBoxLayout* resultLayout_;
-    QLabel* summary_;
+    void applyColours();
+    QWidget* makeTile(const QString& caption, const QString& unit);
+
+    QString summary_;
+    Theme theme_;
+    ScoreRing* ring_;
+    QLabel* verdict_;
+    QLabel* sentence_;
+    QLabel* bestFor_;
+    QLabel* note_;
+    QList<MeterBar*> bars_;
+    QList<QLabel*> tileValues_; // object name = the tile's caption
     SpectrogramView* spectrogram_;
 };
 

@@ -1,5 +1,6 @@
 #include "app/ImportScreen.h"
 
+#include "app/AudioFileCard.h"
 #include "app/DropZoneWidget.h"
 #include "app/MainWindowModel.h"
 #include "app/QtText.h"
@@ -34,18 +35,23 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     connect(songDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) { dropSong(paths.front()); });
     // An audio item that is no local file cannot be turned into a file to open.
     connect(songDrop_, &DropZoneWidget::dropFailed, this, [this] { model_.dropFailed(false); });
-    layout->addWidget(songDrop_, 3);
-
+    // The drop zone beside the card of what was dropped.
     auto* songRow = new QHBoxLayout;
+    songRow->addWidget(songDrop_, 3);
+    auto* songColumn = new QVBoxLayout;
+    songCard_ = new AudioFileCard(QStringLiteral("Song"));
+    songColumn->addWidget(songCard_);
     song_ = new QLabel;
     song_->setObjectName(QStringLiteral("songName"));
     song_->setWordWrap(true);
-    songRow->addWidget(song_, 1);
+    songColumn->addWidget(song_);
     demo_ = new QPushButton(QStringLiteral("Use Demo Song"));
     demo_->setVisible(!demoSong_.empty());
     connect(demo_, &QPushButton::clicked, this, [this] { dropSong(QString::fromStdString(demoSong_.string())); });
-    songRow->addWidget(demo_);
-    layout->addLayout(songRow);
+    songColumn->addWidget(demo_, 0, Qt::AlignLeft);
+    songColumn->addStretch();
+    songRow->addLayout(songColumn, 2);
+    layout->addLayout(songRow, 3);
 
     auto* options = new QGridLayout;
     options->addWidget(new QLabel(QStringLiteral("Loudness")), 0, 0);
@@ -79,6 +85,7 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     referenceDrop_->setMinimumHeight(110);
     connect(referenceDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) {
         referenceBusy_->setText(QStringLiteral("Analyzing reference..."));
+        droppedReference_ = paths.front().toStdString();
         reference_.loadReference(paths.front().toStdString()).then(this, [this] { refresh(); }).onFailed(this, [this] {
             referenceBusy_->setText(QStringLiteral("The reference track could not be read."));
         });
@@ -87,7 +94,10 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     auto* referenceInfo = new QVBoxLayout;
     referenceName_ = new QLabel;
     referenceName_->setWordWrap(true);
+    referenceName_->setVisible(false); // the card names it
     referenceInfo->addWidget(referenceName_);
+    referenceCard_ = new AudioFileCard(QStringLiteral("Reference"));
+    referenceInfo->addWidget(referenceCard_);
     referenceBusy_ = new QLabel;
     referenceBusy_->setWordWrap(true);
     referenceInfo->addWidget(referenceBusy_);
@@ -167,6 +177,15 @@ void ImportScreen::refresh() {
     const bool hasSong = batch_.hasCurrentFile();
     song_->setText(hasSong ? QStringLiteral("Ready: ") + QString::fromStdString(batch_.currentFile()->filename)
                            : QStringLiteral("No song loaded"));
+    const auto& file = batch_.currentFile();
+    songCard_->setFile(hasSong ? file->url : std::filesystem::path(), QStringLiteral("Drop a song or open one"));
+    if (hasSong) {
+        // Figures of a silent or too short file mean nothing and are not shown.
+        const auto& stats = file->originalStats;
+        const bool measured = stats && stats->measurability == Measurability::measurable;
+        songCard_->setMeasurements(measured ? std::optional<double>(stats->lufs) : std::nullopt,
+                                   measured ? std::optional<double>(stats->truePeak) : std::nullopt);
+    }
     start_->setEnabled(hasSong && !settings_.useAnalyzer());
     startWithReference_->setEnabled(hasSong && reference_.hasProfile() && reference_.isEnabled());
 
@@ -174,6 +193,16 @@ void ImportScreen::refresh() {
     referenceName_->setText(hasReference ? QStringLiteral("Reference: ") + reference_.referenceFileName()
                                          : QStringLiteral("No reference loaded"));
     if (hasReference) referenceBusy_->clear();
+    // A profile kept from an earlier session names its file only; the format is read from a file
+    // dropped in this one.
+    if (!hasReference) referenceCard_->setFile({}, QStringLiteral("No reference loaded"));
+    else if (QString::fromStdString(droppedReference_.filename().string()) == reference_.referenceFileName())
+        referenceCard_->setFile(droppedReference_, {});
+    else referenceCard_->setName(reference_.referenceFileName());
+    if (hasReference) {
+        const std::optional<float> lufs = reference_.referenceLUFS();
+        referenceCard_->setMeasurements(lufs ? std::optional<double>(*lufs) : std::nullopt, std::nullopt);
+    }
     clearReference_->setEnabled(hasReference);
 }
 

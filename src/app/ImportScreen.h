@@ -12,16 +12,17 @@ class QPushButton;
 
 namespace orvanta {
 
+class AudioFileCard;
 class AudioSettingsManager;
 class BatchProcessor;
 class DropZoneWidget;
 class MainWindowModel;
 class ReferenceTrackManager;
 
-// The first screen: the song's drop zone with "Open...", the demo song, the preset picker (showing the
+// The first screen: the song's drop zone with "Open..." beside the card of the loaded song, the demo song, the preset picker (showing the
 // current label, "CUSTOM" or "ANALYZER"), the export format, the reference drop area with "Match
-// reference", its "Match strength" steps and "Clear Reference", and the start and "Master + Reference"
-// controls. Main thread.
+// reference", its card, its "Match strength" steps and "Clear Reference", and the start and
+// "Master + Reference" controls. Main thread.
 class ImportScreen : public QWidget {
     Q_OBJECT
 
@@ -41,6 +42,8 @@ public:
     QComboBox* matchStrengthPicker() const { return matchStrength_; }
     QString presetLabelText() const;
     QString songText() const;
+    AudioFileCard* songCard() const { return songCard_; }
+    AudioFileCard* referenceCard() const { return referenceCard_; }
 
 private:
     void refresh();
@@ -55,6 +58,9 @@ private:
 
     DropZoneWidget* songDrop_;
     QLabel* song_;
+    AudioFileCard* songCard_;
+    AudioFileCard* referenceCard_;
+    std::filesystem::path droppedReference_; // the reference file dropped in this session
     QPushButton* demo_;
     QComboBox* presets_;
     QLabel* presetLabel_;

@@ -7,6 +7,7 @@
 #include "app/ProcessingScreen.h"
 #include "app/QtText.h"
 #include "app/ResultScreen.h"
+#include "app/ResultTransport.h"
 #include "app/ThemeManager.h"
 #include "app/WallpaperBackground.h"
 #include "app/WallpaperManager.h"
@@ -88,6 +89,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::applyTheme() {
     setStyleSheet(windowStyleSheet(services_.themes.currentTheme()));
+    if (analyzerPanel_) analyzerPanel_->setTheme(services_.themes.currentTheme());
     background_->update();
 }
 
@@ -200,7 +202,8 @@ void MainWindow::openSong() {
 
 void MainWindow::togglePlayProcessed() {
     if (services_.model.appState() != AppState::result || !services_.batch.hasCurrentFile()) return;
-    services_.model.togglePlay(0, false);
+    // The version chosen on the result screen's A/B switch (processed unless the original was chosen).
+    resultScreen_->transport().playPause();
 }
 
 void MainWindow::dropAnalyzerPanel() {
@@ -235,6 +238,7 @@ void MainWindow::showAnalyzerPanel() {
         callbacks.onPlayMastered = [&model] { model.playFromAnalyzer(false); };
     }
     analyzerPanel_ = new AnalyzerPanelView(std::move(inputs), std::move(callbacks));
+    analyzerPanel_->setTheme(services_.themes.currentTheme());
     analyzerSideLayout_->addWidget(analyzerPanel_);
     analyzerSide_->setVisible(true);
     analyzerPanel_->start();
@@ -252,7 +256,7 @@ void MainWindow::buildMenus() {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu* playback = menuBar()->addMenu(QStringLiteral("&Playback"));
-    QAction* play = playback->addAction(QStringLiteral("Play/Pause Processed"), this, &MainWindow::togglePlayProcessed);
+    QAction* play = playback->addAction(QStringLiteral("Play/Pause"), this, &MainWindow::togglePlayProcessed);
     play->setShortcut(QKeySequence(Qt::Key_Space));
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));

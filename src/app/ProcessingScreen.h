@@ -2,10 +2,13 @@
 
 #include <QWidget>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 class QLabel;
-class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QTableWidget;
 
 namespace orvanta {
 
@@ -13,9 +16,10 @@ class BatchProcessor;
 class MainWindowModel;
 class ProcessingStatusManager;
 
-// The second screen: the running pass's stage, message, technical line and checklist, its progress and
-// the cancel control (which asks for confirmation). After a failed pass it says so; the cancel control
-// then leads back to the import screen. Main thread.
+// The second screen, one card: the running pass's stage as "Step k of n" with its message and technical
+// line, the progress bar with the time elapsed, the checklist as a table (state, title, value; the
+// highlighted item emphasised) and the cancel control (which asks for confirmation). After a failed
+// pass it says so; the cancel control then leads back to the import screen. Main thread.
 class ProcessingScreen : public QWidget {
     Q_OBJECT
 
@@ -25,7 +29,13 @@ public:
 
     QPushButton* cancelButton() const { return cancel_; }
     QString stageText() const;
+    // "Step k of n" of the current stage.
+    QString stepText() const;
+    // One line per checklist row: "title   value".
     QStringList checklistTexts() const;
+    // The row of the highlighted checklist item, or −1.
+    int highlightedRow() const;
+    QString elapsedText() const;
     int progressPermille() const;
     // The failure notice shown after a pass ended `failed`, with the engine's reason; empty otherwise.
     QString failureText() const;
@@ -34,14 +44,20 @@ private:
     void refreshStatus();
     void refreshChecklist();
     void refreshProgress();
+    void refreshElapsed();
 
     BatchProcessor& batch_;
     ProcessingStatusManager& status_;
+    QLabel* step_;
     QLabel* stage_;
     QLabel* message_;
     QLabel* technical_;
-    QListWidget* checklist_;
+    QTableWidget* checklist_;
     QProgressBar* progress_;
+    QLabel* percent_;
+    QLabel* elapsed_;
+    QElapsedTimer runClock_;
+    QTimer elapsedTicks_; // once a second while a pass runs
     QLabel* failure_;
     QPushButton* cancel_;
 };

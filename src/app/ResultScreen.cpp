@@ -4,8 +4,12 @@
 #include "app/NotificationHub.h"
 #include "app/ThemeColors.h"
 #include "app/ThemeManager.h"
+#include "app/ResultTransport.h"
 #include "app/SpectrumBarsView.h"
+#include "app/TransportBar.h"
 #include "app/VectorscopeView.h"
+#include "app/WaveformCache.h"
+#include "app/WaveformView.h"
 #include "batch/BatchProcessor.h"
 #include "eq/ReferenceTrackManager.h"
 #include "playback/AudioPlayerManager.h"
@@ -16,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -72,10 +77,40 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     playProcessed_ = new QPushButton;
     connect(playProcessed_, &QPushButton::clicked, this, [this] { model_.togglePlay(0, false); });
     versions->addWidget(playProcessed_, 1, 2);
-    neededGain_ = new QLabel;
-    versions->addWidget(neededGain_, 2, 0, 1, 3);
     versions->setColumnStretch(1, 1);
-    layout->addWidget(card);
+
+    // Both versions on one amplitude scale, the playhead, and the transport beside the needed gain.
+    transport_ = new ResultTransport(model_, player_, this);
+    waveformCache_ = new WaveformCache(this);
+    waveforms_ = new WaveformView;
+    waveforms_->setMinimumHeight(96);
+    versions->addWidget(waveforms_, 2, 0, 1, 3);
+    auto* transportRow = new QHBoxLayout;
+    transportBar_ = new TransportBar(*transport_);
+    transportRow->addWidget(transportBar_);
+    transportRow->addSpacing(12);
+    neededGain_ = new QLabel;
+    neededGain_->setObjectName(QStringLiteral("neededGain"));
+    neededGain_->setWordWrap(true);
+    transportRow->addWidget(neededGain_, 1);
+    versions->addLayout(transportRow, 3, 0, 1, 3);
+    versions->setRowStretch(2, 1);
+    layout->addWidget(card, 3);
+    connect(waveforms_, &WaveformView::seekRequested, transport_, &ResultTransport::seekTo);
+    const auto followPosition = [this] { waveforms_->setPlayheadSeconds(transport_->positionSeconds()); };
+    connect(transport_, &ResultTransport::positionChanged, waveforms_, followPosition);
+    connect(transport_, &ResultTransport::originalSelectedChanged, waveforms_,
+            [this] { waveforms_->setOriginalEmphasised(transport_->originalSelected()); });
+
+    // The transport's keys; Space is the window's play/pause command.
+    const auto addKey = [this](QKeySequence key, auto action) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, transport_, action);
+    };
+    addKey(QKeySequence(Qt::Key_Left), [this] { transport_->seekBy(-ResultTransport::stepSeconds); });
+    addKey(QKeySequence(Qt::Key_Right), [this] { transport_->seekBy(ResultTransport::stepSeconds); });
+    addKey(QKeySequence(Qt::Key_Home), [this] { transport_->seekTo(0.0); });
+    addKey(QKeySequence(Qt::Key_A), [this] { transport_->switchVersion(); });
 
     auto* views = new QGridLayout;
     legend_ = new QLabel;
@@ -83,7 +118,7 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     views->addWidget(new QLabel(QStringLiteral("Stereo image of the playing version")), 0, 1);
     spectrum_ = new SpectrumBarsView;
     spectrum_->bindTo(reference_);
-    spectrum_->setMinimumHeight(120);
+    spectrum_->setMinimumHeight(110);
     views->addWidget(spectrum_, 1, 0);
     vectorscopeSource_ = new VectorscopeSource(&player_, nullptr, this);
     vectorscope_ = new VectorscopeView(vectorscopeSource_);
@@ -92,10 +127,12 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     views->setColumnStretch(0, 3);
     views->setColumnStretch(1, 2);
     views->setRowStretch(1, 1);
-    layout->addLayout(views, 1);
+    layout->addLayout(views, 2);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ResultScreen::refreshLegend);
     connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, &ResultScreen::refreshLegend);
+    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, &ResultScreen::applyThemeColours);
     refreshLegend();
+    applyThemeColours();
 
     auto* exportRow = new QHBoxLayout;
     export_ = new QPushButton(QStringLiteral("Export"));
@@ -110,6 +147,9 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     saved_->setVisible(false);
     exportRow->addWidget(saved_);
     exportRow->addStretch();
+    startOver_ = new QPushButton(QStringLiteral("Delete All && Start Over"));
+    connect(startOver_, &QPushButton::clicked, &model_, &MainWindowModel::resetApplication);
+    exportRow->addWidget(startOver_);
     layout->addLayout(exportRow);
 
     auto* quality = new QGroupBox(QStringLiteral("Quality Analyzer"));
@@ -129,12 +169,6 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     qualityLayout->addWidget(report_);
     layout->addWidget(quality);
 
-    auto* footer = new QHBoxLayout;
-    footer->addStretch();
-    startOver_ = new QPushButton(QStringLiteral("Delete All && Start Over"));
-    connect(startOver_, &QPushButton::clicked, &model_, &MainWindowModel::resetApplication);
-    footer->addWidget(startOver_);
-    layout->addLayout(footer);
 
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ResultScreen::refresh);
     connect(&batch_, &BatchProcessor::isFinalModeChanged, this, &ResultScreen::refresh);
@@ -149,6 +183,10 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
         saved_->setVisible(true);
         QTimer::singleShot(savedNoticeMilliseconds, saved_, [this] { saved_->setVisible(false); });
     });
+    // Listening first, then export and the analyzer; the destructive start-over last.
+    QWidget* order[] = {playOriginal_, playProcessed_, transportBar_->playPauseButton(), transportBar_->originalButton(),
+                        transportBar_->processedButton(), export_, exportAll_, reportToggle_, analyzer_, startOver_};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     refresh();
 }
 
@@ -181,6 +219,8 @@ void ResultScreen::refresh() {
     export_->setEnabled(completed && !model_.isExporting());
     exportAll_->setEnabled(completed && !model_.isExporting());
     analyzer_->setEnabled(file.has_value());
+    transportBar_->setProcessedName(processedName_->text());
+    refreshWaveforms();
     refreshPlayButtons();
     refreshNeededGain();
     refreshReport();
@@ -194,8 +234,41 @@ void ResultScreen::refreshLegend() {
     QString legend = swatch(theme.secondary, QStringLiteral("Original")) + QStringLiteral("&nbsp;&nbsp; ") +
                      swatch(theme.primary, QStringLiteral("Mastered"));
     if (reference_.hasProfile())
-        legend += QStringLiteral("&nbsp;&nbsp; ") + swatch(theme.accent, QStringLiteral("Reference"));
+        legend += QStringLiteral("&nbsp;&nbsp; ") +
+                  swatch(theme.accent, QStringLiteral("Reference: ") + reference_.referenceFileName().toHtmlEscaped());
     legend_->setText(legend);
+}
+
+void ResultScreen::refreshWaveforms() {
+    const auto& file = batch_.currentFile();
+    const bool completed = file && file->processingStatus == AudioFile::ProcessingStatus::completed;
+    const std::filesystem::path original = completed ? file->url : std::filesystem::path();
+    const std::filesystem::path processed = completed ? model_.processedResult().value_or(std::filesystem::path())
+                                                      : std::filesystem::path();
+    waveforms_->setLaneNames(QStringLiteral("Original"), processedName_->text());
+    if (original == shownOriginal_ && processed == shownProcessed_) return;
+    if (original != shownOriginal_) transport_->reset();
+    shownOriginal_ = original;
+    shownProcessed_ = processed;
+    waveforms_->setOverviews(nullptr, nullptr);
+    transport_->setSongDuration(0);
+    if (original.empty()) return;
+    // Read off the main thread; the answer is shown only if it is still about the files on screen.
+    const auto show = [this, original, processed] {
+        if (original != shownOriginal_ || processed != shownProcessed_) return;
+        waveforms_->setOverviews(waveformCache_->cached(original),
+                                 processed.empty() ? nullptr : waveformCache_->cached(processed));
+        transport_->setSongDuration(waveforms_->timelineSeconds());
+    };
+    waveformCache_->overview(original).then(this, [show](const WaveformCache::Overview&) { show(); });
+    if (!processed.empty())
+        waveformCache_->overview(processed).then(this, [show](const WaveformCache::Overview&) { show(); });
+}
+
+void ResultScreen::applyThemeColours() {
+    const Theme theme = ThemeManager::shared().currentTheme();
+    waveforms_->setColours(themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.textPrimary),
+                           themeColor(theme.elementBackground));
 }
 
 void ResultScreen::refreshPlayButtons() {

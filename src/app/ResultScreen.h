@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <filesystem>
+
 class QLabel;
 class QPushButton;
 
@@ -11,12 +13,18 @@ class AudioPlayerManager;
 class BatchProcessor;
 class MainWindowModel;
 class ReferenceTrackManager;
+class ResultTransport;
 class SpectrumBarsView;
+class TransportBar;
 class VectorscopeSource;
 class VectorscopeView;
+class WaveformCache;
+class WaveformView;
 
 // The third screen: the finished song's card with play controls and "%.1f LUFS" figures for the
-// original and the processed version, the needed gain of the playing version, the spectrum bars, the
+// original and the processed version, their waveforms with a playhead and the transport (play/pause,
+// A/B switch, time; keys Left/Right seek 5 s, Home goes to the start, A switches the version) beside
+// the needed gain of the playing version, the spectrum bars, the
 // vectorscope, the export controls with the "Saved Successfully!" notice, the "Quality Analyzer"
 // section with its report toggle, and "Delete All & Start Over". Main thread.
 class ResultScreen : public QWidget {
@@ -36,6 +44,10 @@ public:
     QString originalLoudnessText() const;
     QString processedLoudnessText() const;
     QString neededGainText() const;
+    WaveformView* waveformView() const { return waveforms_; }
+    VectorscopeView* vectorscopeView() const { return vectorscope_; }
+    TransportBar* transportBar() const { return transportBar_; }
+    ResultTransport& transport() const { return *transport_; }
     bool isSavedNoticeVisible() const;
     bool isReportVisible() const;
 
@@ -53,6 +65,8 @@ private:
     void refreshNeededGain();
     void refreshReport();
     void refreshLegend();
+    void refreshWaveforms();
+    void applyThemeColours();
 
     MainWindowModel& model_;
     BatchProcessor& batch_;
@@ -67,6 +81,12 @@ private:
     QPushButton* playOriginal_;
     QPushButton* playProcessed_;
     QLabel* neededGain_;
+    ResultTransport* transport_;
+    WaveformCache* waveformCache_;
+    WaveformView* waveforms_;
+    TransportBar* transportBar_;
+    std::filesystem::path shownOriginal_;  // the files whose waveforms are shown (or being read)
+    std::filesystem::path shownProcessed_;
     QLabel* legend_;
     SpectrumBarsView* spectrum_;
     VectorscopeSource* vectorscopeSource_;

@@ -1,5 +1,6 @@
 #include "app/ScreenshotTour.h"
 
+#include "app/AnalyzerPanelView.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
 #include "batch/BatchProcessor.h"
@@ -70,8 +71,13 @@ void ScreenshotTour::captureResult() {
 
 void ScreenshotTour::waitForAnalysis(int attempt) {
     constexpr int pollMilliseconds = 250;
-    constexpr int attempts = 120;
-    if (!model_.lastAnalysisResult() && attempt < attempts) {
+    constexpr int attempts = 480; // two minutes on a busy machine
+    // The panel's own state: the model keeps the previous size's result.
+    const AnalyzerPanelView* panel = window_.analyzerPanel();
+    const bool done = panel != nullptr &&
+                      const_cast<AnalyzerPanelView*>(panel)->controller().viewModel().state().kind ==
+                          AnalyzerViewModel::StateKind::completed;
+    if (!done && attempt < attempts) {
         QTimer::singleShot(pollMilliseconds, this, [this, attempt] { waitForAnalysis(attempt + 1); });
         return;
     }

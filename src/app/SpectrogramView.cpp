@@ -14,6 +14,7 @@ namespace orvanta {
 SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent) {
     setFixedHeight(viewHeight);
     setMinimumWidth(160);
+    setAccessibleName(QStringLiteral("Spectrogram"));
     connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
 }
 

@@ -33,6 +33,7 @@ QString bandLabel(float hz) {
 
 SpectrumBarsView::SpectrumBarsView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(240, 100);
+    setAccessibleName(QStringLiteral("Spectrum of the original, the master and the reference in 12 bands"));
     for (auto& series : series_) {
         series = twelveLevels({});
     }
@@ -60,11 +61,11 @@ void SpectrumBarsView::bindTo(ReferenceTrackManager& manager) {
 }
 
 QRectF SpectrumBarsView::barRect(int band, int series) const {
-    const double groupWidth = static_cast<double>(width()) / bandCount;
+    const double groupWidth = static_cast<double>(std::max(0, width() - axisWidth)) / bandCount;
     const double barWidth = groupWidth * 0.8 / 3.0;
     const double plotHeight = std::max(0, height() - labelHeight);
     const double level = series_[series][band] / maximumLevel;
-    const double x = band * groupWidth + groupWidth * 0.1 + series * barWidth;
+    const double x = axisWidth + band * groupWidth + groupWidth * 0.1 + series * barWidth;
     return QRectF(x, plotHeight * (1.0 - level), barWidth, plotHeight * level);
 }
 
@@ -72,20 +73,38 @@ void SpectrumBarsView::paintEvent(QPaintEvent*) {
     const Theme theme = ThemeManager::shared().currentTheme();
     QPainter painter(this);
     painter.fillRect(rect(), themeColor(theme.cardBackground));
+    QFont font = painter.font();
+    font.setPixelSize(10);
+    painter.setFont(font);
+
+    // The dB scale: a line every 10 dB, labelled every 20 dB where the plot is short.
+    const double plotHeight = std::max(0, height() - labelHeight);
+    const int labelEvery = plotHeight < 140 ? 20 : 10;
+    QColor grid = themeColor(theme.textSecondary);
+    grid.setAlpha(45);
+    for (int dB = -20; dB <= 50; dB += 10) {
+        const double y = plotHeight * (1.0 - levelOfDecibels(dB) / maximumLevel);
+        painter.setPen(QPen(grid, 1));
+        painter.drawLine(QPointF(axisWidth, y), QPointF(width(), y));
+        if ((dB + 20) % labelEvery != 0) continue;
+        painter.setPen(themeColor(theme.textSecondary));
+        // Labels stay inside the widget at both ends of the scale.
+        const double top = std::clamp(y - 7.0, 0.0, std::max(0.0, plotHeight - 14.0));
+        painter.drawText(QRectF(0, top, axisWidth - 4, 14), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(dB) + QStringLiteral(" dB"));
+    }
+
     const QColor colours[3] = {themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.accent)};
     for (int band = 0; band < bandCount; ++band) {
         for (int series = 0; series < 3; ++series) {
             painter.fillRect(barRect(band, series), colours[series]);
         }
     }
-    QFont font = painter.font();
-    font.setPixelSize(9);
-    painter.setFont(font);
     painter.setPen(themeColor(theme.textSecondary));
-    const double groupWidth = static_cast<double>(width()) / bandCount;
+    const double groupWidth = static_cast<double>(std::max(0, width() - axisWidth)) / bandCount;
     for (int band = 0; band < bandCount; ++band) {
-        painter.drawText(QRectF(band * groupWidth, height() - labelHeight, groupWidth, labelHeight), Qt::AlignCenter,
-                         bandLabel(bandCenterFrequencies[static_cast<size_t>(band)]));
+        painter.drawText(QRectF(axisWidth + band * groupWidth, height() - labelHeight, groupWidth, labelHeight),
+                         Qt::AlignCenter, bandLabel(bandCenterFrequencies[static_cast<size_t>(band)]));
     }
 }
 

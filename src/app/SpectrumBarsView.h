@@ -9,13 +9,19 @@ namespace orvanta {
 class ReferenceTrackManager;
 
 // The 12-band spectra as bars: for every EQ band centre, one bar each for the original, the mastered
-// and (when a reference is loaded) the reference levels, on the 0…10 scale. Main thread.
+// and (when a reference is loaded) the reference levels, on the 0…10 scale, with the scale's band
+// level in dB at the left (one level unit is 7 dB; 0 is −20 dB, 10 is +50 dB). Main thread.
 class SpectrumBarsView : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr int bandCount = 12;
     static constexpr float maximumLevel = 10.0f;
+    static constexpr int axisWidth = 44; // the dB scale at the left
+
+    // The band level in dB of a level on the 0…10 scale, and the other way round.
+    static double decibelsOfLevel(double level) { return level * 7.0 - 20.0; }
+    static double levelOfDecibels(double dB) { return (dB + 20.0) / 7.0; }
 
     explicit SpectrumBarsView(QWidget* parent = nullptr);
 

@@ -28,7 +28,7 @@ const QList<Theme>& builtInThemes() {
     static const QList<Theme> themes = {
         makeTheme("original", "Original",
                   {0xFFE8553A, 0xFF3A7BE8, 0xFFF2B134, 0xFF17171C, 0xFF202027, 0xFF26262F, 0xFF32323D, 0xFFF4F4F6,
-                   0xFFA3A3AF, 0xFF3CC47C, 0xFFF2B134, 0xFFE5484D, 0xFF4FA3F7, 0xFF4FD1C5, 0xFFB794F4, 0xFFF6AD55,
+                   0xFFA3A3AF, 0xFF3CC47C, 0xFFF2B134, 0xFFF05F64, 0xFF4FA3F7, 0xFF4FD1C5, 0xFFB794F4, 0xFFF6AD55,
                    0xFF68D391}),
         makeTheme("ocean", "Cyan Blue",
                   {0xFF12B5CB, 0xFF1F6FB2, 0xFF5EE7F2, 0xFF0B1A26, 0xFF102433, 0xFF14303F, 0xFF1B3D4F, 0xFFE6F7FB,

@@ -4,6 +4,8 @@
 #include "app/AnalyzerPanelView.h"
 #include "app/DropZoneWidget.h"
 #include "app/SpectrogramView.h"
+#include "app/MeterBar.h"
+#include "app/ScoreRing.h"
 #include "app/SpectrumBarsView.h"
 #include "app/ThemeColors.h"
 #include "app/ThemeManager.h"
@@ -22,6 +24,8 @@
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace orvanta {
 namespace {
@@ -88,6 +92,22 @@ TEST(VectorscopeView, PaintsDotsOnlyWhenThereAreSamples) {
 
     view.showSamples({}, {});
     EXPECT_EQ(renderOf(view, {200, 100}), empty);
+}
+
+TEST(VectorscopeView, CorrelationIsOneForMonoMinusOneOutOfPhaseAndNoneForASilentSide) {
+    QList<float> signal, inverted, silent;
+    for (int i = 0; i < 128; ++i) {
+        signal.append(float(std::sin(i * 0.3)) * 0.5f);
+        inverted.append(-signal.back());
+        silent.append(0.0f);
+    }
+    EXPECT_NEAR(*VectorscopeView::stereoCorrelation(signal, signal), 1.0, 1e-9);
+    EXPECT_NEAR(*VectorscopeView::stereoCorrelation(signal, inverted), -1.0, 1e-9);
+    EXPECT_FALSE(VectorscopeView::stereoCorrelation(signal, silent).has_value());
+    VectorscopeView view;
+    view.showSamples(signal, inverted);
+    ASSERT_TRUE(view.correlation().has_value());
+    EXPECT_NEAR(*view.correlation(), -1.0, 1e-9);
 }
 
 TEST(SpectrumBarsView, DrawsTwelveBarsPerSeriesScaledToTen) {
@@ -170,6 +190,67 @@ TEST(AnalyzerPanelView, ShowsTheDropZoneThenTheAnalysedFiguresAndReportsOnce) {
     EXPECT_TRUE(text.contains("TRUE PEAK -6.0")) << text.toStdString(); // 0.5 full scale
     EXPECT_TRUE(text.contains("PA System ")) << text.toStdString();
     EXPECT_FALSE(renderOf(panel, {480, 640}).isNull());
+}
+
+TEST(AnalyzerPanelView, BarsShowTheMasteredScoresWithTheOriginalsAsMarkers) {
+    // An original with little side signal and a louder "master" with more: different figures to tell
+    // the bars, the markers and the tiles apart.
+    const auto original = test::scratchPath("original.wav");
+    const auto mastered = test::scratchPath("mastered.wav");
+    const auto tone = test::sine(220.0, 0.2, 44100.0, 44100 * 3);
+    const auto other = test::sine(3300.0, 0.1, 44100.0, 44100 * 3);
+    std::vector<float> left(tone), right(tone), wideLeft(tone), wideRight(tone);
+    for (size_t i = 0; i < tone.size(); ++i) {
+        right[i] = 0.9f * tone[i];
+        wideLeft[i] = 2.0f * tone[i] + other[i];
+        wideRight[i] = 0.5f * tone[i] - other[i];
+    }
+    test::writeWav(original, {left, right}, 44100.0);
+    test::writeWav(mastered, {wideLeft, wideRight}, 44100.0);
+    AnalyzerPanelView panel(AnalyzerPanelInputs{mastered, original, true, true}, {});
+    panel.resize(460, 760);
+    panel.start();
+    const AnalyzerViewModel& model = panel.controller().viewModel();
+    QElapsedTimer clock;
+    clock.start();
+    while ((model.state().kind != AnalyzerViewModel::StateKind::completed ||
+            model.result()->analysisDetails.truePeakDB <= -100.0) && clock.elapsed() < 60000)
+        test::processEventsFor(20);
+    ASSERT_EQ(model.state().kind, AnalyzerViewModel::StateKind::completed);
+    ASSERT_TRUE(panel.controller().sessionStore().baseline().has_value());
+    const AudioAnalysisResult& after = *model.result();
+    const AudioAnalysisResult& before = *panel.controller().sessionStore().baseline();
+
+    const auto percent = [](double fraction) { return QString::number(std::lround(fraction * 100.0)) + "%"; };
+    const std::pair<const char*, std::pair<double, double>> scores[] = {
+        {"Warmth", {after.warmth, before.warmth}},
+        {"Clarity", {after.clarity, before.clarity}},
+        {"Dynamics", {after.dynamics, before.dynamics}},
+        {"Space", {after.spaciousness, before.spaciousness}},
+        {"Mid", {after.analysisDetails.midEnergyRatio, before.analysisDetails.midEnergyRatio}},
+        {"Side", {after.analysisDetails.sideEnergyRatio, before.analysisDetails.sideEnergyRatio}},
+    };
+    for (const auto& [label, figures] : scores) {
+        MeterBar* meter = panel.bar(label);
+        ASSERT_NE(meter, nullptr) << label;
+        EXPECT_DOUBLE_EQ(meter->value(), figures.first) << label;
+        ASSERT_TRUE(meter->baseline().has_value()) << label;
+        EXPECT_DOUBLE_EQ(*meter->baseline(), figures.second) << label;
+        EXPECT_EQ(meter->valueText(), percent(figures.first) + " (" + percent(figures.second) + ")") << label;
+    }
+    EXPECT_NE(panel.bar("Side")->value(), panel.bar("Side")->baseline().value()) << "the two files differ in width";
+    EXPECT_EQ(panel.bar("Laptop")->valueText(), percent(after.macBookScore));
+    EXPECT_EQ(panel.bar("PA System")->valueText(), percent(after.paSystemScore));
+    EXPECT_EQ(panel.scoreRing()->scoreText(), QString::number(std::lround(after.overallScore)));
+    EXPECT_EQ(panel.tileText("LUFS"), QString::asprintf("%.1f", after.analysisDetails.lufsIntegrated));
+    EXPECT_EQ(panel.tileText("TRUE PEAK"), QString::asprintf("%.1f", after.analysisDetails.truePeakDB));
+    EXPECT_EQ(panel.tileText("SHORT TERM"), QString::asprintf("%.1f", after.analysisDetails.lufsShortTermMax));
+    EXPECT_TRUE(panel.summaryText().contains("Best for: " + QString::fromStdString(after.analysisDetails.recommendedUseCase)));
+
+    // "BEFORE" shows the original's figures.
+    panel.controller().setComparisonMode(ComparisonMode::before);
+    EXPECT_DOUBLE_EQ(panel.bar("Warmth")->value(), before.warmth);
+    EXPECT_EQ(panel.tileText("LUFS"), QString::asprintf("%.1f", before.analysisDetails.lufsIntegrated));
 }
 
 } // namespace

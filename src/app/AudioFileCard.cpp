@@ -1,0 +1,91 @@
+#include "app/AudioFileCard.h"
+
+#include "app/TransportBar.h"
+#include "engine/BackgroundPool.h"
+#include "platform/AudioFileFacts.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+
+namespace orvanta {
+
+AudioFileCard::AudioFileCard(QString title, QWidget* parent) : QGroupBox(std::move(title), parent) {
+    setObjectName(QStringLiteral("card"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(2);
+    name_ = new QLabel;
+    QFont bold = name_->font();
+    bold.setBold(true);
+    name_->setFont(bold);
+    name_->setWordWrap(true);
+    name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    format_ = new QLabel;
+    format_->setObjectName(QStringLiteral("technicalLine"));
+    measurements_ = new QLabel;
+    layout->addWidget(name_);
+    layout->addWidget(format_);
+    layout->addWidget(measurements_);
+    setAccessibleName(this->title());
+}
+
+QString AudioFileCard::nameText() const { return name_->text(); }
+QString AudioFileCard::formatText() const { return format_->text(); }
+QString AudioFileCard::measurementText() const { return measurements_->text(); }
+
+QString AudioFileCard::describe(double seconds, double sampleRate, unsigned channels, std::optional<int> bitDepth,
+                                bool floatingPoint) {
+    QStringList parts;
+    parts << TransportBar::clockText(seconds);
+    parts << QString::number(sampleRate / 1000.0, 'g', 4) + QStringLiteral(" kHz");
+    if (bitDepth) parts << QString::number(*bitDepth) + (floatingPoint ? QStringLiteral("-bit float") : QStringLiteral("-bit"));
+    parts << (channels == 1 ? QStringLiteral("Mono") : channels == 2 ? QStringLiteral("Stereo")
+                                                                       : QString::number(channels) + QStringLiteral(" channels"));
+    return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+void AudioFileCard::setFile(const std::filesystem::path& file, const QString& emptyText) {
+    if (file.empty()) {
+        file_.clear();
+        name_->setText(emptyText);
+        format_->clear();
+        measurements_->clear();
+        return;
+    }
+    if (file == file_) return;
+    file_ = file;
+    name_->setText(QString::fromStdString(file.filename().string()));
+    format_->setText(QStringLiteral("Reading..."));
+    QtConcurrent::run(&backgroundPool(), [file]() -> std::optional<AudioFileFacts> {
+        try {
+            return readAudioFileFacts(file);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }).then(this, [this, file](const std::optional<AudioFileFacts>& facts) {
+        if (file != file_) return; // another file was shown meanwhile
+        if (!facts || facts->sampleRate <= 0) {
+            format_->setText(QStringLiteral("Format unknown"));
+            return;
+        }
+        format_->setText(describe(double(facts->lengthFrames) / facts->sampleRate, facts->sampleRate,
+                                  facts->channelCount, facts->bitDepth, facts->floatingPoint));
+    });
+}
+
+void AudioFileCard::setName(const QString& name) {
+    file_.clear();
+    name_->setText(name);
+    format_->clear();
+}
+
+void AudioFileCard::setMeasurements(std::optional<double> lufs, std::optional<double> truePeak) {
+    QStringList parts;
+    if (lufs && std::isfinite(*lufs)) parts << QString::asprintf("Loudness %.1f LUFS", *lufs);
+    if (truePeak && std::isfinite(*truePeak)) parts << QString::asprintf("True peak %.1f dBTP", *truePeak);
+    measurements_->setText(parts.isEmpty() ? QStringLiteral("Loudness not measured yet") : parts.join(QStringLiteral(" \u00B7 ")));
+}
+
+} // namespace orvanta

@@ -1,0 +1,198 @@
+// The result screen's waveforms and transport, offscreen over the null audio output: the overview of
+// known signals, a click on the waveform seeking the playing version, the A/B key keeping the place,
+// the seek keys, and a position chosen while stopped being where play starts.
+#include "AssembledWindow.h"
+#include "app/AudioFileCard.h"
+#include "app/ResultScreen.h"
+#include "app/ResultTransport.h"
+#include "app/TransportBar.h"
+#include "app/VectorscopeView.h"
+#include "app/WaveformCache.h"
+#include "app/WaveformOverview.h"
+#include "app/WaveformView.h"
+#include "app/ImportScreen.h"
+#include "support/QtWait.h"
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <QAccessible>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(WaveformOverview, ASineShowsItsPeakAndRmsAndSilenceStaysFlat) {
+    constexpr double rate = 44100.0;
+    // One second of a 0.5 sine in both channels, then one second of silence; 450 Hz puts whole
+    // periods (98 samples) in each 882-frame column.
+    std::vector<float> signal = test::sine(450.0, 0.5, rate, 44100);
+    const std::vector<float> quiet = test::silence(44100);
+    signal.insert(signal.end(), quiet.begin(), quiet.end());
+    const fs::path file = test::scratchPath("sine-then-silence.wav");
+    test::writeWav(file, test::replicate(signal, 2), rate);
+
+    const WaveformOverview overview = computeWaveformOverview(file, 100);
+    EXPECT_DOUBLE_EQ(overview.durationSeconds, 2.0);
+    ASSERT_EQ(overview.columns(), 100u);
+    for (size_t column = 0; column < 50; ++column) {
+        EXPECT_NEAR(overview.highest[column], 0.5, 1e-3) << column;
+        EXPECT_NEAR(overview.lowest[column], -0.5, 1e-3) << column;
+        EXPECT_NEAR(overview.rms[column], 0.5 / std::sqrt(2.0), 1e-3) << column;
+    }
+    for (size_t column = 50; column < 100; ++column) {
+        EXPECT_EQ(overview.highest[column], 0.0f) << column;
+        EXPECT_EQ(overview.rms[column], 0.0f) << column;
+    }
+    // A file shorter than the columns asked for gives one column per frame.
+    const fs::path tiny = test::scratchPath("tiny.wav");
+    test::writeWav(tiny, test::replicate({0.25f, -0.75f, 0.5f}, 1), rate);
+    const WaveformOverview few = computeWaveformOverview(tiny, 100);
+    ASSERT_EQ(few.columns(), 3u);
+    EXPECT_EQ(few.lowest[1], -0.75f);
+    EXPECT_EQ(few.highest[2], 0.5f);
+}
+
+TEST(WaveformCache, ReadsAFileOnceAndAnUnreadableOneGivesNoOverview) {
+    const fs::path file = test::scratchPath("noise.wav");
+    test::writeWav(file, test::replicate(test::whiteNoise(0.3, 44100, 3), 2), 44100.0);
+    WaveformCache cache;
+    QFuture<WaveformCache::Overview> first = cache.overview(file);
+    ASSERT_TRUE(test::finishes(first, 20000));
+    ASSERT_NE(first.result(), nullptr);
+    EXPECT_EQ(cache.cached(file), first.result());
+    QFuture<WaveformCache::Overview> again = cache.overview(file);
+    ASSERT_TRUE(test::finishes(again, 2000));
+    EXPECT_EQ(again.result(), first.result()) << "the second request is answered from the cache";
+
+    const fs::path text = test::scratchPath("notes.wav");
+    std::ofstream(text) << "not audio";
+    QFuture<WaveformCache::Overview> unreadable = cache.overview(text);
+    ASSERT_TRUE(test::finishes(unreadable, 20000));
+    EXPECT_EQ(unreadable.result(), nullptr);
+}
+
+class ResultPlaybackTest : public testing::Test, protected test::AssembledWindow {
+protected:
+    void SetUp() override {
+        window.resize(1280, 800);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    void TearDown() override { AudioPlayerManager::shared().stop(); }
+
+    // Masters a 20-second song through the screens and waits for both waveforms.
+    void masterSong() {
+        const fs::path song = test::scratchPath("song.wav");
+        test::writeMusic(song, 20.0, -16.0);
+        ASSERT_TRUE(test::finishes(model.dropFile(song), 20000));
+        // The import screen's card tells what was dropped, read from the file itself.
+        AudioFileCard* card = window.importScreen()->songCard();
+        EXPECT_EQ(card->nameText(), "song.wav");
+        EXPECT_TRUE(test::becomes([&] { return card->formatText() != "Reading..."; }, 10000));
+        EXPECT_EQ(card->formatText(), QString::fromUtf8("0:20 \u00B7 44.1 kHz \u00B7 32-bit float \u00B7 Stereo")) << card->formatText().toStdString();
+        EXPECT_TRUE(card->measurementText().contains(QRegularExpression(QString::fromUtf8(R"(^Loudness -\d+\.\d LUFS · True peak -?\d+\.\d dBTP$)"))))
+            << card->measurementText().toStdString();
+        QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+        ASSERT_TRUE(test::becomes([&] { return window.currentScreen() == window.resultScreen(); }, 300000));
+        ASSERT_TRUE(test::becomes([&] { return result()->waveformView()->timelineSeconds() > 0; }, 20000));
+    }
+
+    ResultScreen* result() const { return window.resultScreen(); }
+    double playerSeconds() const {
+        const AudioPlayerManager& player = AudioPlayerManager::shared();
+        return double(player.currentProgress()) * player.duration();
+    }
+};
+
+TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
+    masterSong();
+    AudioPlayerManager& player = AudioPlayerManager::shared();
+    WaveformView* waveforms = result()->waveformView();
+    ResultTransport& transport = result()->transport();
+    EXPECT_NEAR(waveforms->timelineSeconds(), 20.0, 0.05);
+    EXPECT_EQ(result()->transportBar()->timeText(), "0:00 / 0:20");
+
+    // Every control that takes focus says what it is to a screen reader.
+    for (QWidget* widget : result()->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || !(widget->focusPolicy() & Qt::TabFocus)) continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << widget->metaObject()->className();
+    }
+
+    VectorscopeView* scope = result()->vectorscopeView();
+    EXPECT_EQ(scope->dotCount(), 0) << "nothing has played yet: the hint";
+
+    // Stopped: a click chooses where play starts.
+    QTest::mouseClick(waveforms, Qt::LeftButton, {}, QPoint(int(waveforms->xOfSeconds(10.0)), waveforms->height() / 2));
+    EXPECT_NEAR(transport.positionSeconds(), 10.0, 0.1);
+    EXPECT_EQ(player.playbackState(), PlaybackState::stopped);
+    QTest::mouseClick(result()->transportBar()->playPauseButton(), Qt::LeftButton);
+    ASSERT_EQ(player.playbackState(), PlaybackState::playing);
+    EXPECT_FALSE(model.playingOriginal()) << "the processed version is chosen first";
+    EXPECT_NEAR(playerSeconds(), 10.0, 0.15);
+
+    // Playing: a click at 15.5 s moves playback there, and it goes on from there. (Positions follow the
+    // wall clock, so the bounds allow for a loaded machine.)
+    QTest::mouseClick(waveforms, Qt::LeftButton, {}, QPoint(int(waveforms->xOfSeconds(15.5)), 10));
+    EXPECT_NEAR(playerSeconds(), 15.5, 0.15);
+    EXPECT_TRUE(result()->transportBar()->timeText().startsWith("0:15 / ")) << result()->transportBar()->timeText().toStdString();
+    EXPECT_TRUE(test::becomes([&] { return playerSeconds() > 15.6; }, 5000));
+    EXPECT_EQ(player.playbackState(), PlaybackState::playing);
+
+    // The A key switches to the original at the same place, and back.
+    double before = playerSeconds();
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_TRUE(model.playingOriginal());
+    EXPECT_TRUE(player.isPlayingOriginal());
+    EXPECT_EQ(player.playbackState(), PlaybackState::playing);
+    EXPECT_NEAR(playerSeconds(), before, 0.5);
+    EXPECT_TRUE(result()->transportBar()->originalButton()->isChecked());
+    EXPECT_TRUE(result()->neededGainText().contains(" dB")) << "the compensated figure stays beside the switch";
+    before = playerSeconds();
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_FALSE(model.playingOriginal());
+    EXPECT_NEAR(playerSeconds(), before, 0.5);
+
+    // Left goes back five seconds, Home to the start, Right forward again.
+    before = playerSeconds();
+    QTest::keyClick(&window, Qt::Key_Left);
+    EXPECT_NEAR(playerSeconds(), before - 5.0, 0.5);
+    QTest::keyClick(&window, Qt::Key_Home);
+    EXPECT_NEAR(playerSeconds(), 0.0, 0.15);
+    before = playerSeconds();
+    QTest::keyClick(&window, Qt::Key_Right);
+    EXPECT_NEAR(playerSeconds(), before + 5.0, 0.5);
+    EXPECT_EQ(player.playbackState(), PlaybackState::playing);
+
+    // Space pauses; the playhead stays where playback stopped and play resumes there. The vectorscope
+    // keeps its last frame and correlation meanwhile.
+    ASSERT_TRUE(test::becomes([&] { return scope->dotCount() > 0; }, 2000));
+    before = playerSeconds();
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_EQ(player.playbackState(), PlaybackState::paused);
+    test::processEventsFor(300);
+    EXPECT_TRUE(scope->isHoldingLastFrame());
+    EXPECT_GT(scope->dotCount(), 0);
+    ASSERT_TRUE(scope->correlation().has_value());
+    EXPECT_GT(*scope->correlation(), 0.0) << "the test song's drums and bass sit in the middle";
+    const double paused = transport.positionSeconds();
+    EXPECT_NEAR(paused, before, 0.5);
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_EQ(player.playbackState(), PlaybackState::playing);
+    EXPECT_NEAR(playerSeconds(), paused, 0.15);
+}
+
+} // namespace
+} // namespace orvanta

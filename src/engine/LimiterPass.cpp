@@ -72,11 +72,10 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     const int64_t total = reader.lengthFrames();
 
     const uint32_t capacity = blockFrames(sampleRate, total);
-    // Two blocks: one is written out on its own thread while the next is read and limited.
+    // Two blocks: one is limited and written out on its own thread while the next is read and shaped.
     std::array<AudioBuffer, 2> buffers;
     try {
-        buffers[0] = reader.makeBuffer(capacity);
-        buffers[1] = reader.makeBuffer(capacity);
+        for (AudioBuffer& buffer : buffers) buffer = reader.makeBuffer(capacity);
     } catch (const std::bad_alloc&) {
         throw passBufferError();
     }
@@ -84,12 +83,6 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     prepareOutput(output);
     AudioFileWriter writer(output, reader.processingFormat(), 24);
     StreamMeter meter(sampleRate, channels, total);
-    // Declared after the buffers, the writer and the meter: leaving by an exception waits for the write
-    // (and its measuring) first.
-    std::future<void> pendingWrite;
-    const auto finishWrite = [&pendingWrite] {
-        if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
-    };
 
     MasteringChainSettings settings;
     settings.inputGain = gain;
@@ -100,23 +93,34 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     settings.bpm = bpm;
     MasteringChain chain(int(channels), float(sampleRate), capacity, settings);
     chain.setKeptFrames(0, total);
+    // Declared after the buffers, the writer, the meter and the chain: leaving by an exception waits
+    // for the block in flight (its limiting, writing and measuring) first.
+    std::future<void> pendingWrite;
+    const auto finishWrite = [&pendingWrite] {
+        if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
+    };
     // The chain's first `latency` outputs come before the first input sample: they are dropped, and
     // as many samples of silence after the end bring out the input's last samples.
     int64_t latencyToDrop = chain.latencySamples();
     int64_t written = 0;
+    int peakSet = 0;
+    // The channels of a block are shaped here while the block before it is limited, written and
+    // measured on a thread of its own.
     const auto limitAndWrite = [&](AudioBuffer& block) {
-        chain.process(block);
+        chain.shapeChannels(block, peakSet);
         const int64_t drop = std::min<int64_t>(latencyToDrop, block.frameLength());
         latencyToDrop -= drop;
         const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
         written += frames;
         finishWrite();
-        pendingWrite = std::async(std::launch::async, [&writer, &meter, &block, drop, frames] {
+        pendingWrite = std::async(std::launch::async, [&chain, &writer, &meter, &block, set = peakSet, drop, frames] {
+            chain.limitLinked(block, set);
             std::vector<const float*> pointers(block.channelCount());
             for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
             writer.write(pointers.data(), frames);
             meter.add(pointers.data(), frames);
         });
+        peakSet ^= 1;
     };
     size_t current = 0;
 
@@ -169,7 +173,6 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     // Silence after the end flushes what the chain still holds.
     while (written < done) {
         AudioBuffer& buffer = buffers[current];
-        finishWrite();
         buffer.setFrameLength(uint32_t(std::min<int64_t>(capacity, latencyToDrop + (done - written))));
         buffer.clear();
         limitAndWrite(buffer);

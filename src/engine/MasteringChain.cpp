@@ -47,34 +47,43 @@ void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) c
     }
 }
 
-void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel) {
+void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel, int peakSet) {
     float* samples = buffer.channel(channel);
     const uint32_t frames = buffer.frameLength();
     bands_.processBlock(int(channel), samples, frames, settings_.inputGain);
     phaseReturn_.process(int(channel), samples, frames);
     silenceOutsideKeptFrames(samples, frames);
     clipper_.process(int(channel), samples, frames);
-    truePeak_.detect(int(channel), samples, frames);
+    truePeak_.detect(int(channel), samples, frames, peakSet);
 }
 
-void MasteringChain::process(AudioBuffer& buffer) {
+void MasteringChain::shapeChannels(AudioBuffer& buffer, int peakSet) {
+    const uint32_t channels = buffer.channelCount();
+    // Channels are independent up to the true-peak limiter, which links them.
+    std::vector<std::thread> workers;
+    workers.reserve(channels > 0 ? channels - 1 : 0);
+    for (uint32_t c = 1; c < channels; ++c) {
+        workers.emplace_back([this, &buffer, c, peakSet] { processChannel(buffer, c, peakSet); });
+    }
+    if (channels > 0) processChannel(buffer, 0, peakSet);
+    for (std::thread& worker : workers) worker.join();
+    processedFrames_ += buffer.frameLength();
+}
+
+void MasteringChain::limitLinked(AudioBuffer& buffer, int peakSet) {
     const uint32_t channels = buffer.channelCount();
     const uint32_t frames = buffer.frameLength();
-    {
-        // Channels are independent up to the true-peak limiter, which links them.
-        std::vector<std::thread> workers;
-        workers.reserve(channels > 0 ? channels - 1 : 0);
-        for (uint32_t c = 1; c < channels; ++c) workers.emplace_back([this, &buffer, c] { processChannel(buffer, c); });
-        if (channels > 0) processChannel(buffer, 0);
-        for (std::thread& worker : workers) worker.join();
-    }
     std::vector<float*> pointers(channels);
     for (uint32_t c = 0; c < channels; ++c) pointers[c] = buffer.channel(c);
-    processedFrames_ += frames;
-    truePeak_.apply(pointers.data(), frames);
+    truePeak_.apply(pointers.data(), frames, peakSet);
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < frames; ++i) pointers[c][i] = std::clamp(pointers[c][i], -guard_, guard_);
     }
+}
+
+void MasteringChain::process(AudioBuffer& buffer) {
+    shapeChannels(buffer, 0);
+    limitLinked(buffer, 0);
 }
 
 } // namespace orvanta

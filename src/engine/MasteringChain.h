@@ -45,8 +45,16 @@ public:
     // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
     void process(AudioBuffer& buffer);
 
+    // process() in two steps, for a caller that overlaps them: shapeChannels() runs every channel up
+    // to the true-peak limiter (channels on their own threads) and leaves the block's true peaks in
+    // `peakSet`; limitLinked() then limits the block from them and applies the guard. Blocks go through
+    // both in order, but limitLinked() of one block may run on another thread while shapeChannels()
+    // takes the next into the other peak set.
+    void shapeChannels(AudioBuffer& buffer, int peakSet);
+    void limitLinked(AudioBuffer& buffer, int peakSet);
+
 private:
-    void processChannel(AudioBuffer& buffer, uint32_t channel);
+    void processChannel(AudioBuffer& buffer, uint32_t channel, int peakSet);
     void silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept;
 
     MasteringChainSettings settings_;

@@ -47,27 +47,43 @@ void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) c
     }
 }
 
-void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel, int peakSet) {
-    float* samples = buffer.channel(channel);
-    const uint32_t frames = buffer.frameLength();
-    bands_.processBlock(int(channel), samples, frames, settings_.inputGain);
-    phaseReturn_.process(int(channel), samples, frames);
-    silenceOutsideKeptFrames(samples, frames);
-    clipper_.process(int(channel), samples, frames);
-    truePeak_.detect(int(channel), samples, frames, peakSet);
+namespace {
+
+// Runs job(0) … job(count − 1), each on a thread of its own but the first, which runs on this one.
+template <class Job>
+void runSideBySide(uint32_t count, const Job& job) {
+    std::vector<std::thread> workers;
+    workers.reserve(count > 0 ? count - 1 : 0);
+    for (uint32_t k = 1; k < count; ++k) workers.emplace_back([&job, k] { job(k); });
+    if (count > 0) job(0);
+    for (std::thread& worker : workers) worker.join();
 }
+
+} // namespace
 
 void MasteringChain::shapeChannels(AudioBuffer& buffer, int peakSet) {
     const uint32_t channels = buffer.channelCount();
+    const uint32_t frames = buffer.frameLength();
     // Channels are independent up to the true-peak limiter, which links them.
-    std::vector<std::thread> workers;
-    workers.reserve(channels > 0 ? channels - 1 : 0);
-    for (uint32_t c = 1; c < channels; ++c) {
-        workers.emplace_back([this, &buffer, c, peakSet] { processChannel(buffer, c, peakSet); });
-    }
-    if (channels > 0) processChannel(buffer, 0, peakSet);
-    for (std::thread& worker : workers) worker.join();
-    processedFrames_ += buffer.frameLength();
+    runSideBySide(channels, [&](uint32_t c) {
+        bands_.processBlock(int(c), buffer.channel(c), frames, settings_.inputGain);
+    });
+    // The phase return takes two channels at a time in one vector.
+    runSideBySide((channels + 1) / 2, [&](uint32_t pair) {
+        const uint32_t c = 2 * pair;
+        if (c + 1 < channels) {
+            phaseReturn_.processPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames);
+        } else {
+            phaseReturn_.process(int(c), buffer.channel(c), frames);
+        }
+    });
+    runSideBySide(channels, [&](uint32_t c) {
+        float* samples = buffer.channel(c);
+        silenceOutsideKeptFrames(samples, frames);
+        clipper_.process(int(c), samples, frames);
+        truePeak_.detect(int(c), samples, frames, peakSet);
+    });
+    processedFrames_ += frames;
 }
 
 void MasteringChain::limitLinked(AudioBuffer& buffer, int peakSet) {

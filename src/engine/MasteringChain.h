@@ -54,7 +54,6 @@ public:
     void limitLinked(AudioBuffer& buffer, int peakSet);
 
 private:
-    void processChannel(AudioBuffer& buffer, uint32_t channel, int peakSet);
     void silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept;
 
     MasteringChainSettings settings_;

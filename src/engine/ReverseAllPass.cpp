@@ -1,5 +1,7 @@
 #include "engine/ReverseAllPass.h"
 
+#include "engine/CpuFeatures.h"
+
 #include "engine/VectorBiquad.h"
 #include "platform/Biquad.h"
 
@@ -127,11 +129,6 @@ namespace {
             producedB[done] = lanes[4 + last];
         }
     }
-}
-
-bool hasAvx2() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
 }
 
 } // namespace

@@ -148,7 +148,23 @@ ORVANTA_AVX2 void MultibandLimiterEngine::processPairInVectors(int first, float*
     float* const historyRows = pair.history.data();
     float* const maxima = pair.maxima.data();
     float* const peaks = pair.peaks.data();
-    float* const aligned = pair.aligned.data();
+    // Limited rows: row M + i holds the limited bands of sample i of the run, and the M rows before it
+    // the samples before the run, so band b of output sample i is lane b of row M − wait[b] + i.
+    float* const limited = pair.aligned.data();
+    int waits[4];
+    int M = 0;
+    for (int b = 0; b < 4; ++b) {
+        waits[b] = int(limiters[0]->bands[size_t(b)].alignmentBuffer.size());
+        M = std::max(M, waits[b]);
+    }
+    for (int k = 0; k < 2; ++k) {
+        for (int b = 0; b < 4; ++b) {
+            const BandLimiterState& s = limiters[k]->bands[size_t(b)];
+            for (int j = 0, slot = s.alignmentIndex; j < waits[b]; ++j, slot = slot + 1 == waits[b] ? 0 : slot + 1) {
+                limited[size_t(M - waits[b] + j) * 8 + size_t(4 * k + b)] = s.alignmentBuffer[size_t(slot)];
+            }
+        }
+    }
 
     // History rows as in processBlock, lane 4·k + b for band b of channel k.
     for (int k = 0; k < 2; ++k) {
@@ -350,34 +366,27 @@ ORVANTA_AVX2 void MultibandLimiterEngine::processPairInVectors(int first, float*
             hold = _mm256_or_si256(_mm256_and_si256(attackingI, holdSamples),
                                    _mm256_andnot_si256(attackingI, _mm256_and_si256(holding, _mm256_sub_epi32(hold, oneI))));
             gain = _mm256_min_ps(one, next);
-            _mm256_storeu_ps(slot, _mm256_mul_ps(_mm256_loadu_ps(historyRows + i * 8), gain));
+            _mm256_storeu_ps(limited + (size_t(M) + i) * 8, _mm256_mul_ps(_mm256_loadu_ps(historyRows + i * 8), gain));
         }
 
-        // 4. Alignment, then ((b0 + b1) + b2) + b3 of each channel, four samples at a time.
-        for (int k = 0; k < 2; ++k) {
-            for (int b = 0; b < 4; ++b) {
-                BandLimiterState& s = limiters[k]->bands[size_t(b)];
-                const uint32_t lane = uint32_t(4 * k + b);
-                const int wait = int(s.alignmentBuffer.size());
-                for (int j = 0; j < wait; ++j) {
-                    aligned[size_t(j) * 8 + lane] = s.alignmentBuffer[size_t((s.alignmentIndex + j) % wait)];
-                }
-                for (uint32_t i = 0; i < run; ++i) aligned[(i + uint32_t(wait)) * 8 + lane] = peaks[i * 8 + lane];
-                s.alignmentIndex = wait == 0 ? 0 : int((uint64_t(s.alignmentIndex) + run) % uint64_t(wait));
-                for (int j = 0; j < wait; ++j) {
-                    s.alignmentBuffer[size_t((s.alignmentIndex + j) % wait)] = aligned[(run + uint32_t(j)) * 8 + lane];
-                }
-            }
-        }
+        // 4. Each band behind its wait, then ((b0 + b1) + b2) + b3 of each channel, four samples at a time.
+        const float* const band0Rows = limited + size_t(M - waits[0]) * 8;
+        const float* const band1Rows = limited + size_t(M - waits[1]) * 8;
+        const float* const band2Rows = limited + size_t(M - waits[2]) * 8;
+        const float* const band3Rows = limited + size_t(M - waits[3]) * 8;
         uint32_t i = 0;
         for (; i + 4 <= run; i += 4) {
-            const __m256 s0 = _mm256_loadu_ps(aligned + i * 8);
-            const __m256 s1 = _mm256_loadu_ps(aligned + (i + 1) * 8);
-            const __m256 s2 = _mm256_loadu_ps(aligned + (i + 2) * 8);
-            const __m256 s3 = _mm256_loadu_ps(aligned + (i + 3) * 8);
+            __m256 rows4[4];
+            for (uint32_t q = 0; q < 4; ++q) {
+                const size_t offset = size_t(i + q) * 8;
+                __m256 row = _mm256_loadu_ps(band0Rows + offset);
+                row = _mm256_blend_ps(row, _mm256_loadu_ps(band1Rows + offset), 0x22);
+                row = _mm256_blend_ps(row, _mm256_loadu_ps(band2Rows + offset), 0x44);
+                rows4[q] = _mm256_blend_ps(row, _mm256_loadu_ps(band3Rows + offset), 0x88);
+            }
             // A 4x4 transpose in each half: row b then holds band b of four samples.
-            const __m256 low01 = _mm256_unpacklo_ps(s0, s1), low23 = _mm256_unpacklo_ps(s2, s3);
-            const __m256 high01 = _mm256_unpackhi_ps(s0, s1), high23 = _mm256_unpackhi_ps(s2, s3);
+            const __m256 low01 = _mm256_unpacklo_ps(rows4[0], rows4[1]), low23 = _mm256_unpacklo_ps(rows4[2], rows4[3]);
+            const __m256 high01 = _mm256_unpackhi_ps(rows4[0], rows4[1]), high23 = _mm256_unpackhi_ps(rows4[2], rows4[3]);
             const __m256 band0 = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(1, 0, 1, 0));
             const __m256 band1 = _mm256_shuffle_ps(low01, low23, _MM_SHUFFLE(3, 2, 3, 2));
             const __m256 band2 = _mm256_shuffle_ps(high01, high23, _MM_SHUFFLE(1, 0, 1, 0));
@@ -387,9 +396,25 @@ ORVANTA_AVX2 void MultibandLimiterEngine::processPairInVectors(int first, float*
             _mm_storeu_ps(outB + i, _mm256_extractf128_ps(sum, 1));
         }
         for (; i < run; ++i) {
-            const float* o = aligned + i * 8;
-            outA[i] = ((o[0] + o[1]) + o[2]) + o[3];
-            outB[i] = ((o[4] + o[5]) + o[6]) + o[7];
+            const size_t offset = size_t(i) * 8;
+            outA[i] = ((band0Rows[offset] + band1Rows[offset + 1]) + band2Rows[offset + 2]) + band3Rows[offset + 3];
+            outB[i] = ((band0Rows[offset + 4] + band1Rows[offset + 5]) + band2Rows[offset + 6]) + band3Rows[offset + 7];
+        }
+        // The run's last M limited rows wait for the next run.
+        std::memmove(limited, limited + size_t(run) * 8, size_t(M) * 8 * sizeof(float));
+    }
+
+    // The waiting samples go back to the alignment rings, oldest at the next slot to write, as after as
+    // many processSample calls.
+    for (int k = 0; k < 2; ++k) {
+        for (int b = 0; b < 4; ++b) {
+            BandLimiterState& s = limiters[k]->bands[size_t(b)];
+            const int wait = waits[b];
+            if (wait == 0) continue;
+            s.alignmentIndex = int((uint64_t(s.alignmentIndex) + count) % uint64_t(wait));
+            for (int j = 0, slot = s.alignmentIndex; j < wait; ++j, slot = slot + 1 == wait ? 0 : slot + 1) {
+                s.alignmentBuffer[size_t(slot)] = limited[size_t(M - wait + j) * 8 + size_t(4 * k + b)];
+            }
         }
     }
 

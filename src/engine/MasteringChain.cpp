@@ -43,10 +43,12 @@ void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) c
     // Output i of the phase return belongs to input frame i − the delay of the two.
     const int64_t delay = bands_.latencySamples() + phaseReturn_.latencySamples();
     const int64_t start = processedFrames_ - delay;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const int64_t frame = start + i;
-        if (frame < keptFirst_ || frame >= keptEnd_) bandSum[i] = 0.0f;
-    }
+    const int64_t end = start + int64_t(frames);
+    // Compared before subtracting: the kept end may be INT64_MAX.
+    const int64_t keptFrom = keptFirst_ <= start ? 0 : keptFirst_ >= end ? frames : keptFirst_ - start;
+    const int64_t keptTo = keptEnd_ >= end ? frames : std::max(keptFrom, keptEnd_ <= start ? 0 : keptEnd_ - start);
+    std::fill(bandSum, bandSum + keptFrom, 0.0f);
+    std::fill(bandSum + keptTo, bandSum + frames, 0.0f);
 }
 
 namespace {

@@ -65,8 +65,34 @@ void runSideBySide(uint32_t count, const Job& job) {
 
 } // namespace
 
-void MasteringChain::shapeChannels(AudioBuffer& buffer, int peakSet) {
-    const uint32_t channels = buffer.channelCount();
+// Channels are independent up to the true-peak limiter, which links them. With eight-lane vectors two
+// channels run side by side in one thread for the price of one, and the pairs run on threads of their
+// own; without them every channel has a thread.
+template <class Single, class Pair>
+void MasteringChain::forEachPair(uint32_t channels, const Single& single, const Pair& pair) {
+    if (!hasAvx2()) {
+        runSideBySide(channels, single);
+        return;
+    }
+    runSideBySide((channels + 1) / 2, [&](uint32_t k) {
+        const uint32_t c = 2 * k;
+        if (c + 1 < channels) {
+            pair(c);
+        } else {
+            single(c);
+        }
+    });
+}
+
+void MasteringChain::limitBands(AudioBuffer& buffer) {
+    const uint32_t frames = buffer.frameLength();
+    const float gain = settings_.inputGain;
+    forEachPair(
+        buffer.channelCount(), [&](uint32_t c) { bands_.processBlock(int(c), buffer.channel(c), frames, gain); },
+        [&](uint32_t c) { bands_.processBlockPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames, gain); });
+}
+
+void MasteringChain::returnPhaseAndDetect(AudioBuffer& buffer, int peakSet) {
     const uint32_t frames = buffer.frameLength();
     const auto finishChannel = [&](uint32_t c) {
         float* samples = buffer.channel(c);
@@ -74,31 +100,17 @@ void MasteringChain::shapeChannels(AudioBuffer& buffer, int peakSet) {
         clipper_.process(int(c), samples, frames);
         truePeak_.detect(int(c), samples, frames, peakSet);
     };
-    // Channels are independent up to the true-peak limiter, which links them. With eight-lane vectors
-    // two channels run side by side in one thread for the price of one; the pairs run on threads of
-    // their own. Without them every channel has a thread.
-    if (!hasAvx2()) {
-        runSideBySide(channels, [&](uint32_t c) {
-            float* samples = buffer.channel(c);
-            bands_.processBlock(int(c), samples, frames, settings_.inputGain);
-            phaseReturn_.process(int(c), samples, frames);
+    forEachPair(
+        buffer.channelCount(),
+        [&](uint32_t c) {
+            phaseReturn_.process(int(c), buffer.channel(c), frames);
             finishChannel(c);
+        },
+        [&](uint32_t c) {
+            phaseReturn_.processPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames);
+            finishChannel(c);
+            finishChannel(c + 1);
         });
-    } else {
-        runSideBySide((channels + 1) / 2, [&](uint32_t pair) {
-            const uint32_t c = 2 * pair;
-            if (c + 1 < channels) {
-                bands_.processBlockPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames, settings_.inputGain);
-                phaseReturn_.processPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames);
-                finishChannel(c);
-                finishChannel(c + 1);
-            } else {
-                bands_.processBlock(int(c), buffer.channel(c), frames, settings_.inputGain);
-                phaseReturn_.process(int(c), buffer.channel(c), frames);
-                finishChannel(c);
-            }
-        });
-    }
     processedFrames_ += frames;
 }
 
@@ -114,7 +126,8 @@ void MasteringChain::limitLinked(AudioBuffer& buffer, int peakSet) {
 }
 
 void MasteringChain::process(AudioBuffer& buffer) {
-    shapeChannels(buffer, 0);
+    limitBands(buffer);
+    returnPhaseAndDetect(buffer, 0);
     limitLinked(buffer, 0);
 }
 

@@ -45,15 +45,20 @@ public:
     // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
     void process(AudioBuffer& buffer);
 
-    // process() in two steps, for a caller that overlaps them: shapeChannels() runs every channel up
-    // to the true-peak limiter (channels on their own threads) and leaves the block's true peaks in
-    // `peakSet`; limitLinked() then limits the block from them and applies the guard. Blocks go through
-    // both in order, but limitLinked() of one block may run on another thread while shapeChannels()
-    // takes the next into the other peak set.
-    void shapeChannels(AudioBuffer& buffer, int peakSet);
+    // process() in three steps, for a caller that overlaps them: limitBands() runs the input gain and
+    // the band limiters, returnPhaseAndDetect() the phase return, the soft clipper and the true-peak
+    // detection, which leaves the block's true peaks in `peakSet`; limitLinked() then limits the block
+    // from them and applies the guard. Channels run on threads of their own within a step. Every block
+    // goes through the three in order and each step takes the blocks in order, but the steps may run
+    // on different threads at once on different blocks: limitBands() on block k + 2 while
+    // returnPhaseAndDetect() takes block k + 1 into one peak set and limitLinked() block k from the other.
+    void limitBands(AudioBuffer& buffer);
+    void returnPhaseAndDetect(AudioBuffer& buffer, int peakSet);
     void limitLinked(AudioBuffer& buffer, int peakSet);
 
 private:
+    template <class Single, class Pair>
+    static void forEachPair(uint32_t channels, const Single& single, const Pair& pair);
     void silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept;
 
     MasteringChainSettings settings_;

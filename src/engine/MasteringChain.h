@@ -42,7 +42,7 @@ public:
     // after them (the backward all-pass rings ahead of the first frame) is silenced before the peak
     // stages, so those see the edges a player will see.
     void setKeptFrames(int64_t first, int64_t end) noexcept;
-    // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
+    // Processes the buffer's frameLength frames of every channel in place: the three steps below, in turn.
     void process(AudioBuffer& buffer);
 
     // process() in three steps, for a caller that overlaps them: limitBands() runs the input gain and

@@ -72,11 +72,10 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     const int64_t total = reader.lengthFrames();
 
     const uint32_t capacity = blockFrames(sampleRate, total);
-    // Two blocks: one is written out on its own thread while the next is read and limited.
-    std::array<AudioBuffer, 2> buffers;
+    // Three blocks in flight: see limitAndWrite.
+    std::array<AudioBuffer, 3> buffers;
     try {
-        buffers[0] = reader.makeBuffer(capacity);
-        buffers[1] = reader.makeBuffer(capacity);
+        for (AudioBuffer& buffer : buffers) buffer = reader.makeBuffer(capacity);
     } catch (const std::bad_alloc&) {
         throw passBufferError();
     }
@@ -84,12 +83,6 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     prepareOutput(output);
     AudioFileWriter writer(output, reader.processingFormat(), 24);
     StreamMeter meter(sampleRate, channels, total);
-    // Declared after the buffers, the writer and the meter: leaving by an exception waits for the write
-    // (and its measuring) first.
-    std::future<void> pendingWrite;
-    const auto finishWrite = [&pendingWrite] {
-        if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
-    };
 
     MasteringChainSettings settings;
     settings.inputGain = gain;
@@ -100,23 +93,50 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     settings.bpm = bpm;
     MasteringChain chain(int(channels), float(sampleRate), capacity, settings);
     chain.setKeptFrames(0, total);
+    // Declared after the buffers, the writer, the meter and the chain: leaving by an exception waits
+    // for the blocks in flight first.
+    std::future<void> pendingDetect; // the phase return and the true-peak detection of one block
+    std::future<void> pendingWrite;  // the linked limiting, writing and measuring of the block before it
+    const auto finishStages = [&pendingDetect, &pendingWrite] {
+        // Both are waited for before either error is passed on.
+        if (pendingDetect.valid()) pendingDetect.wait();
+        if (pendingWrite.valid()) pendingWrite.wait();
+        if (pendingDetect.valid()) pendingDetect.get();
+        if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
+    };
     // The chain's first `latency` outputs come before the first input sample: they are dropped, and
     // as many samples of silence after the end bring out the input's last samples.
     int64_t latencyToDrop = chain.latencySamples();
     int64_t written = 0;
-    const auto limitAndWrite = [&](AudioBuffer& block) {
-        chain.process(block);
-        const int64_t drop = std::min<int64_t>(latencyToDrop, block.frameLength());
-        latencyToDrop -= drop;
-        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
-        written += frames;
-        finishWrite();
-        pendingWrite = std::async(std::launch::async, [&writer, &meter, &block, drop, frames] {
+    int peakSet = 0;
+    AudioBuffer* detected = nullptr; // the block whose true peaks are being or have been detected
+    uint32_t detectedDrop = 0, detectedFrames = 0;
+    const auto startWrite = [&](AudioBuffer& block, int set, uint32_t drop, uint32_t frames) {
+        pendingWrite = std::async(std::launch::async, [&chain, &writer, &meter, &block, set, drop, frames] {
+            chain.limitLinked(block, set);
             std::vector<const float*> pointers(block.channelCount());
             for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
             writer.write(pointers.data(), frames);
             meter.add(pointers.data(), frames);
         });
+    };
+    // A block's bands are limited here, while the block before it is returned in phase and detected
+    // and the one before that is limited, written and measured, each on a thread of its own.
+    const auto limitAndWrite = [&](AudioBuffer& block) {
+        chain.limitBands(block);
+        const uint32_t drop = uint32_t(std::min<int64_t>(latencyToDrop, block.frameLength()));
+        latencyToDrop -= drop;
+        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
+        written += frames;
+        finishStages();
+        if (detected != nullptr) startWrite(*detected, peakSet ^ 1, detectedDrop, detectedFrames);
+        pendingDetect = std::async(std::launch::async, [&chain, &block, set = peakSet] {
+            chain.returnPhaseAndDetect(block, set);
+        });
+        detected = &block;
+        detectedDrop = drop;
+        detectedFrames = frames;
+        peakSet ^= 1;
     };
     size_t current = 0;
 
@@ -146,7 +166,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         }
         if (!readFailed) {
             limitAndWrite(buffer);
-            current ^= 1;
+            current = (current + 1) % buffers.size();
             done += read;
             const double fraction = double(done) / double(total);
             if (fraction - last >= 0.01) {
@@ -163,19 +183,20 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         buffer.setFrameLength(skip);
         buffer.clear();
         limitAndWrite(buffer);
-        current ^= 1;
+        current = (current + 1) % buffers.size();
         done += skip;
     }
     // Silence after the end flushes what the chain still holds.
     while (written < done) {
         AudioBuffer& buffer = buffers[current];
-        finishWrite();
         buffer.setFrameLength(uint32_t(std::min<int64_t>(capacity, latencyToDrop + (done - written))));
         buffer.clear();
         limitAndWrite(buffer);
-        current ^= 1;
+        current = (current + 1) % buffers.size();
     }
-    finishWrite();
+    finishStages();
+    if (detected != nullptr) startWrite(*detected, peakSet ^ 1, detectedDrop, detectedFrames);
+    finishStages();
     report(1.0);
     writer.close();
     return {meter.finish(written)};

@@ -1,5 +1,7 @@
 #include "engine/MasteringChain.h"
 
+#include "engine/CpuFeatures.h"
+
 #include <algorithm>
 #include <cmath>
 #include <thread>
@@ -41,40 +43,92 @@ void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) c
     // Output i of the phase return belongs to input frame i − the delay of the two.
     const int64_t delay = bands_.latencySamples() + phaseReturn_.latencySamples();
     const int64_t start = processedFrames_ - delay;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const int64_t frame = start + i;
-        if (frame < keptFirst_ || frame >= keptEnd_) bandSum[i] = 0.0f;
+    const int64_t end = start + int64_t(frames);
+    // Compared before subtracting: the kept end may be INT64_MAX.
+    const int64_t keptFrom = keptFirst_ <= start ? 0 : keptFirst_ >= end ? frames : keptFirst_ - start;
+    const int64_t keptTo = keptEnd_ >= end ? frames : std::max(keptFrom, keptEnd_ <= start ? 0 : keptEnd_ - start);
+    std::fill(bandSum, bandSum + keptFrom, 0.0f);
+    std::fill(bandSum + keptTo, bandSum + frames, 0.0f);
+}
+
+namespace {
+
+// Runs job(0) … job(count − 1), each on a thread of its own but the first, which runs on this one.
+template <class Job>
+void runSideBySide(uint32_t count, const Job& job) {
+    std::vector<std::thread> workers;
+    workers.reserve(count > 0 ? count - 1 : 0);
+    for (uint32_t k = 1; k < count; ++k) workers.emplace_back([&job, k] { job(k); });
+    if (count > 0) job(0);
+    for (std::thread& worker : workers) worker.join();
+}
+
+} // namespace
+
+// Channels are independent up to the true-peak limiter, which links them. With eight-lane vectors two
+// channels run side by side in one thread for the price of one, and the pairs run on threads of their
+// own; without them every channel has a thread.
+template <class Single, class Pair>
+void MasteringChain::forEachPair(uint32_t channels, const Single& single, const Pair& pair) {
+    if (!hasAvx2()) {
+        runSideBySide(channels, single);
+        return;
     }
+    runSideBySide((channels + 1) / 2, [&](uint32_t k) {
+        const uint32_t c = 2 * k;
+        if (c + 1 < channels) {
+            pair(c);
+        } else {
+            single(c);
+        }
+    });
 }
 
-void MasteringChain::processChannel(AudioBuffer& buffer, uint32_t channel) {
-    float* samples = buffer.channel(channel);
+void MasteringChain::limitBands(AudioBuffer& buffer) {
     const uint32_t frames = buffer.frameLength();
-    bands_.processBlock(int(channel), samples, frames, settings_.inputGain);
-    phaseReturn_.process(int(channel), samples, frames);
-    silenceOutsideKeptFrames(samples, frames);
-    clipper_.process(int(channel), samples, frames);
-    truePeak_.detect(int(channel), samples, frames);
+    const float gain = settings_.inputGain;
+    forEachPair(
+        buffer.channelCount(), [&](uint32_t c) { bands_.processBlock(int(c), buffer.channel(c), frames, gain); },
+        [&](uint32_t c) { bands_.processBlockPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames, gain); });
 }
 
-void MasteringChain::process(AudioBuffer& buffer) {
+void MasteringChain::returnPhaseAndDetect(AudioBuffer& buffer, int peakSet) {
+    const uint32_t frames = buffer.frameLength();
+    const auto finishChannel = [&](uint32_t c) {
+        float* samples = buffer.channel(c);
+        silenceOutsideKeptFrames(samples, frames);
+        clipper_.process(int(c), samples, frames);
+        truePeak_.detect(int(c), samples, frames, peakSet);
+    };
+    forEachPair(
+        buffer.channelCount(),
+        [&](uint32_t c) {
+            phaseReturn_.process(int(c), buffer.channel(c), frames);
+            finishChannel(c);
+        },
+        [&](uint32_t c) {
+            phaseReturn_.processPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames);
+            finishChannel(c);
+            finishChannel(c + 1);
+        });
+    processedFrames_ += frames;
+}
+
+void MasteringChain::limitLinked(AudioBuffer& buffer, int peakSet) {
     const uint32_t channels = buffer.channelCount();
     const uint32_t frames = buffer.frameLength();
-    {
-        // Channels are independent up to the true-peak limiter, which links them.
-        std::vector<std::thread> workers;
-        workers.reserve(channels > 0 ? channels - 1 : 0);
-        for (uint32_t c = 1; c < channels; ++c) workers.emplace_back([this, &buffer, c] { processChannel(buffer, c); });
-        if (channels > 0) processChannel(buffer, 0);
-        for (std::thread& worker : workers) worker.join();
-    }
     std::vector<float*> pointers(channels);
     for (uint32_t c = 0; c < channels; ++c) pointers[c] = buffer.channel(c);
-    processedFrames_ += frames;
-    truePeak_.apply(pointers.data(), frames);
+    truePeak_.apply(pointers.data(), frames, peakSet);
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < frames; ++i) pointers[c][i] = std::clamp(pointers[c][i], -guard_, guard_);
     }
+}
+
+void MasteringChain::process(AudioBuffer& buffer) {
+    limitBands(buffer);
+    returnPhaseAndDetect(buffer, 0);
+    limitLinked(buffer, 0);
 }
 
 } // namespace orvanta

@@ -42,11 +42,23 @@ public:
     // after them (the backward all-pass rings ahead of the first frame) is silenced before the peak
     // stages, so those see the edges a player will see.
     void setKeptFrames(int64_t first, int64_t end) noexcept;
-    // Processes the buffer's frameLength frames of every channel in place (channels on their own threads).
+    // Processes the buffer's frameLength frames of every channel in place: the three steps below, in turn.
     void process(AudioBuffer& buffer);
 
+    // process() in three steps, for a caller that overlaps them: limitBands() runs the input gain and
+    // the band limiters, returnPhaseAndDetect() the phase return, the soft clipper and the true-peak
+    // detection, which leaves the block's true peaks in `peakSet`; limitLinked() then limits the block
+    // from them and applies the guard. Channels run on threads of their own within a step. Every block
+    // goes through the three in order and each step takes the blocks in order, but the steps may run
+    // on different threads at once on different blocks: limitBands() on block k + 2 while
+    // returnPhaseAndDetect() takes block k + 1 into one peak set and limitLinked() block k from the other.
+    void limitBands(AudioBuffer& buffer);
+    void returnPhaseAndDetect(AudioBuffer& buffer, int peakSet);
+    void limitLinked(AudioBuffer& buffer, int peakSet);
+
 private:
-    void processChannel(AudioBuffer& buffer, uint32_t channel);
+    template <class Single, class Pair>
+    static void forEachPair(uint32_t channels, const Single& single, const Pair& pair);
     void silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept;
 
     MasteringChainSettings settings_;

@@ -107,6 +107,14 @@ void MultibandLimiterEngine::setupBandLimiters() {
             channel.aligned.assign(rows * 4, 0.0f);
         }
     }
+    pairRows_.assign(hasFourBandLayout() ? size_t(channelCount_ / 2) : 0, {});
+    for (PairRows& pair : pairRows_) {
+        const size_t rows = runFrames + size_t(longestLookAhead()) - 1;
+        pair.history.assign(rows * 8, 0.0f);
+        pair.maxima.assign(rows * 8, 0.0f);
+        pair.peaks.assign(runFrames * 8, 0.0f);
+        pair.aligned.assign(rows * 8, 0.0f);
+    }
 }
 
 bool MultibandLimiterEngine::hasFourBandLayout() const noexcept {

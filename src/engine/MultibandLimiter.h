@@ -78,6 +78,10 @@ public:
     // computed band-wise over runs of samples (vector lanes, a sliding-window maximum) for the hot loop
     // of a pass.
     void processBlock(int channel, float* samples, uint32_t count, float inputGain);
+    // processBlock of channels `first` and `first` + 1 with `count` samples each, on this thread: the
+    // same bits and state, both channels side by side in the lanes of one vector where the processor
+    // has eight lanes (AVX2).
+    void processBlockPair(int first, float* firstSamples, float* secondSamples, uint32_t count, float inputGain);
 
     const MultibandLimiterConfig& config() const noexcept { return config_; }
     float sampleRate() const noexcept { return sampleRate_; }
@@ -97,6 +101,7 @@ private:
     void setupBandLimiters();
     float limitBand(BandLimiterState& state, int band, float bandSample, float bandThreshold);
     static float align(BandLimiterState& state, float limited);
+    void processPairInVectors(int first, float* firstSamples, float* secondSamples, uint32_t count, float inputGain);
     // The vectorised block path needs three crossovers and four configured bands.
     bool hasFourBandLayout() const noexcept;
     int longestLookAhead() const noexcept;
@@ -124,8 +129,14 @@ private:
         std::vector<float> peaks;
         std::vector<float> aligned; // limited bands of one run behind their alignment delays
     };
+    // Working rows of processBlockPair, eight lanes per row: the first channel's four bands, then the
+    // second's. One set per pair of neighbouring channels.
+    struct alignas(64) PairRows {
+        std::vector<float> history, maxima, peaks, aligned;
+    };
     std::vector<ChannelFilters> filterStates_;
     std::vector<ChannelLimiters> bandLimiterStates_;
+    std::vector<PairRows> pairRows_;
     std::vector<float> attackCoeffs_;
     std::vector<float> releaseCoeffs_;
     std::array<float, 4> thresholdFactors_{};

@@ -1,10 +1,16 @@
 #include "engine/ReverseAllPass.h"
 
+#include "engine/CpuFeatures.h"
+
 #include "engine/VectorBiquad.h"
 #include "platform/Biquad.h"
 
 #include <algorithm>
 #include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace orvanta {
 
@@ -25,15 +31,27 @@ ReverseAllPass::ReverseAllPass(int channelCount, float sampleRate, const std::ve
 // the next outputs. The all-passes run as a pipeline in vector lanes: in step t, lane k takes what
 // lane k − 1 gave in step t − 1, so every lane sees its samples in order and gives the bits of the
 // scalar cascade.
-void ReverseAllPass::filterSegment(int channel) {
+float* ReverseAllPass::segmentOutput(int channel) {
     Channel& c = channels_[size_t(channel)];
     if (c.outputStart > 0) {
         std::memmove(c.output.data(), c.output.data() + c.outputStart, (c.outputEnd - c.outputStart) * sizeof(float));
         c.outputEnd -= c.outputStart;
         c.outputStart = 0;
     }
+    return c.output.data() + c.outputEnd;
+}
+
+void ReverseAllPass::segmentDone(int channel) {
+    Channel& c = channels_[size_t(channel)];
+    c.outputEnd += segment_;
+    c.inputFrames -= segment_;
+    std::memmove(c.input.data(), c.input.data() + segment_, c.inputFrames * sizeof(float));
+}
+
+void ReverseAllPass::filterSegment(int channel) {
+    Channel& c = channels_[size_t(channel)];
     const int64_t span = int64_t(segment_) + settling_;
-    float* const produced = c.output.data() + c.outputEnd;
+    float* const produced = segmentOutput(channel);
     const float* const input = c.input.data();
 #if defined(__SSE2__)
     if (allPasses_.size() <= 4) {
@@ -63,9 +81,74 @@ void ReverseAllPass::filterSegment(int channel) {
             if (n < int64_t(segment_)) produced[n] = y;
         }
     }
-    c.outputEnd += segment_;
-    c.inputFrames -= segment_;
-    std::memmove(c.input.data(), c.input.data() + segment_, c.inputFrames * sizeof(float));
+    segmentDone(channel);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+// The pipeline of filterSegment for two channels at once: the first in the low four lanes, the
+// second in the high four, each half shifting within itself. Same operations, same order, same bits.
+[[gnu::target("avx2")]] void filterTwoSegments(const std::vector<LR4Coefficients>& allPasses, const float* inputA,
+                                               const float* inputB, float* producedA, float* producedB,
+                                               int64_t span, int64_t segment) {
+    alignas(16) float v[5][4] = {};
+    for (size_t k = 0; k < allPasses.size(); ++k) {
+        v[0][k] = allPasses[k].b0;
+        v[1][k] = allPasses[k].b1;
+        v[2][k] = allPasses[k].b2;
+        v[3][k] = allPasses[k].a1;
+        v[4][k] = allPasses[k].a2;
+    }
+    // The same four lanes in both halves.
+    const __m256 b0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[0]));
+    const __m256 b1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[1]));
+    const __m256 b2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[2]));
+    const __m256 a1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[3]));
+    const __m256 a2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[4]));
+    __m256 x1 = _mm256_setzero_ps(), x2 = x1, y1 = x1, y2 = x1;
+    const int last = int(allPasses.size()) - 1;
+    for (int64_t t = 0; t < span + last; ++t) {
+        const int64_t n = span - 1 - t;
+        const __m256 shifted = _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(y1), 4));
+        const __m256 fresh = n >= 0 ? _mm256_setr_ps(inputA[n], 0, 0, 0, inputB[n], 0, 0, 0) : _mm256_setzero_ps();
+        const __m256 x = _mm256_blend_ps(shifted, fresh, 0x11);
+        __m256 y = _mm256_add_ps(_mm256_mul_ps(b0, x), _mm256_mul_ps(b1, x1));
+        y = _mm256_add_ps(y, _mm256_mul_ps(b2, x2));
+        y = _mm256_sub_ps(y, _mm256_mul_ps(a1, y1));
+        y = _mm256_sub_ps(y, _mm256_mul_ps(a2, y2));
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        const int64_t done = n + last;
+        if (t >= last && done < segment) {
+            alignas(32) float lanes[8];
+            _mm256_store_ps(lanes, y);
+            producedA[done] = lanes[last];
+            producedB[done] = lanes[4 + last];
+        }
+    }
+}
+
+} // namespace
+#endif
+
+void ReverseAllPass::filterSegmentPair(int first) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (hasAvx2() && !allPasses_.empty() && allPasses_.size() <= 4) {
+        const int64_t span = int64_t(segment_) + settling_;
+        float* const producedA = segmentOutput(first);
+        float* const producedB = segmentOutput(first + 1);
+        filterTwoSegments(allPasses_, channels_[size_t(first)].input.data(), channels_[size_t(first) + 1].input.data(),
+                          producedA, producedB, span, int64_t(segment_));
+        segmentDone(first);
+        segmentDone(first + 1);
+        return;
+    }
+#endif
+    filterSegment(first);
+    filterSegment(first + 1);
 }
 
 void ReverseAllPass::process(int channel, float* samples, uint32_t count) {
@@ -75,6 +158,22 @@ void ReverseAllPass::process(int channel, float* samples, uint32_t count) {
     while (c.inputFrames >= size_t(segment_) + settling_) filterSegment(channel);
     std::memcpy(samples, c.output.data() + c.outputStart, count * sizeof(float));
     c.outputStart += count;
+}
+
+void ReverseAllPass::processPair(int first, float* firstSamples, float* secondSamples, uint32_t count) {
+    float* const samples[2] = {firstSamples, secondSamples};
+    for (int k = 0; k < 2; ++k) {
+        Channel& c = channels_[size_t(first + k)];
+        std::memcpy(c.input.data() + c.inputFrames, samples[k], count * sizeof(float));
+        c.inputFrames += count;
+    }
+    // Both channels always hold the same number of samples.
+    while (channels_[size_t(first)].inputFrames >= size_t(segment_) + settling_) filterSegmentPair(first);
+    for (int k = 0; k < 2; ++k) {
+        Channel& c = channels_[size_t(first + k)];
+        std::memcpy(samples[k], c.output.data() + c.outputStart, count * sizeof(float));
+        c.outputStart += count;
+    }
 }
 
 } // namespace orvanta

@@ -26,9 +26,17 @@ public:
     int latencySamples() const noexcept { return int(segment_ + settling_); }
     // Replaces `count` (≤ maxBlockFrames) samples of `channel` by the output.
     void process(int channel, float* samples, uint32_t count);
+    // process() of channels `first` and `first` + 1 with `count` samples each, on this thread: the
+    // same bits, the two channels side by side in the lanes of one vector where the processor has
+    // eight lanes.
+    void processPair(int first, float* firstSamples, float* secondSamples, uint32_t count);
 
 private:
     void filterSegment(int channel);
+    void filterSegmentPair(int first);
+    // Room for the next `segment_` outputs of a channel, at the returned pointer.
+    float* segmentOutput(int channel);
+    void segmentDone(int channel);
 
     std::vector<LR4Coefficients> allPasses_;
     uint32_t segment_;  // samples produced at a time

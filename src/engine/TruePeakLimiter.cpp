@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace orvanta {
 
@@ -13,22 +14,29 @@ TruePeakLimiter::TruePeakLimiter(int channelCount, float sampleRate, float ceili
     const int hold = std::max(QuarterSampleInterpolator::latencySamples, int(std::lround(sampleRate * timing.holdSeconds)));
     holdWindow_ = lookAhead_ + hold + 1;
     const size_t channels = size_t(std::max(channelCount, 0));
-    peaks_.assign(channels, std::vector<float>(maxBlockFrames, 0.0f));
-    delays_.assign(channels, std::vector<float>(size_t(latencySamples()), 0.0f));
+    for (auto& set : peaks_) set.assign(channels, std::vector<float>(maxBlockFrames, 0.0f));
+    delays_.assign(channels, std::vector<float>(size_t(latencySamples()) + maxBlockFrames, 0.0f));
+    gains_.assign(maxBlockFrames, 1.0f);
     minimumAt_.assign(size_t(holdWindow_) + 1, 0);
     minimumGain_.assign(size_t(holdWindow_) + 1, 1.0f);
     averaged_.assign(size_t(lookAhead_) + 1, 1.0f);
     gainSum_ = double(lookAhead_ + 1);
 }
 
-void TruePeakLimiter::detect(int channel, const float* samples, uint32_t count) {
-    detector_.process(channel, samples, count, peaks_[size_t(channel)].data());
+void TruePeakLimiter::detect(int channel, const float* samples, uint32_t count, int peakSet) {
+    detector_.process(channel, samples, count, peaks_[peakSet][size_t(channel)].data());
 }
 
-inline float TruePeakLimiter::requiredGain(uint32_t frame) const noexcept {
-    float peak = 0.0f;
-    for (const std::vector<float>& channel : peaks_) peak = std::max(peak, channel[frame]);
-    return peak > ceiling_ ? ceiling_ / peak : 1.0f;
+// Ceiling over the linked peak of every sample; loops of their own, so that they run in vector lanes.
+void TruePeakLimiter::computeRequiredGains(const std::vector<std::vector<float>>& peaks, uint32_t count) noexcept {
+    float* const linked = gains_.data();
+    std::fill(linked, linked + count, 0.0f);
+    for (const std::vector<float>& channel : peaks) {
+        const float* peak = channel.data();
+        for (uint32_t n = 0; n < count; ++n) linked[n] = std::max(linked[n], peak[n]);
+    }
+    const float ceiling = ceiling_;
+    for (uint32_t n = 0; n < count; ++n) linked[n] = linked[n] > ceiling ? ceiling / linked[n] : 1.0f;
 }
 
 // Monotonic queue: the front holds the smallest gain of the window; a new gain drops every larger
@@ -55,30 +63,52 @@ inline float TruePeakLimiter::slidingMinimum(float required) noexcept {
     return minimumGain_[minimumHead_];
 }
 
-void TruePeakLimiter::apply(float* const* channels, uint32_t count) {
-    const size_t channelCount = peaks_.size();
-    const size_t delayLength = size_t(latencySamples());
+// Falls at once to the held minimum, rises towards it with the release, then averaged over the
+// look-ahead: one recursion, sample by sample.
+void TruePeakLimiter::smoothGains(uint32_t count) noexcept {
     const double averageScale = 1.0 / double(lookAhead_ + 1);
+    float* const gains = gains_.data();
+    float released = released_;
+    double gainSum = gainSum_;
+    float smallest = smallestGain_;
+    size_t averageIndex = averageIndex_;
+    float* const averaged = averaged_.data();
+    const size_t averageLength = averaged_.size();
     for (uint32_t n = 0; n < count; ++n) {
-        // Falls at once to the held minimum, rises towards it with the release.
-        const float held = slidingMinimum(requiredGain(n));
-        released_ = held < released_ ? held : release_ * released_ + (1.0f - release_) * held;
-        released_ = std::min(released_, held);
-        gainSum_ += double(released_) - double(averaged_[averageIndex_]);
-        averaged_[averageIndex_] = released_;
-        averageIndex_ = averageIndex_ + 1 == averaged_.size() ? 0 : averageIndex_ + 1;
+        const float held = slidingMinimum(gains[n]);
+        released = held < released ? held : release_ * released + (1.0f - release_) * held;
+        released = std::min(released, held);
+        gainSum += double(released) - double(averaged[averageIndex]);
+        averaged[averageIndex] = released;
+        averageIndex = averageIndex + 1 == averageLength ? 0 : averageIndex + 1;
         // Every gain in the average is at or under what the leaving sample needs.
-        const float gain = float(gainSum_ * averageScale);
-        smallestGain_ = std::min(smallestGain_, gain);
-
-        for (size_t c = 0; c < channelCount; ++c) {
-            float& slot = delays_[c][delayIndex_];
-            const float leaving = slot;
-            slot = channels[c][n];
-            channels[c][n] = leaving * gain;
-        }
-        delayIndex_ = delayIndex_ + 1 == delayLength ? 0 : delayIndex_ + 1;
+        const float gain = float(gainSum * averageScale);
+        smallest = std::min(smallest, gain);
+        gains[n] = gain;
     }
+    released_ = released;
+    gainSum_ = gainSum;
+    smallestGain_ = smallest;
+    averageIndex_ = averageIndex;
+}
+
+// Each channel leaves latencySamples() late, scaled by the gain of the moment it leaves.
+void TruePeakLimiter::delayAndScale(float* const* channels, uint32_t count) noexcept {
+    const size_t delay = size_t(latencySamples());
+    const float* const gains = gains_.data();
+    for (size_t c = 0; c < delays_.size(); ++c) {
+        float* const line = delays_[c].data();
+        float* const samples = channels[c];
+        std::memcpy(line + delay, samples, count * sizeof(float));
+        for (uint32_t n = 0; n < count; ++n) samples[n] = line[n] * gains[n];
+        std::memmove(line, line + count, delay * sizeof(float));
+    }
+}
+
+void TruePeakLimiter::apply(float* const* channels, uint32_t count, int peakSet) {
+    computeRequiredGains(peaks_[peakSet], count);
+    smoothGains(count);
+    delayAndScale(channels, count);
 }
 
 } // namespace orvanta

@@ -24,7 +24,9 @@ struct TruePeakLimiterTiming {
 // no allocation while processing.
 //
 // A block goes through in two steps: detect() per channel (channels may run on different threads),
-// then apply() once for all channels on one thread. The output is latencySamples() late.
+// then apply() once for all channels on one thread. The true peaks wait between the two in one of
+// two peak sets, so the next block can be detected into one set while apply() reads this block's
+// from the other, on another thread. The output is latencySamples() late.
 class TruePeakLimiter {
 public:
     TruePeakLimiter(int channelCount, float sampleRate, float ceilingLinear, uint32_t maxBlockFrames,
@@ -38,18 +40,23 @@ public:
     }
     float ceiling() const noexcept { return ceiling_; }
 
-    // Measures the true peaks of `count` (≤ maxBlockFrames) samples of `channel`.
-    void detect(int channel, const float* samples, uint32_t count);
-    // Replaces the `count` samples of every channel, which detect() has seen, by the limited output.
-    void apply(float* const* channels, uint32_t count);
+    static constexpr int peakSets = 2;
+
+    // Measures the true peaks of `count` (≤ maxBlockFrames) samples of `channel` into `peakSet`.
+    void detect(int channel, const float* samples, uint32_t count, int peakSet = 0);
+    // Replaces the `count` samples of every channel, which detect() has seen into `peakSet`, by the
+    // limited output. Blocks are applied in the order they were detected.
+    void apply(float* const* channels, uint32_t count, int peakSet = 0);
 
     // Linear gain applied to the most recent output sample, and the smallest since construction.
     float currentGain() const noexcept { return float(gainSum_ / double(lookAhead_ + 1)); }
     float smallestGain() const noexcept { return smallestGain_; }
 
 private:
-    float requiredGain(uint32_t frame) const noexcept;
+    void computeRequiredGains(const std::vector<std::vector<float>>& peaks, uint32_t count) noexcept;
     float slidingMinimum(float required) noexcept;
+    void smoothGains(uint32_t count) noexcept;
+    void delayAndScale(float* const* channels, uint32_t count) noexcept;
 
     float ceiling_;
     int lookAhead_;   // samples
@@ -57,9 +64,11 @@ private:
     float release_;   // one-pole coefficient per sample
 
     TruePeakDetector detector_;
-    std::vector<std::vector<float>> peaks_;  // per channel: the true peak of each sample of the block
-    std::vector<std::vector<float>> delays_; // per channel: ring of latencySamples() input samples
-    size_t delayIndex_ = 0;
+    // Per set and channel: the true peak of each sample of a block.
+    std::vector<std::vector<float>> peaks_[peakSets];
+    // Per channel: the last latencySamples() input samples, then room for a block.
+    std::vector<std::vector<float>> delays_;
+    std::vector<float> gains_; // per sample of the block: the required, then the held, then the applied gain
 
     // Running minimum of the required gain: a ring of (sample number, gain) pairs with increasing gains.
     std::vector<int64_t> minimumAt_;

@@ -298,57 +298,81 @@ TEST(MultibandLimiter, IsBitIdenticalToAPlainReferenceImplementation) {
         if (c.bpm >= 1) engine.adaptReleaseToTempo(c.bpm);
         engine.threshold = c.threshold;
         reference.threshold = c.threshold;
-        for (int ch = 0; ch < c.channels; ++ch) {
-            std::vector<float> block = signal[size_t(ch)];
-            // Uneven blocks through processBlock, as a pass would feed it.
-            for (size_t start = 0; start < frames; start += 7919) {
-                engine.processBlock(ch, block.data() + start, uint32_t(std::min<size_t>(7919, frames - start)), c.gain);
+        // Uneven blocks, as a pass would feed them: pairs of channels through processBlockPair, a lone
+        // last channel through processBlock.
+        Channels blocks = signal;
+        for (size_t start = 0; start < frames; start += 7919) {
+            const uint32_t count = uint32_t(std::min<size_t>(7919, frames - start));
+            int ch = 0;
+            for (; ch + 1 < c.channels; ch += 2) {
+                engine.processBlockPair(ch, blocks[size_t(ch)].data() + start, blocks[size_t(ch) + 1].data() + start,
+                                        count, c.gain);
             }
+            if (ch < c.channels) engine.processBlock(ch, blocks[size_t(ch)].data() + start, count, c.gain);
+        }
+        for (int ch = 0; ch < c.channels; ++ch) {
             for (size_t i = 0; i < frames; ++i) {
                 const float expected = reference.process(ch, signal[size_t(ch)][i] * c.gain);
-                ASSERT_EQ(block[i], expected) << "rate " << c.rate << " channel " << ch << " frame " << i;
+                ASSERT_EQ(blocks[size_t(ch)][i], expected) << "rate " << c.rate << " channel " << ch << " frame " << i;
             }
         }
     }
 }
 
-// The block path leaves the per-sample state exactly as processSample would, whatever the look-ahead
-// lengths (equal, unequal, one sample, longer than a run's history) and however calls are mixed.
+// The block paths (one channel, or a pair side by side) leave the per-sample state exactly as
+// processSample would, whatever the look-ahead lengths (equal, unequal, one sample, longer than a
+// run's history) and however calls are mixed.
 TEST(MultibandLimiter, BlockPathMatchesThePerSamplePathForAnyLookAheadAndMixedCalls) {
     const std::vector<std::vector<int>> lookAheads = {{64, 48, 32, 16}, {48, 40, 20, 3}, {1, 1, 1, 1},
                                                       {0, 700, 5, 2}, {17, 17, 17, 17}};
     const size_t frames = 44100;
     const Channels signal = loudSignal(44100, frames);
-    for (const auto& lengths : lookAheads) {
-        MultibandLimiterConfig config;
-        config.lookAheadSamples = lengths;
-        MultibandLimiterEngine blockwise(1, config, 44100.0f);
-        MultibandLimiterEngine sampleWise(1, config, 44100.0f);
-        blockwise.threshold = sampleWise.threshold = 0.7f;
-        std::vector<float> block = signal[0];
-        size_t position = 0;
-        for (size_t step = 1; position < frames; ++step) {
-            // Runs of 1, 2, 3... samples, with single processSample calls in between.
-            const size_t count = std::min(frames - position, step * step);
-            blockwise.processBlock(0, block.data() + position, uint32_t(count), 3.0f);
-            for (size_t i = position; i < position + count; ++i) {
-                ASSERT_EQ(block[i], sampleWise.processSample(0, signal[0][i], 3.0f)) << "frame " << i;
+    for (const bool paired : {false, true}) {
+        for (const auto& lengths : lookAheads) {
+            MultibandLimiterConfig config;
+            config.lookAheadSamples = lengths;
+            MultibandLimiterEngine blockwise(2, config, 44100.0f);
+            MultibandLimiterEngine sampleWise(2, config, 44100.0f);
+            blockwise.threshold = sampleWise.threshold = 0.7f;
+            Channels block = signal;
+            size_t position = 0;
+            for (size_t step = 1; position < frames; ++step) {
+                // Runs of 1, 2, 3... samples, with single processSample calls in between.
+                const size_t count = std::min(frames - position, step * step);
+                if (paired) {
+                    blockwise.processBlockPair(0, block[0].data() + position, block[1].data() + position,
+                                               uint32_t(count), 3.0f);
+                } else {
+                    for (int ch = 0; ch < 2; ++ch) {
+                        blockwise.processBlock(ch, block[size_t(ch)].data() + position, uint32_t(count), 3.0f);
+                    }
+                }
+                for (int ch = 0; ch < 2; ++ch) {
+                    for (size_t i = position; i < position + count; ++i) {
+                        ASSERT_EQ(block[size_t(ch)][i], sampleWise.processSample(ch, signal[size_t(ch)][i], 3.0f))
+                            << "paired " << paired << " channel " << ch << " frame " << i;
+                    }
+                }
+                position += count;
+                if (position < frames) {
+                    for (int ch = 0; ch < 2; ++ch) {
+                        ASSERT_EQ(blockwise.processSample(ch, signal[size_t(ch)][position], 3.0f),
+                                  sampleWise.processSample(ch, signal[size_t(ch)][position], 3.0f));
+                    }
+                    ++position;
+                }
             }
-            position += count;
-            if (position < frames) {
-                ASSERT_EQ(blockwise.processSample(0, signal[0][position], 3.0f),
-                          sampleWise.processSample(0, signal[0][position], 3.0f));
-                ++position;
+            for (int ch = 0; ch < 2; ++ch) {
+                for (int b = 0; b < 4; ++b) {
+                    const BandLimiterState& x = blockwise.bandState(ch, b);
+                    const BandLimiterState& y = sampleWise.bandState(ch, b);
+                    EXPECT_EQ(x.gain, y.gain);
+                    EXPECT_EQ(x.holdCounter, y.holdCounter);
+                    EXPECT_EQ(x.lookAheadIndex, y.lookAheadIndex);
+                    EXPECT_EQ(x.lookAheadBuffer, y.lookAheadBuffer);
+                    EXPECT_EQ(x.windowPeak, y.windowPeak);
+                }
             }
-        }
-        for (int b = 0; b < 4; ++b) {
-            const BandLimiterState& x = blockwise.bandState(0, b);
-            const BandLimiterState& y = sampleWise.bandState(0, b);
-            EXPECT_EQ(x.gain, y.gain);
-            EXPECT_EQ(x.holdCounter, y.holdCounter);
-            EXPECT_EQ(x.lookAheadIndex, y.lookAheadIndex);
-            EXPECT_EQ(x.lookAheadBuffer, y.lookAheadBuffer);
-            EXPECT_EQ(x.windowPeak, y.windowPeak);
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "cli/ChildRun.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -20,20 +22,6 @@ namespace {
 // The signals a run turns into a clean cancel (cli/InterruptFlag.h).
 constexpr int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 int openOrThrow(const char* path, int flags) {
     const int fd = ::open(path, flags | O_CLOEXEC, 0600);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), std::string("cannot open ") + path);
@@ -46,9 +34,9 @@ pid_t startSelf(const std::vector<std::string>& args, const std::filesystem::pat
                 const std::filesystem::path& standardError, const std::vector<std::string>& environment) {
     // Everything the child needs is prepared before fork: between fork and exec only
     // async-signal-safe calls are allowed.
-    const Descriptor input(openOrThrow("/dev/null", O_RDONLY));
-    const Descriptor output(openOrThrow(standardOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
-    const Descriptor errors(openOrThrow(standardError.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
+    const FileDescriptor input(openOrThrow("/dev/null", O_RDONLY));
+    const FileDescriptor output(openOrThrow(standardOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
+    const FileDescriptor errors(openOrThrow(standardError.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
     std::vector<std::string> words{"orvanta-cli"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/FileKind.h"
 #include "platform/FileOperations.h"
+#include "platform/FileDescriptor.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,27 +29,6 @@ std::string quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
 [[noreturn]] void writeFailed(const fs::path& output, const std::string& reason) {
     throw fileSystemError(FileSystemErrorCode::writeFailed, "Could not write to " + quoted(output) + ": " + reason);
 }
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now; the error of close() matters for a file just written (NFS reports a full disk there).
-    int close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 // The output's folder ("." for a bare name).
 fs::path folderOf(const fs::path& output) {
@@ -116,7 +96,7 @@ bool copyBytes(int in, int out, const fs::path& source, const fs::path& output,
 bool streamInto(int in, const fs::path& source, const fs::path& output, const std::function<bool()>& isCancelled) {
     // Non-blocking: a pipe without a reader fails at once (ENXIO) instead of waiting for one forever,
     // and a full pipe is waited on in steps that look at the cancellation.
-    Descriptor out(::open(output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    FileDescriptor out(::open(output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (out.get() < 0) {
         if (errno == ENXIO) refuse("Could not write to " + quoted(output) + ": no program is reading from the pipe");
         writeFailed(output, std::strerror(errno));
@@ -129,7 +109,7 @@ bool streamInto(int in, const fs::path& source, const fs::path& output, const st
 bool replaceAtomically(int in, const fs::path& source, const fs::path& output,
                        const std::function<bool()>& isCancelled) {
     const fs::path partial = siblingTemporaryPath(output);
-    Descriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.get() < 0) writeFailed(output, std::strerror(errno));
     try {
         if (!copyBytes(in, out.get(), source, output, isCancelled)) {
@@ -174,7 +154,7 @@ void checkOutputDestination(const fs::path& output) {
 
 bool publishFile(const fs::path& source, const fs::path& output, const std::function<bool()>& isCancelled) {
     const bool stream = isStreamDestination(output);
-    Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         throw fileSystemError(FileSystemErrorCode::copyFailed,
                               "Could not read " + quoted(source) + ": " + std::strerror(errno));

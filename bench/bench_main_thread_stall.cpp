@@ -255,11 +255,11 @@ bool dropSong(benchmark::State& state, StallWatchdog& watchdog, orvanta::MainWin
 void BM_StallWhileMastering(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
-    orvanta::PreferenceStore& store = orvanta::PreferenceStore::standard();
-    orvanta::AppContext app{store, orvanta::AudioPlayerManager::shared()};
+    orvanta::AppContext app;
+    orvanta::PreferenceStore& store = app.store;
     orvanta::AudioSettingsManager& settings = app.settings;
     orvanta::BatchProcessor& batch = app.batch;
-    orvanta::MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store};
+    orvanta::MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub};
     model.choosePreset(1);
     if (model.presetLabel() != QStringLiteral("Loud")) {
         state.SkipWithError("preset 1 is not \"Loud\"");
@@ -356,15 +356,15 @@ BENCHMARK(BM_StallWhilePlaying)->ArgName("eq")->Arg(0)->Arg(1)->Unit(benchmark::
 void BM_StallInTheWindow(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
-    orvanta::PreferenceStore& store = orvanta::PreferenceStore::standard();
-    orvanta::AppContext app{store, orvanta::AudioPlayerManager::shared()};
+    orvanta::AppContext app;
+    orvanta::PreferenceStore& store = app.store;
     orvanta::AudioSettingsManager& settings = app.settings;
     orvanta::AudioPlayerManager& player = app.player;
     orvanta::BatchProcessor& batch = app.batch;
     orvanta::WallpaperManager wallpaper{store};
-    orvanta::MainWindowModel model{batch, settings, player, app.reference, app.eq, store};
-    orvanta::MainWindow window{{model, batch, settings, player, app.reference, app.status,
-                                orvanta::ThemeManager::shared(), wallpaper}};
+    orvanta::MainWindowModel model{batch, settings, player, app.reference, app.eq, store, app.hub};
+    orvanta::MainWindow window{{model, batch, settings, player, app.reference, app.status, app.themes, app.hub,
+                                wallpaper}};
     window.resize(1280, 800);
     window.show();
     runEventLoopFor(300);

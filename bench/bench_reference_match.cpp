@@ -121,7 +121,7 @@ fs::path writeSong(const std::string& name, uint32_t seed, double levelDB, const
 orvanta::AppContext& benchApp() {
     static orvanta::AppContext* app = [] {
         application();
-        return new orvanta::AppContext(orvanta::PreferenceStore::standard(), orvanta::AudioPlayerManager::shared());
+        return new orvanta::AppContext();
     }();
     return *app;
 }

@@ -44,11 +44,6 @@ std::vector<float> smoothGains(const std::vector<float>& bandValues) {
 }
 
 AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float>& bandValues, float inputLUFS,
-                      float inputPeak, float inputRMS) {
-    return makePlan(result, bandValues, inputLUFS, inputPeak, inputRMS, PreferenceStore::standard());
-}
-
-AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float>& bandValues, float inputLUFS,
                       float inputPeak, float inputRMS, const PreferenceStore& preferences) {
     const auto& details = result.analysisDetails;
     const auto& balance = details.spectralBalance;

@@ -22,9 +22,7 @@ std::vector<float> smoothGains(const std::vector<float>& bandValues);
 // The correction plan of an analysis: EQ curve, side gain, wet/dry blend, pre-gain, target (the stored
 // "targetLoudness", else −8 LUFS) and limiter threshold, with the report of every figure.
 // bandValues are the file's 12 band levels (0…10); inputLUFS (LUFS), inputPeak and inputRMS (linear)
-// are recorded as given. Reads the preference store; any thread; does not throw.
-AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float>& bandValues, float inputLUFS,
-                      float inputPeak, float inputRMS);
+// are recorded as given. Reads `preferences`; any thread; does not throw.
 AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float>& bandValues, float inputLUFS,
                       float inputPeak, float inputRMS, const PreferenceStore& preferences);
 

@@ -232,6 +232,8 @@ QWidget* AnalyzerPanelView::makeTile(const QString& caption, const QString& unit
 
 void AnalyzerPanelView::setTheme(const Theme& theme) {
     theme_ = theme;
+    dropZone_->setTheme(theme);
+    spectrogram_->setTheme(theme);
     applyColours();
     refresh();
 }

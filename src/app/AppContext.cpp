@@ -1,11 +1,12 @@
 #include "app/AppContext.h"
 
-#include "playback/AudioPlayerManager.h"
+#include "playback/PlayerNodeFactory.h"
 
 namespace orvanta {
 
-AppContext::AppContext(PreferenceStore& preferences, AudioPlayerManager& audioPlayer)
-    : store(preferences), player(audioPlayer), settings(preferences), eq(&audioPlayer), reference(preferences),
-      batch(preferences, status, reference, eq) {}
+AppContext::AppContext(std::filesystem::path preferencesFile, std::unique_ptr<PlayerNode> output)
+    : store(std::move(preferencesFile)), player(output ? std::move(output) : makeDefaultPlayerNode()),
+      themes(store, hub), settings(store), eq(&player, store), reference(store),
+      batch(store, status, reference, eq) {}
 
 } // namespace orvanta

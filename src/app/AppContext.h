@@ -2,28 +2,39 @@
 
 // Models only (QtCore).
 
+#include "app/NotificationHub.h"
+#include "app/ThemeManager.h"
 #include "batch/AudioSettingsManager.h"
 #include "batch/BatchProcessor.h"
 #include "engine/ProcessingStatusManager.h"
 #include "eq/EQManager.h"
 #include "eq/ReferenceTrackManager.h"
+#include "platform/PreferenceStore.h"
+#include "playback/AudioPlayerManager.h"
+
+#include <filesystem>
+#include <memory>
 
 namespace orvanta {
 
-class AudioPlayerManager;
-class PreferenceStore;
+class PlayerNode;
 
-// The objects a window's process shares, built once by main and handed down to the models and
-// screens that need them: the status of the processing screen, the mastering settings, the EQ and
-// reference managers and the batch processor. Main thread; members are destroyed in reverse order,
+// The window's application object, built once by main (and by each test or benchmark that needs a
+// window's worth of state) and handed down to the models and screens: the preference store, the
+// notification hub, the player, the theme, the status of the processing screen, the mastering
+// settings, the EQ and reference managers and the batch processor. Nothing of it is process-wide, so
+// two contexts in one process are independent. Main thread; members are destroyed in reverse order,
 // so the batch processor (which waits for its engine tasks) goes before what those tasks report to.
 class AppContext {
 public:
-    // `store` and `player` must outlive the context.
-    AppContext(PreferenceStore& store, AudioPlayerManager& player);
+    // Preferences from `preferencesFile`; sound out of `output` (the default output when null).
+    explicit AppContext(std::filesystem::path preferencesFile = PreferenceStore::standardFilePath(),
+                        std::unique_ptr<PlayerNode> output = nullptr);
 
-    PreferenceStore& store;
-    AudioPlayerManager& player;
+    PreferenceStore store;
+    NotificationHub hub;
+    AudioPlayerManager player;
+    ThemeManager themes;
     ProcessingStatusManager status;
     AudioSettingsManager settings;
     EQManager eq;

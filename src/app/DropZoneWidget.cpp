@@ -1,8 +1,6 @@
 #include "app/DropZoneWidget.h"
 
-#include "app/NotificationHub.h"
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,7 +13,7 @@
 namespace orvanta {
 
 DropZoneWidget::DropZoneWidget(const QString& prompt, QWidget* parent)
-    : QWidget(parent), prompt_(new QLabel(prompt, this)), openButton_(new QPushButton(QStringLiteral("Open..."), this)) {
+    : ThemedWidget(parent), prompt_(new QLabel(prompt, this)), openButton_(new QPushButton(QStringLiteral("Open..."), this)) {
     setAcceptDrops(true);
     setMinimumSize(200, 120);
     prompt_->setAlignment(Qt::AlignCenter);
@@ -25,7 +23,6 @@ DropZoneWidget::DropZoneWidget(const QString& prompt, QWidget* parent)
     layout->addWidget(openButton_, 0, Qt::AlignHCenter);
     layout->addStretch();
     connect(openButton_, &QPushButton::clicked, this, &DropZoneWidget::openFile);
-    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
 }
 
 bool DropZoneWidget::isAudioFilePath(const QString& path) {
@@ -103,7 +100,7 @@ void DropZoneWidget::openFile() {
 }
 
 void DropZoneWidget::paintEvent(QPaintEvent*) {
-    const Theme theme = ThemeManager::shared().currentTheme();
+    const Theme& theme = this->theme();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -2);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ThemedWidget.h"
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -11,7 +12,7 @@ namespace orvanta {
 // A drop area for audio files: accepts drags of text/uri-list holding local files with an audio
 // extension, highlights while such a drag hovers, and emits the dropped audio files' paths. Its
 // "Open..." button picks a file with the desktop's file dialog instead. Main thread.
-class DropZoneWidget : public QWidget {
+class DropZoneWidget : public ThemedWidget {
     Q_OBJECT
 
 public:

@@ -23,7 +23,7 @@ namespace orvanta {
 
 ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& settings, BatchProcessor& batch,
                            ReferenceTrackManager& reference, std::filesystem::path demoSong, QWidget* parent)
-    : QWidget(parent), model_(model), settings_(settings), batch_(batch), reference_(reference),
+    : ThemedWidget(parent), model_(model), settings_(settings), batch_(batch), reference_(reference),
       demoSong_(std::move(demoSong)) {
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel(QStringLiteral("Drop a song to master it"));
@@ -204,6 +204,11 @@ void ImportScreen::refresh() {
         referenceCard_->setMeasurements(lufs ? std::optional<double>(*lufs) : std::nullopt, std::nullopt);
     }
     clearReference_->setEnabled(hasReference);
+}
+
+void ImportScreen::themeChanged() {
+    songDrop_->setTheme(theme());
+    referenceDrop_->setTheme(theme());
 }
 
 } // namespace orvanta

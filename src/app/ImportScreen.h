@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
+#include "app/ThemedWidget.h"
 
 #include <filesystem>
 
@@ -23,7 +23,7 @@ class ReferenceTrackManager;
 // current label, "CUSTOM" or "ANALYZER"), the export format, the reference drop area with "Match
 // reference", its card, its "Match strength" steps and "Clear Reference", and the start and
 // "Master + Reference" controls. Main thread.
-class ImportScreen : public QWidget {
+class ImportScreen : public ThemedWidget {
     Q_OBJECT
 
 public:
@@ -44,6 +44,9 @@ public:
     QString songText() const;
     AudioFileCard* songCard() const { return songCard_; }
     AudioFileCard* referenceCard() const { return referenceCard_; }
+
+protected:
+    void themeChanged() override;
 
 private:
     void refresh();

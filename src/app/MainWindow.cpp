@@ -51,7 +51,7 @@ MainWindow::MainWindow(MainWindowServices services, std::filesystem::path demoSo
     importScreen_ = new ImportScreen(services_.model, services_.settings, services_.batch, services_.reference,
                                      std::move(demoSong));
     processingScreen_ = new ProcessingScreen(services_.model, services_.batch, services_.status);
-    resultScreen_ = new ResultScreen(services_.model, services_.batch, services_.player, services_.reference);
+    resultScreen_ = new ResultScreen(services_.model, services_.batch, services_.player, services_.reference, services_.hub);
     screens_->addWidget(importScreen_);
     screens_->addWidget(processingScreen_);
     screens_->addWidget(resultScreen_);
@@ -88,8 +88,13 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::applyTheme() {
-    setStyleSheet(windowStyleSheet(services_.themes.currentTheme()));
-    if (analyzerPanel_) analyzerPanel_->setTheme(services_.themes.currentTheme());
+    const Theme& theme = services_.themes.currentTheme();
+    setStyleSheet(windowStyleSheet(theme));
+    // The drawn views paint in the theme they are given.
+    importScreen_->setTheme(theme);
+    resultScreen_->setTheme(theme);
+    if (analyzerPanel_) analyzerPanel_->setTheme(theme);
+    background_->setTheme(theme);
     background_->update();
 }
 

@@ -20,6 +20,7 @@ class AudioSettingsManager;
 class BatchProcessor;
 class ImportScreen;
 class MainWindowModel;
+class NotificationHub;
 class ProcessingScreen;
 class ProcessingStatusManager;
 class ReferenceTrackManager;
@@ -37,6 +38,7 @@ struct MainWindowServices {
     ReferenceTrackManager& reference;
     ProcessingStatusManager& status;
     ThemeManager& themes;
+    NotificationHub& hub;
     WallpaperManager& wallpaper;
 };
 

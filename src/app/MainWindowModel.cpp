@@ -53,9 +53,9 @@ bool liesIn(const fs::path& file, const fs::path& directory) {
 
 MainWindowModel::MainWindowModel(BatchProcessor& batch, AudioSettingsManager& settings, AudioPlayerManager& player,
                                  ReferenceTrackManager& reference, EQManager& eq, PreferenceStore& store,
-                                 QObject* parent)
+                                 NotificationHub& hub, QObject* parent)
     : QObject(parent), batch_(batch), settings_(settings), player_(player), reference_(reference), eq_(eq),
-      store_(store), showReport_(readShowReport(store)) {
+      store_(store), hub_(hub), showReport_(readShowReport(store)) {
     connect(&settings_, &AudioSettingsManager::targetLoudnessChanged, this, &MainWindowModel::presetLabelChanged);
     connect(&settings_, &AudioSettingsManager::limitThresholdChanged, this, &MainWindowModel::presetLabelChanged);
     connect(&settings_, &AudioSettingsManager::useAnalyzerChanged, this, &MainWindowModel::presetLabelChanged);
@@ -224,7 +224,7 @@ void MainWindowModel::togglePlay(int index, bool original) {
     playingFileIndex_ = index;
     playingOriginal_ = original;
     emit playingChanged();
-    emit NotificationHub::shared().vectorscopeUrlChanged(QString::fromStdString(url.string()));
+    emit hub_.vectorscopeUrlChanged(QString::fromStdString(url.string()));
 }
 
 ExportChoice MainWindowModel::defaultChoice() const {
@@ -344,13 +344,13 @@ QFuture<void> MainWindowModel::repair() {
         std::optional<AnalyzerPlan> plan;
         fs::path input;
     };
-    QFuture<Prepared> preparing = QtConcurrent::run(&backgroundPool(), [result, analysed]() -> Prepared {
+    QFuture<Prepared> preparing = QtConcurrent::run(&backgroundPool(), [result, analysed, &store = store_]() -> Prepared {
         try {
             const BandLevels levels = ReferenceTrackManager::compute12BandSpectrum(analysed);
             const auto& details = result.analysisDetails;
             Prepared prepared;
             prepared.plan = makePlan(result, std::vector<float>(levels.begin(), levels.end()),
-                                     float(details.lufsIntegrated), float(details.peakLevel), float(details.rmsLevel));
+                                     float(details.lufsIntegrated), float(details.peakLevel), float(details.rmsLevel), store);
             prepared.input = analysed;
             // A rendered result lives in the temporary folder where the repair writes its own
             // <name>_master.wav; repair a copy under another name so the analysed file survives.
@@ -450,7 +450,7 @@ void MainWindowModel::playFromAnalyzer(bool original) {
     }
     if (progress > 0.0f) player_.seek(progress);
     if (wasPlaying) player_.play();
-    emit NotificationHub::shared().analyzerPlaybackChanged(original);
+    emit hub_.analyzerPlaybackChanged(original);
 }
 
 void MainWindowModel::closeAnalyzer() { setShowAnalyzerPanel(false); }

@@ -19,6 +19,7 @@ class AudioPlayerManager;
 class AudioSettingsManager;
 class BatchProcessor;
 class EQManager;
+class NotificationHub;
 class PreferenceStore;
 class ReferenceTrackManager;
 
@@ -36,7 +37,7 @@ class MainWindowModel : public QObject {
 
 public:
     MainWindowModel(BatchProcessor& batch, AudioSettingsManager& settings, AudioPlayerManager& player,
-                    ReferenceTrackManager& reference, EQManager& eq, PreferenceStore& store,
+                    ReferenceTrackManager& reference, EQManager& eq, PreferenceStore& store, NotificationHub& hub,
                     QObject* parent = nullptr);
 
     AppState appState() const { return appState_; }
@@ -136,6 +137,7 @@ private:
     ReferenceTrackManager& reference_;
     EQManager& eq_;
     PreferenceStore& store_;
+    NotificationHub& hub_;
 
     AppState appState_ = AppState::importFiles;
     std::optional<AlertType> alertType_;

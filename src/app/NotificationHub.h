@@ -7,7 +7,7 @@
 
 namespace orvanta {
 
-// The process-wide notification centre: components talk across subsystem borders through its
+// The application's notification centre (one, owned by the application object): components talk across subsystem borders through its
 // signals, one per application-wide notification name:
 //   "ThemeDidChange"          themeDidChange()                  redraw every window with the new theme
 //   "VectorscopeURLChanged"   vectorscopeUrlChanged(path)       the file whose samples the vectorscope shows
@@ -21,9 +21,6 @@ public:
     static constexpr const char* vectorscopeURLChangedName = "VectorscopeURLChanged";
     static constexpr const char* analyzerPlaybackChangedName = "AnalyzerPlaybackChanged";
     static constexpr const char* isOriginalKey = "isOriginal"; // user info key of "AnalyzerPlaybackChanged"
-
-    // The process-wide instance, created on first use.
-    static NotificationHub& shared();
 
     explicit NotificationHub(QObject* parent = nullptr);
 

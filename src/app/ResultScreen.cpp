@@ -3,7 +3,6 @@
 #include "app/MainWindowModel.h"
 #include "app/NotificationHub.h"
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 #include "app/ResultTransport.h"
 #include "app/SpectrumBarsView.h"
 #include "app/TransportBar.h"
@@ -49,8 +48,8 @@ QString statsLine(const QString& name, const std::optional<AudioStats>& stats) {
 } // namespace
 
 ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioPlayerManager& player,
-                           ReferenceTrackManager& reference, QWidget* parent)
-    : QWidget(parent), model_(model), batch_(batch), player_(player), reference_(reference) {
+                           ReferenceTrackManager& reference, NotificationHub& hub, QWidget* parent)
+    : ThemedWidget(parent), model_(model), batch_(batch), player_(player), reference_(reference) {
     auto* layout = new QVBoxLayout(this);
     auto* header = new QHBoxLayout;
     title_ = new QLabel;
@@ -120,8 +119,10 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     spectrum_->bindTo(reference_);
     spectrum_->setMinimumHeight(110);
     views->addWidget(spectrum_, 1, 0);
-    vectorscopeSource_ = new VectorscopeSource(&player_, nullptr, this);
+    vectorscopeSource_ = new VectorscopeSource(player_, nullptr, this);
     vectorscope_ = new VectorscopeView(vectorscopeSource_);
+    connect(&hub, &NotificationHub::vectorscopeUrlChanged, vectorscopeSource_,
+            [source = vectorscopeSource_](const QString& path) { source->setPlayingURL(QUrl::fromLocalFile(path)); });
     vectorscope_->setMinimumSize(160, 100);
     views->addWidget(vectorscope_, 1, 1);
     views->setColumnStretch(0, 3);
@@ -129,10 +130,7 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     views->setRowStretch(1, 1);
     layout->addLayout(views, 2);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ResultScreen::refreshLegend);
-    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, &ResultScreen::refreshLegend);
-    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, &ResultScreen::applyThemeColours);
-    refreshLegend();
-    applyThemeColours();
+    themeChanged();
 
     auto* exportRow = new QHBoxLayout;
     export_ = new QPushButton(QStringLiteral("Export"));
@@ -227,7 +225,7 @@ void ResultScreen::refresh() {
 }
 
 void ResultScreen::refreshLegend() {
-    const Theme theme = ThemeManager::shared().currentTheme();
+    const Theme& theme = this->theme();
     const auto swatch = [](ThemeColor colour, const QString& name) {
         return QStringLiteral("<span style=\"color:%1\">\u25A0</span> %2").arg(themeColor(colour).name(), name);
     };
@@ -265,8 +263,11 @@ void ResultScreen::refreshWaveforms() {
         waveformCache_->overview(processed).then(this, [show](const WaveformCache::Overview&) { show(); });
 }
 
-void ResultScreen::applyThemeColours() {
-    const Theme theme = ThemeManager::shared().currentTheme();
+void ResultScreen::themeChanged() {
+    const Theme& theme = this->theme();
+    spectrum_->setTheme(theme);
+    vectorscope_->setTheme(theme);
+    refreshLegend();
     waveforms_->setColours(themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.textPrimary),
                            themeColor(theme.elementBackground));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "app/ThemedWidget.h"
 
 #include <filesystem>
 
@@ -12,6 +12,7 @@ namespace orvanta {
 class AudioPlayerManager;
 class BatchProcessor;
 class MainWindowModel;
+class NotificationHub;
 class ReferenceTrackManager;
 class ResultTransport;
 class SpectrumBarsView;
@@ -26,13 +27,14 @@ class WaveformView;
 // A/B switch, time; keys Left/Right seek 5 s, Home goes to the start, A switches the version) beside
 // the needed gain of the playing version, the spectrum bars, the
 // vectorscope, the export controls with the "Saved Successfully!" notice, the "Quality Analyzer"
-// section with its report toggle, and "Delete All & Start Over". Main thread.
-class ResultScreen : public QWidget {
+// section with its report toggle, and "Delete All & Start Over". The vectorscope follows the file
+// that `hub` names as playing. Main thread.
+class ResultScreen : public ThemedWidget {
     Q_OBJECT
 
 public:
     ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioPlayerManager& player,
-                 ReferenceTrackManager& reference, QWidget* parent = nullptr);
+                 ReferenceTrackManager& reference, NotificationHub& hub, QWidget* parent = nullptr);
 
     QPushButton* playOriginalButton() const { return playOriginal_; }
     QPushButton* playProcessedButton() const { return playProcessed_; }
@@ -59,6 +61,9 @@ signals:
     void exportRequested();
     void exportAllRequested();
 
+protected:
+    void themeChanged() override;
+
 private:
     void refresh();
     void refreshPlayButtons();
@@ -66,7 +71,6 @@ private:
     void refreshReport();
     void refreshLegend();
     void refreshWaveforms();
-    void applyThemeColours();
 
     MainWindowModel& model_;
     BatchProcessor& batch_;

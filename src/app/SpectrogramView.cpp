@@ -1,9 +1,7 @@
 #include "app/SpectrogramView.h"
 
 #include "analyzer/Spectrogram.h"
-#include "app/NotificationHub.h"
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 
 #include <QPainter>
 
@@ -11,11 +9,10 @@
 
 namespace orvanta {
 
-SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent) {
+SpectrogramView::SpectrogramView(QWidget* parent) : ThemedWidget(parent) {
     setFixedHeight(viewHeight);
     setMinimumWidth(160);
     setAccessibleName(QStringLiteral("Spectrogram"));
-    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
 }
 
 void SpectrogramView::setData(const SpectrogramData& data) {
@@ -41,7 +38,7 @@ QRect SpectrogramView::imageRect() const {
 }
 
 void SpectrogramView::paintEvent(QPaintEvent*) {
-    const Theme theme = ThemeManager::shared().currentTheme();
+    const Theme& theme = this->theme();
     QPainter painter(this);
     painter.fillRect(rect(), themeColor(theme.cardBackground));
     const QRect target = imageRect();

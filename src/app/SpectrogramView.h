@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analyzer/AudioAnalysisResult.h"
+#include "app/ThemedWidget.h"
 
 #include <QImage>
 #include <QWidget>
@@ -9,7 +10,7 @@ namespace orvanta {
 
 // The analyzer's spectrogram as a false-colour image (time left to right, low frequencies at the
 // bottom) with its time caption and frequency captions; 175 pixels high. Main thread.
-class SpectrogramView : public QWidget {
+class SpectrogramView : public ThemedWidget {
     Q_OBJECT
 
 public:

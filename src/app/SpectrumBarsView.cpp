@@ -1,8 +1,6 @@
 #include "app/SpectrumBarsView.h"
 
-#include "app/NotificationHub.h"
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 #include "eq/EQSettings.h"
 #include "eq/ReferenceTrackManager.h"
 
@@ -31,13 +29,12 @@ QString bandLabel(float hz) {
 
 } // namespace
 
-SpectrumBarsView::SpectrumBarsView(QWidget* parent) : QWidget(parent) {
+SpectrumBarsView::SpectrumBarsView(QWidget* parent) : ThemedWidget(parent) {
     setMinimumSize(240, 100);
     setAccessibleName(QStringLiteral("Spectrum of the original, the master and the reference in 12 bands"));
     for (auto& series : series_) {
         series = twelveLevels({});
     }
-    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
 }
 
 void SpectrumBarsView::setSpectra(const QVector<float>& original, const QVector<float>& mastered,
@@ -70,7 +67,7 @@ QRectF SpectrumBarsView::barRect(int band, int series) const {
 }
 
 void SpectrumBarsView::paintEvent(QPaintEvent*) {
-    const Theme theme = ThemeManager::shared().currentTheme();
+    const Theme& theme = this->theme();
     QPainter painter(this);
     painter.fillRect(rect(), themeColor(theme.cardBackground));
     QFont font = painter.font();

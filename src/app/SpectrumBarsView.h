@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ThemedWidget.h"
 #include <QMetaObject>
 #include <QVector>
 #include <QWidget>
@@ -11,7 +12,7 @@ class ReferenceTrackManager;
 // The 12-band spectra as bars: for every EQ band centre, one bar each for the original, the mastered
 // and (when a reference is loaded) the reference levels, on the 0…10 scale, with the scale's band
 // level in dB at the left (one level unit is 7 dB; 0 is −20 dB, 10 is +50 dB). Main thread.
-class SpectrumBarsView : public QWidget {
+class SpectrumBarsView : public ThemedWidget {
     Q_OBJECT
 
 public:

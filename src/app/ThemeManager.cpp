@@ -1,7 +1,6 @@
 #include "app/ThemeManager.h"
 
 #include "app/NotificationHub.h"
-#include "engine/MainThread.h"
 #include "platform/PreferenceStore.h"
 
 namespace orvanta {
@@ -14,15 +13,6 @@ const Theme& themeOrDefault(const QString& id) {
 }
 
 } // namespace
-
-ThemeManager& ThemeManager::shared() {
-    static ThemeManager* instance = [] {
-        auto* manager = new ThemeManager(PreferenceStore::standard(), NotificationHub::shared());
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
 
 ThemeManager::ThemeManager(PreferenceStore& store, NotificationHub& hub, QObject* parent)
     : QObject(parent), store_(store), hub_(hub) {

@@ -24,9 +24,6 @@ class ThemeManager : public QObject {
     Q_PROPERTY(QList<orvanta::Theme> availableThemes READ availableThemes CONSTANT)
 
 public:
-    // The process-wide instance on the standard preference store and hub, created on first use.
-    static ThemeManager& shared();
-
     // Reads "selectedThemeId" from `store`. The store and hub must outlive the manager.
     ThemeManager(PreferenceStore& store, NotificationHub& hub, QObject* parent = nullptr);
 

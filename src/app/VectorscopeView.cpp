@@ -1,8 +1,6 @@
 #include "app/VectorscopeView.h"
 
-#include "app/NotificationHub.h"
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 #include "playback/VectorscopeGeometry.h"
 #include "playback/VectorscopeSource.h"
 
@@ -16,10 +14,9 @@
 
 namespace orvanta {
 
-VectorscopeView::VectorscopeView(VectorscopeSource* source, QWidget* parent) : QWidget(parent), source_(source) {
+VectorscopeView::VectorscopeView(VectorscopeSource* source, QWidget* parent) : ThemedWidget(parent), source_(source) {
     setMinimumSize(160, 90);
     setAccessibleName(QStringLiteral("Vectorscope of the playing version"));
-    connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
     if (source_) {
         connect(source_, &VectorscopeSource::samplesChanged, this, [this] {
             // An emptied source (playback paused or stopped) leaves the last frame on screen.
@@ -29,11 +26,6 @@ VectorscopeView::VectorscopeView(VectorscopeSource* source, QWidget* parent) : Q
                 return;
             }
             showSamples(source_->leftSamples(), source_->rightSamples());
-        });
-        connect(&NotificationHub::shared(), &NotificationHub::vectorscopeUrlChanged, this, [this](const QString& path) {
-            if (source_) {
-                source_->setPlayingURL(QUrl::fromLocalFile(path));
-            }
         });
     }
 }
@@ -70,7 +62,7 @@ void VectorscopeView::showEvent(QShowEvent* event) {
 }
 
 void VectorscopeView::paintEvent(QPaintEvent*) {
-    const Theme theme = ThemeManager::shared().currentTheme();
+    const Theme& theme = this->theme();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(rect(), themeColor(theme.cardBackground));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ThemedWidget.h"
 #include <QList>
 #include <QPointer>
 #include <QWidget>
@@ -15,7 +16,7 @@ class VectorscopeSource;
 // empties its lists; the view then keeps the last frame, dimmed, with its correlation, and before
 // anything has played it shows a hint instead. Opens the playing file on "VectorscopeURLChanged" and
 // the manager's current file when shown. Main thread.
-class VectorscopeView : public QWidget {
+class VectorscopeView : public ThemedWidget {
     Q_OBJECT
 
 public:

@@ -1,7 +1,6 @@
 #include "app/WallpaperBackground.h"
 
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 #include "app/WallpaperManager.h"
 
 #include <QLinearGradient>
@@ -10,7 +9,7 @@
 namespace orvanta {
 
 WallpaperBackground::WallpaperBackground(WallpaperManager& wallpaper, QWidget* parent)
-    : QWidget(parent), wallpaper_(wallpaper) {
+    : ThemedWidget(parent), wallpaper_(wallpaper) {
     setAttribute(Qt::WA_StyledBackground, false);
     connect(&wallpaper_, &WallpaperManager::wallpaperChanged, this, &WallpaperBackground::reload);
     reload();
@@ -23,7 +22,7 @@ void WallpaperBackground::reload() {
 }
 
 void WallpaperBackground::paintEvent(QPaintEvent*) {
-    const Theme theme = ThemeManager::shared().currentTheme();
+    const Theme& theme = this->theme();
     QPainter painter(this);
     if (image_.isNull()) {
         QLinearGradient gradient(rect().topLeft(), rect().bottomLeft());

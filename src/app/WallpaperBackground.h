@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ThemedWidget.h"
 #include <QImage>
 #include <QWidget>
 
@@ -9,7 +10,7 @@ class WallpaperManager;
 
 // The window's backdrop: the custom wallpaper scaled to cover the widget (cropped, centred), dimmed so
 // that text on it stays readable, or the theme's background colours without a wallpaper. Main thread.
-class WallpaperBackground : public QWidget {
+class WallpaperBackground : public ThemedWidget {
     Q_OBJECT
 
 public:

@@ -3,12 +3,8 @@
 #include "app/AppLifecycle.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowModel.h"
-#include "app/NotificationHub.h"
 #include "app/ScreenshotTour.h"
-#include "app/ThemeManager.h"
 #include "app/WallpaperManager.h"
-#include "platform/PreferenceStore.h"
-#include "playback/AudioPlayerManager.h"
 
 #include <QApplication>
 
@@ -57,22 +53,20 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Song to load at start."), QStringLiteral("[file]"));
     parser.process(application);
 
-    PreferenceStore& store = PreferenceStore::standard();
-    NotificationHub& hub = NotificationHub::shared();
-    AppLifecycle lifecycle(store, hub, [] {
+    // The one application object: every model and screen below gets its managers from here.
+    AppContext app;
+    AppLifecycle lifecycle(app.store, app.hub, [] {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* main = qobject_cast<MainWindow*>(window)) main->applyTheme();
     });
     lifecycle.installShutdownHook();
 
-    // The one application object: every model and screen below gets its managers from here.
-    AppContext app(store, AudioPlayerManager::shared());
     BatchProcessor& batch = app.batch;
-    WallpaperManager wallpaper(store);
-    MainWindowModel model(batch, app.settings, app.player, app.reference, app.eq, store);
+    WallpaperManager wallpaper(app.store);
+    MainWindowModel model(batch, app.settings, app.player, app.reference, app.eq, app.store, app.hub);
     const std::filesystem::path demo =
         parser.isSet(demoOption) ? std::filesystem::path(parser.value(demoOption).toStdString()) : defaultDemoSong();
-    MainWindow window({model, batch, app.settings, app.player, app.reference, app.status, ThemeManager::shared(),
+    MainWindow window({model, batch, app.settings, app.player, app.reference, app.status, app.themes, app.hub,
                        wallpaper},
                       demo);
     lifecycle.applicationDidFinishLaunching();

@@ -146,7 +146,7 @@ public:
         if (!plan.eqSettings.isEnabled && std::fabs(plan.sideGainDB) <= 0.01f) {
             copyFile(song, eqURL);
         } else {
-            AudioEngine::shared().renderCorrection(
+            AudioEngine().renderCorrection(
                 song, eqURL, plan.eqSettings, [this](double f) { report(0.25 * f); }, plan.sideGainDB,
                 plan.wetDryMix, plan.preGainDB);
         }

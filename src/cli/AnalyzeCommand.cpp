@@ -13,6 +13,7 @@
 #include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "eq/ReferenceSpectrum.h"
+#include "platform/PreferenceStore.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
@@ -178,9 +179,9 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat
 
 } // namespace
 
-int runAnalyzeCommand(const std::vector<std::string>& args) {
+int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
     const AnalyzeOptions options = parseOptions(args);
-    const ExportFormat format = chooseExportFormat(options.format, options.output);
+    const ExportFormat format = chooseExportFormat(options.format, options.output, preferences);
     const fs::path output = options.output.value_or(
         options.input.parent_path() / exportFileName(options.input, false, std::string(fileExtension(format))));
     if (options.repair && isSameFile(options.input, output)) {
@@ -218,7 +219,7 @@ int runAnalyzeCommand(const std::vector<std::string>& args) {
             const auto& d = result.analysisDetails;
             plan = makePlan(result, std::vector<float>(levels.begin(), levels.end()),
                             static_cast<float>(d.lufsIntegrated), static_cast<float>(d.peakLevel),
-                            static_cast<float>(d.rmsLevel));
+                            static_cast<float>(d.rmsLevel), preferences);
         } catch (const std::exception& error) {
             printError(options.input, std::string("cannot build the correction plan: ") + error.what());
             return exitFailure;

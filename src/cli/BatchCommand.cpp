@@ -160,8 +160,8 @@ private:
 
 } // namespace
 
-int runBatchMasterCommand(const std::vector<std::string>& args) {
-    const BatchOptions options = parseBatchOptions(args);
+int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
+    const BatchOptions options = parseBatchOptions(args, preferences);
     const std::vector<BatchJob> jobs = planBatch(options);
     // As in the single-file mode, what can be checked before the work starts is checked here.
     if (options.folder && !fs::is_directory(*options.folder)) {

@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+namespace orvanta {
+class PreferenceStore;
+}
+
 namespace orvanta::cli {
 
 // orvanta-cli master IN... [-o FOLDER] [--jobs N] [--skip-existing] [single-file options] [--json]
@@ -12,6 +16,6 @@ namespace orvanta::cli {
 // their partial files. Prints one line (one JSON object with --json) per file as it ends. Returns 0
 // when every file was mastered or skipped, 1 when one failed, 2 for a usage error found before any
 // work, 128 + the signal's number when a signal ended the batch.
-int runBatchMasterCommand(const std::vector<std::string>& args);
+int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences);
 
 } // namespace orvanta::cli

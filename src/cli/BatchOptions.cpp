@@ -5,6 +5,7 @@
 #include "cli/OutputChoice.h"
 #include "engine/SettingRanges.h"
 #include "eq/MatchStrength.h"
+#include "platform/PreferenceStore.h"
 
 #include <sched.h>
 
@@ -68,7 +69,7 @@ bool isBatchMasterForm(const std::vector<std::string>& words) {
     return inputs > 1;
 }
 
-BatchOptions parseBatchOptions(const std::vector<std::string>& words) {
+BatchOptions parseBatchOptions(const std::vector<std::string>& words, const PreferenceStore& preferences) {
     Arguments arguments(words);
     BatchOptions options;
     options.json = arguments.takeFlag("--json");
@@ -103,7 +104,7 @@ BatchOptions parseBatchOptions(const std::vector<std::string>& words) {
     if (amount && !options.reference) throw UsageError("--match-amount needs --reference");
     // Decided once here, so that every file's run writes the same format even if the stored
     // preference changes during the batch.
-    options.format = chooseExportFormat(takeFormatOption(arguments), std::nullopt);
+    options.format = chooseExportFormat(takeFormatOption(arguments), std::nullopt, preferences);
     for (const std::string& input : arguments.positionalsAtLeast(1)) options.inputs.emplace_back(input);
     return options;
 }

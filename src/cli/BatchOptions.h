@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace orvanta {
+class PreferenceStore;
+}
+
 namespace orvanta::cli {
 
 // What `orvanta-cli master IN... [-o FOLDER] [--jobs N] [--skip-existing]` was asked to do.
@@ -31,7 +35,7 @@ bool isBatchMasterForm(const std::vector<std::string>& words);
 // Parses and checks every option before any work starts: throws UsageError for a bad value, an -o
 // that exists but is not a folder, or --match-amount without --reference. Whether the folder
 // exists is the caller's check (a failure, not a usage error).
-BatchOptions parseBatchOptions(const std::vector<std::string>& words);
+BatchOptions parseBatchOptions(const std::vector<std::string>& words, const PreferenceStore& preferences);
 
 // The largest --jobs: more would only compete for the same cores and multiply the memory in use.
 inline constexpr int maximumJobs = 64;

@@ -102,9 +102,9 @@ std::string levelsLine(const AudioStats& stats) {
 }
 
 // The match strength of a run: the one asked for, else the user's stored choice, else Gentle.
-float effectiveMatchStrength(const std::optional<float>& asked) {
+float effectiveMatchStrength(const std::optional<float>& asked, const PreferenceStore& preferences) {
     if (asked) return *asked;
-    const std::optional<float> stored = PreferenceStore::standard().floatValue(ReferenceTrackManager::matchStrengthKey);
+    const std::optional<float> stored = preferences.floatValue(ReferenceTrackManager::matchStrengthKey);
     return stored && isValidMatchStrength(*stored) ? *stored : gentleMatchStrength;
 }
 
@@ -113,7 +113,8 @@ float effectiveMatchStrength(const std::optional<float>& asked) {
 // stdout. A reference with nothing to match is named on stderr and the song is mastered without it;
 // `output`, when it was not chosen, then becomes the master's name. The core runs on this thread;
 // a signal cancels it at its next check. Returns the exit status.
-int masterInto(const MasterOptions& options, ExportFormat format, fs::path& output, MasterReport& report) {
+int masterInto(const MasterOptions& options, const PreferenceStore& preferences, ExportFormat format, fs::path& output,
+               MasterReport& report) {
     bool withReference = options.reference.has_value();
     const RunTemporaryDirectory workFolder;
     TerminalStatus status;
@@ -135,7 +136,7 @@ int masterInto(const MasterOptions& options, ExportFormat format, fs::path& outp
             ReferenceMatch match;
             const std::vector<float>& levels = analysis.profile.spectrum12Band;
             std::copy_n(levels.begin(), std::min(levels.size(), match.levels.size()), match.levels.begin());
-            match.strengthPercent = effectiveMatchStrength(options.matchStrength);
+            match.strengthPercent = effectiveMatchStrength(options.matchStrength, preferences);
             reference = match;
         } catch (const Error& error) {
             if (!error.is(referenceTrackDomain, referenceUnmatchableCode))
@@ -272,9 +273,9 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
 
 } // namespace
 
-int runMasterCommand(const std::vector<std::string>& args) {
+int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
     const MasterOptions options = parseOptions(args);
-    const ExportFormat format = chooseExportFormat(options.format, options.output);
+    const ExportFormat format = chooseExportFormat(options.format, options.output, preferences);
     const bool withReference = options.reference.has_value();
     fs::path output =
         options.output.value_or(options.input.parent_path() /
@@ -304,7 +305,7 @@ int runMasterCommand(const std::vector<std::string>& args) {
 
     catchInterrupts();
     MasterReport report;
-    const int status = masterInto(options, format, output, report);
+    const int status = masterInto(options, preferences, format, output, report);
     if (status != exitSuccess) return status;
     const int bpm = detectTempo(options.input);
     printReport(options, output, report, bpm);

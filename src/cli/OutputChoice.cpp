@@ -29,7 +29,7 @@ std::optional<ExportFormat> takeFormatOption(Arguments& arguments) {
 }
 
 ExportFormat chooseExportFormat(const std::optional<ExportFormat>& requested,
-                                const std::optional<std::filesystem::path>& output) {
+                                const std::optional<std::filesystem::path>& output, const PreferenceStore& preferences) {
     const std::optional<ExportFormat> named = output ? formatNamedBy(*output) : std::nullopt;
     if (requested && named && *requested != *named) {
         throw UsageError("--format " + std::string(fileExtension(*requested)) + " contradicts the output name \"" +
@@ -37,7 +37,7 @@ ExportFormat chooseExportFormat(const std::optional<ExportFormat>& requested,
     }
     if (requested) return *requested;
     if (named) return *named;
-    return exportFormatFromStored(PreferenceStore::standard().stringValue(exportFormatKey));
+    return exportFormatFromStored(preferences.stringValue(exportFormatKey));
 }
 
 } // namespace orvanta::cli

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <optional>
 
+namespace orvanta {
+class PreferenceStore;
+}
+
 namespace orvanta::cli {
 
 // "--format wav|m4a", when given. Throws UsageError for another value.
@@ -13,8 +17,8 @@ std::optional<ExportFormat> takeFormatOption(Arguments& arguments);
 
 // The format a run writes: `requested` (--format) when given; else the one the output's extension
 // names (".m4a" or ".wav", any case), so that a file called .m4a always holds M4A; else the stored
-// preference. Throws UsageError when --format contradicts the output's extension.
+// preference in `preferences`. Throws UsageError when --format contradicts the output's extension.
 ExportFormat chooseExportFormat(const std::optional<ExportFormat>& requested,
-                                const std::optional<std::filesystem::path>& output);
+                                const std::optional<std::filesystem::path>& output, const PreferenceStore& preferences);
 
 } // namespace orvanta::cli

@@ -5,6 +5,7 @@
 #include "cli/CliOutput.h"
 #include "cli/MasterCommand.h"
 #include "cli/MeasureCommand.h"
+#include "platform/PreferenceStore.h"
 
 #include <functional>
 #include <iostream>
@@ -14,7 +15,7 @@
 
 namespace {
 
-using Command = std::function<int(const std::vector<std::string>&)>;
+using Command = std::function<int(const std::vector<std::string>&, const orvanta::PreferenceStore&)>;
 
 const char* const usageText =
     "usage: orvanta-cli <command> [arguments]\n"
@@ -39,11 +40,11 @@ const char* const usageText =
 
 std::map<std::string, Command> commands() {
     return {
-        {"measure", orvanta::cli::runMeasureCommand},
+        {"measure", [](const std::vector<std::string>& args, const auto&) { return orvanta::cli::runMeasureCommand(args); }},
         {"master",
-         [](const std::vector<std::string>& args) {
-             return orvanta::cli::isBatchMasterForm(args) ? orvanta::cli::runBatchMasterCommand(args)
-                                                          : orvanta::cli::runMasterCommand(args);
+         [](const std::vector<std::string>& args, const orvanta::PreferenceStore& preferences) {
+             return orvanta::cli::isBatchMasterForm(args) ? orvanta::cli::runBatchMasterCommand(args, preferences)
+                                                          : orvanta::cli::runMasterCommand(args, preferences);
          }},
         {"analyze", orvanta::cli::runAnalyzeCommand},
     };
@@ -75,7 +76,9 @@ int main(int argc, char** argv) {
         return exitSuccess;
     }
     try {
-        return command->second(arguments);
+        // The user's stored choices (export format, match strength, target): read, never written.
+        const orvanta::PreferenceStore preferences(orvanta::PreferenceStore::standardFilePath());
+        return command->second(arguments, preferences);
     } catch (const UsageError& error) {
         printError(words[0] + ": " + error.message);
         std::cerr << usageText;

@@ -111,7 +111,7 @@ public:
         const ProgressCallback renderProgress = [this](double f) { report(0.5 * f); };
         const std::function<void()> finalCurve = [this] { tell(MasteringEventKind::equalizingFinalCurve); };
         EqualizingReporter renderStatus(finalCurve);
-        AudioEngine::shared().remasterWithEQ(input_, equalised, settings, renderProgress, renderStatus);
+        AudioEngine().remasterWithEQ(input_, equalised, settings, renderProgress, renderStatus);
         AudioStats stats;
         try {
             checkCancelled();

@@ -22,11 +22,4 @@ inline bool isMainThread() {
     return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
-// Gives a lazily created process-wide QObject the main thread's affinity, whichever thread made it.
-inline void adoptMainThread(QObject* object) {
-    if (QCoreApplication::instance() != nullptr && object->thread() != QCoreApplication::instance()->thread()) {
-        object->moveToThread(QCoreApplication::instance()->thread());
-    }
-}
-
 } // namespace orvanta

@@ -17,7 +17,10 @@ namespace {
 constexpr double fallbackBPM = 120.0;
 constexpr float piAsFloat = 3.1415925f;
 
-// Tempo estimates by file for the life of the process. Only plausible tempi are kept.
+// Tempo estimates by file for the life of the process. Only plausible tempi are kept. It stays
+// process-wide on purpose: it is a memo of a pure function of the file's bytes, keyed by the file's
+// identity (path, size, modification time), so no caller can see whether an answer was cached, and
+// sharing it lets the window's re-master and the reference pass skip a second estimate.
 class TempoCache {
 public:
     std::optional<double> find(const std::string& key) {
@@ -40,10 +43,16 @@ TempoCache& tempoCache() {
     return cache;
 }
 
+// A file rewritten in place (same path, new bytes) gets a new key: its old tempo is not its tempo.
 std::string cacheKey(const std::filesystem::path& url) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(url, ec);
-    return (ec ? url : absolute).lexically_normal().string();
+    std::string key = (ec ? url : absolute).lexically_normal().string();
+    const auto size = std::filesystem::file_size(url, ec);
+    if (!ec) key += '\n' + std::to_string(size);
+    const auto modified = std::filesystem::last_write_time(url, ec);
+    if (!ec) key += '\n' + std::to_string(modified.time_since_epoch().count());
+    return key;
 }
 
 int roundHalfAway(double value) { return int(std::round(value)); }

@@ -13,7 +13,7 @@ struct BPMAnalyzer {
 };
 
 // Tempo of a file in BPM, rounded; 120 when no estimate can be made. Never throws.
-// Estimates within 70…170 are cached process-wide by path (thread-safe).
+// Estimates within 70…170 are cached process-wide by path, size and modification time (thread-safe).
 int detectTempo(const std::filesystem::path& url);
 
 std::vector<float> computeEnergyEnvelope(const std::vector<float>& samples, int count, int chunkSize);

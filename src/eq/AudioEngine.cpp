@@ -76,11 +76,6 @@ const AudioBuffer& equalized(EQFilterBank& bank, const AudioBuffer& chunk, const
 
 } // namespace
 
-AudioEngine& AudioEngine::shared() {
-    static AudioEngine engine;
-    return engine;
-}
-
 void AudioEngine::remasterWithEQ(const std::filesystem::path& input, const std::filesystem::path& output,
                                  const EQSettings& settings, const ProgressCallback& progress,
                                  StatusReporter& status) {

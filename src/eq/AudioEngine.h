@@ -14,12 +14,10 @@ inline constexpr std::string_view audioEngineDomain = "AudioEngine";
 // Renders whole files offline through an EQ in chunks of 32768 frames into 24-bit PCM WAV at the
 // input's rate and channel count. Every render owns its filter history (one per channel, from rest at
 // its start, continued across chunks), so renders may run on any thread, side by side with each
-// other and with playback.
+// other and with playback. Holds no state: make one where a render is needed.
 class AudioEngine {
 public:
     static constexpr uint32_t chunkFrames = 32768;
-
-    static AudioEngine& shared();
 
     // Applies `settings` (bands, high cut, master gain when enabled) to `input` into `output`.
     // Progress (p/length)·0.95 after every chunk; past half-way each chunk also reports stage
@@ -35,9 +33,6 @@ public:
     void renderCorrection(const std::filesystem::path& input, const std::filesystem::path& output,
                           const EQSettings& settings, const ProgressCallback& progress, float sideGainDB,
                           float wetDryMix, float preGainDB);
-
-private:
-    AudioEngine() = default;
 };
 
 // Gain on the side signal above about 250 Hz (one-pole split); nothing for mono, |dB| ≤ 0.01 or no frames.

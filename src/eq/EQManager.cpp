@@ -12,7 +12,8 @@ bool identical(const EQSettings& a, const EQSettings& b) {
 }
 } // namespace
 
-EQManager::EQManager(AudioPlayerManager* player, QObject* parent) : QObject(parent), audioPlayer_(player) {}
+EQManager::EQManager(AudioPlayerManager* player, PreferenceStore& store, QObject* parent)
+    : QObject(parent), store_(store), audioPlayer_(player) {}
 
 AudioPlayerManager* EQManager::audioPlayer() const { return audioPlayer_.data(); }
 
@@ -56,9 +57,8 @@ void EQManager::resetToDefaults() {
     setHasEQModifications(false);
     setIsEQDisabled(false);
     setIsAutoReferenceMode(false);
-    PreferenceStore& store = PreferenceStore::standard();
-    store.remove(eqSettingsKey);
-    store.remove(activeEQSettingsKey);
+    store_.remove(eqSettingsKey);
+    store_.remove(activeEQSettingsKey);
     if (AudioPlayerManager* player = audioPlayer_.data()) {
         player->updateEQ(eqSettings_);
     }

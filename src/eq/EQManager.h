@@ -10,6 +10,7 @@
 namespace orvanta {
 
 class AudioPlayerManager;
+class PreferenceStore;
 
 // The equalizer state the EQ and reference views show and playback uses: the current settings and a
 // few view flags. Pushes the changes of its own operations into the audio player, which it holds
@@ -25,8 +26,9 @@ class EQManager : public QObject {
     Q_PROPERTY(bool isEQDisabled READ isEQDisabled WRITE setIsEQDisabled NOTIFY isEQDisabledChanged)
 
 public:
-    // Linked to `player` (nothing is pushed when it is null or gone).
-    explicit EQManager(AudioPlayerManager* player, QObject* parent = nullptr);
+    // Linked to `player` (nothing is pushed when it is null or gone); resets remove the stored
+    // settings from `store`, which must outlive the manager.
+    EQManager(AudioPlayerManager* player, PreferenceStore& store, QObject* parent = nullptr);
 
     bool isVisible() const { return isVisible_; }
     void setIsVisible(bool visible);
@@ -44,7 +46,7 @@ public:
     AudioPlayerManager* audioPlayer() const;
 
     // Default settings and flags (isVisible unchanged), removes "EQSettings" and "ActiveEQSettings" from
-    // the standard preference store and passes the defaults to the player when it is alive.
+    // the preference store and passes the defaults to the player when it is alive.
     void resetToDefaults();
 
 signals:
@@ -55,6 +57,7 @@ signals:
     void isEQDisabledChanged();
 
 private:
+    PreferenceStore& store_;
     bool isVisible_ = false;
     EQSettings eqSettings_ = defaultEQSettings();
     bool isAutoReferenceMode_ = false;

@@ -41,7 +41,9 @@ using DecodedPtr = std::shared_ptr<const DecodedAudio>;
 
 // ---------------------------------------------------------------------------------------------
 // Process-wide cache of decoded files, keyed by what changes when the file is rewritten. Its budget is
-// scratch space on disk; the files go with their last reader.
+// scratch space on disk; the files go with their last reader. It stays process-wide on purpose: every
+// reader of a compressed file (meter, passes, tempo, analyzer, player) opens it by path, and a decode
+// is the same samples whoever asked, so no reader can see whether it was shared.
 
 struct CacheKey {
     std::string path; // canonical

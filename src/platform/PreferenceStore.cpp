@@ -70,11 +70,6 @@ fs::path configDirectory() {
 
 } // namespace
 
-PreferenceStore& PreferenceStore::standard() {
-    static PreferenceStore store(standardFilePath());
-    return store;
-}
-
 fs::path PreferenceStore::standardFilePath() { return configDirectory() / "preferences.json"; }
 
 PreferenceStore::PreferenceStore(fs::path file) : file_(std::move(file)) { load(); }

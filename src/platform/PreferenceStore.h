@@ -20,9 +20,8 @@ class PreferenceStore {
 public:
     using Data = std::vector<uint8_t>;
 
-    // The store of this user: <config dir>/preferences.json, where the config dir is
+    // The file of this user's store: <config dir>/preferences.json, where the config dir is
     // $ORVANTA_CONFIG_DIR when set, else $XDG_CONFIG_HOME/Orvanta or ~/.config/Orvanta.
-    static PreferenceStore& standard();
     static std::filesystem::path standardFilePath();
 
     explicit PreferenceStore(std::filesystem::path file);

@@ -27,15 +27,6 @@ AudioPlayerManager::Clock::duration toClockDuration(double seconds) {
 
 } // namespace
 
-AudioPlayerManager& AudioPlayerManager::shared() {
-    static AudioPlayerManager* instance = [] {
-        auto* manager = new AudioPlayerManager();
-        adoptMainThread(manager);
-        return manager;
-    }();
-    return *instance;
-}
-
 AudioPlayerManager::AudioPlayerManager(QObject* parent) : AudioPlayerManager(makeDefaultPlayerNode(), parent) {}
 
 AudioPlayerManager::AudioPlayerManager(std::unique_ptr<PlayerNode> node, QObject* parent)

@@ -51,9 +51,6 @@ public:
     static constexpr double endDetectionSeconds = 0.1;
     static constexpr float listeningTargetLUFS = -10.0f;
 
-    // The process-wide instance on the default output path, created on first use.
-    static AudioPlayerManager& shared();
-
     // A manager on the default output path (see makeDefaultPlayerNode).
     explicit AudioPlayerManager(QObject* parent = nullptr);
     // A manager on the given output path.

@@ -14,9 +14,6 @@ class VectorscopeManager : public QObject {
     Q_PROPERTY(QUrl currentURL READ currentURL WRITE setCurrentURL NOTIFY currentURLChanged)
 
 public:
-    // The process-wide instance, created on first use.
-    static VectorscopeManager& shared();
-
     explicit VectorscopeManager(QObject* parent = nullptr);
 
     QUrl currentURL() const { return currentURL_; }

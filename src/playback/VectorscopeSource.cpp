@@ -23,9 +23,8 @@ QList<float> thinned(const float* samples, uint32_t frames) {
 
 } // namespace
 
-VectorscopeSource::VectorscopeSource(AudioPlayerManager* player, VectorscopeManager* manager, QObject* parent)
-    : QObject(parent), player_(player != nullptr ? player : &AudioPlayerManager::shared()),
-      manager_(manager != nullptr ? manager : &VectorscopeManager::shared()), timer_(this) {
+VectorscopeSource::VectorscopeSource(AudioPlayerManager& player, VectorscopeManager* manager, QObject* parent)
+    : QObject(parent), player_(&player), manager_(manager), timer_(this) {
     timer_.setInterval(tickInterval);
     connect(&timer_, &QTimer::timeout, this, &VectorscopeSource::tick);
     connect(player_.data(), &AudioPlayerManager::playbackStateChanged, this, &VectorscopeSource::playbackStateChanged);

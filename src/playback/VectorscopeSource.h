@@ -34,8 +34,8 @@ public:
     static constexpr uint32_t plottedPoints = 128;
     static constexpr std::chrono::milliseconds tickInterval{111}; // 1/9 s
 
-    // Observes `player` and `manager` (both weakly; the shared instances when null).
-    explicit VectorscopeSource(AudioPlayerManager* player = nullptr, VectorscopeManager* manager = nullptr,
+    // Observes `player` and, when given, `manager` (both weakly).
+    explicit VectorscopeSource(AudioPlayerManager& player, VectorscopeManager* manager = nullptr,
                                QObject* parent = nullptr);
 
     QList<float> leftSamples() const { return leftSamples_; }

@@ -150,9 +150,6 @@ TEST(MakePlan, TargetComesFromTheStoredPreference) {
 
     store.setString("targetLoudness", "loud");
     EXPECT_EQ(makePlan(scores(1, 1, 1, 1, 0.8, 0.2), flat, -9.0f, 0.5f, 0.1f, store).settings.targetLUFS, -8.0f);
-
-    // The standard store of this process starts empty.
-    EXPECT_EQ(makePlan(scores(1, 1, 1, 1, 0.8, 0.2), flat, -9.0f, 0.5f, 0.1f).settings.targetLUFS, -8.0f);
 }
 
 TEST(MakePlan, WeakScoresBoostWithinTheBandLimits) {

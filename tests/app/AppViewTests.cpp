@@ -38,7 +38,9 @@ QImage renderOf(QWidget& widget, QSize size) {
     return image;
 }
 
-QColor background() { return themeColor(ThemeManager::shared().currentTheme().cardBackground); }
+// Views paint in the default theme until the window gives them another.
+const Theme& defaultTheme() { return *findTheme(QString::fromUtf8(defaultThemeId)); }
+QColor background() { return themeColor(defaultTheme().cardBackground); }
 
 // Two columns of 4 bins: a ramp from the lowest to the highest value.
 SpectrogramData rampSpectrogram() {
@@ -54,7 +56,7 @@ SpectrogramData rampSpectrogram() {
 TEST(SpectrogramView, DrawsTheColourMapWithLowFrequenciesAtTheBottom) {
     SpectrogramView view;
     QImage empty = renderOf(view, {300, SpectrogramView::viewHeight});
-    EXPECT_EQ(empty.pixelColor(150, 50), themeColor(ThemeManager::shared().currentTheme().elementBackground));
+    EXPECT_EQ(empty.pixelColor(150, 50), themeColor(defaultTheme().elementBackground));
 
     view.setData(rampSpectrogram());
     ASSERT_EQ(view.image().size(), QSize(2, 4));
@@ -126,7 +128,7 @@ TEST(SpectrumBarsView, DrawsTwelveBarsPerSeriesScaledToTen) {
     EXPECT_DOUBLE_EQ(view.barRect(3, 2).height(), 0.0);   // NaN draws nothing
     const QImage full = renderOf(view, {360, 114});
     const QPointF inMastered = view.barRect(5, 1).center();
-    EXPECT_EQ(full.pixelColor(inMastered.toPoint()), themeColor(ThemeManager::shared().currentTheme().primary));
+    EXPECT_EQ(full.pixelColor(inMastered.toPoint()), themeColor(defaultTheme().primary));
 }
 
 bool dropAccepted(DropZoneWidget& zone, const QList<QUrl>& urls) {

@@ -18,13 +18,13 @@
 namespace orvanta::test {
 
 struct AssembledWindow {
-    PreferenceStore& store = PreferenceStore::standard();
-    AppContext app{store, AudioPlayerManager::shared()};
+    AppContext app;
+    PreferenceStore& store = app.store;
     AudioSettingsManager& settings = app.settings;
     BatchProcessor& batch = app.batch;
     WallpaperManager wallpaper{store};
-    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store};
-    MainWindow window{{model, batch, settings, app.player, app.reference, app.status, ThemeManager::shared(), wallpaper}};
+    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub};
+    MainWindow window{{model, batch, settings, app.player, app.reference, app.status, app.themes, app.hub, wallpaper}};
 };
 
 } // namespace orvanta::test

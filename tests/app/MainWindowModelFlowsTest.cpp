@@ -59,13 +59,13 @@ protected:
 
     static AudioAnalysisResult analysisOf(const fs::path& file) { return AudioAnalyzer::analyzeFile(file); }
 
-    PreferenceStore& store = PreferenceStore::standard();
-    AppContext app{store, AudioPlayerManager::shared()};
+    AppContext app;
+    PreferenceStore& store = app.store;
     AudioSettingsManager& settings = app.settings;
     AudioPlayerManager& player = app.player;
     ReferenceTrackManager& reference = app.reference;
     BatchProcessor& batch = app.batch;
-    MainWindowModel model{batch, settings, player, reference, app.eq, store};
+    MainWindowModel model{batch, settings, player, reference, app.eq, store, app.hub};
 };
 
 bool allZero(const QVector<float>& levels) {
@@ -143,7 +143,7 @@ TEST_F(MainWindowModelFlowsTest, AnalyzerModeOpensThePanelAndRepairAppliesThePla
     const auto& details = analysis.analysisDetails;
     const AnalyzerPlan expected =
         makePlan(analysis, std::vector<float>(levels.begin(), levels.end()), float(details.lufsIntegrated),
-                 float(details.peakLevel), float(details.rmsLevel));
+                 float(details.peakLevel), float(details.rmsLevel), store);
 
     QFuture<void> repairing = model.repair();
     EXPECT_TRUE(model.isAnalyzerRunning());
@@ -261,7 +261,7 @@ TEST_F(MainWindowModelFlowsTest, PlayControlsSwitchVersionsKeepingThePosition) {
 
     QStringList vectorscopePaths;
     QObject observer;
-    QObject::connect(&NotificationHub::shared(), &NotificationHub::vectorscopeUrlChanged, &observer,
+    QObject::connect(&app.hub, &NotificationHub::vectorscopeUrlChanged, &observer,
                      [&](const QString& path) { vectorscopePaths.push_back(path); });
 
     model.togglePlay(0, false);

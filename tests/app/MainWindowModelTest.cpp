@@ -26,11 +26,11 @@ namespace fs = std::filesystem;
 
 class MainWindowModelTest : public testing::Test {
 protected:
-    PreferenceStore& store = PreferenceStore::standard();
-    AppContext app{store, AudioPlayerManager::shared()};
+    AppContext app;
+    PreferenceStore& store = app.store;
     AudioSettingsManager& settings = app.settings;
     BatchProcessor& batch = app.batch;
-    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store};
+    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub};
 };
 
 TEST(PresetRulesTest, MatchesWithinATenthOtherwiseCustom) {

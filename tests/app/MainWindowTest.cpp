@@ -50,7 +50,7 @@ protected:
     }
 
     void TearDown() override {
-        AudioPlayerManager::shared().stop();
+        app.player.stop();
         settings.setUseAnalyzer(false);
         app.reference.clearReference();
     }
@@ -335,7 +335,7 @@ TEST_F(MainWindowTest, AnalyzerModeAnalysesTheDropAndMasteringRepairsIt) {
 }
 
 TEST_F(MainWindowTest, ThemeMenuRestylesAndWallpaperIsChosenThroughTheDialog) {
-    ThemeManager& themes = ThemeManager::shared();
+    ThemeManager& themes = app.themes;
     const QString before = window.styleSheet();
     QAction* ocean = nullptr;
     for (QAction* action : window.findChildren<QAction*>())

@@ -89,7 +89,7 @@ protected:
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
-    void TearDown() override { AudioPlayerManager::shared().stop(); }
+    void TearDown() override { app.player.stop(); }
 
     // Masters a 20-second song through the screens and waits for both waveforms.
     void masterSong() {
@@ -110,14 +110,14 @@ protected:
 
     ResultScreen* result() const { return window.resultScreen(); }
     double playerSeconds() const {
-        const AudioPlayerManager& player = AudioPlayerManager::shared();
+        const AudioPlayerManager& player = app.player;
         return double(player.currentProgress()) * player.duration();
     }
 };
 
 TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     masterSong();
-    AudioPlayerManager& player = AudioPlayerManager::shared();
+    AudioPlayerManager& player = app.player;
     WaveformView* waveforms = result()->waveformView();
     ResultTransport& transport = result()->transport();
     EXPECT_NEAR(waveforms->timelineSeconds(), 20.0, 0.05);

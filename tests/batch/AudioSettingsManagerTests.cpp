@@ -11,7 +11,7 @@ PreferenceStore reread() { return PreferenceStore(PreferenceStore::standardFileP
 } // namespace
 
 TEST(AudioSettingsManager, AnEmptyStoreGivesTheDefaultsAndKeepsOnlyThePair) {
-    PreferenceStore& store = PreferenceStore::standard();
+    PreferenceStore store(PreferenceStore::standardFilePath());
     AudioSettingsManager settings(store);
     EXPECT_EQ(settings.targetLoudness(), -8.0f);
     EXPECT_EQ(settings.limitThreshold(), -0.3f);
@@ -25,7 +25,7 @@ TEST(AudioSettingsManager, AnEmptyStoreGivesTheDefaultsAndKeepsOnlyThePair) {
 }
 
 TEST(AudioSettingsManager, StoredValuesAreReadBackAndTheFormatMatchesExactly) {
-    PreferenceStore& store = PreferenceStore::standard();
+    PreferenceStore store(PreferenceStore::standardFilePath());
     store.setFloat("targetLoudness", -11.5f);
     store.setFloat("limitThreshold", -1.0f);
     store.setString("exportFormat", "M4A");
@@ -48,7 +48,7 @@ TEST(AudioSettingsManager, StoredValuesAreReadBackAndTheFormatMatchesExactly) {
 }
 
 TEST(AudioSettingsManager, AValueOfAnotherTypeCountsAsMissing) {
-    PreferenceStore& store = PreferenceStore::standard();
+    PreferenceStore store(PreferenceStore::standardFilePath());
     store.setString("targetLoudness", "loud");
     store.setFloat("limitThreshold", -2.0f);
     AudioSettingsManager settings(store);
@@ -58,7 +58,7 @@ TEST(AudioSettingsManager, AValueOfAnotherTypeCountsAsMissing) {
 }
 
 TEST(AudioSettingsManager, ChangesNotifyButOnlyTheStoringHelpersWrite) {
-    PreferenceStore& store = PreferenceStore::standard();
+    PreferenceStore store(PreferenceStore::standardFilePath());
     AudioSettingsManager settings(store);
     int notifications = 0;
     const auto count = [&notifications] { ++notifications; };
@@ -96,8 +96,8 @@ TEST(AudioSettingsManager, ChangesNotifyButOnlyTheStoringHelpersWrite) {
 }
 
 TEST(AudioSettingsManager, TheApplicationObjectsSettingsUseItsStore) {
-    PreferenceStore::standard().setFloat("targetLoudness", -9.0f);
+    reread().setFloat("targetLoudness", -9.0f);
     test::TestApp app;
-    EXPECT_EQ(&app.settings.store(), &PreferenceStore::standard());
+    EXPECT_EQ(&app.settings.store(), &app.store);
     EXPECT_EQ(app.settings.targetLoudness(), -9.0f);
 }

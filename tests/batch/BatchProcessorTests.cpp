@@ -55,7 +55,7 @@ struct LoadedProcessor {
     }
 };
 
-void storeExportFormat(const std::string& raw) { PreferenceStore::standard().setString(exportFormatKey, raw); }
+void storeExportFormat(PreferenceStore& store, const std::string& raw) { store.setString(exportFormatKey, raw); }
 
 } // namespace
 
@@ -183,7 +183,7 @@ TEST(BatchProcessor, AFinalPassWithoutAReferenceKeepsTheMaster) {
     LoadedProcessor run("song.wav", 6.0);
     run.master();
     const fs::path masterWav = *run.entry().masterURL;
-    storeExportFormat("M4A");
+    storeExportFormat(run.app.store, "M4A");
     run.finalPass();
 
     const AudioFile& entry = run.entry();
@@ -199,7 +199,8 @@ TEST(BatchProcessor, AFinalPassWithoutAReferenceKeepsTheMaster) {
 }
 
 TEST(BatchProcessor, M4AExportReplacesTheWavAndAFailedConversionKeepsIt) {
-    storeExportFormat("M4A");
+    PreferenceStore preferences(PreferenceStore::standardFilePath());
+    storeExportFormat(preferences, "M4A");
     {
         LoadedProcessor run("song.wav", 5.0);
         run.master();

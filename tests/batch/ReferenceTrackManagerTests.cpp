@@ -34,14 +34,14 @@ SpectralProfile sampleProfile() {
     return profile;
 }
 
-void storeRaw(const std::string& bytes) {
-    PreferenceStore::standard().setData(ReferenceTrackManager::userDefaultsKey,
-                                        PreferenceStore::Data(bytes.begin(), bytes.end()));
+void storeRaw(PreferenceStore& store, const std::string& bytes) {
+    store.setData(ReferenceTrackManager::userDefaultsKey, PreferenceStore::Data(bytes.begin(), bytes.end()));
 }
 } // namespace
 
 TEST(ReferenceTrackManager, StartsEmpty) {
-    ReferenceTrackManager manager(PreferenceStore::standard());
+    PreferenceStore store(PreferenceStore::standardFilePath());
+    ReferenceTrackManager manager(store);
     EXPECT_FALSE(manager.currentProfile());
     EXPECT_FALSE(manager.isEnabled());
     EXPECT_EQ(manager.referenceSpectrum(), zeros);
@@ -52,8 +52,9 @@ TEST(ReferenceTrackManager, StartsEmpty) {
 }
 
 TEST(ReferenceTrackManager, ASavedProfileSurvivesARestart) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     {
-        ReferenceTrackManager manager(PreferenceStore::standard());
+        ReferenceTrackManager manager(store);
         manager.saveProfile(sampleProfile());
     }
     PreferenceStore fresh(PreferenceStore::standardFilePath());
@@ -66,25 +67,26 @@ TEST(ReferenceTrackManager, ASavedProfileSurvivesARestart) {
 }
 
 TEST(ReferenceTrackManager, ACorruptStoredProfileIsIgnored) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     SpectralProfile fewBands = sampleProfile();
     fewBands.spectrum12Band = {1, 2, 3};
     std::string missingKey = encodeSpectralProfile(sampleProfile());
     missingKey.replace(missingKey.find("\"dateCreated\""), 13, "\"created\"");
     for (const std::string& stored : {std::string("{not json"), std::string(), missingKey,
                                       encodeSpectralProfile(fewBands)}) {
-        storeRaw(stored);
-        ReferenceTrackManager manager(PreferenceStore::standard());
+        storeRaw(store, stored);
+        ReferenceTrackManager manager(store);
         EXPECT_FALSE(manager.currentProfile()) << stored;
         EXPECT_EQ(manager.referenceSpectrum(), zeros) << stored;
     }
-    PreferenceStore::standard().setString(ReferenceTrackManager::userDefaultsKey,
-                                          encodeSpectralProfile(sampleProfile()));
-    EXPECT_FALSE(ReferenceTrackManager(PreferenceStore::standard()).currentProfile()) << "stored as data only";
+    store.setString(ReferenceTrackManager::userDefaultsKey, encodeSpectralProfile(sampleProfile()));
+    EXPECT_FALSE(ReferenceTrackManager(store).currentProfile()) << "stored as data only";
 }
 
 TEST(ReferenceTrackManager, LoadingAReferenceFillsTheProfileAndStoresIt) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     const auto path = writeMusic(scratchPath("club reference.wav"), 12.0, -3.0);
-    ReferenceTrackManager manager(PreferenceStore::standard());
+    ReferenceTrackManager manager(store);
     manager.setIsEnabled(true);
     int profileChanges = 0, spectrumChanges = 0;
     QObject::connect(&manager, &ReferenceTrackManager::currentProfileChanged, [&] { ++profileChanges; });
@@ -122,9 +124,10 @@ TEST(ReferenceTrackManager, LoadingAReferenceFillsTheProfileAndStoresIt) {
 }
 
 TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     const auto notAudio = scratchPath("notes.wav");
     std::ofstream(notAudio) << "these are not samples";
-    ReferenceTrackManager manager(PreferenceStore::standard());
+    ReferenceTrackManager manager(store);
     manager.saveProfile(sampleProfile());
     manager.loadSavedProfile();
     manager.setIsEnabled(true);
@@ -145,6 +148,7 @@ TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {
 }
 
 TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothing) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     struct Case {
         const char* name;
         Channels channels;
@@ -158,7 +162,7 @@ TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothi
         // Long enough to measure, shorter than one 8192-sample analysis frame.
         {"0.6 s at 8 kHz", replicate(sine(1000.0, 0.5, 8000.0, 4800), 2), 8000.0, "spectrum"},
     };
-    ReferenceTrackManager manager(PreferenceStore::standard());
+    ReferenceTrackManager manager(store);
     manager.saveProfile(sampleProfile());
     manager.loadSavedProfile();
     const auto storedBefore = reread().dataValue(ReferenceTrackManager::userDefaultsKey);
@@ -183,7 +187,8 @@ TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothi
 }
 
 TEST(ReferenceTrackManager, ClearingForgetsTheProfileButKeepsTheLevels) {
-    ReferenceTrackManager manager(PreferenceStore::standard());
+    PreferenceStore store(PreferenceStore::standardFilePath());
+    ReferenceTrackManager manager(store);
     manager.saveProfile(sampleProfile());
     manager.loadSavedProfile();
     manager.setIsEnabled(true);
@@ -192,15 +197,16 @@ TEST(ReferenceTrackManager, ClearingForgetsTheProfileButKeepsTheLevels) {
     EXPECT_FALSE(manager.hasUsableReference());
     EXPECT_EQ(manager.referenceSpectrum()[9], 10.0f) << "kept; consumers check the profile first";
     EXPECT_TRUE(manager.isEnabled());
-    EXPECT_FALSE(PreferenceStore::standard().contains(ReferenceTrackManager::userDefaultsKey));
+    EXPECT_FALSE(store.contains(ReferenceTrackManager::userDefaultsKey));
     EXPECT_FALSE(reread().contains(ReferenceTrackManager::userDefaultsKey));
-    EXPECT_FALSE(ReferenceTrackManager(PreferenceStore::standard()).currentProfile());
+    EXPECT_FALSE(ReferenceTrackManager(store).currentProfile());
 }
 
 TEST(ReferenceTrackManager, FileSpectraGoToTheirListAndErrorsAreDropped) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     const auto path = writeMusic(scratchPath("song.wav"), 3.0);
     const BandLevels expected = ReferenceTrackManager::compute12BandSpectrum(path);
-    ReferenceTrackManager manager(PreferenceStore::standard());
+    ReferenceTrackManager manager(store);
 
     QFuture<void> original = manager.analyzeFileSpectrum(path, true);
     ASSERT_TRUE(finishes(original));
@@ -225,8 +231,9 @@ TEST(ReferenceTrackManager, FileSpectraGoToTheirListAndErrorsAreDropped) {
 }
 
 TEST(ReferenceTrackManager, ALoadOutlivingItsManagerEndsCancelled) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     const auto path = writeMusic(scratchPath("reference.wav"), 2.0);
-    auto manager = std::make_unique<ReferenceTrackManager>(PreferenceStore::standard());
+    auto manager = std::make_unique<ReferenceTrackManager>(store);
     QFuture<void> loading = manager->loadReference(path);
     manager.reset();
     ASSERT_TRUE(finishes(loading, 30000));
@@ -234,15 +241,17 @@ TEST(ReferenceTrackManager, ALoadOutlivingItsManagerEndsCancelled) {
 }
 
 TEST(ReferenceTrackManager, TheApplicationObjectsManagerReadsItsStore) {
-    ReferenceTrackManager(PreferenceStore::standard()).saveProfile(sampleProfile());
+    PreferenceStore store(PreferenceStore::standardFilePath());
+    ReferenceTrackManager(store).saveProfile(sampleProfile());
     TestApp app;
     ASSERT_TRUE(app.reference.currentProfile());
     EXPECT_EQ(app.reference.referenceFileName(), "reference.wav");
 }
 
 TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
     {
-        ReferenceTrackManager manager(PreferenceStore::standard());
+        ReferenceTrackManager manager(store);
         EXPECT_EQ(manager.matchStrength(), gentleMatchStrength) << "nothing stored: the classic match";
         manager.saveProfile(sampleProfile());
         int changes = 0;
@@ -268,7 +277,7 @@ TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {
 }
 
 TEST(ReferenceTrackManager, AStoredStrengthThatMeansNothingIsGentle) {
-    PreferenceStore& store = PreferenceStore::standard();
+    PreferenceStore store(PreferenceStore::standardFilePath());
     for (float stored : {-5.0f, 101.0f}) {
         store.setFloat(ReferenceTrackManager::matchStrengthKey, stored);
         EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), gentleMatchStrength) << stored;

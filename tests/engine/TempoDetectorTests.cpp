@@ -70,20 +70,27 @@ TEST(TempoDetector, EstimatorEdgeCases) {
     EXPECT_FLOAT_EQ(envelope[3], 0.0f);
 }
 
-TEST(TempoDetector, CachesByFileEvenWhenTheFileChanges) {
+// The cache knows a file by path, size and modification time: the same file is not estimated twice,
+// and a file rewritten at the same path (as the run's own scratch files are, song after song) gets
+// its own tempo instead of the previous song's.
+TEST(TempoDetector, CachesByFileIdentityAndARewrittenFileGetsItsOwnTempo) {
     const auto path = writeClicks("song.wav", 90);
     EXPECT_EQ(detectTempo(path), 90);
-    writeWav(path, replicate(clickTrack(160, 44100, 44100 * 30), 2), 44100, SampleFormat::pcm16);
-    EXPECT_EQ(detectTempo(path), 90);
-    fs::remove(path);
-    EXPECT_EQ(detectTempo(path), 90);
+    const auto written = fs::last_write_time(path);
 
-    // Silence gives 120, which lies within 70…170 and is cached like any estimate.
-    const auto silent = scratchPath("quiet.wav");
-    writeWav(silent, replicate(silence(44100 * 5), 1), 44100);
-    EXPECT_EQ(detectTempo(silent), 120);
-    writeWav(silent, replicate(clickTrack(160, 44100, 44100 * 30), 1), 44100);
-    EXPECT_EQ(detectTempo(silent), 120);
+    writeClicks("song.wav", 160);
+    EXPECT_EQ(detectTempo(path), 160) << "rewritten: new bytes, new tempo";
+
+    // Same path, size and time as the estimate of 160 BPM: the cached answer, not a new estimate.
+    const auto rewritten = fs::last_write_time(path);
+    writeClicks("song.wav", 90);
+    fs::last_write_time(path, rewritten);
+    EXPECT_EQ(detectTempo(path), 160) << "cached";
+    fs::last_write_time(path, written);
+    EXPECT_EQ(detectTempo(path), 90) << "the first version's entry";
+
+    fs::remove(path);
+    EXPECT_EQ(detectTempo(path), 120) << "gone: no estimate";
 }
 
 TEST(TempoDetector, ConcurrentDetectionsAgree) {

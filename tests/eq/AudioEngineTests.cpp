@@ -74,12 +74,12 @@ struct ProgressLog {
 void remaster(const std::filesystem::path& in, const std::filesystem::path& out, const EQSettings& settings,
               ProgressLog* log = nullptr) {
     NullStatusReporter status;
-    AudioEngine::shared().remasterWithEQ(in, out, settings, log ? log->callback() : ProgressCallback{}, status);
+    AudioEngine().remasterWithEQ(in, out, settings, log ? log->callback() : ProgressCallback{}, status);
 }
 
 void correct(const std::filesystem::path& in, const std::filesystem::path& out, const EQSettings& settings,
              float sideGainDB, float wetDryMix, float preGainDB, ProgressLog* log = nullptr) {
-    AudioEngine::shared().renderCorrection(in, out, settings, log ? log->callback() : ProgressCallback{},
+    AudioEngine().renderCorrection(in, out, settings, log ? log->callback() : ProgressCallback{},
                                            sideGainDB, wetDryMix, preGainDB);
 }
 
@@ -158,7 +158,7 @@ TEST(AudioEngineRender, AnEmptyInputGivesAnEmptyFileAndNoProgress) {
     RecordingStatusReporter status;
     ProgressLog log;
     const auto out = scratchPath("empty_final.wav");
-    AudioEngine::shared().remasterWithEQ(in, out, activeEQ(), log.callback(), status);
+    AudioEngine().remasterWithEQ(in, out, activeEQ(), log.callback(), status);
     double outRate = 0;
     const Channels rendered = readWithSndfile(out, &outRate);
     EXPECT_EQ(outRate, 48000);
@@ -209,7 +209,7 @@ TEST(AudioEngineRender, ProgressStaysBelowTheCallersShareAndFinalPolishComesPast
     RecordingStatusReporter status;
     std::vector<double> progress;
     std::vector<size_t> stagesBefore; // status calls already made when each progress value arrived
-    AudioEngine::shared().remasterWithEQ(
+    AudioEngine().remasterWithEQ(
         in, scratchPath("out.wav"), activeEQ(),
         [&](double value) {
             progress.push_back(value);

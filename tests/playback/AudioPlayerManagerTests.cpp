@@ -405,7 +405,7 @@ TEST(AudioPlayerManager, LiveEQAndARenderOfTheSameSongKeepTheirOwnFilterHistorie
     const auto song = writeMusic(scratchPath("shared.wav"), 4.0, -6.0);
     const EQSettings eq = boostedEQ();
     const auto render = [&song, &eq](const std::filesystem::path& output) {
-        AudioEngine::shared().renderCorrection(song, output, eq, {}, 0.0f, 1.0f, 0.0f);
+        AudioEngine().renderCorrection(song, output, eq, {}, 0.0f, 1.0f, 0.0f);
         return readWithSndfile(output);
     };
     const Channels alone = render(scratchPath("alone.wav"));

@@ -22,12 +22,12 @@ TEST(EQManager, ResetRemovesTheStoredSettingsAndPushesTheDefaults) {
     matched.isAutoReferenceMode = true;
     player.manager->updateEQ(matched);
 
-    PreferenceStore& store = PreferenceStore::standard();
+    PreferenceStore store(PreferenceStore::standardFilePath());
     saveEQSettings(store, matched, eqSettingsKey);
     saveEQSettings(store, matched, activeEQSettingsKey);
     store.setFloat("Orvanta_targetLUFS", -9.0f);
 
-    EQManager manager(player.manager.get());
+    EQManager manager(player.manager.get(), store);
     EXPECT_TRUE(identical(manager.eqSettings(), defaultEQSettings()));
     manager.setEqSettings(matched);
     manager.setIsVisible(true);
@@ -53,13 +53,14 @@ TEST(EQManager, ResetRemovesTheStoredSettingsAndPushesTheDefaults) {
 }
 
 TEST(EQManager, ResetWorksWithoutAPlayer) {
-    EQManager lonely(nullptr);
+    PreferenceStore store(PreferenceStore::standardFilePath());
+    EQManager lonely(nullptr, store);
     lonely.setEqSettings(boostedEQ());
     lonely.resetToDefaults();
     EXPECT_TRUE(identical(lonely.eqSettings(), defaultEQSettings()));
 
     auto player = makeNullPlayer();
-    EQManager orphan(player.manager.get());
+    EQManager orphan(player.manager.get(), store);
     player.manager.reset();
     EXPECT_EQ(orphan.audioPlayer(), nullptr) << "the link is weak";
     orphan.setEqSettings(boostedEQ());
@@ -68,10 +69,10 @@ TEST(EQManager, ResetWorksWithoutAPlayer) {
 }
 
 TEST(EQManager, TheApplicationObjectsManagerDrivesItsPlayer) {
-    AppContext app(PreferenceStore::standard(), AudioPlayerManager::shared());
+    AppContext app;
     EQManager& manager = app.eq;
-    EXPECT_EQ(manager.audioPlayer(), &AudioPlayerManager::shared());
-    AudioPlayerManager::shared().updateEQ(boostedEQ());
+    EXPECT_EQ(manager.audioPlayer(), &app.player);
+    app.player.updateEQ(boostedEQ());
     manager.resetToDefaults();
-    EXPECT_TRUE(identical(AudioPlayerManager::shared().currentEQSettings(), defaultEQSettings()));
+    EXPECT_TRUE(identical(app.player.currentEQSettings(), defaultEQSettings()));
 }

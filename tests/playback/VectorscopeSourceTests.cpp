@@ -23,7 +23,7 @@ float rampValue(int64_t frame, int64_t length) { return float(0.5 * double(frame
 struct Scope {
     NullPlayer player = makeNullPlayer();
     VectorscopeManager urls;
-    VectorscopeSource source{player.manager.get(), &urls};
+    VectorscopeSource source{*player.manager, &urls};
 
     // Loads and plays the file, and shows it in the scope.
     void play(const std::filesystem::path& file) {

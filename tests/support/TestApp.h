@@ -3,15 +3,13 @@
 // Models only (QtCore).
 
 #include "app/AppContext.h"
-#include "platform/PreferenceStore.h"
-#include "playback/AudioPlayerManager.h"
 
 namespace orvanta::test {
 
 // The application object a test case builds for itself, as main does: fresh managers over the
-// process's preference store (emptied before every case) and the process's player.
+// case's preference file (its config folder is emptied before every case) and the null output.
 struct TestApp : AppContext {
-    TestApp() : AppContext(PreferenceStore::standard(), AudioPlayerManager::shared()) {}
+    TestApp() = default;
 };
 
 } // namespace orvanta::test

@@ -1,7 +1,5 @@
 #include "support/TestEnvironment.h"
 
-#include "platform/PreferenceStore.h"
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -40,7 +38,6 @@ void resetTestEnvironment() {
     }
     fs::create_directories(scratchDirectory());
     fs::create_directories(configDirectory());
-    PreferenceStore::standard().reload();
 }
 
 void tearDownTestEnvironment() {

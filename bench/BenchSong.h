@@ -1,7 +1,7 @@
 #pragma once
 // A five-minute stereo 44.1 kHz demo song at a chosen loudness, written once per benchmark process
 // into the private temporary directory and removed at exit.
-#include "cli/DemoSong.h"
+#include "demo/DemoSong.h"
 #include "engine/LoudnessMeter.h"
 #include "platform/TemporaryDirectory.h"
 

@@ -1,7 +1,7 @@
 #include "CorpusFiles.h"
 
 #include "CorpusSongs.h"
-#include "cli/DemoSong.h"
+#include "demo/DemoSong.h"
 #include "support/AudioMeasures.h"
 #include "support/Signals.h"
 

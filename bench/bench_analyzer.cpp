@@ -1,6 +1,6 @@
 // Analysis of a five-minute stereo song at 44.1 kHz: the full analysis and the peak pass that follows it.
 #include "analyzer/AudioAnalyzer.h"
-#include "cli/DemoSong.h"
+#include "demo/DemoSong.h"
 #include "platform/TemporaryDirectory.h"
 
 #include <benchmark/benchmark.h>

@@ -3,9 +3,9 @@
 // per minute, passes and time. Prints one table and a summary per preset. A report, not a gate: it
 // exits 0 whatever the figures, 1 only when a run fails. Arguments (bench.sh passes Google
 // Benchmark's) are ignored.
-#include "CorpusFiles.h"
+#include "batch/AudioProcessor.h"
 #include "batch/MasteringPresets.h"
-#include "engine/AudioProcessor.h"
+#include "CorpusFiles.h"
 #include "platform/TemporaryDirectory.h"
 #include "support/AudioMeasures.h"
 #include "support/Signals.h"

@@ -6,23 +6,23 @@
 //
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR) with the null audio output,
 // so the user's preferences and files are never touched.
-#include "app/AppContext.h"
-#include "IsolatedEnvironment.h"
-#include "analyzer/AnalyzerViewModel.h"
 #include "app/ImportScreen.h"
 #include "app/MainWindow.h"
-#include "app/MainWindowModel.h"
-#include "app/ThemeManager.h"
-#include "app/WallpaperManager.h"
-#include "engine/ProcessingStatusManager.h"
-#include "batch/AudioSettingsManager.h"
-#include "batch/BatchProcessor.h"
-#include "cli/DemoSong.h"
-#include "eq/EQManager.h"
+#include "demo/DemoSong.h"
 #include "eq/EQSettings.h"
-#include "eq/ReferenceTrackManager.h"
+#include "IsolatedEnvironment.h"
+#include "models/analyzer/AnalyzerViewModel.h"
+#include "models/app/AppContext.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/ThemeManager.h"
+#include "models/app/WallpaperManager.h"
+#include "models/batch/AudioSettingsManager.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/engine/ProcessingStatusManager.h"
+#include "models/eq/EQManager.h"
+#include "models/eq/ReferenceTrackManager.h"
+#include "models/playback/AudioPlayerManager.h"
 #include "platform/PreferenceStore.h"
-#include "playback/AudioPlayerManager.h"
 
 #include <QApplication>
 #include <QPushButton>

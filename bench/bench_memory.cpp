@@ -10,7 +10,7 @@
 // (192 kHz) and 24-bit (48 kHz) WAVs of the demo song looped, written into a scratch folder under
 // the private temporary directory and removed at exit. Exits 1 when a limit is exceeded. Google
 // Benchmark's arguments (bench.sh passes them) are ignored.
-#include "cli/DemoSong.h"
+#include "demo/DemoSong.h"
 #include "platform/AudioBuffer.h"
 #include "platform/AudioFileWriter.h"
 #include "platform/TemporaryDirectory.h"

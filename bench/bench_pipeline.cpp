@@ -1,7 +1,7 @@
 // The whole mastering run: a five-minute −14 LUFS stereo song at 44.1 kHz mastered to "Loud"
 // (−8 LUFS, −0.3 dBFS). Target: under 2.5 s.
+#include "batch/AudioProcessor.h"
 #include "BenchSong.h"
-#include "engine/AudioProcessor.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,14 +8,14 @@
 //
 // Runs in a fresh temporary folder (ORVANTA_TEMP_DIR, ORVANTA_CONFIG_DIR), so the user's preferences
 // and files are never touched.
-#include "IsolatedEnvironment.h"
-#include "app/AppContext.h"
-#include "batch/BatchProcessor.h"
-#include "platform/PreferenceStore.h"
-#include "playback/AudioPlayerManager.h"
-#include "cli/DemoSong.h"
+#include "demo/DemoSong.h"
 #include "eq/MatchStrength.h"
-#include "eq/ReferenceTrackManager.h"
+#include "IsolatedEnvironment.h"
+#include "models/app/AppContext.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/eq/ReferenceTrackManager.h"
+#include "models/playback/AudioPlayerManager.h"
+#include "platform/PreferenceStore.h"
 #include "support/TonalBalance.h"
 
 #include <QCoreApplication>

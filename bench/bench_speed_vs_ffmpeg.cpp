@@ -4,9 +4,9 @@
 // the measured values linearly and writes a 24-bit WAV). Rounds alternate between the two so that
 // both see the same load; prints every round, the best and the median of each and their ratios. Exits 0 without
 // figures when ffmpeg is missing. Arguments (bench.sh passes Google Benchmark's) are ignored.
-#include "BenchSong.h"
+#include "batch/AudioProcessor.h"
 #include "batch/MasteringPresets.h"
-#include "engine/AudioProcessor.h"
+#include "BenchSong.h"
 #include "support/AudioMeasures.h"
 
 #include <fcntl.h>

@@ -10,7 +10,7 @@ import sys
 
 # Lower layers first; a folder may include its own layer's folders (without cycles) and lower ones.
 LAYERS = {
-    "platform": 0,
+    "platform": 0, "demo": 0,
     "engine": 1, "eq": 1, "analyzer": 1, "batch": 1, "playback": 1,
     "models": 2,
     "app": 3, "cli": 3,

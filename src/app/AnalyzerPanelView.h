@@ -1,7 +1,7 @@
 #pragma once
 
-#include "analyzer/AnalyzerPanelController.h"
-#include "app/Theme.h"
+#include "models/analyzer/AnalyzerPanelController.h"
+#include "models/app/Theme.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "app/AudioFileCard.h"
 
 #include "app/TransportBar.h"
-#include "engine/BackgroundPool.h"
+#include "models/engine/BackgroundPool.h"
 #include "platform/AudioFileFacts.h"
 
 #include <QLabel>

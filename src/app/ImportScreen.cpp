@@ -2,13 +2,13 @@
 
 #include "app/AudioFileCard.h"
 #include "app/DropZoneWidget.h"
-#include "app/MainWindowModel.h"
-#include "app/QtText.h"
-#include "batch/AudioSettingsManager.h"
-#include "batch/BatchProcessor.h"
 #include "batch/MasteringPresets.h"
 #include "eq/MatchStrength.h"
-#include "eq/ReferenceTrackManager.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/QtText.h"
+#include "models/batch/AudioSettingsManager.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/eq/ReferenceTrackManager.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,16 +3,16 @@
 #include "app/AnalyzerPanelView.h"
 #include "app/DropZoneWidget.h"
 #include "app/ImportScreen.h"
-#include "app/MainWindowModel.h"
 #include "app/ProcessingScreen.h"
-#include "app/QtText.h"
 #include "app/ResultScreen.h"
-#include "app/ResultTransport.h"
-#include "app/ThemeManager.h"
 #include "app/WallpaperBackground.h"
-#include "app/WallpaperManager.h"
 #include "app/WindowStyle.h"
-#include "batch/BatchProcessor.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/QtText.h"
+#include "models/app/ResultTransport.h"
+#include "models/app/ThemeManager.h"
+#include "models/app/WallpaperManager.h"
+#include "models/batch/BatchProcessor.h"
 
 #include <QActionGroup>
 #include <QApplication>

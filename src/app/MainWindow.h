@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/AnalyzerPanelView.h"
-#include "app/WindowAlerts.h"
+#include "models/app/WindowAlerts.h"
 
 #include <QFileDialog>
 #include <QMainWindow>

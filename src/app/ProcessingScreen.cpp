@@ -1,9 +1,9 @@
 #include "app/ProcessingScreen.h"
 
-#include "app/MainWindowModel.h"
-#include "app/QtText.h"
-#include "batch/BatchProcessor.h"
-#include "engine/ProcessingStatusManager.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/QtText.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/engine/ProcessingStatusManager.h"
 #include "platform/Error.h"
 
 #include <QGroupBox>

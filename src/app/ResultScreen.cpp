@@ -1,18 +1,18 @@
 #include "app/ResultScreen.h"
 
-#include "app/MainWindowModel.h"
-#include "app/NotificationHub.h"
-#include "app/ThemeColors.h"
-#include "app/ResultTransport.h"
 #include "app/SpectrumBarsView.h"
+#include "app/ThemeColors.h"
 #include "app/TransportBar.h"
 #include "app/VectorscopeView.h"
-#include "app/WaveformCache.h"
 #include "app/WaveformView.h"
-#include "batch/BatchProcessor.h"
-#include "eq/ReferenceTrackManager.h"
-#include "playback/AudioPlayerManager.h"
-#include "playback/VectorscopeSource.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/NotificationHub.h"
+#include "models/app/ResultTransport.h"
+#include "models/app/WaveformCache.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/eq/ReferenceTrackManager.h"
+#include "models/playback/AudioPlayerManager.h"
+#include "models/playback/VectorscopeSource.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

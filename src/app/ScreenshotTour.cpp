@@ -2,8 +2,8 @@
 
 #include "app/AnalyzerPanelView.h"
 #include "app/MainWindow.h"
-#include "app/MainWindowModel.h"
-#include "batch/BatchProcessor.h"
+#include "models/app/MainWindowModel.h"
+#include "models/batch/BatchProcessor.h"
 
 #include <QCoreApplication>
 #include <QDir>

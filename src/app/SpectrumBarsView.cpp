@@ -2,7 +2,7 @@
 
 #include "app/ThemeColors.h"
 #include "eq/EQSettings.h"
-#include "eq/ReferenceTrackManager.h"
+#include "models/eq/ReferenceTrackManager.h"
 
 #include <QPainter>
 

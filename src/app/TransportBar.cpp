@@ -1,6 +1,6 @@
 #include "app/TransportBar.h"
 
-#include "app/ResultTransport.h"
+#include "models/app/ResultTransport.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>

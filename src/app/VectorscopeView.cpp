@@ -1,8 +1,8 @@
 #include "app/VectorscopeView.h"
 
 #include "app/ThemeColors.h"
+#include "models/playback/VectorscopeSource.h"
 #include "playback/VectorscopeGeometry.h"
-#include "playback/VectorscopeSource.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,7 +1,7 @@
 #include "app/WallpaperBackground.h"
 
 #include "app/ThemeColors.h"
-#include "app/WallpaperManager.h"
+#include "models/app/WallpaperManager.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WaveformOverview.h"
+#include "models/app/WaveformOverview.h"
 
 #include <QColor>
 #include <QPixmap>

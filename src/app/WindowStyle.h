@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Theme.h"
+#include "models/app/Theme.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
 // orvanta: the window.
-#include "app/AppContext.h"
-#include "app/AppLifecycle.h"
 #include "app/MainWindow.h"
-#include "app/MainWindowModel.h"
 #include "app/ScreenshotTour.h"
-#include "app/WallpaperManager.h"
+#include "models/app/AppContext.h"
+#include "models/app/AppLifecycle.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/WallpaperManager.h"
 
 #include <QApplication>
 

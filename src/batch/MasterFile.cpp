@@ -1,8 +1,8 @@
 #include "batch/MasterFile.h"
 
 #include "batch/AudioConverter.h"
+#include "batch/AudioProcessor.h"
 #include "batch/EngineInput.h"
-#include "engine/AudioProcessor.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "eq/AudioEngine.h"

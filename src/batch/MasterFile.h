@@ -2,7 +2,7 @@
 
 #include "analyzer/AnalyzerPlan.h"
 #include "batch/ExportFormat.h"
-#include "engine/MasteringEvent.h"
+#include "batch/MasteringEvent.h"
 #include "engine/ProcessingTypes.h"
 #include "eq/EQSettings.h"
 #include "eq/ReferenceSpectrum.h"

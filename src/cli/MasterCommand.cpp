@@ -2,21 +2,20 @@
 
 #include "batch/ExportNaming.h"
 #include "batch/MasterFile.h"
+#include "batch/MasteringPresets.h"
+#include "batch/StatusNarration.h"
 #include "cli/CliOutput.h"
 #include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
-#include "batch/MasteringPresets.h"
 #include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/SettingRanges.h"
-#include "engine/StatusNarration.h"
 #include "engine/TempoDetector.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
-#include "eq/ReferenceTrackManager.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
@@ -104,7 +103,7 @@ std::string levelsLine(const AudioStats& stats) {
 // The match strength of a run: the one asked for, else the user's stored choice, else Gentle.
 float effectiveMatchStrength(const std::optional<float>& asked, const PreferenceStore& preferences) {
     if (asked) return *asked;
-    const std::optional<float> stored = preferences.floatValue(ReferenceTrackManager::matchStrengthKey);
+    const std::optional<float> stored = preferences.floatValue(matchStrengthKey);
     return stored && isValidMatchStrength(*stored) ? *stored : gentleMatchStrength;
 }
 

@@ -1,6 +1,5 @@
 #include "cli/RunTemporaryDirectory.h"
 
-#include "engine/BackgroundPool.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/Uuid.h"
 
@@ -8,7 +7,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <QThreadPool>
 
 #include <chrono>
 #include <cstdlib>
@@ -85,9 +83,6 @@ RunTemporaryDirectory::~RunTemporaryDirectory() {
 void RunTemporaryDirectory::remove() noexcept {
     if (removed_) return;
     removed_ = true;
-    // Work the run left running (the mastered spectrum reads the master in this folder) finishes
-    // first: it must neither find its files gone nor outlive the process's static data at exit.
-    backgroundPool().waitForDone();
     std::error_code ignored;
     fs::remove_all(path_, ignored);
     if (lockDescriptor_ >= 0) ::close(lockDescriptor_);

@@ -18,6 +18,9 @@ inline constexpr float fullMatchStrength = 100.0f;
 inline constexpr float gentleMatchStrength = fullMatchStrength / decibelsPerLevelUnit;
 inline constexpr float mediumMatchStrength = 50.0f;
 
+// The preference key of the user's chosen strength in percent (float); absent or invalid means Gentle.
+inline constexpr const char* matchStrengthKey = "Orvanta_referenceMatchStrength";
+
 struct MatchStrengthStep {
     std::string_view name;
     float percent;

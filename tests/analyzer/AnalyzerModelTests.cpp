@@ -1,8 +1,8 @@
 // The analyzer panel's models on a real event loop: view model, session baseline and panel events.
-#include "analyzer/AnalyzerPanelController.h"
-#include "analyzer/AnalyzerViewModel.h"
 #include "analyzer/ComparisonMode.h"
-#include "engine/BackgroundPool.h"
+#include "models/analyzer/AnalyzerPanelController.h"
+#include "models/analyzer/AnalyzerViewModel.h"
+#include "models/engine/BackgroundPool.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 

@@ -1,11 +1,11 @@
 // Launch, preferences, themes, wallpaper and the temporary clean-up, on the real preference file and
 // private temporary directory of the test process.
-#include "app/AppLifecycle.h"
-#include "app/AppPreferences.h"
-#include "app/NotificationHub.h"
-#include "app/TemporaryCleanup.h"
-#include "app/ThemeManager.h"
-#include "app/WallpaperManager.h"
+#include "models/app/AppLifecycle.h"
+#include "models/app/AppPreferences.h"
+#include "models/app/NotificationHub.h"
+#include "models/app/TemporaryCleanup.h"
+#include "models/app/ThemeManager.h"
+#include "models/app/WallpaperManager.h"
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TemporaryDirectory.h"

@@ -3,13 +3,13 @@
 #include "analyzer/Spectrogram.h"
 #include "app/AnalyzerPanelView.h"
 #include "app/DropZoneWidget.h"
-#include "app/SpectrogramView.h"
 #include "app/MeterBar.h"
 #include "app/ScoreRing.h"
+#include "app/SpectrogramView.h"
 #include "app/SpectrumBarsView.h"
 #include "app/ThemeColors.h"
-#include "app/ThemeManager.h"
 #include "app/VectorscopeView.h"
+#include "models/app/ThemeManager.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -2,18 +2,18 @@
 
 // The window as the application assembles it, over an application object, wallpaper manager and
 // model of its own: for tests that drive the real screens.
-#include "app/AppContext.h"
 #include "app/MainWindow.h"
-#include "app/MainWindowModel.h"
-#include "app/ThemeManager.h"
-#include "app/WallpaperManager.h"
-#include "batch/AudioSettingsManager.h"
-#include "batch/BatchProcessor.h"
-#include "engine/ProcessingStatusManager.h"
-#include "eq/EQManager.h"
-#include "eq/ReferenceTrackManager.h"
+#include "models/app/AppContext.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/ThemeManager.h"
+#include "models/app/WallpaperManager.h"
+#include "models/batch/AudioSettingsManager.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/engine/ProcessingStatusManager.h"
+#include "models/eq/EQManager.h"
+#include "models/eq/ReferenceTrackManager.h"
+#include "models/playback/AudioPlayerManager.h"
 #include "platform/PreferenceStore.h"
-#include "playback/AudioPlayerManager.h"
 
 namespace orvanta::test {
 

@@ -1,16 +1,16 @@
 // The result screen's waveforms and transport, offscreen over the null audio output: the overview of
 // known signals, a click on the waveform seeking the playing version, the A/B key keeping the place,
 // the seek keys, and a position chosen while stopped being where play starts.
-#include "AssembledWindow.h"
 #include "app/AudioFileCard.h"
+#include "app/ImportScreen.h"
 #include "app/ResultScreen.h"
-#include "app/ResultTransport.h"
 #include "app/TransportBar.h"
 #include "app/VectorscopeView.h"
-#include "app/WaveformCache.h"
-#include "app/WaveformOverview.h"
 #include "app/WaveformView.h"
-#include "app/ImportScreen.h"
+#include "AssembledWindow.h"
+#include "models/app/ResultTransport.h"
+#include "models/app/WaveformCache.h"
+#include "models/app/WaveformOverview.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"

@@ -1,8 +1,8 @@
 // Every built-in theme keeps its text readable: WCAG 2 AA asks for a contrast ratio of at least 4.5:1
 // between text and what it is drawn on. The pairs are the ones the window's style sheet and the drawn
 // views put together.
-#include "app/Theme.h"
 #include "app/ThemeColors.h"
+#include "models/app/Theme.h"
 
 #include <gtest/gtest.h>
 

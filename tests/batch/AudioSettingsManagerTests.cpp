@@ -1,4 +1,4 @@
-#include "batch/AudioSettingsManager.h"
+#include "models/batch/AudioSettingsManager.h"
 #include "platform/PreferenceStore.h"
 
 #include "support/TestApp.h"

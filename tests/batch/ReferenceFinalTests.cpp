@@ -1,13 +1,13 @@
 // The final of a reference pass keeps the run's target and ceiling whatever the reference: quieter,
 // louder, brighter, darker, shorter than a second, at another rate.
-#include "batch/BatchProcessor.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
-#include "eq/ReferenceTrackManager.h"
-#include "support/TestApp.h"
+#include "models/batch/BatchProcessor.h"
+#include "models/eq/ReferenceTrackManager.h"
 #include "support/AudioMeasures.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
+#include "support/TestApp.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

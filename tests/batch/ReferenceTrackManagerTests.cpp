@@ -1,10 +1,10 @@
 #include "eq/MatchStrength.h"
-#include "eq/ReferenceTrackManager.h"
+#include "models/eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
-#include "support/TestApp.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
+#include "support/TestApp.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>

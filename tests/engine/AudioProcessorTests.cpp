@@ -1,4 +1,4 @@
-#include "engine/AudioProcessor.h"
+#include "batch/AudioProcessor.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"

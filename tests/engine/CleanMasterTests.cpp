@@ -1,7 +1,7 @@
 // What a master must be, measured from outside the engine: its true peak at or under the ceiling at
 // every preset and at lower ceilings, no flat-topped peaks, and pure tones pushed into the limiter
 // coming out without distortion.
-#include "engine/AudioProcessor.h"
+#include "batch/AudioProcessor.h"
 #include "engine/LimiterPass.h"
 #include "support/AudioMeasures.h"
 #include "support/RecordingStatusReporter.h"

@@ -2,7 +2,7 @@
 // The chain's filters must stay stable when the band edges move close to Nyquist: the master stays
 // finite, under the ceiling in true peak (libebur128), near the target, and white noise does not
 // grow an oscillation at Nyquist.
-#include "engine/AudioProcessor.h"
+#include "batch/AudioProcessor.h"
 #include "support/AudioMeasures.h"
 #include "support/RecordingStatusReporter.h"
 #include "support/Signals.h"

@@ -1,6 +1,6 @@
 // Generated songs from −25 to −6 LUFS mastered to each preset: the output reaches the target within
 // 0.3 LU in at most three passes in nearly every case, and its sample peak never exceeds 0.977.
-#include "engine/AudioProcessor.h"
+#include "batch/AudioProcessor.h"
 #include "engine/LoudnessMeter.h"
 #include "support/RecordingStatusReporter.h"
 #include "support/Signals.h"

@@ -1,5 +1,5 @@
-#include "engine/ProcessingStatusManager.h"
-#include "engine/ProgressUpdater.h"
+#include "models/engine/ProcessingStatusManager.h"
+#include "models/engine/ProgressUpdater.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // stages, messages and checklist lines of the processing screen.
 #include "batch/MasterFile.h"
 #include "engine/LoudnessMeter.h"
-#include "engine/ProcessingStatusManager.h"
 #include "engine/TempoDetector.h"
+#include "models/engine/ProcessingStatusManager.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 

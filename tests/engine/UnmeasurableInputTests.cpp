@@ -1,7 +1,7 @@
 // Input without a measurable loudness (shorter than one 400 ms block, or no block above the −70 LUFS
 // gate) is refused before anything is rendered: a clear error, no gain of hundreds of decibels, and
 // nothing left behind.
-#include "engine/AudioProcessor.h"
+#include "batch/AudioProcessor.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/Error.h"
 #include "support/RecordingStatusReporter.h"

@@ -1,8 +1,8 @@
-#include "app/AppContext.h"
+#include "models/app/AppContext.h"
 #include "platform/PreferenceStore.h"
 #include "PlaybackTestSupport.h"
 
-#include "eq/EQManager.h"
+#include "models/eq/EQManager.h"
 #include "platform/PreferenceStore.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "PlaybackTestSupport.h"
 
+#include "models/playback/PlaybackSourceDevice.h"
+#include "models/playback/PlayerNodeFactory.h"
 #include "platform/AudioFileReader.h"
-#include "playback/PlaybackSourceDevice.h"
-#include "playback/PlayerNodeFactory.h"
 #include "playback/SampleConversion.h"
 #include "playback/ScheduledAudioQueue.h"
 #include "support/Signals.h"

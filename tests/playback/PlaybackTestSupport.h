@@ -1,8 +1,8 @@
 #pragma once
 
 #include "eq/EQSettings.h"
-#include "playback/AudioPlayerManager.h"
-#include "playback/NullPlayerNode.h"
+#include "models/playback/AudioPlayerManager.h"
+#include "models/playback/NullPlayerNode.h"
 
 #include <chrono>
 #include <filesystem>

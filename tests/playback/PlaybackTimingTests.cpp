@@ -2,7 +2,7 @@
 // keeps a chunk queued at all times, and pausing holds the position. Timing-sensitive, run serially.
 #include "PlaybackTestSupport.h"
 
-#include "engine/MainThread.h"
+#include "models/engine/MainThread.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 

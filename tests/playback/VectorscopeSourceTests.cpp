@@ -1,7 +1,7 @@
 #include "PlaybackTestSupport.h"
 
-#include "playback/VectorscopeManager.h"
-#include "playback/VectorscopeSource.h"
+#include "models/playback/VectorscopeManager.h"
+#include "models/playback/VectorscopeSource.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 

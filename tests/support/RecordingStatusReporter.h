@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/MasteringEvent.h"
-#include "engine/StatusNarration.h"
+#include "batch/MasteringEvent.h"
+#include "batch/StatusNarration.h"
 #include "engine/StatusReporter.h"
 
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "support/Signals.h"
 
-#include "cli/DemoSong.h"
+#include "demo/DemoSong.h"
 
 #include <sndfile.h>
 

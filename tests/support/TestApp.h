@@ -2,7 +2,7 @@
 
 // Models only (QtCore).
 
-#include "app/AppContext.h"
+#include "models/app/AppContext.h"
 
 namespace orvanta::test {
 

@@ -1,7 +1,0 @@
-#include "app/NotificationHub.h"
-
-namespace orvanta {
-
-NotificationHub::NotificationHub(QObject* parent) : QObject(parent) {}
-
-} // namespace orvanta

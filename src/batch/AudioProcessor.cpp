@@ -1,0 +1,335 @@
+#include "batch/AudioProcessor.h"
+
+#include "engine/GainStaging.h"
+#include "engine/LimiterPass.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/MasteringChain.h"
+#include "engine/ProcessingErrors.h"
+#include "engine/TempoDetector.h"
+#include "eq/AudioEngine.h"
+#include "platform/FileOperations.h"
+#include "platform/TemporaryDirectory.h"
+#include "platform/Uuid.h"
+
+#include <cmath>
+#include <vector>
+
+namespace orvanta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr float convergenceLU = 0.3f;
+constexpr int maximumPasses = 3;
+
+bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
+
+// Every render goes to its own file in the temporary directory first; a result name (_master,
+// _final) only ever holds a complete file, so a failed or cancelled run never leaves a partial
+// file where a caller would take it for a result.
+fs::path passFile(int pass) {
+    return privateTemporaryDirectory() / ("temp_iteration_" + std::to_string(pass) + "_" + newUuidString() + ".wav");
+}
+
+fs::path finalRenderFile() { return privateTemporaryDirectory() / ("temp_final_" + newUuidString() + ".wav"); }
+
+// Deletes an older result before the run writes it; the input itself is never deleted.
+void prepareResultPath(const fs::path& input, const fs::path& result) {
+    if (isSameFile(input, result)) {
+        throw inputWouldBeOverwrittenError(input);
+    }
+    if (fileExists(result)) {
+        removeFile(result);
+    }
+}
+
+void placeResult(const fs::path& rendered, const fs::path& result) {
+    if (fileExists(result)) {
+        removeFile(result);
+    }
+    moveFile(rendered, result);
+}
+
+// The EQ render engine reports its second half as a stage; the run passes that on as an event.
+class EqualizingReporter final : public StatusReporter {
+public:
+    explicit EqualizingReporter(const std::function<void()>& onFinalCurve) : onFinalCurve_(onFinalCurve) {}
+    void updateStage(ProcessingStage, const std::string&, const std::string&) override { onFinalCurve_(); }
+    void addChecklistItem(const std::string&, const std::string&) override {}
+    void completeChecklistItem(const std::string&, const std::string&, const std::string&, bool) override {}
+    void unhighlightChecklistItem(const std::string&) override {}
+    void resetChecklist() override {}
+
+private:
+    const std::function<void()>& onFinalCurve_;
+};
+
+float decibels(float linearGain) { return 20.0f * std::log10(linearGain); }
+
+class Run {
+public:
+    Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
+        float targetLUFS, float limitThreshold, const MasteringEventSink& events)
+        : input_(input), progress_(progress), isCancelled_(isCancelled), target_(targetLUFS),
+          threshold_(limitThreshold), events_(events) {}
+
+    void report(double value) const {
+        if (progress_) {
+            progress_(value);
+        }
+    }
+
+    void checkCancelled() const {
+        if (isCancelled_ && isCancelled_()) {
+            throw cancellationError();
+        }
+    }
+
+    // Tells the observer about a step; the run's target and ceiling ride along with every event.
+    void tell(MasteringEvent event) const {
+        if (!events_) return;
+        event.targetLUFS = target_;
+        event.limitThreshold = threshold_;
+        events_(event);
+    }
+    void tell(MasteringEventKind kind) const { tell(MasteringEvent{kind}); }
+    void tellStats(MasteringEventKind kind, const AudioStats& stats) const {
+        MasteringEvent event{kind};
+        event.stats = stats;
+        tell(event);
+    }
+
+    DJMasteringResult eqMode(const EQSettings& settings) {
+        tell(MasteringEventKind::equalizing);
+        const fs::path finalURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_final.wav");
+        prepareResultPath(input_, finalURL);
+
+        // The equalised master goes through the chain again: the EQ moves its loudness and may lift
+        // its peaks, and the final must keep the run's target and ceiling like the master.
+        const fs::path equalised = finalRenderFile();
+        const ProgressCallback renderProgress = [this](double f) { report(0.5 * f); };
+        const std::function<void()> finalCurve = [this] { tell(MasteringEventKind::equalizingFinalCurve); };
+        EqualizingReporter renderStatus(finalCurve);
+        AudioEngine().remasterWithEQ(input_, equalised, settings, renderProgress, renderStatus);
+        AudioStats stats;
+        try {
+            checkCancelled();
+            const AudioStats equalisedStats = analyzeAudioFile(equalised);
+            requireMeasurable(equalisedStats);
+            bpm_ = detectTempo(equalised);
+            const float firstGain = withinTarget(equalisedStats.lufs, target_)
+                                        ? 1.0f
+                                        : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
+            stats = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false).stats;
+        } catch (...) {
+            removeFileQuietly(equalised);
+            throw;
+        }
+        removeFileQuietly(equalised);
+        report(0.95);
+
+        tellStats(MasteringEventKind::equalizingComplete, stats);
+        report(1.0);
+        return {finalURL, stats};
+    }
+
+    DJMasteringResult masterMode(bool resetChecklist) {
+        MasteringEvent start{MasteringEventKind::measuringInput};
+        start.freshChecklist = resetChecklist;
+        tell(start);
+        const fs::path masterURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_master.wav");
+        prepareResultPath(input_, masterURL);
+
+        const AudioStats inStats = analyzeAudioFile(input_);
+        // Without a measured loudness there is no gain to choose: the floor of the meter would ask
+        // for hundreds of decibels.
+        requireMeasurable(inStats);
+        report(0.05);
+        tellStats(MasteringEventKind::inputMeasured, inStats);
+
+        checkCancelled();
+        tell(MasteringEventKind::detectingTempo);
+        bpm_ = detectTempo(input_);
+        report(0.1);
+        MasteringEvent tempo{MasteringEventKind::tempoDetected};
+        tempo.bpm = bpm_;
+        tell(tempo);
+
+        checkCancelled();
+        MasteringEvent gain{MasteringEventKind::gainComputed};
+        gain.gainDb = target_ - inStats.lufs;
+        tell(gain);
+
+        if (withinTarget(inStats.lufs, target_)) {
+            return singlePass(masterURL);
+        }
+        return multiPass(masterURL, inStats);
+    }
+
+private:
+    // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
+    // "Audio processing failed" with the cause's code and the cause attached.
+    // Returns the meter's figures of the pass, measured as it was written.
+    AudioStats renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
+                          double progressSpan) {
+        const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
+            report(progressStart + fraction * progressSpan);
+        };
+        try {
+            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_).stats;
+        } catch (const Error& cause) {
+            // A cancelled or failed pass leaves no partial file in the temporary folder.
+            removeFileQuietly(output);
+            throw processingFailedError(cause);
+        }
+    }
+
+    DJMasteringResult singlePass(const fs::path& masterURL) {
+        tell(MasteringEventKind::alreadyAtTarget);
+        report(0.15);
+        announcePass(1, 1.0f, true);
+
+        const fs::path rendered = passFile(1);
+        const AudioStats outStats = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
+        placeResult(rendered, masterURL);
+
+        MasteringEvent complete{MasteringEventKind::masteringComplete};
+        complete.stats = outStats;
+        complete.singlePass = true;
+        tell(complete);
+        report(1.0);
+        return {masterURL, outStats, 1, 1.0f};
+    }
+
+    void announcePass(int pass, float gain, bool singlePass) {
+        MasteringEvent event{MasteringEventKind::passStarted};
+        event.pass = pass;
+        event.gainDb = decibels(gain);
+        event.singlePass = singlePass;
+        tell(event);
+    }
+
+    DJMasteringResult multiPass(const fs::path& masterURL, const AudioStats& inStats) {
+        MasteringEvent planned{MasteringEventKind::multiPassPlanned};
+        planned.gainDb = target_ - inStats.lufs;
+        tell(planned);
+        const float gain = initialGain(inStats.lufs, inStats.peak, target_);
+        announcePass(1, gain, false);
+
+        const Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
+        const AudioStats& outStats = result.stats;
+
+        report(1.0);
+        // Short of the target after the last pass: this is the loudest the chain gets without clipping.
+        const bool reached = outStats.lufs >= target_ - convergenceLU;
+        MasteringEvent complete{MasteringEventKind::masteringComplete};
+        complete.stats = outStats;
+        complete.targetReached = reached;
+        tell(complete);
+        if (!fileExists(masterURL)) {
+            throw outputNotCreatedError();
+        }
+        return {masterURL, outStats, result.passes, result.gain, reached};
+    }
+
+    struct Convergence {
+        AudioStats stats;
+        int passes = 0;
+        float gain = 1.0f;
+    };
+
+    // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,
+    // until the output lies within 0.3 LU of the target or three passes are made, and places the last
+    // pass at `resultURL`. Every pass renders from `source`. With `narrate`, the stages and checklist
+    // of a master run are reported.
+    Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
+                         const fs::path& resultURL, double progressStart, double progressSpan, bool narrate) {
+        const double passSpan = progressSpan / maximumPasses;
+        Convergence result;
+        float gain = firstGain;
+        std::vector<MeasuredPass> measured;
+        // The gain at which the source's true peak meets the ceiling: limiting starts there.
+        const float sourcePeak = std::isfinite(sourceStats.truePeak) ? sourceStats.truePeak : sourceStats.peak;
+        const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - sourcePeak;
+        // The pass closest to the target is kept until a closer one comes: where the target lies beyond
+        // what the chain gives cleanly, the run ends at the loudest clean result it has made.
+        fs::path best;
+        try {
+            for (int pass = 1;; ++pass) {
+                const fs::path rendered = passFile(pass);
+                const AudioStats outStats =
+                    renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
+                if (narrate) {
+                    MasteringEvent verifying{MasteringEventKind::passVerifying};
+                    verifying.pass = pass;
+                    tell(verifying);
+                }
+                measured.push_back({20.0f * std::log10(gain), outStats.lufs});
+                const bool closer = best.empty() ||
+                                    std::fabs(outStats.lufs - target_) < std::fabs(result.stats.lufs - target_);
+                if (closer) {
+                    if (!best.empty()) removeFileQuietly(best);
+                    best = rendered;
+                    result = {outStats, pass, gain};
+                } else {
+                    removeFileQuietly(rendered);
+                    result.passes = pass;
+                }
+
+                if (withinTarget(result.stats.lufs, target_)) {
+                    if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
+                    placeResult(best, resultURL);
+                    return result;
+                }
+                if (pass == maximumPasses) {
+                    placeResult(best, resultURL);
+                    if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
+                    return result;
+                }
+                gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
+                if (narrate) announcePass(pass + 1, gain, false);
+            }
+        } catch (...) {
+            if (!best.empty()) removeFileQuietly(best);
+            throw;
+        }
+    }
+
+    const fs::path input_;
+    const ProgressCallback& progress_;
+    const CancellationQuery& isCancelled_;
+    const float target_;
+    const float threshold_;
+    const MasteringEventSink& events_;
+    int bpm_ = 0;
+};
+
+} // namespace
+
+std::string AudioProcessor::baseName(const fs::path& input) {
+    std::string base = baseNameWithoutExtension(input);
+    if (const auto cut = base.find("_master"); cut != std::string::npos) {
+        base.erase(cut);
+    }
+    if (const auto cut = base.find("_final"); cut != std::string::npos) {
+        base.erase(cut);
+    }
+    return base;
+}
+
+DJMasteringResult AudioProcessor::processAudio(const fs::path& input, const ProgressCallback& progress,
+                                               const CancellationQuery& isCancelled, bool applyEQ,
+                                               const std::optional<EQSettings>& eqSettings, bool resetChecklist,
+                                               float targetLUFS, float limitThreshold,
+                                               const MasteringEventSink& events) {
+    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events);
+    run.checkCancelled();
+    run.report(0.0);
+    if (applyEQ && eqSettings && eqSettings->isEnabled) {
+        return run.eqMode(*eqSettings);
+    }
+    return run.masterMode(resetChecklist);
+}
+
+} // namespace orvanta

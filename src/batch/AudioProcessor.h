@@ -1,0 +1,33 @@
+#pragma once
+
+#include "batch/MasteringEvent.h"
+#include "engine/ProcessingTypes.h"
+#include "eq/EQSettings.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace orvanta {
+
+// Masters one file. Master mode: measure, detect tempo, gain-stage and limit in up to three passes
+// until the output is within 0.3 LU of the target; the result is <base>_master.wav in the private
+// temporary directory. EQ mode (applyEQ with enabled settings): render the EQ into <base>_final.wav.
+// Synchronous; runs on a worker thread. Reports progress 0…1, and its steps as events to `events`
+// (may be empty) on the calling thread; `resetChecklist` marks the run's first event as the start of
+// a new checklist. Throws the engine's errors (cancellation: Orvanta/100, possibly inside the
+// "Audio processing failed" wrapper; Orvanta/6 for input too short or too silent to measure, before
+// anything is rendered) or the platform's file errors.
+class AudioProcessor {
+public:
+    static DJMasteringResult processAudio(const std::filesystem::path& input, const ProgressCallback& progress,
+                                          const CancellationQuery& isCancelled, bool applyEQ,
+                                          const std::optional<EQSettings>& eqSettings, bool resetChecklist,
+                                          float targetLUFS, float limitThreshold,
+                                          const MasteringEventSink& events = {});
+
+    // The input's last path component without extension, cut before "_master" and then "_final".
+    static std::string baseName(const std::filesystem::path& input);
+};
+
+} // namespace orvanta

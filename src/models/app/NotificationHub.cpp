@@ -1,0 +1,7 @@
+#include "models/app/NotificationHub.h"
+
+namespace orvanta {
+
+NotificationHub::NotificationHub(QObject* parent) : QObject(parent) {}
+
+} // namespace orvanta

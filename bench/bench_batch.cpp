@@ -8,7 +8,8 @@
 // the cores). With every core already busy, Linux shares the CPU between sessions (autogroups), not
 // processes, so two runs at a time get no more CPU than one: a peer ratio near 1 says the run could
 // not show the batch's gain. The load average is printed before and after. Rounds alternate so that every variant sees
-// the same load; prints every round, the best of each and the ratios.
+// the same load; prints every round, the best of each and the ratios, and the CPU time (user + system,
+// from wait4) of both variants, which the load hardly moves.
 // Memory: the batch's whole process tree (the batch and its runs) is sampled every 20 ms from /proc;
 // its peak is compared with the largest single run's (wait4), so it shows that memory follows the
 // number of jobs, not the number of files. Exits 1 when the best batch ratio is above 0.6. Google
@@ -98,21 +99,33 @@ pid_t start(const std::vector<std::string>& args) {
     return pid;
 }
 
+// User plus system CPU time of a process and the children it waited for, seconds.
+double cpuSeconds(const rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
 // Waits for `pid`; returns its peak resident set (kB, the largest of it and the children it waited
-// for). Throws when it did not exit with 0.
-long finish(pid_t pid, const std::string& name) {
+// for) and its CPU time with theirs (s). Throws when it did not exit with 0.
+std::pair<long, double> finish(pid_t pid, const std::string& name) {
     int status = 0;
     rusage usage{};
     if (::wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("lost " + name);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(name + " failed");
-    return usage.ru_maxrss;
+    return {usage.ru_maxrss, cpuSeconds(usage)};
 }
 
-// Runs the commands, at most `atOnce` at a time; returns the wall time and the largest peak resident
-// set of any of them (kB).
-std::pair<double, long> runAll(const std::vector<std::vector<std::string>>& commands, size_t atOnce) {
+struct Timing {
+    double seconds = 0;    // wall
+    long largestKb = 0;    // the largest peak resident set of any command
+    double cpuSeconds = 0; // user + system of all of them
+};
+
+// Runs the commands, at most `atOnce` at a time.
+Timing runAll(const std::vector<std::vector<std::string>>& commands, size_t atOnce) {
     const auto started = Clock::now();
     long largest = 0;
+    double cpu = 0;
     std::vector<pid_t> running;
     size_t next = 0;
     while (next < commands.size() || !running.empty()) {
@@ -123,9 +136,10 @@ std::pair<double, long> runAll(const std::vector<std::vector<std::string>>& comm
         if (done < 0) throw std::runtime_error("lost a child process");
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("a run failed");
         largest = std::max(largest, usage.ru_maxrss);
+        cpu += cpuSeconds(usage);
         running.erase(std::remove(running.begin(), running.end(), done), running.end());
     }
-    return {secondsSince(started), largest};
+    return {secondsSince(started), largest, cpu};
 }
 
 long residentKb(pid_t pid) {
@@ -147,6 +161,7 @@ struct SampledRun {
     double seconds = 0;
     long treePeakKb = 0;   // the batch and its runs together
     long parentPeakKb = 0; // the batch process alone
+    double cpuSeconds = 0; // user + system of the batch and its runs
 };
 
 // Runs one command while sampling its process tree's resident set.
@@ -163,7 +178,7 @@ SampledRun runSampled(const std::vector<std::string>& command) {
         }
     });
     try {
-        finish(pid, "the batch");
+        run.cpuSeconds = finish(pid, "the batch").second;
     } catch (...) {
         done = true;
         sampler.join();
@@ -207,22 +222,25 @@ int main() {
         std::printf("16 songs (4 to 60 s, 44.1 kHz stereo, %.0f s in all) on %u cores, %d rounds\n",
                     [&] { double s = 0; for (int i = 0; i < songCount; ++i) s += 4.0 + 3.7 * i; return s; }(),
                     std::thread::hardware_concurrency(), rounds);
-        std::printf("%-6s %14s %14s %8s %14s %14s %8s\n", "round", "one-by-one s", "--jobs 2 s", "ratio",
-                    "ffmpeg 1 s", "ffmpeg 2 s", "ratio");
+        std::printf("%-6s %14s %14s %8s %14s %14s %8s %10s %10s\n", "round", "one-by-one s", "--jobs 2 s", "ratio",
+                    "ffmpeg 1 s", "ffmpeg 2 s", "ratio", "cpu 1by1", "cpu batch");
         double bestOneByOne = 1e9, bestBatch = 1e9, bestFfmpeg1 = 1e9, bestFfmpeg2 = 1e9;
+        double leastCpuOneByOne = 1e9, leastCpuBatch = 1e9;
         long largestRun = 0, batchTreePeak = 0, batchParentPeak = 0;
         for (int round = 1; round <= rounds; ++round) {
             clear(out);
-            const auto [sequential, runPeak] = runAll(oneByOne, 1);
+            const Timing sequentialRuns = runAll(oneByOne, 1);
+            const double sequential = sequentialRuns.seconds;
+            const long runPeak = sequentialRuns.largestKb;
             clear(out);
             const SampledRun batchRun = runSampled(batch);
             const double together = batchRun.seconds;
             double ffmpeg1 = std::nan(""), ffmpeg2 = std::nan("");
             if (haveFfmpeg()) {
                 clear(out);
-                ffmpeg1 = runAll(ffmpegRuns, 1).first;
+                ffmpeg1 = runAll(ffmpegRuns, 1).seconds;
                 clear(out);
-                ffmpeg2 = runAll(ffmpegRuns, 2).first;
+                ffmpeg2 = runAll(ffmpegRuns, 2).seconds;
                 bestFfmpeg1 = std::min(bestFfmpeg1, ffmpeg1);
                 bestFfmpeg2 = std::min(bestFfmpeg2, ffmpeg2);
             }
@@ -231,13 +249,20 @@ int main() {
             largestRun = std::max(largestRun, runPeak);
             batchTreePeak = std::max(batchTreePeak, batchRun.treePeakKb);
             batchParentPeak = std::max(batchParentPeak, batchRun.parentPeakKb);
-            std::printf("%-6d %14.2f %14.2f %8.2f %14.2f %14.2f %8.2f\n", round, sequential, together,
-                        together / sequential, ffmpeg1, ffmpeg2, ffmpeg2 / ffmpeg1);
+            leastCpuOneByOne = std::min(leastCpuOneByOne, sequentialRuns.cpuSeconds);
+            leastCpuBatch = std::min(leastCpuBatch, batchRun.cpuSeconds);
+            std::printf("%-6d %14.2f %14.2f %8.2f %14.2f %14.2f %8.2f %10.2f %10.2f\n", round, sequential, together,
+                        together / sequential, ffmpeg1, ffmpeg2, ffmpeg2 / ffmpeg1, sequentialRuns.cpuSeconds,
+                        batchRun.cpuSeconds);
             std::fflush(stdout);
         }
         const double ratio = bestBatch / bestOneByOne;
-        std::printf("%-6s %14.2f %14.2f %8.2f %14.2f %14.2f %8.2f\n", "best", bestOneByOne, bestBatch, ratio,
-                    bestFfmpeg1, bestFfmpeg2, bestFfmpeg2 / bestFfmpeg1);
+        std::printf("%-6s %14.2f %14.2f %8.2f %14.2f %14.2f %8.2f %10.2f %10.2f\n", "best", bestOneByOne, bestBatch,
+                    ratio, bestFfmpeg1, bestFfmpeg2, bestFfmpeg2 / bestFfmpeg1, leastCpuOneByOne, leastCpuBatch);
+        // CPU time hardly depends on what else the machine runs: on a loaded machine it tells what the
+        // wall times cannot.
+        std::printf("CPU seconds (user + system), least of the rounds: one-by-one %.2f, batch %.2f (%.2f per file)\n",
+                    leastCpuOneByOne, leastCpuBatch, leastCpuBatch / songCount);
         std::printf("batch --jobs 2 / one-by-one: %.2f (target <= %.1f) %s\n", ratio, targetRatio,
                     ratio <= targetRatio ? "ok" : "OVER");
         // Shared library pages count in every process's resident set, so the tree's sum is an upper bound.

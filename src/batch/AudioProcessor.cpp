@@ -70,9 +70,9 @@ float decibels(float linearGain) { return 20.0f * std::log10(linearGain); }
 class Run {
 public:
     Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
-        float targetLUFS, float limitThreshold, const MasteringEventSink& events)
+        float targetLUFS, float limitThreshold, const MasteringEventSink& events, WorkThreads threads)
         : input_(input), progress_(progress), isCancelled_(isCancelled), target_(targetLUFS),
-          threshold_(limitThreshold), events_(events) {}
+          threshold_(limitThreshold), events_(events), threads_(threads) {}
 
     void report(double value) const {
         if (progress_) {
@@ -115,7 +115,7 @@ public:
         AudioStats stats;
         try {
             checkCancelled();
-            const AudioStats equalisedStats = analyzeAudioFile(equalised);
+            const AudioStats equalisedStats = analyzeAudioFile(equalised, threads_);
             requireMeasurable(equalisedStats);
             bpm_ = detectTempo(equalised);
             const float firstGain = withinTarget(equalisedStats.lufs, target_)
@@ -141,7 +141,7 @@ public:
         const fs::path masterURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_master.wav");
         prepareResultPath(input_, masterURL);
 
-        const AudioStats inStats = analyzeAudioFile(input_);
+        const AudioStats inStats = analyzeAudioFile(input_, threads_);
         // Without a measured loudness there is no gain to choose: the floor of the meter would ask
         // for hundreds of decibels.
         requireMeasurable(inStats);
@@ -177,7 +177,8 @@ private:
             report(progressStart + fraction * progressSpan);
         };
         try {
-            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_).stats;
+            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_, threads_)
+                .stats;
         } catch (const Error& cause) {
             // A cancelled or failed pass leaves no partial file in the temporary folder.
             removeFileQuietly(output);
@@ -302,6 +303,7 @@ private:
     const float target_;
     const float threshold_;
     const MasteringEventSink& events_;
+    const WorkThreads threads_;
     int bpm_ = 0;
 };
 
@@ -322,8 +324,8 @@ DJMasteringResult AudioProcessor::processAudio(const fs::path& input, const Prog
                                                const CancellationQuery& isCancelled, bool applyEQ,
                                                const std::optional<EQSettings>& eqSettings, bool resetChecklist,
                                                float targetLUFS, float limitThreshold,
-                                               const MasteringEventSink& events) {
-    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events);
+                                               const MasteringEventSink& events, WorkThreads threads) {
+    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events, threads);
     run.checkCancelled();
     run.report(0.0);
     if (applyEQ && eqSettings && eqSettings->isEnabled) {

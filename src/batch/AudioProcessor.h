@@ -17,14 +17,16 @@ namespace orvanta {
 // (may be empty) on the calling thread; `resetChecklist` marks the run's first event as the start of
 // a new checklist. Throws the engine's errors (cancellation: Orvanta/100, possibly inside the
 // "Audio processing failed" wrapper; Orvanta/6 for input too short or too silent to measure, before
-// anything is rendered) or the platform's file errors.
+// anything is rendered) or the platform's file errors. `threads` says how the measuring and the
+// passes use the cores (the EQ render keeps its own threads).
 class AudioProcessor {
 public:
     static DJMasteringResult processAudio(const std::filesystem::path& input, const ProgressCallback& progress,
                                           const CancellationQuery& isCancelled, bool applyEQ,
                                           const std::optional<EQSettings>& eqSettings, bool resetChecklist,
                                           float targetLUFS, float limitThreshold,
-                                          const MasteringEventSink& events = {});
+                                          const MasteringEventSink& events = {},
+                                          WorkThreads threads = WorkThreads::pipelined);
 
     // The input's last path component without extension, cut before "_master" and then "_final".
     static std::string baseName(const std::filesystem::path& input);

@@ -69,7 +69,7 @@ public:
                 try {
                     // The codec changes the level a little and the peaks more, so the file itself is
                     // measured; its true peak is the one the converter measured after encoding.
-                    record.result.stats = analyzeAudioFile(conversion.url);
+                    record.result.stats = analyzeAudioFile(conversion.url, options_.threads);
                     record.result.stats.truePeak = float(*conversion.truePeakDb);
                 } catch (...) {
                     if (newFile) removeFileQuietly(conversion.url); // an unmeasured export is nobody's result
@@ -91,7 +91,8 @@ public:
     MasteredFile master(const fs::path& source) const {
         const DJMasteringResult result =
             AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, false, std::nullopt, true,
-                                         options_.targetLUFS, options_.limitThreshold, options_.events);
+                                         options_.targetLUFS, options_.limitThreshold, options_.events,
+                                         options_.threads);
         MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true);
         record.pipeline = result;
         return record;
@@ -105,7 +106,7 @@ public:
             // The final version is the master itself, measured again. The master stays the caller's
             // result, so a conversion never removes it.
             tell(MasteringEventKind::referenceUnmatchable);
-            const AudioStats stats = analyzeAudioFile(source);
+            const AudioStats stats = analyzeAudioFile(source, options_.threads);
             report(0.8);
             return convert(source, stats, options_.limitThreshold, false);
         }
@@ -120,7 +121,8 @@ public:
         report(0.4);
         const DJMasteringResult result =
             AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, true, matched, true,
-                                         options_.targetLUFS, options_.limitThreshold, options_.events);
+                                         options_.targetLUFS, options_.limitThreshold, options_.events,
+                                         options_.threads);
         const BandLevels outputLevels = compute12BandSpectrum(result.outputURL);
         MasteringEvent measured{MasteringEventKind::finalLevelsMeasured};
         measured.bandLevels = outputLevels;
@@ -156,7 +158,7 @@ public:
         const float ceiling = plan.settings.limitThreshold;
         const DJMasteringResult result = AudioProcessor::processAudio(
             eqURL, [this](double f) { report(0.25 + 0.75 * f); }, options_.isCancelled, false, std::nullopt, false,
-            plan.settings.targetLUFS, ceiling, options_.events);
+            plan.settings.targetLUFS, ceiling, options_.events, options_.threads);
         // When the render or the run fails, the corrected copy stays in the temporary directory.
         removeFileQuietly(eqURL);
         MasteredFile record = convert(result.outputURL, result.stats, ceiling, true);

@@ -42,6 +42,7 @@ struct MasteringOptions {
     CancellationQuery isCancelled;           // asked before every block; may be empty
     ProgressCallback progress;               // 0…1 of the pass; may be empty
     MasteringEventSink events;               // the pass's steps; may be empty
+    WorkThreads threads = WorkThreads::pipelined; // oneThread for one of several runs sharing the cores
 };
 
 // What a pass produced.

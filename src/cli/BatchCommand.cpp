@@ -7,9 +7,11 @@
 #include "cli/CliOutput.h"
 #include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
+#include "cli/MasterCommand.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "platform/PreferenceStore.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -56,17 +58,24 @@ public:
         fs::create_directories(configFolder);
         std::error_code ignored;
         fs::copy_file(PreferenceStore::standardFilePath(), configFolder / "preferences.json", ignored);
-        environment_ = environmentWith("ORVANTA_CONFIG_DIR", configFolder.string());
+        configFolder_ = configFolder;
     }
 
     void run(const std::vector<BatchJob>& jobs) {
         for (const BatchJob& job : jobs)
             if (job.skipped) report({JobOutcome::Kind::skipped, job, {}, {}});
         std::size_t next = 0;
+        std::size_t waiting = std::count_if(jobs.begin(), jobs.end(), [](const BatchJob& job) { return !job.skipped; });
         while (true) {
             if (wasInterrupted()) forwardInterrupt();
-            for (; !wasInterrupted() && running_.size() < std::size_t(options_.jobs) && next < jobs.size(); ++next)
-                if (!jobs[next].skipped) start(jobs[next], next);
+            for (; !wasInterrupted() && running_.size() < std::size_t(options_.jobs) && next < jobs.size(); ++next) {
+                if (jobs[next].skipped) continue;
+                // Runs that share the cores each take one: the pipeline's threads would only compete
+                // with the other runs. A run that will have the machine to itself keeps them.
+                const bool sharing = options_.jobs > 1 && running_.size() + waiting > 1;
+                start(jobs[next], next, sharing ? WorkThreads::oneThread : WorkThreads::pipelined);
+                --waiting;
+            }
             if (running_.empty()) break;
             if (const auto exit = waitForChild(std::chrono::milliseconds(200))) finish(*exit);
         }
@@ -98,15 +107,25 @@ private:
         bool signalled = false;
     };
 
-    void start(const BatchJob& job, std::size_t index) {
-        std::vector<std::string> args{"master"};
+    void start(const BatchJob& job, std::size_t index, WorkThreads threads) {
+        std::vector<std::string> args;
         args.insert(args.end(), options_.masterOptions.begin(), options_.masterOptions.end());
         args.insert(args.end(), {"--format", std::string(fileExtension(options_.format)), "--json", "-o",
                                  job.output.string(), "--", job.input.string()});
         const std::string stem = (workFolder_ / ("job-" + std::to_string(index))).string();
         Running entry{job, stem + ".out", stem + ".err"};
+        const auto run = [this, &args, threads] {
+            ::setenv("ORVANTA_CONFIG_DIR", configFolder_.c_str(), 1);
+            try {
+                const PreferenceStore preferences(configFolder_ / "preferences.json");
+                return runMasterCommand(args, preferences, threads);
+            } catch (const UsageError& error) {
+                printError("master: " + error.message);
+                return exitUsage;
+            }
+        };
         try {
-            running_.emplace(startSelf(args, entry.standardOutput, entry.standardError, environment_), entry);
+            running_.emplace(startChild(run, entry.standardOutput, entry.standardError), entry);
         } catch (const std::exception& error) {
             printError(job.input, error.what());
             report({JobOutcome::Kind::failed, job, {}, error.what()});
@@ -152,7 +171,7 @@ private:
 
     const BatchOptions& options_;
     fs::path workFolder_;
-    std::vector<std::string> environment_;
+    fs::path configFolder_; // the runs' copy of the user's preferences
     std::map<pid_t, Running> running_;
     int counts_[4] = {};
     int notStarted_ = 0;

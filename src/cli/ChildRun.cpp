@@ -1,5 +1,6 @@
 #include "cli/ChildRun.h"
 
+#include "cli/CliOutput.h"
 #include "platform/FileDescriptor.h"
 
 #include <fcntl.h>
@@ -10,14 +11,17 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <exception>
+#include <iostream>
 #include <system_error>
 #include <thread>
-
-extern char** environ;
 
 namespace orvanta::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // The signals a run turns into a clean cancel (cli/InterruptFlag.h).
 constexpr int interruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -30,28 +34,20 @@ int openOrThrow(const char* path, int flags) {
 
 } // namespace
 
-pid_t startSelf(const std::vector<std::string>& args, const std::filesystem::path& standardOutput,
-                const std::filesystem::path& standardError, const std::vector<std::string>& environment) {
-    // Everything the child needs is prepared before fork: between fork and exec only
-    // async-signal-safe calls are allowed.
+pid_t startChild(const std::function<int()>& run, const fs::path& standardOutput, const fs::path& standardError) {
     const FileDescriptor input(openOrThrow("/dev/null", O_RDONLY));
     const FileDescriptor output(openOrThrow(standardOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
     const FileDescriptor errors(openOrThrow(standardError.c_str(), O_WRONLY | O_CREAT | O_TRUNC));
-    std::vector<std::string> words{"orvanta-cli"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> variables = environment;
-    std::vector<char*> envp;
-    for (std::string& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
     const pid_t parent = ::getpid();
+    // What this process has buffered would otherwise be written a second time by the child.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
 
     // The interrupt signals stay blocked across fork: a signal for the parent in that instant is
-    // delivered to the parent afterwards, and the child, whose handlers are the parent's until exec,
-    // first puts the default actions back. One that reaches the child before exec then ends it
-    // before it has written anything, instead of setting a flag that exec would forget.
+    // delivered to the parent afterwards, and the child first puts the default actions back. One
+    // that reaches the child before its run catches them then ends it before it has written
+    // anything, instead of setting the flag it inherited from the parent.
     sigset_t interrupts, previous;
     sigemptyset(&interrupts);
     for (const int signal : interruptSignals) sigaddset(&interrupts, signal);
@@ -65,8 +61,20 @@ pid_t startSelf(const std::vector<std::string>& args, const std::filesystem::pat
         if (::getppid() != parent) ::_exit(128 + SIGTERM); // the parent is already gone
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         if (::dup2(input.get(), 0) < 0 || ::dup2(output.get(), 1) < 0 || ::dup2(errors.get(), 2) < 0) ::_exit(127);
-        ::execve("/proc/self/exe", argv.data(), envp.data());
-        ::_exit(127);
+        int status = 1;
+        try {
+            status = run();
+        } catch (const std::exception& error) {
+            printError(error.what());
+        } catch (...) {
+            printError("the run failed");
+        }
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        // Not exit(): the parent's static objects belong to the parent; the run has already
+        // released everything of its own.
+        ::_exit(status);
     }
     const int forkError = errno;
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -94,16 +102,6 @@ std::optional<ChildExit> waitForChild(std::chrono::milliseconds patience) {
         timespec nap{0, 10'000'000};
         ::nanosleep(&nap, nullptr);
     }
-}
-
-std::vector<std::string> environmentWith(const std::string& name, const std::string& value) {
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string variable = *entry;
-        if (variable.rfind(name + "=", 0) != 0) variables.push_back(variable);
-    }
-    if (!value.empty()) variables.push_back(name + "=" + value);
-    return variables;
 }
 
 } // namespace orvanta::cli

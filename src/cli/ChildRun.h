@@ -4,9 +4,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace orvanta::cli {
 
@@ -18,20 +17,20 @@ struct ChildExit {
     long peakResidentKb = 0;   // its largest resident set
 };
 
-// Starts this same executable with `args` (argv[0] excluded), stdin on /dev/null, stdout and stderr
-// into the files given (created or truncated, mode 0600), and `environment` as its whole
-// environment ("NAME=value" entries). The child is sent SIGTERM if this process dies first, so that
-// a parent killed outright does not leave work running. Throws std::system_error when it cannot
-// start. Main thread; the caller reaps the child with waitForChild.
-pid_t startSelf(const std::vector<std::string>& args, const std::filesystem::path& standardOutput,
-                const std::filesystem::path& standardError, const std::vector<std::string>& environment);
+// Starts a child process that runs `run` and exits with the status it returns (1 when it throws),
+// with stdin on /dev/null and stdout and stderr into the files given (created or truncated, mode
+// 0600). The child is a fork of this process, not a new program: it starts with everything this one
+// has loaded and set up, so a run pays no start-up of its own. It begins with the default actions
+// of the interrupt signals (cli/InterruptFlag.h), as a new program would, and is sent SIGTERM if this
+// process dies first, so that a parent killed outright does not leave work running. This process
+// must have no other thread when it calls. Throws std::system_error when the child cannot start.
+// Main thread; the caller reaps the child with waitForChild.
+pid_t startChild(const std::function<int()>& run, const std::filesystem::path& standardOutput,
+                 const std::filesystem::path& standardError);
 
 // Reaps one child of this process that has ended, waiting up to `patience` for one (less when a
 // signal arrives). None when no child ended in that time; throws std::system_error when this
 // process has no child left to wait for.
 std::optional<ChildExit> waitForChild(std::chrono::milliseconds patience);
-
-// This process's environment with `name` set to `value` (or removed, for an empty value).
-std::vector<std::string> environmentWith(const std::string& name, const std::string& value);
 
 } // namespace orvanta::cli

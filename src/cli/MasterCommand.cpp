@@ -42,6 +42,7 @@ struct MasterOptions {
     std::optional<float> matchStrength; // percent; the stored choice when absent
     std::optional<ExportFormat> format;
     bool json = false;
+    WorkThreads threads = WorkThreads::pipelined;
 };
 
 MasterOptions parseOptions(const std::vector<std::string>& args) {
@@ -162,7 +163,7 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         return fail(options.input, failureText(failure));
     }
     try {
-        report.input = analyzeAudioFile(options.input);
+        report.input = analyzeAudioFile(options.input, options.threads);
     } catch (const std::exception& failure) {
         return fail(options.input, "cannot measure the input: " + failureText(failure));
     }
@@ -175,6 +176,7 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     run.targetLUFS = options.targetLoudness;
     run.limitThreshold = options.limitThreshold;
     run.format = format;
+    run.threads = options.threads;
     run.isCancelled = [] { return wasInterrupted(); };
     run.progress = [&status](double fraction) { status.showProgress(fraction); };
     run.events = [&status](const MasteringEvent& event) { narrate(event, status); };
@@ -272,8 +274,9 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
 
 } // namespace
 
-int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
-    const MasterOptions options = parseOptions(args);
+int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences, WorkThreads threads) {
+    MasterOptions options = parseOptions(args);
+    options.threads = threads;
     const ExportFormat format = chooseExportFormat(options.format, options.output, preferences);
     const bool withReference = options.reference.has_value();
     fs::path output =

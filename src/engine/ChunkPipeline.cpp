@@ -7,7 +7,23 @@
 
 namespace orvanta {
 
-int64_t runChunkPipeline(AudioFileReader& reader, uint32_t chunkFrames, size_t jobCount, const ChunkJob& job) {
+namespace {
+
+int64_t runChunksInOrder(AudioFileReader& reader, uint32_t chunkFrames, size_t jobCount, const ChunkJob& job) {
+    AudioBuffer buffer = reader.makeBuffer(chunkFrames);
+    int64_t total = 0;
+    while (const uint32_t frames = reader.read(buffer, chunkFrames)) {
+        for (size_t j = 0; j < jobCount; ++j) job(j, buffer, frames);
+        total += frames;
+    }
+    return total;
+}
+
+} // namespace
+
+int64_t runChunkPipeline(AudioFileReader& reader, uint32_t chunkFrames, size_t jobCount, const ChunkJob& job,
+                         WorkThreads threads) {
+    if (threads == WorkThreads::oneThread) return runChunksInOrder(reader, chunkFrames, jobCount, job);
     AudioBuffer buffers[2] = {reader.makeBuffer(chunkFrames), reader.makeBuffer(chunkFrames)};
     // Written by this thread before it arrives at the barrier, read by the jobs after it.
     uint32_t frames[2] = {reader.read(buffers[0], chunkFrames), 0};

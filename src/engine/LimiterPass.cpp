@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <new>
 #include <thread>
@@ -45,6 +46,20 @@ void prepareOutput(const fs::path& output) {
     }
 }
 
+// Runs a stage of a block: on a thread of its own when pipelined, else at once on this thread. Either
+// way the future holds the stage's end, and its error if it threw.
+std::future<void> startStage(WorkThreads threads, std::function<void()> stage) {
+    if (threads == WorkThreads::pipelined) return std::async(std::launch::async, std::move(stage));
+    std::promise<void> done;
+    try {
+        stage();
+        done.set_value();
+    } catch (...) {
+        done.set_exception(std::current_exception());
+    }
+    return done.get_future();
+}
+
 } // namespace
 
 float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
@@ -65,7 +80,7 @@ float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (ta
 
 LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
                                     float targetLUFS, float limitThreshold, const ProgressCallback& progress,
-                                    const CancellationQuery& isCancelled) {
+                                    const CancellationQuery& isCancelled, WorkThreads threads) {
     AudioFileReader reader(input);
     const double sampleRate = reader.sampleRate();
     const uint32_t channels = reader.channelCount();
@@ -112,7 +127,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     AudioBuffer* detected = nullptr; // the block whose true peaks are being or have been detected
     uint32_t detectedDrop = 0, detectedFrames = 0;
     const auto startWrite = [&](AudioBuffer& block, int set, uint32_t drop, uint32_t frames) {
-        pendingWrite = std::async(std::launch::async, [&chain, &writer, &meter, &block, set, drop, frames] {
+        pendingWrite = startStage(threads, [&chain, &writer, &meter, &block, set, drop, frames] {
             chain.limitLinked(block, set);
             std::vector<const float*> pointers(block.channelCount());
             for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
@@ -130,9 +145,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         written += frames;
         finishStages();
         if (detected != nullptr) startWrite(*detected, peakSet ^ 1, detectedDrop, detectedFrames);
-        pendingDetect = std::async(std::launch::async, [&chain, &block, set = peakSet] {
-            chain.returnPhaseAndDetect(block, set);
-        });
+        pendingDetect = startStage(threads, [&chain, &block, set = peakSet] { chain.returnPhaseAndDetect(block, set); });
         detected = &block;
         detectedDrop = drop;
         detectedFrames = frames;

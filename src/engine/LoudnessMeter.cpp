@@ -227,7 +227,7 @@ AudioStats StreamMeter::finish(int64_t framesMeasured) {
     return stats;
 }
 
-AudioStats analyzeAudioFile(const std::filesystem::path& url) {
+AudioStats analyzeAudioFile(const std::filesystem::path& url, WorkThreads threads) {
     AudioFileReader reader(url);
     const int64_t length = reader.lengthFrames();
     if (length < 1) {
@@ -239,7 +239,8 @@ AudioStats analyzeAudioFile(const std::filesystem::path& url) {
         frames = runChunkPipeline(reader, chunkFrames, meter.jobCount(),
                                   [&meter](size_t job, const AudioBuffer& chunk, uint32_t chunkLength) {
                                       meter.runJob(job, chunk, chunkLength);
-                                  });
+                                  },
+                                  threads);
     } catch (const std::bad_alloc&) {
         throw meterBufferError();
     }

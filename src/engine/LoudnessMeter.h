@@ -14,9 +14,10 @@ namespace orvanta {
 // calibration), sample peak, loud-passage RMS and true peak (4x oversampled, dBTP; clamped like the
 // sample peak for silence), and whether the loudness was measurable at all (AudioStats::measurability;
 // the figures are still returned). Reads in chunks, so memory does not grow with the file; the channels are
-// measured on threads of their own. Reentrant; any thread. Throws the reader's errors, or Orvanta/4
-// "Audio file is empty", or Orvanta/2 when the working buffers cannot be created.
-AudioStats analyzeAudioFile(const std::filesystem::path& url);
+// measured on threads of their own (all on the calling thread with WorkThreads::oneThread). Reentrant;
+// any thread. Throws the reader's errors, or Orvanta/4 "Audio file is empty", or Orvanta/2 when the
+// working buffers cannot be created.
+AudioStats analyzeAudioFile(const std::filesystem::path& url, WorkThreads threads = WorkThreads::pipelined);
 
 // The meter of analyzeAudioFile over samples as they stream past, for a caller that has them in hand
 // (a limiting pass measures what it writes). Chunks are fed in order; the same figures come out as

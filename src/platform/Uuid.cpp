@@ -2,23 +2,18 @@
 
 #include <array>
 #include <cstdio>
-#include <mutex>
 #include <random>
 
 namespace orvanta {
 
 std::string newUuidString() {
-    static std::mutex mutex;
-    static std::mt19937_64 generator{std::random_device{}()};
+    // Fresh from the system on every call: no generator state, so a forked child never repeats the
+    // names its parent or a sibling makes.
     std::array<uint8_t, 16> bytes{};
-    {
-        std::lock_guard lock(mutex);
-        for (size_t i = 0; i < bytes.size(); i += 8) {
-            const uint64_t word = generator();
-            for (size_t j = 0; j < 8; ++j) {
-                bytes[i + j] = uint8_t(word >> (8 * j));
-            }
-        }
+    std::random_device device;
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        const uint32_t word = device();
+        for (size_t j = 0; j < 4; ++j) bytes[i + j] = uint8_t(word >> (8 * j));
     }
     bytes[6] = uint8_t((bytes[6] & 0x0F) | 0x40); // version 4
     bytes[8] = uint8_t((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant

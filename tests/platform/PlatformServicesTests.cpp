@@ -3,12 +3,15 @@
 #include "platform/PreferenceStore.h"
 #include "platform/RealFft.h"
 #include "platform/TemporaryDirectory.h"
+#include "platform/Uuid.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -34,6 +37,31 @@ TEST(TemporaryDirectory, RefusesASymbolicLink) {
     fs::remove_all(appTemporaryDirectory());
     fs::create_directory_symlink(target, appTemporaryDirectory());
     EXPECT_THROW(privateTemporaryDirectory(), Error);
+}
+
+// A batch's runs are forks of the batch: a child must not make the names its parent makes next,
+// or two runs would share one temporary folder.
+TEST(Uuid, AForkedChildMakesNamesOfItsOwn) {
+    (void)newUuidString(); // whatever state the names come from is set up before the fork
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string name = newUuidString();
+        const bool written = ::write(pipe[1], name.data(), name.size()) == ssize_t(name.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(pipe[1]);
+    const std::string parentName = newUuidString();
+    char childName[64] = {};
+    const ssize_t length = ::read(pipe[0], childName, sizeof childName - 1);
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(length, ssize_t(parentName.size()));
+    EXPECT_NE(std::string(childName), parentName);
+    EXPECT_NE(parentName, newUuidString());
 }
 
 TEST(FileOperations, AtomicCopyReplacesOnlyWhenComplete) {

@@ -1,6 +1,6 @@
 // A run on one thread (one of several runs sharing the cores) against the pipelined run: the same
 // samples and figures, and no thread of its own.
-#include "engine/AudioProcessor.h"
+#include "batch/AudioProcessor.h"
 #include "engine/LimiterPass.h"
 #include "engine/LoudnessMeter.h"
 #include "support/Signals.h"

@@ -1,6 +1,8 @@
 #include "analyzer/AnalyzerPanelController.h"
 
+#include "analyzer/CorrectionPlan.h"
 #include "analyzer/TruePeakUpdate.h"
+#include "eq/ReferenceSpectrum.h"
 #include "engine/BackgroundPool.h"
 
 #include <QPointer>
@@ -170,11 +172,45 @@ void AnalyzerPanelController::onStateChanged() {
     if (!inputs_.isMastered && !sessionStore_->hasBaseline()) {
         sessionStore_->setBaseline(result);
     }
+    if (inputs_.canRepair) startRepairPreview(*lastURL_, *result);
     if (callbacks_.onAnalysisCompleted) {
         const std::filesystem::path url = *lastURL_;
         const AudioAnalysisResult reported = *result; // the callback may start something that changes result
         callbacks_.onAnalysisCompleted(url, reported);
     }
+}
+
+void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& url, const AudioAnalysisResult& result) {
+    const int run = ++repairPreviewRun_;
+    if (repairPreviewEQ_) {
+        repairPreviewEQ_.reset();
+        emit repairPreviewChanged();
+    }
+    // The plan reads the scores and figures only: the spectrogram is left behind.
+    AudioAnalysisResult figures;
+    figures.overallScore = result.overallScore;
+    figures.warmth = result.warmth;
+    figures.clarity = result.clarity;
+    figures.dynamics = result.dynamics;
+    figures.spaciousness = result.spaciousness;
+    figures.macBookScore = result.macBookScore;
+    figures.paSystemScore = result.paSystemScore;
+    figures.analysisDetails = result.analysisDetails;
+    QtConcurrent::run(&backgroundPool(), [url, figures]() -> std::optional<EQSettings> {
+        try {
+            const BandLevels levels = compute12BandSpectrum(url);
+            const auto& details = figures.analysisDetails;
+            return makePlan(figures, std::vector<float>(levels.begin(), levels.end()), float(details.lufsIntegrated),
+                            float(details.peakLevel), float(details.rmsLevel))
+                .eqSettings;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }).then(this, [self = QPointer<AnalyzerPanelController>(this), run](std::optional<EQSettings> eq) {
+        if (!self || run != self->repairPreviewRun_ || !eq) return;
+        self->repairPreviewEQ_ = std::move(eq);
+        emit self->repairPreviewChanged();
+    });
 }
 
 void AnalyzerPanelController::onResultChanged() {

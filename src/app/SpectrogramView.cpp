@@ -2,14 +2,30 @@
 
 #include "analyzer/Spectrogram.h"
 #include "app/NotificationHub.h"
+#include "engine/BackgroundPool.h"
 #include "app/ThemeColors.h"
 #include "app/ThemeManager.h"
 
 #include <QPainter>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
 namespace orvanta {
+
+namespace {
+
+// The image of a grid in a format the painter scales quickly. Any thread.
+QImage renderedImage(const SpectrogramData& data) {
+    const SpectrogramImage rendered = renderSpectrogramImage(data);
+    if (rendered.isEmpty()) return {};
+    // Copied: the rendered pixels go when this function returns.
+    return QImage(rendered.rgba.data(), rendered.width, rendered.height, rendered.width * 4, QImage::Format_RGBA8888)
+        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+} // namespace
 
 SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent) {
     setFixedHeight(viewHeight);
@@ -18,22 +34,44 @@ SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent) {
     connect(&NotificationHub::shared(), &NotificationHub::themeDidChange, this, qOverload<>(&QWidget::update));
 }
 
+SpectrogramView::Fingerprint SpectrogramView::fingerprintOf(const SpectrogramData& data) {
+    Fingerprint print;
+    print.columns = data.magnitudes.size();
+    print.rows = data.frequencyBins.size();
+    print.minDB = data.minDB;
+    print.maxDB = data.maxDB;
+    print.lastTime = data.timeBins.empty() ? 0.0 : data.timeBins.back();
+    if (!data.magnitudes.empty()) print.lastColumn = data.magnitudes.back();
+    return print;
+}
+
 void SpectrogramView::setData(const SpectrogramData& data) {
-    if (data == data_ && (!image_.isNull() || data.timeBins.empty())) {
+    Fingerprint print = fingerprintOf(data);
+    if (shown_ && *shown_ == print) return;
+    shown_ = std::move(print);
+    timeCaption_ = QString::fromStdString(spectrogramTimeCaption(data));
+    frequencyCaptions_.clear();
+    for (const FrequencyCaption& caption : spectrogramFrequencyCaptions(data))
+        frequencyCaptions_.emplace_back(caption.frequency, QString::fromStdString(caption.text));
+    image_ = QImage();
+    scaled_ = QImage();
+    const int run = ++run_;
+    rendering_ = !data.timeBins.empty() && !data.frequencyBins.empty() && !data.magnitudes.empty();
+    update();
+    if (!rendering_) {
+        emit imageReady();
         return;
     }
-    data_ = data;
-    const SpectrogramImage rendered = renderSpectrogramImage(data_);
-    if (rendered.isEmpty()) {
-        image_ = QImage();
-    } else {
-        // Copy: the rendered pixels are freed when this function returns.
-        image_ = QImage(rendered.rgba.data(), rendered.width, rendered.height, rendered.width * 4,
-                        QImage::Format_RGBA8888)
-                     .copy();
-    }
-    scaled_ = QImage();
-    update();
+    // A grid is a few megabytes and its image a few more: both are made on the pool.
+    QtConcurrent::run(&backgroundPool(), [data] { return renderedImage(data); })
+        .then(this, [self = QPointer<SpectrogramView>(this), run](QImage image) {
+            if (!self || run != self->run_) return;
+            self->image_ = std::move(image);
+            self->scaled_ = QImage();
+            self->rendering_ = false;
+            self->update();
+            emit self->imageReady();
+        });
 }
 
 QRect SpectrogramView::imageRect() const {
@@ -62,20 +100,19 @@ void SpectrogramView::paintEvent(QPaintEvent*) {
     painter.setFont(font);
     painter.setPen(themeColor(theme.textSecondary));
     painter.drawText(QRect(captionWidth, target.bottom() + 1, target.width(), captionHeight),
-                     Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(spectrogramTimeCaption(data_)));
-    const auto captions = spectrogramFrequencyCaptions(data_);
+                     Qt::AlignRight | Qt::AlignVCenter, timeCaption_);
+    const auto& captions = frequencyCaptions_;
     if (captions.size() < 2) {
         return;
     }
-    const double low = captions.front().frequency;
-    const double span = captions.back().frequency - low;
-    for (const FrequencyCaption& caption : captions) {
-        const double fraction = span > 0 ? (caption.frequency - low) / span : 0.0;
+    const double low = captions.front().first;
+    const double span = captions.back().first - low;
+    for (const auto& [frequency, text] : captions) {
+        const double fraction = span > 0 ? (frequency - low) / span : 0.0;
         const int y = target.bottom() - static_cast<int>(fraction * target.height());
         // The top and bottom captions stay inside the view instead of being cut in half.
         const int top = std::clamp(y - 6, 0, std::max(0, target.bottom() - 11));
-        painter.drawText(QRect(0, top, captionWidth - 3, 12), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::fromStdString(caption.text));
+        painter.drawText(QRect(0, top, captionWidth - 3, 12), Qt::AlignRight | Qt::AlignVCenter, text);
     }
 }
 

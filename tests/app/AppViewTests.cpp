@@ -56,8 +56,15 @@ TEST(SpectrogramView, DrawsTheColourMapWithLowFrequenciesAtTheBottom) {
     QImage empty = renderOf(view, {300, SpectrogramView::viewHeight});
     EXPECT_EQ(empty.pixelColor(150, 50), themeColor(ThemeManager::shared().currentTheme().elementBackground));
 
+    // Rendered on the background pool; the image arrives through the event loop, once per grid.
+    QSignalSpy ready(&view, &SpectrogramView::imageReady);
     view.setData(rampSpectrogram());
+    EXPECT_TRUE(view.isRendering());
+    ASSERT_TRUE(ready.wait(5000));
     ASSERT_EQ(view.image().size(), QSize(2, 4));
+    view.setData(rampSpectrogram());
+    EXPECT_FALSE(view.isRendering()) << "the same grid is not rendered again";
+    EXPECT_EQ(ready.count(), 1);
     const QImage image = renderOf(view, {300, SpectrogramView::viewHeight});
     const QRect area = view.imageRect();
     // Column 0: top row is bin 3 (0 dB → the brightest colour), bottom row bin 0 (−100 dB → the darkest).

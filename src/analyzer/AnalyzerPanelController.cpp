@@ -141,19 +141,20 @@ void AnalyzerPanelController::setIsAnalyzingOriginal(bool analyzing) {
 
 void AnalyzerPanelController::startBaselineTask(const std::filesystem::path& originalURL) {
     const std::shared_ptr<std::atomic<bool>> cancelled = baselineCancelled_;
-    QtConcurrent::run(&backgroundPool(), [originalURL, cancelled]() -> std::optional<AudioAnalysisResult> {
+    // A unique pointer: the continuation takes it from the future instead of copying the spectrogram.
+    QtConcurrent::run(&backgroundPool(), [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
         try {
-            return AudioAnalyzer::analyzeFileWithPeak(originalURL, {},
-                                                      [cancelled] { return cancelled->load(std::memory_order_relaxed); });
+            return std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFileWithPeak(
+                originalURL, {}, [cancelled] { return cancelled->load(std::memory_order_relaxed); }));
         } catch (const std::exception&) {
-            return std::nullopt; // the mastered file is analysed without a baseline
+            return nullptr; // the mastered file is analysed without a baseline
         }
-    }).then(this, [self = QPointer<AnalyzerPanelController>(this)](std::optional<AudioAnalysisResult> baseline) {
+    }).then(this, [self = QPointer<AnalyzerPanelController>(this)](std::unique_ptr<AudioAnalysisResult> baseline) {
         if (!self) {
             return;
         }
         if (baseline) {
-            self->sessionStore_->setBaseline(std::move(baseline));
+            self->sessionStore_->setBaseline(std::move(*baseline));
         }
         self->setIsAnalyzingOriginal(false);
         if (self->inputs_.initialURL) {
@@ -175,8 +176,8 @@ void AnalyzerPanelController::onStateChanged() {
     if (inputs_.canRepair) startRepairPreview(*lastURL_, *result);
     if (callbacks_.onAnalysisCompleted) {
         const std::filesystem::path url = *lastURL_;
-        const AudioAnalysisResult reported = *result; // the callback may start something that changes result
-        callbacks_.onAnalysisCompleted(url, reported);
+        AudioAnalysisResult reported = *result; // the callback may start something that changes result
+        callbacks_.onAnalysisCompleted(url, std::move(reported));
     }
 }
 

@@ -30,7 +30,8 @@ struct AnalyzerPanelInputs {
 // The panel's calls on the window. Empty functions are not called; the play controls are shown only
 // when their callbacks are set.
 struct AnalyzerPanelCallbacks {
-    std::function<void(const std::filesystem::path&, const AudioAnalysisResult&)> onAnalysisCompleted;
+    // Takes its own copy of the result, to keep.
+    std::function<void(const std::filesystem::path&, AudioAnalysisResult)> onAnalysisCompleted;
     std::function<void()> onRepair;
     std::function<void()> onClose;
     std::function<void()> onPlayOriginal;

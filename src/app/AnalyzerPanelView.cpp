@@ -369,7 +369,14 @@ void AnalyzerPanelView::rebuildResult() {
         QStringLiteral("SHORT TERM %1").arg(oneDecimal(d.lufsShortTermMax)),
     };
     summary_ = (lines + scoreLines).join(QLatin1Char('\n'));
-    spectrogram_->setData(r.spectrogramData);
+    // The current result's image was rendered with the analysis; a baseline's is rendered here, off the
+    // main thread.
+    const AnalyzerViewModel& model = controller_->viewModel();
+    if (&shown == &model.result() && model.spectrogramImage()) {
+        spectrogram_->setImage(r.spectrogramData, model.spectrogramImage());
+    } else {
+        spectrogram_->setData(r.spectrogramData);
+    }
 }
 
 } // namespace orvanta

@@ -45,9 +45,9 @@ SpectrogramView::Fingerprint SpectrogramView::fingerprintOf(const SpectrogramDat
     return print;
 }
 
-void SpectrogramView::setData(const SpectrogramData& data) {
+bool SpectrogramView::adopt(const SpectrogramData& data) {
     Fingerprint print = fingerprintOf(data);
-    if (shown_ && *shown_ == print) return;
+    if (shown_ && *shown_ == print) return false;
     shown_ = std::move(print);
     timeCaption_ = QString::fromStdString(spectrogramTimeCaption(data));
     frequencyCaptions_.clear();
@@ -55,9 +55,28 @@ void SpectrogramView::setData(const SpectrogramData& data) {
         frequencyCaptions_.emplace_back(caption.frequency, QString::fromStdString(caption.text));
     image_ = QImage();
     scaled_ = QImage();
-    const int run = ++run_;
-    rendering_ = !data.timeBins.empty() && !data.frequencyBins.empty() && !data.magnitudes.empty();
+    ++run_;
+    rendering_ = false;
     update();
+    return true;
+}
+
+void SpectrogramView::setImage(const SpectrogramData& data, std::shared_ptr<const SpectrogramImage> image) {
+    if (!adopt(data)) return;
+    if (image && !image->isEmpty()) {
+        // The QImage reads the shared pixels and keeps them alive until it is gone.
+        auto* keeper = new std::shared_ptr<const SpectrogramImage>(std::move(image));
+        const SpectrogramImage& pixels = **keeper;
+        image_ = QImage(pixels.rgba.data(), pixels.width, pixels.height, pixels.width * 4, QImage::Format_RGBA8888,
+                        [](void* kept) { delete static_cast<std::shared_ptr<const SpectrogramImage>*>(kept); }, keeper);
+    }
+    emit imageReady();
+}
+
+void SpectrogramView::setData(const SpectrogramData& data) {
+    if (!adopt(data)) return;
+    const int run = run_;
+    rendering_ = !data.timeBins.empty() && !data.frequencyBins.empty() && !data.magnitudes.empty();
     if (!rendering_) {
         emit imageReady();
         return;

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "analyzer/AudioAnalysisResult.h"
+#include "analyzer/Spectrogram.h"
 
 #include <QImage>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -29,6 +31,8 @@ public:
     // empty data draw only the background.
     void setData(const SpectrogramData& data);
     const QImage& image() const { return image_; }
+    // Shows `image`, rendered from these data elsewhere, without copying either.
+    void setImage(const SpectrogramData& data, std::shared_ptr<const SpectrogramImage> image);
     // An image is being rendered for the latest data.
     bool isRendering() const { return rendering_; }
     // The rectangle the image is drawn into.
@@ -52,6 +56,8 @@ private:
         bool operator==(const Fingerprint&) const = default;
     };
     static Fingerprint fingerprintOf(const SpectrogramData& data);
+    // Takes the captions of new data and drops the image; false when the data are the ones shown.
+    bool adopt(const SpectrogramData& data);
 
     std::optional<Fingerprint> shown_; // the data of image_, or of the image being rendered
     QString timeCaption_;

@@ -302,8 +302,9 @@ void ResultScreen::refreshSummary() {
             summary.finalGainDb = gainOf(final);
             summary.matchedEQ = final->matchedEQ;
         }
-        // The processed version's own limiting: the final pass's when it ran the chain, else the master's.
-        const BatchPassRecord* made = final && final->pipeline ? final : master;
+        // The limiting that made the master, where the song met its gain; a final version's pass only
+        // stands in when the master's record is gone.
+        const BatchPassRecord* made = master && master->pipeline ? master : final;
         if (made && made->pipeline && !made->pipeline->gainReduction.empty()) {
             reduction = &made->pipeline->gainReduction;
             summary.largestReductionDb = reduction->maximumDb;

@@ -15,7 +15,7 @@ namespace orvanta {
 
 // The original and the processed version one above the other on the same linear amplitude scale
 // (peaks light, RMS solid), so that the loudness change is seen at a glance, and under them, when
-// given, the limiter's gain reduction of the processed version hanging from the top of its lane,
+// given, the limiter's gain reduction of the master hanging from the top of its lane,
 // with a playhead across all. A click
 // asks to seek to the time under the pointer; a drag moves the playhead and seeks where it is let go,
 // so that playback is not restarted for every pixel. Main thread.
@@ -31,7 +31,7 @@ public:
     // Either may be null (not read yet, or unreadable): its lane shows a note instead.
     void setOverviews(Overview original, Overview processed);
     void setLaneNames(const QString& original, const QString& processed);
-    // The processed version's gain reduction; null or empty: no lane.
+    // The gain reduction of the pass that made the master; null or empty: no lane.
     void setGainReduction(Reduction reduction);
     bool hasGainReductionLane() const { return reduction_ && !reduction_->empty(); }
     QRectF gainReductionRect() const;

@@ -81,7 +81,7 @@ void SpectrogramView::setData(const SpectrogramData& data) {
         emit imageReady();
         return;
     }
-    // A grid is a few megabytes and its image a few more: both are made on the pool.
+    // The pixels of a grid of a few megabytes are worked out on the pool, from a copy of it.
     QtConcurrent::run(&backgroundPool(), [data] { return renderedImage(data); })
         .then(this, [self = QPointer<SpectrogramView>(this), run](QImage image) {
             if (!self || run != self->run_) return;

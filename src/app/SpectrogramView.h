@@ -14,9 +14,9 @@
 namespace orvanta {
 
 // The analyzer's spectrogram as a false-colour image (time left to right, low frequencies at the
-// bottom) with its time caption and frequency captions; 175 pixels high. The image is rendered on the
-// background pool and shown when it arrives through the event loop; the view keeps only the captions
-// of its data. Main thread.
+// bottom) with its time caption and frequency captions; 175 pixels high. The image comes rendered
+// (setImage) or is rendered on the background pool and shown when it arrives through the event loop
+// (setData); the view keeps only the captions of its data. Main thread.
 class SpectrogramView : public QWidget {
     Q_OBJECT
 

@@ -16,13 +16,18 @@ namespace orvanta {
 
 namespace {
 
-// The image of a grid in a format the painter scales quickly. Any thread.
-QImage renderedImage(const SpectrogramData& data) {
-    const SpectrogramImage rendered = renderSpectrogramImage(data);
-    if (rendered.isEmpty()) return {};
-    // Copied: the rendered pixels go when this function returns.
-    return QImage(rendered.rgba.data(), rendered.width, rendered.height, rendered.width * 4, QImage::Format_RGBA8888)
-        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+// Rows kept for drawing: the view is 175 points high, so 512 rows serve a device-pixel ratio of 2 with
+// room to spare, and scaling them to the view on a paint is quick.
+constexpr int drawnRows = 512;
+
+// The pixels of an image, fewer rows of them where there are more than drawnRows, in a format the painter
+// scales quickly; always a copy. Any thread.
+QImage forDrawing(const SpectrogramImage& rendered) {
+    const QImage full(rendered.rgba.data(), rendered.width, rendered.height, rendered.width * 4, QImage::Format_RGBA8888);
+    const QImage fewer = full.height() > drawnRows
+                             ? full.scaled(full.width(), drawnRows, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                             : full.copy();
+    return fewer.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 } // namespace
@@ -63,34 +68,38 @@ bool SpectrogramView::adopt(const SpectrogramData& data) {
 
 void SpectrogramView::setImage(const SpectrogramData& data, std::shared_ptr<const SpectrogramImage> image) {
     if (!adopt(data)) return;
-    if (image && !image->isEmpty()) {
-        // The QImage reads the shared pixels and keeps them alive until it is gone.
-        auto* keeper = new std::shared_ptr<const SpectrogramImage>(std::move(image));
-        const SpectrogramImage& pixels = **keeper;
-        image_ = QImage(pixels.rgba.data(), pixels.width, pixels.height, pixels.width * 4, QImage::Format_RGBA8888,
-                        [](void* kept) { delete static_cast<std::shared_ptr<const SpectrogramImage>*>(kept); }, keeper);
+    if (!image || image->isEmpty()) {
+        emit imageReady();
+        return;
     }
-    emit imageReady();
+    // Even a rendered image is reduced for drawing on the pool: it has a row per frequency bin.
+    showWhenReady(QtConcurrent::run(&backgroundPool(), [image = std::move(image)] { return forDrawing(*image); }));
+}
+
+void SpectrogramView::showWhenReady(QFuture<QImage> image) {
+    const int run = run_;
+    rendering_ = true;
+    image.then(this, [self = QPointer<SpectrogramView>(this), run](QImage drawn) {
+        if (!self || run != self->run_) return;
+        self->image_ = std::move(drawn);
+        self->scaled_ = QImage();
+        self->rendering_ = false;
+        self->update();
+        emit self->imageReady();
+    });
 }
 
 void SpectrogramView::setData(const SpectrogramData& data) {
     if (!adopt(data)) return;
-    const int run = run_;
-    rendering_ = !data.timeBins.empty() && !data.frequencyBins.empty() && !data.magnitudes.empty();
-    if (!rendering_) {
+    if (data.timeBins.empty() || data.frequencyBins.empty() || data.magnitudes.empty()) {
         emit imageReady();
         return;
     }
     // The pixels of a grid of a few megabytes are worked out on the pool, from a copy of it.
-    QtConcurrent::run(&backgroundPool(), [data] { return renderedImage(data); })
-        .then(this, [self = QPointer<SpectrogramView>(this), run](QImage image) {
-            if (!self || run != self->run_) return;
-            self->image_ = std::move(image);
-            self->scaled_ = QImage();
-            self->rendering_ = false;
-            self->update();
-            emit self->imageReady();
-        });
+    showWhenReady(QtConcurrent::run(&backgroundPool(), [data] {
+        const SpectrogramImage rendered = renderSpectrogramImage(data);
+        return rendered.isEmpty() ? QImage() : forDrawing(rendered);
+    }));
 }
 
 QRect SpectrogramView::imageRect() const {
@@ -106,7 +115,7 @@ void SpectrogramView::paintEvent(QPaintEvent*) {
     if (image_.isNull()) {
         return;
     }
-    // The full image has 2048 rows and a column per analysed frame; scaling it on every paint would
+    // The image keeps up to 512 rows and a column per analysed frame; scaling it on every paint would
     // stall the window, so it is scaled once per size.
     if (scaled_.size() != target.size()) {
         scaled_ = image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)

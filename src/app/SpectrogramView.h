@@ -3,6 +3,7 @@
 #include "analyzer/AudioAnalysisResult.h"
 #include "analyzer/Spectrogram.h"
 
+#include <QFuture>
 #include <QImage>
 #include <QWidget>
 
@@ -31,7 +32,8 @@ public:
     // empty data draw only the background.
     void setData(const SpectrogramData& data);
     const QImage& image() const { return image_; }
-    // Shows `image`, rendered from these data elsewhere, without copying either.
+    // Shows `image`, rendered from these data elsewhere, without copying the data; the image is reduced
+    // for drawing on the background pool.
     void setImage(const SpectrogramData& data, std::shared_ptr<const SpectrogramImage> image);
     // An image is being rendered for the latest data.
     bool isRendering() const { return rendering_; }
@@ -56,6 +58,8 @@ private:
         bool operator==(const Fingerprint&) const = default;
     };
     static Fingerprint fingerprintOf(const SpectrogramData& data);
+    // Shows the image when it arrives, unless newer data have come meanwhile.
+    void showWhenReady(QFuture<QImage> image);
     // Takes the captions of new data and drops the image; false when the data are the ones shown.
     bool adopt(const SpectrogramData& data);
 

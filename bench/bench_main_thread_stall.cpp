@@ -8,17 +8,27 @@
 // so the user's preferences and files are never touched.
 #include "app/ImportScreen.h"
 #include "app/MainWindow.h"
+#include "app/ResultScreen.h"
+#include "app/WaveformView.h"
+#include "demo/DemoSong.h"
 #include "demo/DemoSong.h"
 #include "eq/EQSettings.h"
 #include "IsolatedEnvironment.h"
 #include "models/analyzer/AnalyzerViewModel.h"
 #include "models/app/AppContext.h"
 #include "models/app/MainWindowModel.h"
+#include "models/app/MainWindowModel.h"
+#include "models/app/ThemeManager.h"
 #include "models/app/ThemeManager.h"
 #include "models/app/WallpaperManager.h"
+#include "models/app/WallpaperManager.h"
+#include "models/batch/AudioSettingsManager.h"
 #include "models/batch/AudioSettingsManager.h"
 #include "models/batch/BatchProcessor.h"
+#include "models/batch/BatchProcessor.h"
 #include "models/engine/ProcessingStatusManager.h"
+#include "models/engine/ProcessingStatusManager.h"
+#include "models/eq/EQManager.h"
 #include "models/eq/EQManager.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
@@ -350,9 +360,9 @@ BENCHMARK(BM_StallWhilePlaying)->ArgName("eq")->Arg(0)->Arg(1)->Unit(benchmark::
 
 } // namespace
 
-// The same work through the window itself: the screens, the spectrum bars, the analyzer panel with its
-// spectrogram and the vectorscope are drawn (offscreen) while the ten-minute song is mastered, analysed
-// from the result screen and played.
+// The same work through the window itself: the screens, the waveforms with the gain-reduction lane, the
+// spectrum bars, the analyzer panel with its spectrogram and repair curve and the vectorscope are drawn
+// (offscreen) while the ten-minute song is mastered, analysed from the result screen and played.
 void BM_StallInTheWindow(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
@@ -382,6 +392,13 @@ void BM_StallInTheWindow(benchmark::State& state) {
             break;
         }
         runEventLoopFor(1500); // the spectra of original and master
+        // The waveforms of both versions and the limiter's gain-reduction lane are drawn on the result screen.
+        const orvanta::WaveformView& waveforms = *window.resultScreen()->waveformView();
+        clock.restart();
+        while ((waveforms.timelineSeconds() <= 0 || !waveforms.hasGainReductionLane()) && clock.elapsed() < 60000)
+            runEventLoopFor(50);
+        state.counters["waveform_seconds"] = waveforms.timelineSeconds();
+        state.counters["gain_reduction_lane"] = waveforms.hasGainReductionLane() ? 1 : 0;
         watchdog.timed("MainWindowModel::openAnalyzerFromResult", [&] { model.openAnalyzerFromResult(); });
         clock.restart();
         while (!model.lastAnalysisResult() && clock.elapsed() < 600000) runEventLoopFor(50);

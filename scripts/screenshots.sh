@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Starts the window under a virtual display, walks import, processing (caught mid-run), result and the
-# analyzer panel (beside the result, compared with the original) with the demo song at 1280x800 and
-# 1024x700, and saves one PNG per screen and size: in the default theme into the folder given, in the
+# Starts the window under a virtual display, walks import, processing (caught mid-run), result (with the
+# gain-reduction lane and "What changed"), the analyzer panel (beside the result, compared with the
+# original, with the repair's EQ curve) and the result of a reference pass (with its matched EQ curve)
+# with the demo song at 1280x800 and 1024x700, and saves one PNG per screen and size: in the default theme into the folder given, in the
 # "Black & Gold" theme into its "black-gold" subfolder, and at a device-pixel ratio of 2 into "2x".
 # usage: scripts/screenshots.sh OUTPUT_FOLDER [BUILD_DIR]
 set -euo pipefail

@@ -2,6 +2,7 @@
 
 #include "analyzer/PerceptualScores.h"
 #include "app/DropZoneWidget.h"
+#include "app/EqCurveView.h"
 #include "app/MeterBar.h"
 #include "app/ScoreRing.h"
 #include "app/ThemeColors.h"
@@ -135,6 +136,12 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
 
     spectrogram_ = new SpectrogramView;
     resultLayout_->addWidget(spectrogram_);
+    if (controller_->offersRepair()) {
+        repairCurve_ = new EqCurveView(QStringLiteral("Repair EQ"));
+        repairCurve_->setVisible(false);
+        resultLayout_->addWidget(repairCurve_);
+        connect(controller_, &AnalyzerPanelController::repairPreviewChanged, this, &AnalyzerPanelView::refreshRepairCurve);
+    }
     // Three controls per row, so that the panel's labels fit beside the result screen.
     std::vector<QPushButton*> controls;
     auto* before = new QPushButton(QStringLiteral("BEFORE"));
@@ -196,9 +203,12 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     pages_->addWidget(error);
 
     AnalyzerViewModel& model = controller_->viewModel();
-    for (auto signal : {&AnalyzerViewModel::stateChanged, &AnalyzerViewModel::progressChanged,
-                        &AnalyzerViewModel::fileNameChanged, &AnalyzerViewModel::resultChanged}) {
+    // Progress only moves the bar: the result is rebuilt when the state, the result or the baseline change.
+    for (auto signal : {&AnalyzerViewModel::stateChanged, &AnalyzerViewModel::resultChanged}) {
         connect(&model, signal, this, &AnalyzerPanelView::refresh);
+    }
+    for (auto signal : {&AnalyzerViewModel::progressChanged, &AnalyzerViewModel::fileNameChanged}) {
+        connect(&model, signal, this, &AnalyzerPanelView::refreshProgress);
     }
     connect(controller_, &AnalyzerPanelController::isAnalyzingOriginalChanged, this, &AnalyzerPanelView::refresh);
     connect(&controller_->sessionStore(), &AnalyzerSessionStore::baselineChanged, this, &AnalyzerPanelView::refresh);
@@ -242,6 +252,7 @@ void AnalyzerPanelView::applyColours() {
     const QColor text = themeColor(theme_.textPrimary);
     const QColor track = themeColor(theme_.elementBackground);
     ring_->setColours(track, text);
+    if (repairCurve_) repairCurve_->setColours(themeColor(theme_.accent), text, track);
     for (MeterBar* meter : bars_) {
         const bool device = meter->label() == QStringLiteral("Laptop") || meter->label() == QStringLiteral("PA System");
         meter->setColours(themeColor(device ? theme_.info : theme_.primary), track, text, text);
@@ -263,6 +274,19 @@ QString AnalyzerPanelView::tileText(const QString& caption) const {
 void AnalyzerPanelView::start() { controller_->start(); }
 
 QString AnalyzerPanelView::summaryText() const { return summary_; }
+
+void AnalyzerPanelView::refreshProgress() {
+    const AnalyzerViewModel& model = controller_->viewModel();
+    if (controller_->isAnalyzingOriginal() || model.state().kind != AnalyzerViewModel::StateKind::analyzing) return;
+    analyzingFile_->setText(model.fileName());
+    progress_->setValue(static_cast<int>(std::clamp(model.progress(), 0.0, 1.0) * 1000));
+}
+
+void AnalyzerPanelView::refreshRepairCurve() {
+    if (!repairCurve_) return;
+    repairCurve_->setSettings(controller_->repairPreviewEQ());
+    repairCurve_->setVisible(controller_->repairPreviewEQ().has_value());
+}
 
 void AnalyzerPanelView::refresh() {
     const AnalyzerViewModel& model = controller_->viewModel();
@@ -347,7 +371,14 @@ void AnalyzerPanelView::rebuildResult() {
         QStringLiteral("SHORT TERM %1").arg(oneDecimal(d.lufsShortTermMax)),
     };
     summary_ = (lines + scoreLines).join(QLatin1Char('\n'));
-    spectrogram_->setData(r.spectrogramData);
+    // The current result's image was rendered with the analysis; a baseline's is rendered here, off the
+    // main thread.
+    const AnalyzerViewModel& model = controller_->viewModel();
+    if (&shown == &model.result() && model.spectrogramImage()) {
+        spectrogram_->setImage(r.spectrogramData, model.spectrogramImage());
+    } else {
+        spectrogram_->setData(r.spectrogramData);
+    }
 }
 
 } // namespace orvanta

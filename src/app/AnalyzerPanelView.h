@@ -14,6 +14,7 @@ class QVBoxLayout;
 namespace orvanta {
 
 class DropZoneWidget;
+class EqCurveView;
 class MeterBar;
 class ScoreRing;
 class SpectrogramView;
@@ -22,7 +23,8 @@ class SpectrogramView;
 // result or the error with "Try Again". The result: the overall score in a ring coloured by verdict
 // with the verdict and its sentence, "Laptop" and "PA System" as bars, "Best for: ..." with the note,
 // tiles for "LUFS", "TRUE PEAK" and "SHORT TERM", bars for the six scores each with a marker at the
-// baseline's value, the spectrogram, "MASTERING?" and the play controls. Drawn from its
+// baseline's value, the spectrogram, the repair's EQ curve once it is worked out, "MASTERING?" and the
+// play controls. Drawn from its
 // AnalyzerPanelController, which it owns; the window's callbacks go in with the inputs. Main thread.
 class AnalyzerPanelView : public QWidget {
     Q_OBJECT
@@ -42,12 +44,17 @@ public:
     // The bar of "Warmth", "Clarity", "Dynamics", "Space", "Mid", "Side", "Laptop" or "PA System".
     MeterBar* bar(const QString& label) const;
     ScoreRing* scoreRing() const { return ring_; }
+    SpectrogramView* spectrogramView() const { return spectrogram_; }
+    // The repair's EQ curve, shown before "MASTERING?" when repair is offered (null when it is not).
+    EqCurveView* repairCurve() const { return repairCurve_; }
     // The value shown on the tile "LUFS", "TRUE PEAK" or "SHORT TERM".
     QString tileText(const QString& caption) const;
 
 private:
     void refresh();
+    void refreshProgress();
     void rebuildResult();
+    void refreshRepairCurve();
 
     AnalyzerPanelController* controller_;
     QStackedWidget* pages_;
@@ -71,6 +78,7 @@ private:
     QList<MeterBar*> bars_;
     QList<QLabel*> tileValues_; // object name = the tile's caption
     SpectrogramView* spectrogram_;
+    EqCurveView* repairCurve_ = nullptr;
 };
 
 } // namespace orvanta

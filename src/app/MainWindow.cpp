@@ -233,8 +233,8 @@ void MainWindow::showAnalyzerPanel() {
     inputs.isMastered = model.analyzerIsMastered();
     inputs.canRepair = true;
     AnalyzerPanelCallbacks callbacks;
-    callbacks.onAnalysisCompleted = [&model](const std::filesystem::path& url, const AudioAnalysisResult& result) {
-        model.analysisCompleted(url, result);
+    callbacks.onAnalysisCompleted = [&model](const std::filesystem::path& url, AudioAnalysisResult result) {
+        model.analysisCompleted(url, std::move(result));
     };
     callbacks.onRepair = [&model] { model.repair(); };
     callbacks.onClose = [&model] { model.closeAnalyzer(); };

@@ -1,5 +1,6 @@
 #include "app/ResultScreen.h"
 
+#include "app/MasteringSummaryView.h"
 #include "app/SpectrumBarsView.h"
 #include "app/ThemeColors.h"
 #include "app/TransportBar.h"
@@ -34,15 +35,17 @@ QString loudnessText(const std::optional<AudioStats>& stats) {
     return stats ? QString::asprintf("%.1f LUFS", double(stats->lufs)) : QStringLiteral("-- LUFS");
 }
 
-QString statsLine(const QString& name, const std::optional<AudioStats>& stats) {
-    if (!stats) return name + QStringLiteral(": not measured");
-    QString line = name + QString::asprintf(": %.1f LUFS, ", double(stats->lufs));
-    // The true peak is what a player's converter puts out; the sample peak stands in where it was not
-    // measured.
-    line += std::isfinite(stats->truePeak) ? QString::asprintf("true peak %.1f dBTP", double(stats->truePeak))
-                                           : QString::asprintf("peak %.1f dBFS", double(stats->peak));
-    if (std::isfinite(stats->rms)) line += QString::asprintf(", loud-passage RMS %.1f dB", double(stats->rms));
-    return line;
+// One row of the report's table: loudness, true peak (the sample peak where it was not measured)
+// and loud-passage RMS, "--" where absent.
+QString statsRow(const QString& name, const std::optional<AudioStats>& stats) {
+    const auto cell = [](const QString& text) { return QStringLiteral("<td align=\"right\">%1</td>").arg(text); };
+    QString row = QStringLiteral("<tr><td>%1</td>").arg(name);
+    if (!stats) return row + cell(QStringLiteral("--")).repeated(3) + QStringLiteral("</tr>");
+    row += cell(QString::asprintf("%.1f", double(stats->lufs)));
+    row += cell(std::isfinite(stats->truePeak) ? QString::asprintf("%.1f", double(stats->truePeak))
+                                               : QString::asprintf("%.1f dBFS", double(stats->peak)));
+    row += cell(std::isfinite(stats->rms) ? QString::asprintf("%.1f", double(stats->rms)) : QStringLiteral("--"));
+    return row + QStringLiteral("</tr>");
 }
 
 } // namespace
@@ -117,20 +120,19 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     views->addWidget(new QLabel(QStringLiteral("Stereo image of the playing version")), 0, 1);
     spectrum_ = new SpectrumBarsView;
     spectrum_->bindTo(reference_);
-    spectrum_->setMinimumHeight(110);
+    spectrum_->setMinimumHeight(90);
     views->addWidget(spectrum_, 1, 0);
     vectorscopeSource_ = new VectorscopeSource(player_, nullptr, this);
     vectorscope_ = new VectorscopeView(vectorscopeSource_);
     connect(&hub, &NotificationHub::vectorscopeUrlChanged, vectorscopeSource_,
             [source = vectorscopeSource_](const QString& path) { source->setPlayingURL(QUrl::fromLocalFile(path)); });
-    vectorscope_->setMinimumSize(160, 100);
+    vectorscope_->setMinimumSize(160, 90);
     views->addWidget(vectorscope_, 1, 1);
     views->setColumnStretch(0, 3);
     views->setColumnStretch(1, 2);
     views->setRowStretch(1, 1);
     layout->addLayout(views, 2);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ResultScreen::refreshLegend);
-    themeChanged();
 
     auto* exportRow = new QHBoxLayout;
     export_ = new QPushButton(QStringLiteral("Export"));
@@ -150,22 +152,28 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     exportRow->addWidget(startOver_);
     layout->addLayout(exportRow);
 
+    // What the run changed beside the quality report.
+    auto* bottom = new QHBoxLayout;
+    summary_ = new MasteringSummaryView;
+    bottom->addWidget(summary_, 3);
     auto* quality = new QGroupBox(QStringLiteral("Quality Analyzer"));
     auto* qualityLayout = new QVBoxLayout(quality);
-    auto* qualityControls = new QHBoxLayout;
+    // The controls one above the other, so that the section stays narrow beside "What changed".
+    auto* qualityControls = new QVBoxLayout;
     reportToggle_ = new QPushButton;
     connect(reportToggle_, &QPushButton::clicked, &model_, &MainWindowModel::toggleReport);
     qualityControls->addWidget(reportToggle_);
     analyzer_ = new QPushButton(QStringLiteral("Analyze Quality"));
     connect(analyzer_, &QPushButton::clicked, &model_, &MainWindowModel::openAnalyzerFromResult);
     qualityControls->addWidget(analyzer_);
-    qualityControls->addStretch();
     qualityLayout->addLayout(qualityControls);
     report_ = new QLabel;
-    report_->setWordWrap(true);
+    report_->setTextFormat(Qt::RichText);
     report_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     qualityLayout->addWidget(report_);
-    layout->addWidget(quality);
+    qualityLayout->addStretch();
+    bottom->addWidget(quality, 2);
+    layout->addLayout(bottom);
 
 
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ResultScreen::refresh);
@@ -185,6 +193,7 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     QWidget* order[] = {playOriginal_, playProcessed_, transportBar_->playPauseButton(), transportBar_->originalButton(),
                         transportBar_->processedButton(), export_, exportAll_, reportToggle_, analyzer_, startOver_};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    themeChanged();
     refresh();
 }
 
@@ -219,6 +228,7 @@ void ResultScreen::refresh() {
     analyzer_->setEnabled(file.has_value());
     transportBar_->setProcessedName(processedName_->text());
     refreshWaveforms();
+    refreshSummary();
     refreshPlayButtons();
     refreshNeededGain();
     refreshReport();
@@ -257,10 +267,59 @@ void ResultScreen::refreshWaveforms() {
         waveforms_->setOverviews(waveformCache_->cached(original),
                                  processed.empty() ? nullptr : waveformCache_->cached(processed));
         transport_->setSongDuration(waveforms_->timelineSeconds());
+        refreshSummary(); // the loudness ranges come with the overviews
     };
     waveformCache_->overview(original).then(this, [show](const WaveformCache::Overview&) { show(); });
     if (!processed.empty())
         waveformCache_->overview(processed).then(this, [show](const WaveformCache::Overview&) { show(); });
+}
+
+void ResultScreen::refreshSummary() {
+    const auto& file = batch_.currentFile();
+    const bool completed = file && file->processingStatus == AudioFile::ProcessingStatus::completed;
+    MasteringSummary summary;
+    const GainReductionEnvelope* reduction = nullptr;
+    if (completed) {
+        const bool finalMode = batch_.isFinalMode();
+        summary.before = file->originalStats;
+        summary.after = finalMode ? file->finalStats : file->masterStats;
+        // The records are taken only while they are about the entry's results.
+        const auto& masterPass = batch_.lastMasterPass();
+        const BatchPassRecord* master =
+            masterPass && file->masterURL && masterPass->result.outputURL == *file->masterURL ? &*masterPass : nullptr;
+        const auto& lastPass = batch_.lastPass();
+        const BatchPassRecord* final =
+            finalMode && lastPass && file->finalURL && lastPass->result.outputURL == *file->finalURL ? &*lastPass
+                                                                                                    : nullptr;
+        const auto gainOf = [](const BatchPassRecord* pass) -> std::optional<float> {
+            if (!pass || !pass->pipeline) return std::nullopt;
+            return 20.0f * std::log10(pass->pipeline->totalGain);
+        };
+        summary.gainDb = gainOf(master);
+        if (final) {
+            summary.finalGainDb = gainOf(final);
+            summary.matchedEQ = final->matchedEQ;
+        }
+        // The limiting that made the master, where the song met its gain; a final version's pass only
+        // stands in when the master's record is gone.
+        const BatchPassRecord* made = master && master->pipeline ? master : final;
+        if (made && made->pipeline && !made->pipeline->gainReduction.empty()) {
+            reduction = &made->pipeline->gainReduction;
+            summary.largestReductionDb = reduction->maximumDb;
+            summary.averageReductionDb = reduction->averageDb;
+        }
+        if (const auto overview = waveformCache_->cached(file->url)) summary.loudnessRangeBefore = overview->loudnessRange;
+        if (const auto processed = model_.processedResult())
+            if (const auto overview = waveformCache_->cached(*processed))
+                summary.loudnessRangeAfter = overview->loudnessRange;
+    }
+    summary_->setSummary(summary);
+    if (!reduction) {
+        shownReduction_.reset();
+    } else if (!shownReduction_ || *shownReduction_ != *reduction) {
+        shownReduction_ = std::make_shared<const GainReductionEnvelope>(*reduction);
+    }
+    waveforms_->setGainReduction(shownReduction_);
 }
 
 void ResultScreen::themeChanged() {
@@ -270,6 +329,8 @@ void ResultScreen::themeChanged() {
     refreshLegend();
     waveforms_->setColours(themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.textPrimary),
                            themeColor(theme.elementBackground));
+    waveforms_->setReductionColour(themeColor(theme.warning));
+    summary_->setColours(themeColor(theme.accent), themeColor(theme.textPrimary), themeColor(theme.elementBackground));
 }
 
 void ResultScreen::refreshPlayButtons() {
@@ -299,15 +360,18 @@ void ResultScreen::refreshReport() {
         report_->clear();
         return;
     }
-    QStringList lines;
-    lines << statsLine(QStringLiteral("Original"), file->originalStats);
-    lines << statsLine(QStringLiteral("Master"), file->masterStats);
-    if (file->finalStats) lines << statsLine(QStringLiteral("Final"), file->finalStats);
+    // A small table: the section sits narrow beside "What changed".
+    QString table = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"1\"><tr><td></td><td align=\"right\">LUFS</td>"
+                                   "<td align=\"right\">&nbsp;dBTP</td><td align=\"right\">&nbsp;RMS dB</td></tr>");
+    table += statsRow(QStringLiteral("Original"), file->originalStats);
+    table += statsRow(QStringLiteral("Master"), file->masterStats);
+    if (file->finalStats) table += statsRow(QStringLiteral("Final"), file->finalStats);
+    table += QStringLiteral("</table>");
     if (file->originalStats && (file->finalStats || file->masterStats)) {
         const AudioStats& processed = file->finalStats ? *file->finalStats : *file->masterStats;
-        lines << QString::asprintf("Loudness change: %+.1f LU", double(processed.lufs - file->originalStats->lufs));
+        table += QString::asprintf("Loudness change: %+.1f LU", double(processed.lufs - file->originalStats->lufs));
     }
-    report_->setText(lines.join(QLatin1Char('\n')));
+    report_->setText(table);
 }
 
 } // namespace orvanta

@@ -3,6 +3,7 @@
 #include "app/ThemedWidget.h"
 
 #include <filesystem>
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -11,6 +12,7 @@ namespace orvanta {
 
 class AudioPlayerManager;
 class BatchProcessor;
+class MasteringSummaryView;
 class MainWindowModel;
 class NotificationHub;
 class ReferenceTrackManager;
@@ -21,14 +23,15 @@ class VectorscopeSource;
 class VectorscopeView;
 class WaveformCache;
 class WaveformView;
+struct GainReductionEnvelope;
 
 // The third screen: the finished song's card with play controls and "%.1f LUFS" figures for the
 // original and the processed version, their waveforms with a playhead and the transport (play/pause,
 // A/B switch, time; keys Left/Right seek 5 s, Home goes to the start, A switches the version) beside
-// the needed gain of the playing version, the spectrum bars, the
-// vectorscope, the export controls with the "Saved Successfully!" notice, the "Quality Analyzer"
-// section with its report toggle, and "Delete All & Start Over". The vectorscope follows the file
-// that `hub` names as playing. Main thread.
+// the needed gain of the playing version, the limiter's gain-reduction lane under the processed
+// waveform, the spectrum bars, the vectorscope, "What changed", the export controls with the "Saved
+// Successfully!" notice, the "Quality Analyzer" section with its report toggle, and "Delete All &
+// Start Over". The vectorscope follows the file that `hub` names as playing. Main thread.
 class ResultScreen : public ThemedWidget {
     Q_OBJECT
 
@@ -47,6 +50,7 @@ public:
     QString processedLoudnessText() const;
     QString neededGainText() const;
     WaveformView* waveformView() const { return waveforms_; }
+    MasteringSummaryView* summaryView() const { return summary_; }
     VectorscopeView* vectorscopeView() const { return vectorscope_; }
     TransportBar* transportBar() const { return transportBar_; }
     ResultTransport& transport() const { return *transport_; }
@@ -71,6 +75,7 @@ private:
     void refreshReport();
     void refreshLegend();
     void refreshWaveforms();
+    void refreshSummary();
 
     MainWindowModel& model_;
     BatchProcessor& batch_;
@@ -91,6 +96,8 @@ private:
     TransportBar* transportBar_;
     std::filesystem::path shownOriginal_;  // the files whose waveforms are shown (or being read)
     std::filesystem::path shownProcessed_;
+    std::shared_ptr<const GainReductionEnvelope> shownReduction_; // of the processed version, or null
+    MasteringSummaryView* summary_;
     QLabel* legend_;
     SpectrumBarsView* spectrum_;
     VectorscopeSource* vectorscopeSource_;

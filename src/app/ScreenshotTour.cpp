@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "models/app/MainWindowModel.h"
 #include "models/batch/BatchProcessor.h"
+#include "models/eq/ReferenceTrackManager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,9 +21,9 @@ constexpr int settleMilliseconds = 400;
 } // namespace
 
 ScreenshotTour::ScreenshotTour(MainWindow& window, MainWindowModel& model, BatchProcessor& batch,
-                               std::filesystem::path song, QString outputDirectory, std::vector<QSize> sizes,
-                               QObject* parent)
-    : QObject(parent), window_(window), model_(model), batch_(batch), song_(std::move(song)),
+                               ReferenceTrackManager& reference, std::filesystem::path song, QString outputDirectory,
+                               std::vector<QSize> sizes, QObject* parent)
+    : QObject(parent), window_(window), model_(model), batch_(batch), reference_(reference), song_(std::move(song)),
       outputDirectory_(std::move(outputDirectory)), sizes_(std::move(sizes)) {}
 
 void ScreenshotTour::start() {
@@ -84,11 +85,35 @@ void ScreenshotTour::waitForAnalysis(int attempt) {
     QTimer::singleShot(settleMilliseconds, this, [this] {
         save(QStringLiteral("4-analyzer"));
         model_.closeAnalyzer();
-        model_.resetApplication();
-        model_.choosePreset(1); // "Loud", and analyzer use off again for the next song
-        ++sizeIndex_;
-        QTimer::singleShot(settleMilliseconds, this, &ScreenshotTour::nextSize);
+        model_.choosePreset(1); // "Loud", and analyzer use off again
+        captureReference();
     });
+}
+
+void ScreenshotTour::captureReference() {
+    // The song is its own reference: the master's changed balance still gives a matched EQ to draw.
+    reference_.loadReference(song_)
+        .then(this,
+              [this] {
+                  model_.startMasteringProcess(true).then(this, [this] {
+                      if (model_.appState() != AppState::result)
+                          return fail(QStringLiteral("the reference pass did not complete"));
+                      QTimer::singleShot(settleMilliseconds * 2, this, [this] {
+                          save(QStringLiteral("5-reference"));
+                          finishSize();
+                      });
+                  });
+              })
+        .onFailed(this, [this] { fail(QStringLiteral("the reference did not load")); });
+}
+
+void ScreenshotTour::finishSize() {
+    // The next size starts without the reference, whose profile is kept in the preferences.
+    reference_.clearReference();
+    model_.resetApplication();
+    model_.choosePreset(1);
+    ++sizeIndex_;
+    QTimer::singleShot(settleMilliseconds, this, &ScreenshotTour::nextSize);
 }
 
 void ScreenshotTour::save(const QString& screen) {

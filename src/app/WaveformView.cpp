@@ -11,6 +11,8 @@ namespace {
 
 constexpr int laneGap = 6;
 constexpr int laneHeightHint = 64;
+constexpr int reductionHeightHint = 34;
+constexpr int reductionHeightMinimum = 24;
 
 double lengthOf(const WaveformView::Overview& overview) { return overview ? overview->durationSeconds : 0.0; }
 
@@ -23,8 +25,12 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
-QSize WaveformView::sizeHint() const { return {600, 2 * laneHeightHint + laneGap}; }
-QSize WaveformView::minimumSizeHint() const { return {200, 2 * 36 + laneGap}; }
+QSize WaveformView::sizeHint() const {
+    return {600, 2 * laneHeightHint + laneGap + (hasGainReductionLane() ? reductionHeightHint + laneGap : 0)};
+}
+QSize WaveformView::minimumSizeHint() const {
+    return {200, 2 * 36 + laneGap + (hasGainReductionLane() ? reductionHeightMinimum + laneGap : 0)};
+}
 
 void WaveformView::setOverviews(Overview original, Overview processed) {
     original_ = std::move(original);
@@ -38,6 +44,31 @@ void WaveformView::setLaneNames(const QString& original, const QString& processe
     processedName_ = processed;
     lanes_ = QPixmap();
     update();
+}
+
+void WaveformView::setGainReduction(Reduction reduction) {
+    if (reduction == reduction_) return;
+    reduction_ = std::move(reduction);
+    lanes_ = QPixmap();
+    updateGeometry();
+    update();
+}
+
+void WaveformView::setReductionColour(QColor reduction) {
+    reductionColour_ = reduction;
+    lanes_ = QPixmap();
+    update();
+}
+
+double WaveformView::gainReductionScaleDb() const {
+    const double largest = hasGainReductionLane() ? reduction_->maximumDb : 0.0;
+    return std::max(3.0, 3.0 * std::ceil(largest / 3.0));
+}
+
+QString WaveformView::gainReductionCaption() const {
+    if (!hasGainReductionLane()) return {};
+    return QString::asprintf("Gain reduction (largest %.1f dB, average %.1f dB)", double(reduction_->maximumDb),
+                             double(reduction_->averageDb));
 }
 
 void WaveformView::setOriginalEmphasised(bool original) {
@@ -73,9 +104,21 @@ double WaveformView::secondsAtX(double x) const {
     return width() > 0 ? std::clamp(x / width(), 0.0, 1.0) * timelineSeconds() : 0.0;
 }
 
+double WaveformView::reductionLaneHeight() const {
+    if (!hasGainReductionLane()) return 0.0;
+    return std::clamp(height() * 0.2, double(reductionHeightMinimum), double(reductionHeightHint + 10));
+}
+
 QRectF WaveformView::laneRect(int lane) const {
-    const double laneHeight = (height() - laneGap) / 2.0;
+    const double reduction = reductionLaneHeight();
+    const double waveforms = height() - (reduction > 0 ? reduction + laneGap : 0.0);
+    const double laneHeight = (waveforms - laneGap) / 2.0;
     return {0.0, lane * (laneHeight + laneGap), double(width()), laneHeight};
+}
+
+QRectF WaveformView::gainReductionRect() const {
+    const double reduction = reductionLaneHeight();
+    return {0.0, height() - reduction, double(width()), reduction};
 }
 
 void WaveformView::resizeEvent(QResizeEvent* event) {
@@ -117,6 +160,25 @@ void WaveformView::drawLane(QPainter& painter, const QRectF& rect, const Wavefor
     }
 }
 
+void WaveformView::drawReduction(QPainter& painter, const QRectF& rect) const {
+    // Each pixel column shows the largest reduction of the buckets it covers, hanging from the top.
+    const GainReductionEnvelope& envelope = *reduction_;
+    const double length = timelineSeconds();
+    const size_t buckets = envelope.reductionDb.size();
+    const double songSeconds = double(buckets) * envelope.bucketSeconds;
+    const double span = length > 0 ? rect.width() * std::min(1.0, songSeconds / length) : rect.width();
+    const int pixels = std::max(1, int(std::ceil(span)));
+    const double scale = gainReductionScaleDb();
+    for (int x = 0; x < pixels; ++x) {
+        const size_t first = size_t(double(x) / pixels * buckets);
+        const size_t last = std::max(first + 1, size_t(double(x + 1) / pixels * buckets));
+        float deepest = 0.0f;
+        for (size_t b = first; b < std::min(last, buckets); ++b) deepest = std::max(deepest, envelope.reductionDb[b]);
+        const int depth = int(std::lround(std::min(1.0, deepest / scale) * rect.height()));
+        if (depth > 0) painter.fillRect(QRect(int(rect.left()) + x, int(rect.top()), 1, depth), reductionColour_);
+    }
+}
+
 void WaveformView::renderLanes() {
     const qreal ratio = devicePixelRatioF();
     lanes_ = QPixmap(size() * ratio);
@@ -150,6 +212,27 @@ void WaveformView::renderLanes() {
         shade.setAlphaF(0.45);
         painter.fillRect(plate, shade);
         painter.drawText(label, Qt::AlignLeft | Qt::AlignTop, caption);
+    }
+    if (!hasGainReductionLane()) return;
+    const QRectF rect = gainReductionRect();
+    QColor background = gridColour_;
+    background.setAlphaF(0.3);
+    painter.fillRect(rect, background);
+    drawReduction(painter, rect);
+    // The captions at the bottom, where the bars that hang from the top reach least.
+    const QString scale = QString::asprintf("%.0f dB", -gainReductionScaleDb());
+    const QRectF label = rect.adjusted(6, 2, -6, -2);
+    QColor shade = Qt::black;
+    shade.setAlphaF(0.45);
+    QFont font = painter.font();
+    font.setBold(false);
+    painter.setFont(font);
+    painter.setPen(textColour_);
+    for (const auto& [text, alignment] : {std::pair{gainReductionCaption(), Qt::AlignLeft | Qt::AlignBottom},
+                                          std::pair{scale, Qt::AlignRight | Qt::AlignBottom}}) {
+        const QRectF plate = painter.boundingRect(label, alignment, text).adjusted(-3, -1, 3, 1);
+        painter.fillRect(plate, shade);
+        painter.drawText(label, alignment, text);
     }
 }
 

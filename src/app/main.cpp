@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     window.resize(1280, 800);
     window.show();
 
-    ScreenshotTour tour(window, model, batch, demo, parser.value(tourOption), {QSize(1280, 800), QSize(1024, 700)});
+    ScreenshotTour tour(window, model, batch, app.reference, demo, parser.value(tourOption),
+                        {QSize(1280, 800), QSize(1024, 700)});
     if (parser.isSet(tourOption)) tour.start();
 
     const QStringList files = parser.positionalArguments();

@@ -112,7 +112,7 @@ public:
         const std::function<void()> finalCurve = [this] { tell(MasteringEventKind::equalizingFinalCurve); };
         EqualizingReporter renderStatus(finalCurve);
         AudioEngine().remasterWithEQ(input_, equalised, settings, renderProgress, renderStatus);
-        AudioStats stats;
+        Convergence converged;
         try {
             checkCancelled();
             const AudioStats equalisedStats = analyzeAudioFile(equalised, threads_);
@@ -121,7 +121,7 @@ public:
             const float firstGain = withinTarget(equalisedStats.lufs, target_)
                                         ? 1.0f
                                         : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
-            stats = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false).stats;
+            converged = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false);
         } catch (...) {
             removeFileQuietly(equalised);
             throw;
@@ -129,9 +129,13 @@ public:
         removeFileQuietly(equalised);
         report(0.95);
 
-        tellStats(MasteringEventKind::equalizingComplete, stats);
+        tellStats(MasteringEventKind::equalizingComplete, converged.stats);
         report(1.0);
-        return {finalURL, stats};
+        DJMasteringResult result;
+        result.outputURL = finalURL;
+        result.stats = converged.stats;
+        result.gainReduction = std::move(converged.gainReduction);
+        return result;
     }
 
     DJMasteringResult masterMode(bool resetChecklist) {
@@ -170,15 +174,14 @@ public:
 private:
     // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
     // "Audio processing failed" with the cause's code and the cause attached.
-    // Returns the meter's figures of the pass, measured as it was written.
-    AudioStats renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
-                          double progressSpan) {
+    // Returns the meter's figures of the pass, measured as it was written, and its gain reduction.
+    LimiterPassReport renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
+                                 double progressSpan) {
         const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
             report(progressStart + fraction * progressSpan);
         };
         try {
-            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_, threads_)
-                .stats;
+            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_, threads_);
         } catch (const Error& cause) {
             // A cancelled or failed pass leaves no partial file in the temporary folder.
             removeFileQuietly(output);
@@ -192,15 +195,20 @@ private:
         announcePass(1, 1.0f, true);
 
         const fs::path rendered = passFile(1);
-        const AudioStats outStats = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
+        LimiterPassReport pass = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
         placeResult(rendered, masterURL);
 
         MasteringEvent complete{MasteringEventKind::masteringComplete};
-        complete.stats = outStats;
+        complete.stats = pass.stats;
         complete.singlePass = true;
         tell(complete);
         report(1.0);
-        return {masterURL, outStats, 1, 1.0f};
+        DJMasteringResult result;
+        result.outputURL = masterURL;
+        result.stats = pass.stats;
+        result.passes = 1;
+        result.gainReduction = std::move(pass.gainReduction);
+        return result;
     }
 
     void announcePass(int pass, float gain, bool singlePass) {
@@ -231,13 +239,14 @@ private:
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
-        return {masterURL, outStats, result.passes, result.gain, reached};
+        return {masterURL, outStats, result.passes, result.gain, reached, result.gainReduction};
     }
 
     struct Convergence {
         AudioStats stats;
         int passes = 0;
         float gain = 1.0f;
+        GainReductionEnvelope gainReduction; // of the kept pass
     };
 
     // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,
@@ -259,8 +268,9 @@ private:
         try {
             for (int pass = 1;; ++pass) {
                 const fs::path rendered = passFile(pass);
-                const AudioStats outStats =
+                LimiterPassReport rendering =
                     renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
+                const AudioStats& outStats = rendering.stats;
                 if (narrate) {
                     MasteringEvent verifying{MasteringEventKind::passVerifying};
                     verifying.pass = pass;
@@ -272,7 +282,7 @@ private:
                 if (closer) {
                     if (!best.empty()) removeFileQuietly(best);
                     best = rendered;
-                    result = {outStats, pass, gain};
+                    result = {outStats, pass, gain, std::move(rendering.gainReduction)};
                 } else {
                     removeFileQuietly(rendered);
                     result.passes = pass;

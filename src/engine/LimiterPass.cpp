@@ -98,6 +98,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     prepareOutput(output);
     AudioFileWriter writer(output, reader.processingFormat(), 24);
     StreamMeter meter(sampleRate, channels, total);
+    GainReductionTracker gainReduction(sampleRate, total, gain);
 
     MasteringChainSettings settings;
     settings.inputGain = gain;
@@ -127,13 +128,20 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     AudioBuffer* detected = nullptr; // the block whose true peaks are being or have been detected
     uint32_t detectedDrop = 0, detectedFrames = 0;
     const auto startWrite = [&](AudioBuffer& block, int set, uint32_t drop, uint32_t frames) {
-        pendingWrite = startStage(threads, [&chain, &writer, &meter, &block, set, drop, frames] {
+        pendingWrite = startStage(threads, [&chain, &writer, &meter, &gainReduction, &block, set, drop, frames] {
             chain.limitLinked(block, set);
             std::vector<const float*> pointers(block.channelCount());
             for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
             writer.write(pointers.data(), frames);
             meter.add(pointers.data(), frames);
+            gainReduction.addOutput(pointers.data(), block.channelCount(), frames);
         });
+    };
+    // The input's peaks are taken before the block is limited in place.
+    std::vector<const float*> inputChannels(channels);
+    const auto trackInput = [&](const AudioBuffer& block, uint32_t frames) {
+        for (uint32_t c = 0; c < channels; ++c) inputChannels[c] = block.channel(c);
+        gainReduction.addInput(inputChannels.data(), channels, frames);
     };
     // A block's bands are limited here, while the block before it is returned in phase and detected
     // and the one before that is limited, written and measured, each on a thread of its own.
@@ -178,6 +186,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
             readFailed = true;
         }
         if (!readFailed) {
+            trackInput(buffer, read);
             limitAndWrite(buffer);
             current = (current + 1) % buffers.size();
             done += read;
@@ -195,6 +204,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         }
         buffer.setFrameLength(skip);
         buffer.clear();
+        trackInput(buffer, skip);
         limitAndWrite(buffer);
         current = (current + 1) % buffers.size();
         done += skip;
@@ -212,7 +222,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     finishStages();
     report(1.0);
     writer.close();
-    return {meter.finish(written)};
+    return {meter.finish(written), gainReduction.finish()};
 }
 
 } // namespace orvanta

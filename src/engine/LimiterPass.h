@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/GainReductionEnvelope.h"
 #include "engine/ProcessingTypes.h"
 #include "engine/TruePeakLimiter.h"
 
@@ -9,7 +10,8 @@ namespace orvanta {
 
 // What a pass wrote.
 struct LimiterPassReport {
-    AudioStats stats; // the meter's figures of the samples written
+    AudioStats stats;                    // the meter's figures of the samples written
+    GainReductionEnvelope gainReduction; // how far the chain pulled the gained input down, over time
 };
 
 // Streams `input` through `gain` and the mastering chain (tempo-adapted 4-band limiter, a soft
@@ -18,10 +20,11 @@ struct LimiterPassReport {
 // output is sample-aligned with the input and exactly as long. Blocks of 1 s (2 s on machines with
 // more than 8 GB), the cancellation query asked before every block, progress at most once per 1 %.
 // Unreadable stretches become silence. The written samples are measured as they go out, with the
-// meter of analyzeAudioFile (figures equal to the file's within 24-bit rounding). Pipelined, three
-// blocks are in flight on three threads; with WorkThreads::oneThread each block goes through every
-// stage on the calling thread, with the same samples out. Throws the platform's errors, Orvanta/2, or
-// Orvanta/100 on cancellation; the partial output is left in place on failure.
+// meter of analyzeAudioFile (figures equal to the file's within 24-bit rounding), and their peaks
+// against the input's for the gain-reduction envelope. Pipelined, three blocks are in flight on three
+// threads; with WorkThreads::oneThread each block goes through every stage on the calling thread, with
+// the same samples out. Throws the platform's errors, Orvanta/2, or Orvanta/100 on cancellation; the
+// partial output is left in place on failure.
 LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
                                     float gain, int bpm, float targetLUFS, float limitThreshold,
                                     const ProgressCallback& progress, const CancellationQuery& isCancelled,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/GainReductionEnvelope.h"
+
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -43,6 +45,7 @@ struct DJMasteringResult {
     // False when the output stayed quieter than the target after the last pass: the loudest result
     // the chain gives without clipping.
     bool targetReached = true;
+    GainReductionEnvelope gainReduction; // of the accepted pass (empty for an EQ render without one)
 };
 
 // The same pair as the batch processor passes it around and stores it per file.

@@ -3,8 +3,10 @@
 #include "analyzer/Spectrogram.h"
 #include "app/AnalyzerPanelView.h"
 #include "app/DropZoneWidget.h"
+#include "app/EqCurveView.h"
 #include "app/MeterBar.h"
 #include "app/ScoreRing.h"
+#include "app/SpectrogramView.h"
 #include "app/SpectrogramView.h"
 #include "app/SpectrumBarsView.h"
 #include "app/ThemeColors.h"
@@ -58,8 +60,15 @@ TEST(SpectrogramView, DrawsTheColourMapWithLowFrequenciesAtTheBottom) {
     QImage empty = renderOf(view, {300, SpectrogramView::viewHeight});
     EXPECT_EQ(empty.pixelColor(150, 50), themeColor(defaultTheme().elementBackground));
 
+    // Rendered on the background pool; the image arrives through the event loop, once per grid.
+    QSignalSpy ready(&view, &SpectrogramView::imageReady);
     view.setData(rampSpectrogram());
+    EXPECT_TRUE(view.isRendering());
+    ASSERT_TRUE(ready.wait(5000));
     ASSERT_EQ(view.image().size(), QSize(2, 4));
+    view.setData(rampSpectrogram());
+    EXPECT_FALSE(view.isRendering()) << "the same grid is not rendered again";
+    EXPECT_EQ(ready.count(), 1);
     const QImage image = renderOf(view, {300, SpectrogramView::viewHeight});
     const QRect area = view.imageRect();
     // Column 0: top row is bin 3 (0 dB → the brightest colour), bottom row bin 0 (−100 dB → the darkest).
@@ -191,7 +200,42 @@ TEST(AnalyzerPanelView, ShowsTheDropZoneThenTheAnalysedFiguresAndReportsOnce) {
     EXPECT_TRUE(text.contains("Best for: ")) << text.toStdString();
     EXPECT_TRUE(text.contains("TRUE PEAK -6.0")) << text.toStdString(); // 0.5 full scale
     EXPECT_TRUE(text.contains("PA System ")) << text.toStdString();
+    EXPECT_TRUE(test::becomes([&] { return !panel.spectrogramView()->image().isNull(); }, 5000))
+        << "rendered with the analysis, reduced for drawing on the pool";
+    // Repair is offered: its EQ curve is worked out in the background and drawn before "MASTERING?".
+    ASSERT_NE(panel.repairCurve(), nullptr);
+    ASSERT_TRUE(test::becomes([&] { return panel.controller().repairPreviewEQ().has_value(); }, 20000));
+    EXPECT_FALSE(panel.repairCurve()->isHidden());
+    EXPECT_EQ(panel.repairCurve()->settings(), panel.controller().repairPreviewEQ());
+    EXPECT_FALSE(panel.repairCurve()->curve().empty());
     EXPECT_FALSE(renderOf(panel, {480, 640}).isNull());
+}
+
+TEST(EqCurveView, DrawsABandAtItsCentreAndScalesToTheCurve) {
+    EqCurveView view(QStringLiteral("Matched EQ"));
+    EXPECT_TRUE(view.curve().empty());
+    EXPECT_FALSE(renderOf(view, {280, 110}).isNull()); // "No EQ"
+    EQSettings eq = defaultEQSettings();
+    eq.bands[5].gain = 6.0f; // the 1 kHz band, Q 1
+    view.setSettings(eq);
+    ASSERT_FALSE(view.curve().empty());
+    const auto nearest = [&](double hz) {
+        QPointF best = view.curve().front();
+        for (const QPointF& point : view.curve())
+            if (std::fabs(std::log(point.x() / hz)) < std::fabs(std::log(best.x() / hz))) best = point;
+        return best;
+    };
+    EXPECT_NEAR(nearest(1000.0).y(), 6.0, 0.1) << "a peaking band's gain at its centre";
+    EXPECT_NEAR(nearest(20.0).y(), 0.0, 0.1) << "and nothing six octaves away";
+    EXPECT_NEAR(nearest(20000.0).y(), 0.0, 0.2);
+    EXPECT_EQ(view.scaleDb(), 6.0);
+    eq.bands[0].gain = -8.0f; // a deeper cut widens the frame to the next 3 dB step
+    eq.masterGain = 0.5f;
+    view.setSettings(eq);
+    EXPECT_EQ(view.scaleDb(), 9.0);
+    EXPECT_NEAR(nearest(20000.0).y(), 0.5, 0.2) << "the master gain lifts the whole curve";
+    view.setSettings(std::nullopt);
+    EXPECT_TRUE(view.curve().empty());
 }
 
 TEST(AnalyzerPanelView, BarsShowTheMasteredScoresWithTheOriginalsAsMarkers) {

@@ -1,16 +1,22 @@
 // The result screen's waveforms and transport, offscreen over the null audio output: the overview of
 // known signals, a click on the waveform seeking the playing version, the A/B key keeping the place,
-// the seek keys, and a position chosen while stopped being where play starts.
+// the seek keys, a position chosen while stopped being where play starts, and the limiter's lane and
+// "What changed" after a master run.
 #include "app/AudioFileCard.h"
+#include "app/EqCurveView.h"
 #include "app/ImportScreen.h"
+#include "app/ImportScreen.h"
+#include "app/MasteringSummaryView.h"
 #include "app/ResultScreen.h"
 #include "app/TransportBar.h"
 #include "app/VectorscopeView.h"
 #include "app/WaveformView.h"
 #include "AssembledWindow.h"
+#include "AssembledWindow.h"
 #include "models/app/ResultTransport.h"
 #include "models/app/WaveformCache.h"
 #include "models/app/WaveformOverview.h"
+#include "support/Ebur128Reference.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
@@ -192,6 +198,64 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     QTest::keyClick(&window, Qt::Key_Space);
     EXPECT_EQ(player.playbackState(), PlaybackState::playing);
     EXPECT_NEAR(playerSeconds(), paused, 0.15);
+}
+
+// A figure of the summary's text: the number after `label` (the first, or the one after "->").
+double summaryFigure(const QString& text, const QString& label, bool after) {
+    const QString figure = R"(([-+]?\d+\.\d))";
+    const QRegularExpression line(QRegularExpression::escape(label) + ": " +
+                                  (after ? R"([^\n]*-> )" + figure : figure));
+    const QRegularExpressionMatch match = line.match(text);
+    EXPECT_TRUE(match.hasMatch()) << label.toStdString() << " in " << text.toStdString();
+    return match.captured(1).toDouble();
+}
+
+TEST_F(ResultPlaybackTest, AQuietSineMasteredLoudShowsTheLaneAndWhatChanged) {
+    // Twelve seconds of a 1 kHz sine, its second half 6 dB louder, around −30 LUFS: far under the target.
+    constexpr double rate = 44100.0;
+    std::vector<float> signal = test::sine(1000.0, 0.03, rate, size_t(rate * 6));
+    const std::vector<float> louder = test::sine(1000.0, 0.06, rate, size_t(rate * 6));
+    signal.insert(signal.end(), louder.begin(), louder.end());
+    const test::Channels original = test::replicate(signal, 2);
+    const fs::path song = test::scratchPath("quiet-sine.wav");
+    test::writeWav(song, original, rate);
+    model.choosePreset(1); // "Loud"
+    ASSERT_TRUE(test::finishes(model.dropFile(song), 20000));
+    QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(test::becomes([&] { return window.currentScreen() == window.resultScreen(); }, 300000));
+
+    // The lane under the processed waveform, from the pass that made the master.
+    WaveformView* waveforms = result()->waveformView();
+    ASSERT_TRUE(test::becomes([&] { return waveforms->hasGainReductionLane() && waveforms->timelineSeconds() > 0; }, 20000));
+    const auto& pass = batch.lastMasterPass();
+    ASSERT_TRUE(pass && pass->pipeline);
+    const GainReductionEnvelope& envelope = pass->pipeline->gainReduction;
+    EXPECT_GE(waveforms->gainReductionRect().height(), 20.0);
+    EXPECT_GT(waveforms->gainReductionRect().top(), waveforms->height() / 2.0) << "under both waveforms";
+    EXPECT_NEAR(envelope.bucketSeconds * double(envelope.reductionDb.size()), 12.0, 0.02);
+
+    // "What changed", once the loudness ranges have been read with the waveforms.
+    MasteringSummaryView* summary = result()->summaryView();
+    ASSERT_TRUE(summary->isVisible());
+    ASSERT_TRUE(test::becomes([&] { return !summary->text().contains("Loudness range: --"); }, 20000));
+    const QString text = summary->text();
+    const fs::path master = *batch.currentFile()->masterURL;
+    const test::Channels mastered = test::readWithSndfile(master);
+    const double gain = summaryFigure(text, "Gain applied", false);
+    EXPECT_GT(gain, 15.0) << text.toStdString();
+    EXPECT_NEAR(gain, 20.0 * std::log10(pass->pipeline->totalGain), 0.051);
+    // The engine's loudness carries its −0.5 dB calibration against BS.1770.
+    EXPECT_NEAR(summaryFigure(text, "Loudness", false), test::ebur128Loudness(original, rate) - 0.5, 0.15);
+    EXPECT_NEAR(summaryFigure(text, "Loudness", true), test::ebur128Loudness(mastered, rate) - 0.5, 0.15);
+    EXPECT_NEAR(summaryFigure(text, "Loudness", true), -8.0, 0.35) << "the Loud target";
+    EXPECT_NEAR(summaryFigure(text, "True peak", true), test::ebur128TruePeakDb(mastered, rate), 0.2);
+    EXPECT_NEAR(summaryFigure(text, "Loudness range", false), test::ebur128LoudnessRange(original, rate), 0.3);
+    EXPECT_NEAR(summaryFigure(text, "Loudness range", true), test::ebur128LoudnessRange(mastered, rate), 0.3);
+    EXPECT_GT(summaryFigure(text, "Loudness range", false), 4.0) << "the two halves lie 6 dB apart";
+    EXPECT_TRUE(text.contains(QString::asprintf("largest %.1f dB, average %.1f dB", double(envelope.maximumDb),
+                                                double(envelope.averageDb))))
+        << text.toStdString();
+    EXPECT_TRUE(summary->matchedEqCurve()->isHidden()) << "no reference pass ran";
 }
 
 } // namespace

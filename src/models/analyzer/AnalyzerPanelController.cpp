@@ -1,6 +1,8 @@
 #include "models/analyzer/AnalyzerPanelController.h"
 
+#include "analyzer/CorrectionPlan.h"
 #include "analyzer/TruePeakUpdate.h"
+#include "eq/ReferenceSpectrum.h"
 #include "models/engine/BackgroundPool.h"
 
 #include <QPointer>
@@ -139,19 +141,20 @@ void AnalyzerPanelController::setIsAnalyzingOriginal(bool analyzing) {
 
 void AnalyzerPanelController::startBaselineTask(const std::filesystem::path& originalURL) {
     const std::shared_ptr<std::atomic<bool>> cancelled = baselineCancelled_;
-    QtConcurrent::run(&backgroundPool(), [originalURL, cancelled]() -> std::optional<AudioAnalysisResult> {
+    // A unique pointer: the continuation takes it from the future instead of copying the spectrogram.
+    QtConcurrent::run(&backgroundPool(), [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
         try {
-            return AudioAnalyzer::analyzeFileWithPeak(originalURL, {},
-                                                      [cancelled] { return cancelled->load(std::memory_order_relaxed); });
+            return std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFileWithPeak(
+                originalURL, {}, [cancelled] { return cancelled->load(std::memory_order_relaxed); }));
         } catch (const std::exception&) {
-            return std::nullopt; // the mastered file is analysed without a baseline
+            return nullptr; // the mastered file is analysed without a baseline
         }
-    }).then(this, [self = QPointer<AnalyzerPanelController>(this)](std::optional<AudioAnalysisResult> baseline) {
+    }).then(this, [self = QPointer<AnalyzerPanelController>(this)](std::unique_ptr<AudioAnalysisResult> baseline) {
         if (!self) {
             return;
         }
         if (baseline) {
-            self->sessionStore_->setBaseline(std::move(baseline));
+            self->sessionStore_->setBaseline(std::move(*baseline));
         }
         self->setIsAnalyzingOriginal(false);
         if (self->inputs_.initialURL) {
@@ -170,11 +173,45 @@ void AnalyzerPanelController::onStateChanged() {
     if (!inputs_.isMastered && !sessionStore_->hasBaseline()) {
         sessionStore_->setBaseline(result);
     }
+    if (inputs_.canRepair) startRepairPreview(*lastURL_, *result);
     if (callbacks_.onAnalysisCompleted) {
         const std::filesystem::path url = *lastURL_;
-        const AudioAnalysisResult reported = *result; // the callback may start something that changes result
-        callbacks_.onAnalysisCompleted(url, reported);
+        AudioAnalysisResult reported = *result; // the callback may start something that changes result
+        callbacks_.onAnalysisCompleted(url, std::move(reported));
     }
+}
+
+void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& url, const AudioAnalysisResult& result) {
+    const int run = ++repairPreviewRun_;
+    if (repairPreviewEQ_) {
+        repairPreviewEQ_.reset();
+        emit repairPreviewChanged();
+    }
+    // The plan reads the scores and figures only: the spectrogram is left behind.
+    AudioAnalysisResult figures;
+    figures.overallScore = result.overallScore;
+    figures.warmth = result.warmth;
+    figures.clarity = result.clarity;
+    figures.dynamics = result.dynamics;
+    figures.spaciousness = result.spaciousness;
+    figures.macBookScore = result.macBookScore;
+    figures.paSystemScore = result.paSystemScore;
+    figures.analysisDetails = result.analysisDetails;
+    QtConcurrent::run(&backgroundPool(), [url, figures]() -> std::optional<EQSettings> {
+        try {
+            const BandLevels levels = compute12BandSpectrum(url);
+            const auto& details = figures.analysisDetails;
+            return makePlan(figures, std::vector<float>(levels.begin(), levels.end()), float(details.lufsIntegrated),
+                            float(details.peakLevel), float(details.rmsLevel))
+                .eqSettings;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }).then(this, [self = QPointer<AnalyzerPanelController>(this), run](std::optional<EQSettings> eq) {
+        if (!self || run != self->repairPreviewRun_ || !eq) return;
+        self->repairPreviewEQ_ = std::move(eq);
+        emit self->repairPreviewChanged();
+    });
 }
 
 void AnalyzerPanelController::onResultChanged() {

@@ -4,6 +4,7 @@
 
 #include "analyzer/AudioAnalysisResult.h"
 #include "analyzer/ComparisonMode.h"
+#include "eq/EQSettings.h"
 #include "models/analyzer/AnalyzerSessionStore.h"
 #include "models/analyzer/AnalyzerViewModel.h"
 
@@ -29,7 +30,8 @@ struct AnalyzerPanelInputs {
 // The panel's calls on the window. Empty functions are not called; the play controls are shown only
 // when their callbacks are set.
 struct AnalyzerPanelCallbacks {
-    std::function<void(const std::filesystem::path&, const AudioAnalysisResult&)> onAnalysisCompleted;
+    // Takes its own copy of the result, to keep.
+    std::function<void(const std::filesystem::path&, AudioAnalysisResult)> onAnalysisCompleted;
     std::function<void()> onRepair;
     std::function<void()> onClose;
     std::function<void()> onPlayOriginal;
@@ -91,6 +93,10 @@ public:
     // The figures to show: the baseline's in "before" mode of a comparison, else the current result.
     const std::optional<AudioAnalysisResult>& displayedResult() const;
     bool offersRepair() const { return inputs_.canRepair; }
+    // The EQ the repair would apply to the completed analysis: worked out on the background pool when
+    // repair is offered and an analysis completes (from the file's 12-band levels, as the window's
+    // repair does); none before that, or when it could not be worked out.
+    const std::optional<EQSettings>& repairPreviewEQ() const { return repairPreviewEQ_; }
     bool offersPlayOriginal() const { return static_cast<bool>(callbacks_.onPlayOriginal); }
     bool offersPlayMastered() const { return static_cast<bool>(callbacks_.onPlayMastered); }
 
@@ -99,6 +105,7 @@ signals:
     void comparisonModeChanged();
     // The baseline analysis of the original has finished (with or without a baseline).
     void baselineTaskFinished();
+    void repairPreviewChanged();
 
 private:
     struct BaselineTask;
@@ -108,6 +115,7 @@ private:
     void startBaselineTask(const std::filesystem::path& originalURL);
     void onStateChanged();
     void onResultChanged();
+    void startRepairPreview(const std::filesystem::path& url, const AudioAnalysisResult& result);
 
     AnalyzerPanelInputs inputs_;
     AnalyzerPanelCallbacks callbacks_;
@@ -120,6 +128,8 @@ private:
     bool isAnalyzingOriginal_ = false;
     double lastSeenTruePeakDB_ = -120.0; // of the view model's result, to notice when it becomes known
     std::shared_ptr<std::atomic<bool>> baselineCancelled_;
+    std::optional<EQSettings> repairPreviewEQ_;
+    int repairPreviewRun_ = 0; // the latest preview started; an older one's answer is dropped
 };
 
 } // namespace orvanta

@@ -9,6 +9,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <variant>
 
@@ -25,6 +26,13 @@ namespace {
 // The outcome of a background step: its value or the failure's description.
 template <typename T>
 using Outcome = std::variant<T, QString>;
+
+// An analysis with the image of its spectrogram. Move-only, so that the continuation on the main thread
+// takes the result from its future rather than copying megabytes of spectrogram.
+struct Analysed {
+    std::unique_ptr<AudioAnalysisResult> result;
+    std::shared_ptr<const SpectrogramImage> image;
+};
 
 QString describe(const std::exception& error) {
     if (const auto* orvantaError = dynamic_cast<const Error*>(&error)) {
@@ -73,13 +81,18 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
     });
     const CancellationQuery isCancelled = queryOf(run->cancelled);
 
-    QtConcurrent::run(&backgroundPool(), [path, updater, isCancelled]() -> Outcome<AudioAnalysisResult> {
+    QtConcurrent::run(&backgroundPool(), [path, updater, isCancelled]() -> Outcome<Analysed> {
         try {
-            return AudioAnalyzer::analyzeFile(path, updater->callback(), isCancelled);
+            Analysed analysed{
+                std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFile(path, updater->callback(), isCancelled)),
+                nullptr};
+            analysed.image =
+                std::make_shared<const SpectrogramImage>(renderSpectrogramImage(analysed.result->spectrogramData));
+            return analysed;
         } catch (const std::exception& error) {
             return describe(error);
         }
-    }).then(this, [box, run, path, isCancelled, promise](Outcome<AudioAnalysisResult> outcome) {
+    }).then(this, [box, run, path, isCancelled, promise](Outcome<Analysed> outcome) {
         AnalyzerViewModel* self = box.value;
         if (self == nullptr || !self->isCurrent(run)) {
             promise->finish();
@@ -91,7 +104,9 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
             promise->finish();
             return;
         }
-        self->setResult(std::get<AudioAnalysisResult>(std::move(outcome)));
+        Analysed& analysed = std::get<Analysed>(outcome);
+        self->spectrogramImage_ = std::move(analysed.image);
+        self->setResult(std::move(*analysed.result));
         self->setState(State::completed());
 
         QtConcurrent::run(&backgroundPool(), [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
@@ -104,7 +119,9 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
             AnalyzerViewModel* owner = box.value;
             if (owner != nullptr && owner->isCurrent(run)) {
                 if (peak && owner->result_) {
-                    owner->setResult(AudioAnalyzer::withTruePeak(*owner->result_, *peak));
+                    // Updated in place: a copy would duplicate the spectrogram on the main thread.
+                    owner->result_ = AudioAnalyzer::withTruePeak(std::move(*owner->result_), *peak);
+                    emit owner->resultChanged();
                 }
                 owner->run_.reset();
             }
@@ -119,6 +136,7 @@ void AnalyzerViewModel::reset() {
     setState(State::idle());
     setProgress(0.0);
     setFileName(QString());
+    spectrogramImage_.reset();
     setResult(std::nullopt);
 }
 

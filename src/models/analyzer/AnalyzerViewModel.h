@@ -3,6 +3,7 @@
 // Models only (QtCore, QtConcurrent).
 
 #include "analyzer/AudioAnalysisResult.h"
+#include "analyzer/Spectrogram.h"
 
 #include <QFuture>
 #include <QObject>
@@ -59,6 +60,9 @@ public:
     QString fileName() const { return fileName_; } // last path component of the analysed file
     const std::optional<AudioAnalysisResult>& result() const { return result_; }
     bool hasResult() const { return result_.has_value(); }
+    // The image of the result's spectrogram, rendered in the background with the analysis, so that the
+    // panel need not render or copy the grid on the main thread; null without a result.
+    const std::shared_ptr<const SpectrogramImage>& spectrogramImage() const { return spectrogramImage_; }
 
     // Main thread. Publishes fileName, progress 0.01 and state analyzing at once, then analyses the file
     // in the background: result then state completed (or state error with the failure's description),
@@ -91,6 +95,7 @@ private:
     double progress_ = 0.0;
     QString fileName_;
     std::optional<AudioAnalysisResult> result_;
+    std::shared_ptr<const SpectrogramImage> spectrogramImage_;
     std::shared_ptr<Run> run_; // the analysis whose updates are applied, if any
 };
 

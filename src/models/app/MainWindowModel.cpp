@@ -326,8 +326,8 @@ void MainWindowModel::openAnalyzerFromResult() {
     setShowAnalyzerPanel(true);
 }
 
-void MainWindowModel::analysisCompleted(const fs::path& url, const AudioAnalysisResult& result) {
-    lastAnalysisResult_ = result;
+void MainWindowModel::analysisCompleted(const fs::path& url, AudioAnalysisResult result) {
+    lastAnalysisResult_ = std::move(result);
     lastAnalysisURL_ = url;
 }
 

@@ -106,7 +106,7 @@ public:
     const std::optional<AudioAnalysisResult>& lastAnalysisResult() const { return lastAnalysisResult_; }
     // The result screen's "Quality Analyzer" control: the panel on the finished song's processed file.
     void openAnalyzerFromResult();
-    void analysisCompleted(const std::filesystem::path& url, const AudioAnalysisResult& result);
+    void analysisCompleted(const std::filesystem::path& url, AudioAnalysisResult result);
     // Builds the correction plan of the kept analysis and applies it.
     QFuture<void> repair();
     QFuture<void> applyAnalyzerPlan(const AnalyzerPlan& plan);

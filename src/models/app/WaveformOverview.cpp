@@ -1,5 +1,6 @@
 #include "models/app/WaveformOverview.h"
 
+#include "engine/LoudnessRange.h"
 #include "platform/AudioFileReader.h"
 
 #include <algorithm>
@@ -25,6 +26,8 @@ WaveformOverview computeWaveformOverview(const std::filesystem::path& file, size
 
     constexpr uint32_t readFrames = 65536;
     AudioBuffer buffer = reader.makeBuffer(readFrames);
+    Bs1770Meter loudness(reader.sampleRate(), channels, loudnessRangeConfig(), length, readFrames);
+    std::vector<const float*> pointers(channels);
     // Frame f belongs to column floor(f × columns / length); a column ends where the next one starts.
     const auto columnEnd = [&](size_t column) {
         return (int64_t(column + 1) * length + int64_t(columns) - 1) / int64_t(columns);
@@ -52,8 +55,12 @@ WaveformOverview computeWaveformOverview(const std::filesystem::path& file, size
             sumOfSquares[column] += squares / channels;
             ++framesIn[column];
         }
+        for (uint32_t channel = 0; channel < channels; ++channel) pointers[channel] = buffer.channel(channel);
+        loudness.addPlanar(pointers.data(), got);
         position += got;
     }
+    loudness.finish(position);
+    overview.loudnessRange = loudness.loudnessRange();
 
     overview.rms.resize(columns);
     for (size_t column = 0; column < columns; ++column) {

@@ -12,12 +12,14 @@ namespace orvanta {
 // A song's shape at a glance: the file cut into `columns` equal stretches of time, each summarised by
 // its lowest and highest sample over all channels and its RMS (linear, full scale = 1). Drawn as the
 // waveform overview; two overviews drawn on the same linear scale show a loudness change as it is.
+// The same read measures the song's loudness range, which the result screen shows beside it.
 struct WaveformOverview {
     double durationSeconds = 0;        // length of the file
     double sampleRate = 0;             // Hz
     std::vector<float> lowest;         // per column, −1…1 (0 for an empty column)
     std::vector<float> highest;        // per column, −1…1
     std::vector<float> rms;            // per column, linear, over all channels
+    double loudnessRange = 0;          // LU (engine/LoudnessRange.h)
 
     size_t columns() const { return highest.size(); }
     bool empty() const { return highest.empty(); }

@@ -298,9 +298,10 @@ void BatchProcessor::finishPass(const AudioFile& startedWith, const PassOutcome&
             file.masterStats = result.stats;
         }
         file.processingStatus = AudioFile::ProcessingStatus::completed;
+        lastPass_ = outcome.record;
+        if (!finalPass) lastMasterPass_ = outcome.record;
         if (sameEntry) setCurrentFile(file);
         if (!finalPass) publishMasteredSpectrumOf(result.outputURL);
-        lastPass_ = outcome.record;
     } else {
         file.processingStatus = AudioFile::ProcessingStatus::failed;
         // Set before the entry changes, so that whoever shows the failed status finds the reason.

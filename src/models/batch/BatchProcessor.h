@@ -101,8 +101,12 @@ public:
     // (on by default). The command line reports the failure itself, as its one error line.
     void setLogsConversionFailures(bool logs) { logsConversionFailures_ = logs; }
 
-    // The latest successful pass; cleared when a pass starts.
+    // The latest successful pass; cleared when a pass starts. Set before the entry's completed status
+    // is published.
     const std::optional<BatchPassRecord>& lastPass() const { return lastPass_; }
+    // The latest successful master (or corrected master) pass, kept through the final pass that
+    // follows it; its result is the entry's masterURL.
+    const std::optional<BatchPassRecord>& lastMasterPass() const { return lastMasterPass_; }
 
     // Why the latest loadFile or pass failed, as the engine or the platform said it (domain, code,
     // description naming the file): set by a loadFile that returns false, by one that loads a file
@@ -167,6 +171,7 @@ private:
     std::optional<ExportFormat> exportFormatOverride_;
     bool logsConversionFailures_ = true;
     std::optional<BatchPassRecord> lastPass_;
+    std::optional<BatchPassRecord> lastMasterPass_;
     std::optional<Error> lastError_;
     QList<QFuture<void>> workers_; // engine tasks that still use this object; awaited on destruction
 };

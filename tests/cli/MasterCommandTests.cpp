@@ -120,7 +120,7 @@ TEST(MasterCommand, FailuresLeaveAnExistingOutputAndTheInputAlone) {
 }
 
 TEST(MasterCommand, InterruptCancelsCleanlyAndWritesNoOutput) {
-    const fs::path input = writeMusic(scratchPath("long.wav"), 240.0, -4.0);
+    const fs::path input = writeLongMusic(scratchPath("long.wav"), 240.0, -4.0);
     const fs::path output = scratchPath("long (MASTER).wav");
 
     const auto result = runCli({"master", input.string()}, std::chrono::milliseconds(300));

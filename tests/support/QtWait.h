@@ -2,8 +2,12 @@
 
 // Waiting in tests that drive models: the models finish their futures and deliver their updates from
 // the main thread's event loop, so the test keeps that loop running while it waits. The loop sleeps
-// between events (a busy loop would take a core from the work under test) and checks every 2 ms.
+// between events (a busy loop would take a core from the work under test) and wakes at least every
+// 2 ms to check. It runs at the caller's level, not in a nested loop, so that objects deleted later
+// by the code under test are deleted while the test waits, as in the application.
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFuture>
 #include <QTimer>
@@ -13,20 +17,12 @@ namespace orvanta::test {
 // Runs the event loop until `condition()` holds; false after the timeout.
 template <typename Condition>
 bool becomes(Condition condition, int timeoutMilliseconds = 120000) {
-    if (condition()) return true;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setTimerType(Qt::PreciseTimer);
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition()) loop.quit();
-    });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start();
-    deadline.start(timeoutMilliseconds);
-    loop.exec();
+    const QDeadlineTimer deadline(timeoutMilliseconds, Qt::PreciseTimer);
+    QTimer wakeUp;
+    wakeUp.setTimerType(Qt::PreciseTimer);
+    wakeUp.start(2);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return condition();
 }
 
@@ -38,9 +34,7 @@ bool finishes(const QFuture<T>& future, int timeoutMilliseconds = 120000) {
 
 // Runs the event loop for about `milliseconds`.
 inline void processEventsFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
+    becomes([] { return false; }, milliseconds);
 }
 
 } // namespace orvanta::test

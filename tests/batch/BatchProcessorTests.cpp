@@ -9,6 +9,7 @@
 #include "platform/PreferenceStore.h"
 #include "platform/TemporaryDirectory.h"
 #include "support/QtWait.h"
+#include "support/ReferenceLoading.h"
 #include "support/Signals.h"
 #include "support/TestApp.h"
 #include "support/TestEnvironment.h"
@@ -263,7 +264,7 @@ TEST(BatchProcessor, CancellingDropsTheEntryWithoutMarkingItFailed) {
 TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
     LoadedProcessor run("song.wav", 8.0, -5.0);
     const fs::path reference = writeMusic(scratchPath("reference.wav"), 12.0, 0.0, 17);
-    ASSERT_TRUE(finishes(run.app.reference.loadReference(reference)));
+    ASSERT_TRUE(referenceApplied(run.app.reference, reference));
     ASSERT_TRUE(run.app.reference.hasUsableReference());
 
     run.master();
@@ -304,7 +305,7 @@ TEST(BatchProcessor, AtFullStrengthTheFinalTakesTheReferencesToneAndNotItsLevel)
     for (auto& channel : quieter)
         for (float& sample : channel) sample *= 0.5f; // −6 dB
     writeWav(scratchPath("quieter.wav"), quieter, rate);
-    ASSERT_TRUE(finishes(reference.loadReference(scratchPath("quieter.wav"))));
+    ASSERT_TRUE(referenceApplied(reference, scratchPath("quieter.wav")));
     run.finalPass(-16.0f, -1.0f);
     ASSERT_EQ(run.entry().processingStatus, AudioFile::ProcessingStatus::completed);
     for (const EQBand& band : run.app.eq.eqSettings().bands) EXPECT_NEAR(band.gain, 0.0f, 0.2f);
@@ -320,7 +321,7 @@ TEST(BatchProcessor, AtFullStrengthTheFinalTakesTheReferencesToneAndNotItsLevel)
         }
     }
     writeWav(scratchPath("darker.wav"), darker, rate);
-    ASSERT_TRUE(finishes(reference.loadReference(scratchPath("darker.wav"))));
+    ASSERT_TRUE(referenceApplied(reference, scratchPath("darker.wav")));
     run.finalPass(-16.0f, -1.0f);
     const AudioFile& entry = run.entry();
     ASSERT_EQ(entry.processingStatus, AudioFile::ProcessingStatus::completed);

@@ -174,7 +174,7 @@ TEST(BatchCommand, ASignalMidBatchCancelsTheRunsInFlightAndLeavesNoPartialFile) 
     EXPECT_EQ(resumed.exitStatus, 0) << resumed.standardError;
     EXPECT_EQ(fileCount(out), inputs.size());
     for (const fs::path& input : inputs)
-        EXPECT_EQ(readWithSndfile(masterOf(out, input)).at(0).size(), readWithSndfile(input).at(0).size()) << input;
+        EXPECT_EQ(frameCountOf(masterOf(out, input)), frameCountOf(input)) << input;
 }
 
 // A run that dies outright (the out-of-memory killer, a crash) cannot clean up after itself: the

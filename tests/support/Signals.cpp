@@ -107,6 +107,16 @@ Channels readWithSndfile(const std::filesystem::path& path, double* sampleRate) 
     return channels;
 }
 
+size_t frameCountOf(const std::filesystem::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        throw std::runtime_error("cannot open " + path.string() + ": " + sf_strerror(nullptr));
+    }
+    sf_close(file);
+    return size_t(info.frames);
+}
+
 AudioBuffer toBuffer(const Channels& channels, double sampleRate) {
     const uint32_t frames = channels.empty() ? 0 : uint32_t(channels[0].size());
     AudioBuffer buffer(AudioFormat{sampleRate, uint32_t(channels.size())}, frames);

@@ -29,6 +29,8 @@ void writeWav(const std::filesystem::path& path, const Channels& channels, doubl
               SampleFormat format = SampleFormat::float32);
 // Reads every channel of a file directly with libsndfile.
 Channels readWithSndfile(const std::filesystem::path& path, double* sampleRate = nullptr);
+// The length in frames of a file as libsndfile opens it, without reading the samples.
+size_t frameCountOf(const std::filesystem::path& path);
 
 AudioBuffer toBuffer(const Channels& channels, double sampleRate);
 Channels fromBuffer(const AudioBuffer& buffer);

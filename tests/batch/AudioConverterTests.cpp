@@ -93,7 +93,7 @@ TEST(AudioConverter, WavToWavReturnsTheInputUntouched) {
 // encoder's priming and padding), and measures like its WAV.
 TEST(AudioConverter, M4AIsRealAacWithTheWavsLengthAndLoudness) {
     const double rate = 48000.0;
-    const auto wav = renderedWav("song_master.wav", 20.0, rate);
+    const auto wav = renderedWav("song_master.wav", 8.0, rate);
     const auto m4a = AudioConverter::convert(wav, ExportFormat::m4a, -0.3f).url;
     EXPECT_EQ(m4a, privateTemporaryDirectory() / "song_master.m4a");
     ASSERT_TRUE(std::filesystem::exists(m4a));

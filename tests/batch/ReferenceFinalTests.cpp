@@ -6,6 +6,7 @@
 #include "models/eq/ReferenceTrackManager.h"
 #include "support/AudioMeasures.h"
 #include "support/QtWait.h"
+#include "support/ReferenceLoading.h"
 #include "support/Signals.h"
 #include "support/TestApp.h"
 #include "support/TestEnvironment.h"
@@ -80,7 +81,7 @@ TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
     loadAndMaster(processor, song, target, ceiling);
 
     for (const Reference& reference : references) {
-        ASSERT_TRUE(finishes(app.reference.loadReference(reference.path))) << reference.name;
+        ASSERT_TRUE(referenceApplied(app.reference, reference.path)) << reference.name;
         runFinalPass(processor, target, ceiling);
 
         const AudioFile& entry = *processor.currentFile();
@@ -103,7 +104,7 @@ TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
     // every song here; Gentle applies the classic matched curve as it is, Full refines it.
     constexpr float target = -10.0f, ceiling = -0.2f;
     TestApp app;
-    ASSERT_TRUE(finishes(app.reference.loadReference(reshaped("bright", 10, -3, 44100, 0.2, 0.0))));
+    ASSERT_TRUE(referenceApplied(app.reference, reshaped("bright", 10, -3, 44100, 0.2, 0.0)));
     for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
         BatchProcessor processor(app.store, app.status, app.reference, app.eq);
         const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3, rate);

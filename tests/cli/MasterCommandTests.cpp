@@ -120,7 +120,7 @@ TEST(MasterCommand, FailuresLeaveAnExistingOutputAndTheInputAlone) {
 }
 
 TEST(MasterCommand, InterruptCancelsCleanlyAndWritesNoOutput) {
-    const fs::path input = writeMusic(scratchPath("long.wav"), 240.0, -4.0);
+    const fs::path input = writeLongMusic(scratchPath("long.wav"), 240.0, -4.0);
     const fs::path output = scratchPath("long (MASTER).wav");
 
     const auto result = runCli({"master", input.string()}, std::chrono::milliseconds(300));
@@ -131,7 +131,7 @@ TEST(MasterCommand, InterruptCancelsCleanlyAndWritesNoOutput) {
 
 // The figures printed for an M4A master are the exported file's: its true peak as a meter reads it.
 TEST(MasterCommand, FormatM4AWritesARealM4AAndLeavesTheStoredPreferenceAlone) {
-    const fs::path input = writeMusic(scratchPath("club.wav"), 10.0, -2.0, 9);
+    const fs::path input = writeMusic(scratchPath("club.wav"), 5.0, -2.0, 9);
     const auto result = runCli({"master", input.string(), "--format", "m4a", "--json"});
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     const fs::path output = scratchPath("club (MASTER).m4a");

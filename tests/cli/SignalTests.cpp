@@ -40,7 +40,7 @@ bool eventually(Condition condition) {
 } // namespace
 
 TEST(Signals, HangupTerminateAndBrokenPipeCancelLikeCtrlC) {
-    const fs::path input = writeMusic(scratchPath("long.wav"), 240.0, -4.0);
+    const fs::path input = writeLongMusic(scratchPath("long.wav"), 240.0, -4.0);
     const fs::path output = scratchPath("long (MASTER).wav");
     for (const auto& [signal, name] :
          std::vector<std::pair<int, std::string>>{{SIGHUP, "SIGHUP"}, {SIGTERM, "SIGTERM"}, {SIGPIPE, "SIGPIPE"},
@@ -103,7 +103,7 @@ TEST(Signals, ASignalWhileTheResultGoesIntoAPipeCancelsTheWrite) {
 }
 
 TEST(Signals, RunFoldersOfRunsThatDiedAreRemovedByTheNextRun) {
-    const fs::path input = writeMusic(scratchPath("long.wav"), 120.0, -4.0);
+    const fs::path input = writeLongMusic(scratchPath("long.wav"), 120.0, -4.0);
     fs::path killedRunFolder;
     RunOptions killWhenWriting;
     killWhenWriting.timeout = std::chrono::seconds(120);

@@ -102,7 +102,7 @@ TEST(LoudnessMeter, AgreesWithLibebur128At48kHz) {
 TEST(LoudnessMeter, TheSameSongReadsTheSameAtEveryRate) {
     // One song, resampled: the K-weighting is designed for each rate, so the readings agree with each
     // other and with libebur128 (the meter reads 0.5 dB under BS.1770 by calibration).
-    const auto original = writeMusic(scratchPath("song-44100.wav"), 20.0, -3.0, 5, 44100);
+    const auto original = writeMusic(scratchPath("song-44100.wav"), 8.0, -3.0, 5, 44100);
     const float reference = analyzeAudioFile(original).lufs;
     for (const auto& [rate, path] : songAtRates(original, 44100.0, {44100.0, 48000.0, 96000.0, 192000.0})) {
         double fileRate = 0;

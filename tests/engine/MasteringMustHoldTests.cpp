@@ -20,7 +20,7 @@ namespace {
 
 struct Preset { const char* name; float target; float ceiling; };
 
-constexpr double songSeconds = 20;
+constexpr double songSeconds = 10;
 constexpr float inputLevels[] = {-25.0f, -18.0f, -12.0f, -6.0f};
 
 // A song whose measured loudness is close to `lufs`.

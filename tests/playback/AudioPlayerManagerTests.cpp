@@ -134,8 +134,9 @@ TEST(AudioPlayerManager, SeekingToTheEndSchedulesNothing) {
 TEST(AudioPlayerManager, TwoQuickSeeksLeaveOnlyTheLastChainRunning) {
     auto player = makeNullPlayer();
     auto& manager = *player.manager;
-    manager.loadFile(writeRamp("seeks.wav", 10.0));
-    const int64_t length = 441000;
+    // At 96 kHz a chunk of 65536 frames plays in 0.68 s.
+    manager.loadFile(writeRamp("seeks.wav", 10.0, 96000.0));
+    const int64_t length = 960000;
     manager.updateEQ(flatEnabledEQ());
     player.node->setRecordsBuffers(true);
     manager.play();
@@ -155,12 +156,12 @@ TEST(AudioPlayerManager, TwoQuickSeeksLeaveOnlyTheLastChainRunning) {
     runEventsFor(100ms);
     EXPECT_EQ(player.node->log().size(), 4u);
 
-    const int64_t start = int64_t(std::trunc(0.5 * 10.0 * 44100.0));
+    const int64_t start = int64_t(std::trunc(0.5 * 10.0 * 96000.0));
     EXPECT_EQ(rampFrame(log[2].buffer->channel(0)[0], length), start);
     EXPECT_EQ(rampFrame(log[3].buffer->channel(0)[0], length), start + 65536);
 
     // When the first chunk of the last chain finishes, exactly one more follows.
-    ASSERT_TRUE(runEventsUntil([&] { return player.node->log().size() >= 5; }, 3000ms));
+    ASSERT_TRUE(runEventsUntil([&] { return player.node->log().size() >= 5; }, 2000ms));
     runEventsFor(50ms);
     log = player.node->log();
     ASSERT_EQ(log.size(), 5u);
@@ -351,14 +352,15 @@ TEST(AudioPlayerManager, SeekingWhilePausedResumesAtTheNewPosition) {
 TEST(AudioPlayerManager, AFileThatShrinksWhilePlayingEndsTheChainQuietly) {
     auto player = makeNullPlayer();
     auto& manager = *player.manager;
-    const auto song = writeRamp("shrinking.wav", 6.0); // 32-bit float: 8 bytes a frame
+    // 32-bit float: 8 bytes a frame; at 96 kHz a chunk of 65536 frames plays in 0.68 s.
+    const auto song = writeRamp("shrinking.wav", 6.0, 96000.0);
     manager.loadFile(song);
     manager.updateEQ(boostedEQ());
     manager.play();
     ASSERT_EQ(buffersIn(player.node->log()).size(), 2u);
     std::filesystem::resize_file(song, 2 * 65536 * 8 + 20000); // a little over two chunks remain
-    ASSERT_TRUE(runEventsUntil([&] { return player.node->log().size() >= 3; }, 3000ms));
-    runEventsFor(1700ms);
+    ASSERT_TRUE(runEventsUntil([&] { return player.node->log().size() >= 3; }, 2000ms));
+    runEventsFor(900ms); // past the end of the second chunk, when a fourth would be scheduled
     const auto buffers = buffersIn(player.node->log());
     EXPECT_LE(buffers.size(), 3u) << "no chunk is made up beyond what the file still holds";
     EXPECT_EQ(manager.playbackState(), PlaybackState::playing);
@@ -402,7 +404,8 @@ TEST(AudioPlayerManager, LiveEQAndARenderOfTheSameSongKeepTheirOwnFilterHistorie
     // The same song plays through the live EQ while a worker renders it through the same EQ again and
     // again. Each keeps its own history: every render is bit-identical to one run alone, and playback
     // hears the song filtered from rest, chunk after chunk.
-    const auto song = writeMusic(scratchPath("shared.wav"), 4.0, -6.0);
+    // Three chunks at 96 kHz, where a chunk of 65536 frames plays in 0.68 s.
+    const auto song = writeMusic(scratchPath("shared.wav"), 2.0, -6.0, 1, 96000.0);
     const EQSettings eq = boostedEQ();
     const auto render = [&song, &eq](const std::filesystem::path& output) {
         AudioEngine().renderCorrection(song, output, eq, {}, 0.0f, 1.0f, 0.0f);
@@ -424,7 +427,7 @@ TEST(AudioPlayerManager, LiveEQAndARenderOfTheSameSongKeepTheirOwnFilterHistorie
         }
     });
     manager.play();
-    runEventsFor(1700ms); // past the end of the first chunk, so a third one is filtered too
+    runEventsFor(900ms); // past the end of the first chunk, so a third one is filtered too
     playing = false;
     worker.join();
     EXPECT_GT(renders.load(), 0);

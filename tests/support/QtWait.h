@@ -1,42 +1,40 @@
 #pragma once
 
 // Waiting in tests that drive models: the models finish their futures and deliver their updates from
-// the main thread's event loop, so the test keeps that loop running while it waits.
+// the main thread's event loop, so the test keeps that loop running while it waits. The loop sleeps
+// between events (a busy loop would take a core from the work under test) and wakes at least every
+// 2 ms to check. It runs at the caller's level, not in a nested loop, so that objects deleted later
+// by the code under test are deleted while the test waits, as in the application.
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFuture>
+#include <QTimer>
 
 namespace orvanta::test {
-
-// Runs the event loop until the future is finished; false after the timeout.
-template <typename T>
-bool finishes(const QFuture<T>& future, int timeoutMilliseconds = 120000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!future.isFinished() && clock.elapsed() < timeoutMilliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return future.isFinished();
-}
 
 // Runs the event loop until `condition()` holds; false after the timeout.
 template <typename Condition>
 bool becomes(Condition condition, int timeoutMilliseconds = 120000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < timeoutMilliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    const QDeadlineTimer deadline(timeoutMilliseconds, Qt::PreciseTimer);
+    QTimer wakeUp;
+    wakeUp.setTimerType(Qt::PreciseTimer);
+    wakeUp.start(2);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return condition();
+}
+
+// Runs the event loop until the future is finished; false after the timeout.
+template <typename T>
+bool finishes(const QFuture<T>& future, int timeoutMilliseconds = 120000) {
+    return becomes([&] { return future.isFinished(); }, timeoutMilliseconds);
 }
 
 // Runs the event loop for about `milliseconds`.
 inline void processEventsFor(int milliseconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    becomes([] { return false; }, milliseconds);
 }
 
 } // namespace orvanta::test

@@ -5,8 +5,11 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <numbers>
 #include <stdexcept>
+#include <tuple>
 
 namespace orvanta::test {
 
@@ -104,6 +107,16 @@ Channels readWithSndfile(const std::filesystem::path& path, double* sampleRate) 
     return channels;
 }
 
+size_t frameCountOf(const std::filesystem::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        throw std::runtime_error("cannot open " + path.string() + ": " + sf_strerror(nullptr));
+    }
+    sf_close(file);
+    return size_t(info.frames);
+}
+
 AudioBuffer toBuffer(const Channels& channels, double sampleRate) {
     const uint32_t frames = channels.empty() ? 0 : uint32_t(channels[0].size());
     AudioBuffer buffer(AudioFormat{sampleRate, uint32_t(channels.size())}, frames);
@@ -122,14 +135,70 @@ Channels fromBuffer(const AudioBuffer& buffer) {
     return channels;
 }
 
-std::filesystem::path writeMusic(const std::filesystem::path& path, double seconds, double levelDB, uint32_t seed,
-                                 double sampleRate) {
+namespace {
+
+// Songs already synthesized in this process, by their parameters: tests often write the same song
+// many times, and synthesis costs far more than writing the file. Bounded so that long songs and
+// sanitizer builds do not hold too much memory.
+class SongCache {
+public:
+    demo::DemoSong song(const demo::DemoSongParameters& parameters) {
+        const Key key{parameters.durationSeconds, parameters.levelDB, parameters.seed, parameters.sampleRate};
+        {
+            std::lock_guard lock(mutex_);
+            if (const auto found = songs_.find(key); found != songs_.end()) return found->second;
+        }
+        demo::DemoSong song = demo::synthesizeDemoSong(parameters);
+        std::lock_guard lock(mutex_);
+        const size_t samples = song.left.size() + song.right.size();
+        if (cachedSamples_ + samples <= maxCachedSamples) {
+            cachedSamples_ += samples;
+            songs_.emplace(key, song);
+        }
+        return song;
+    }
+
+private:
+    using Key = std::tuple<double, double, uint32_t, double>;
+    static constexpr size_t maxCachedSamples = size_t(1) << 26; // 256 MB of float samples
+
+    std::mutex mutex_;
+    std::map<Key, demo::DemoSong> songs_;
+    size_t cachedSamples_ = 0;
+};
+
+demo::DemoSong musicOf(double seconds, double levelDB, uint32_t seed, double sampleRate) {
+    static SongCache cache;
     demo::DemoSongParameters parameters;
     parameters.durationSeconds = seconds;
     parameters.levelDB = levelDB;
     parameters.seed = seed;
     parameters.sampleRate = sampleRate;
-    demo::writeDemoSong(demo::synthesizeDemoSong(parameters), path, true);
+    return cache.song(parameters);
+}
+
+} // namespace
+
+std::filesystem::path writeMusic(const std::filesystem::path& path, double seconds, double levelDB, uint32_t seed,
+                                 double sampleRate) {
+    demo::writeDemoSong(musicOf(seconds, levelDB, seed, sampleRate), path, true);
+    return path;
+}
+
+std::filesystem::path writeLongMusic(const std::filesystem::path& path, double seconds, double levelDB,
+                                     uint32_t seed) {
+    constexpr double passageSeconds = 10.0;
+    const demo::DemoSong passage = musicOf(passageSeconds, levelDB, seed, 44100.0);
+    demo::DemoSong song;
+    song.sampleRate = passage.sampleRate;
+    const auto frames = size_t(std::llround(seconds * passage.sampleRate));
+    song.left.resize(frames);
+    song.right.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        song.left[i] = passage.left[i % passage.left.size()];
+        song.right[i] = passage.right[i % passage.right.size()];
+    }
+    demo::writeDemoSong(song, path, true);
     return path;
 }
 

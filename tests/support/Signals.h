@@ -29,6 +29,8 @@ void writeWav(const std::filesystem::path& path, const Channels& channels, doubl
               SampleFormat format = SampleFormat::float32);
 // Reads every channel of a file directly with libsndfile.
 Channels readWithSndfile(const std::filesystem::path& path, double* sampleRate = nullptr);
+// The length in frames of a file as libsndfile opens it, without reading the samples.
+size_t frameCountOf(const std::filesystem::path& path);
 
 AudioBuffer toBuffer(const Channels& channels, double sampleRate);
 Channels fromBuffer(const AudioBuffer& buffer);
@@ -36,6 +38,10 @@ Channels fromBuffer(const AudioBuffer& buffer);
 // Writes a music-like stereo song (drums, bass, chords) of the given length and level.
 std::filesystem::path writeMusic(const std::filesystem::path& path, double seconds, double levelDB = 0.0,
                                  uint32_t seed = 1, double sampleRate = 44100.0);
+// A long song written cheaply at 44.1 kHz: a 10-second passage of writeMusic's song, repeated. For runs
+// that must still be at work when they are interrupted; not for measuring what a master sounds like.
+std::filesystem::path writeLongMusic(const std::filesystem::path& path, double seconds, double levelDB = 0.0,
+                                     uint32_t seed = 1);
 
 double peakOf(const std::vector<float>& samples);
 double rmsOf(const std::vector<float>& samples);

@@ -2,7 +2,7 @@
 
 // Loading a reference in tests of the passes that use it.
 
-#include "eq/ReferenceTrackManager.h"
+#include "models/eq/ReferenceTrackManager.h"
 #include "support/QtWait.h"
 
 #include <filesystem>

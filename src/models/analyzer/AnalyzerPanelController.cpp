@@ -4,6 +4,7 @@
 #include "analyzer/TruePeakUpdate.h"
 #include "eq/ReferenceSpectrum.h"
 #include "models/engine/BackgroundPool.h"
+#include "platform/PreferenceStore.h"
 
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -201,8 +202,10 @@ void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& ur
         try {
             const BandLevels levels = compute12BandSpectrum(url);
             const auto& details = figures.analysisDetails;
+            // The curve does not depend on the stored target the plan also reads.
+            const PreferenceStore preferences(PreferenceStore::standardFilePath());
             return makePlan(figures, std::vector<float>(levels.begin(), levels.end()), float(details.lufsIntegrated),
-                            float(details.peakLevel), float(details.rmsLevel))
+                            float(details.peakLevel), float(details.rmsLevel), preferences)
                 .eqSettings;
         } catch (const std::exception&) {
             return std::nullopt;

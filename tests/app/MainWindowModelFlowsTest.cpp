@@ -372,8 +372,11 @@ TEST_F(MainWindowModelFlowsTest, ContinueKeepsTheRunCancelReturnsToImport) {
     EXPECT_EQ(model.appState(), AppState::result);
     EXPECT_EQ(batch.currentFile()->processingStatus, AudioFile::ProcessingStatus::completed);
 
-    // A second run, confirmed cancelled while it runs.
-    ASSERT_TRUE(test::finishes(model.dropFile(song)));
+    // A second run, confirmed cancelled while it runs: a song long enough to still be at work when the
+    // answer comes, however fast the machine masters.
+    const fs::path longSong = test::writeLongMusic(test::scratchPath("longer.wav"), 60.0, -14.0);
+    const std::string longSongBytes = test::contentsOf(longSong);
+    ASSERT_TRUE(test::finishes(model.dropFile(longSong)));
     QFuture<void> second = model.start();
     ASSERT_EQ(model.appState(), AppState::processing);
     test::processEventsFor(50);
@@ -387,6 +390,7 @@ TEST_F(MainWindowModelFlowsTest, ContinueKeepsTheRunCancelReturnsToImport) {
     EXPECT_FALSE(batch.hasCurrentFile());
     EXPECT_FALSE(batch.isProcessing());
     EXPECT_EQ(test::contentsOf(song), songBytes);
+    EXPECT_EQ(test::contentsOf(longSong), longSongBytes);
 }
 
 } // namespace

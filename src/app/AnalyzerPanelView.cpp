@@ -44,7 +44,7 @@ const char* const scoreBarLabels[] = {"Warmth", "Clarity", "Dynamics", "Space", 
 } // namespace
 
 AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QWidget* parent)
-    : QWidget(parent),
+    : ThemedWidget(parent),
       controller_(new AnalyzerPanelController(std::move(inputs), std::move(callbacks), this)),
       pages_(new QStackedWidget(this)) {
     auto* layout = new QVBoxLayout(this);
@@ -82,7 +82,6 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     resultLayout_->setSpacing(8);
     // Only room for the scroll bar at the right: the panel is narrow beside the result screen.
     resultLayout_->setContentsMargins(0, 0, 10, 0);
-    theme_ = builtInThemes().front();
 
     // Score ring beside the verdict and the two device bars.
     auto* head = new QHBoxLayout;
@@ -240,22 +239,21 @@ QWidget* AnalyzerPanelView::makeTile(const QString& caption, const QString& unit
     return tile;
 }
 
-void AnalyzerPanelView::setTheme(const Theme& theme) {
-    theme_ = theme;
-    dropZone_->setTheme(theme);
-    spectrogram_->setTheme(theme);
+void AnalyzerPanelView::themeChanged() {
+    dropZone_->setTheme(theme());
+    spectrogram_->setTheme(theme());
     applyColours();
     refresh();
 }
 
 void AnalyzerPanelView::applyColours() {
-    const QColor text = themeColor(theme_.textPrimary);
-    const QColor track = themeColor(theme_.elementBackground);
+    const QColor text = themeColor(theme().textPrimary);
+    const QColor track = themeColor(theme().elementBackground);
     ring_->setColours(track, text);
-    if (repairCurve_) repairCurve_->setColours(themeColor(theme_.accent), text, track);
+    if (repairCurve_) repairCurve_->setColours(themeColor(theme().accent), text, track);
     for (MeterBar* meter : bars_) {
         const bool device = meter->label() == QStringLiteral("Laptop") || meter->label() == QStringLiteral("PA System");
-        meter->setColours(themeColor(device ? theme_.info : theme_.primary), track, text, text);
+        meter->setColours(themeColor(device ? theme().info : theme().primary), track, text, text);
     }
 }
 
@@ -332,7 +330,7 @@ void AnalyzerPanelView::rebuildResult() {
 
     const QString label = QString::fromStdString(AudioAnalyzer::verdictLabel(r.overallScore));
     const QString sentence = QString::fromStdString(AudioAnalyzer::verdictSentence(r.overallScore));
-    const QColor colour = verdictColour(theme_, r.overallScore);
+    const QColor colour = verdictColour(theme(), r.overallScore);
     ring_->setScore(r.overallScore, colour);
     verdict_->setText(label);
     verdict_->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));

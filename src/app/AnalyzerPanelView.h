@@ -1,9 +1,7 @@
 #pragma once
 
 #include "models/analyzer/AnalyzerPanelController.h"
-#include "models/app/Theme.h"
-
-#include <QWidget>
+#include "app/ThemedWidget.h"
 
 class QLabel;
 class QProgressBar;
@@ -26,7 +24,7 @@ class SpectrogramView;
 // baseline's value, the spectrogram, the repair's EQ curve once it is worked out, "MASTERING?" and the
 // play controls. Drawn from its
 // AnalyzerPanelController, which it owns; the window's callbacks go in with the inputs. Main thread.
-class AnalyzerPanelView : public QWidget {
+class AnalyzerPanelView : public ThemedWidget {
     Q_OBJECT
 
 public:
@@ -35,9 +33,6 @@ public:
     AnalyzerPanelController& controller() { return *controller_; }
     // Starts the panel's first analysis (call once, after the window shows the panel).
     void start();
-
-    // Colours of the drawn figures (the window's style sheet colours the rest).
-    void setTheme(const Theme& theme);
 
     // The texts shown, one figure a line ("LUFS -8.2", "Warmth 41% (30%)", ...).
     QString summaryText() const;
@@ -49,6 +44,10 @@ public:
     EqCurveView* repairCurve() const { return repairCurve_; }
     // The value shown on the tile "LUFS", "TRUE PEAK" or "SHORT TERM".
     QString tileText(const QString& caption) const;
+
+protected:
+    // Colours of the drawn figures (the window's style sheet colours the rest).
+    void themeChanged() override;
 
 private:
     void refresh();
@@ -69,7 +68,6 @@ private:
     QWidget* makeTile(const QString& caption, const QString& unit);
 
     QString summary_;
-    Theme theme_;
     ScoreRing* ring_;
     QLabel* verdict_;
     QLabel* sentence_;

@@ -2,6 +2,7 @@
 // libebur128 as the reference meter (BS.1770 with per-rate filters, 4x oversampled true peak below
 // 96 kHz). Header-only: a test target that includes it links PkgConfig::EBUR128.
 #include "support/Signals.h"
+#include "support/VectorState.h"
 
 #include <ebur128.h>
 
@@ -15,6 +16,7 @@ namespace detail {
 
 // Feeds the channels interleaved; channels from index 2 on count as surround (weight 1.41).
 inline ebur128_state* ebur128Of(const Channels& channels, double rate, int mode) {
+    releaseVectorUpperHalves();
     ebur128_state* state = ebur128_init(unsigned(channels.size()), static_cast<unsigned long>(rate), mode);
     for (size_t c = 2; c < channels.size(); ++c) ebur128_set_channel(state, unsigned(c), EBUR128_LEFT_SURROUND);
     const size_t frames = channels.front().size();

@@ -6,6 +6,8 @@
 // 2 ms to check. It runs at the caller's level, not in a nested loop, so that objects deleted later
 // by the code under test are deleted while the test waits, as in the application.
 
+#include "support/VectorState.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -23,6 +25,7 @@ bool becomes(Condition condition, int timeoutMilliseconds = 120000) {
     wakeUp.start(2);
     while (!condition() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    releaseVectorUpperHalves(); // the loop may have painted; the test computes next
     return condition();
 }
 

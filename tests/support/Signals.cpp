@@ -1,6 +1,7 @@
 #include "support/Signals.h"
 
 #include "demo/DemoSong.h"
+#include "support/VectorState.h"
 
 #include <sndfile.h>
 
@@ -168,6 +169,7 @@ private:
 };
 
 demo::DemoSong musicOf(double seconds, double levelDB, uint32_t seed, double sampleRate) {
+    releaseVectorUpperHalves(); // synthesis is legacy-SSE code, often run after a window test
     static SongCache cache;
     demo::DemoSongParameters parameters;
     parameters.durationSeconds = seconds;

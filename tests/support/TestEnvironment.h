@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/VectorState.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,7 +20,10 @@ void resetTestEnvironment();
 
 // Calls resetTestEnvironment before every test case; the test mains install it.
 class FreshEnvironmentPerCase : public testing::EmptyTestEventListener {
-    void OnTestStart(const testing::TestInfo&) override { resetTestEnvironment(); }
+    void OnTestStart(const testing::TestInfo&) override {
+        resetTestEnvironment();
+        releaseVectorUpperHalves(); // the previous case's window may have left them in use
+    }
 };
 
 // Files the test writes itself (inputs, outputs).

@@ -22,13 +22,13 @@ run: build
 	@bash scripts/run.sh $(BUILD_DIR)
 
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $$(( 2 * $(JOBS) ))
 
 sanitize: setup
 	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_SANITIZE=ON -DORVANTA_BUILD_BENCH=OFF > /dev/null
 	@cmake --build $(ASAN_DIR) -j $(JOBS)
 	@cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --output-on-failure -j $(JOBS)
+		ctest --output-on-failure -j $$(( 2 * $(JOBS) ))
 
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)

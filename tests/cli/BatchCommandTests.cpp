@@ -258,7 +258,7 @@ TEST(BatchCommand, ClashingNamesAndBadOptionsAreUsageErrorsFoundBeforeAnyWork) {
 TEST(BatchCommand, OneAtATimeTwoAtATimeAndGnuParallelWriteTheSameFiles) {
     const std::vector<fs::path> inputs = songs("in", 3, 2.5);
     std::map<std::string, fs::path> folders;
-    for (const std::string& name : {"jobs1", "jobs2", "parallel"}) fs::create_directories(folders[name] = scratchPath(name));
+    for (const char* name : {"jobs1", "jobs2", "parallel"}) fs::create_directories(folders[name] = scratchPath(name));
 
     ASSERT_EQ(runCli(batchArguments(inputs, {"-o", folders["jobs1"].string(), "--jobs", "1"})).exitStatus, 0);
     ASSERT_EQ(runCli(batchArguments(inputs, {"-o", folders["jobs2"].string(), "--jobs", "2"})).exitStatus, 0);

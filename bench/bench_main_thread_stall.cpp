@@ -11,24 +11,16 @@
 #include "app/ResultScreen.h"
 #include "app/WaveformView.h"
 #include "demo/DemoSong.h"
-#include "demo/DemoSong.h"
 #include "eq/EQSettings.h"
 #include "IsolatedEnvironment.h"
 #include "models/analyzer/AnalyzerViewModel.h"
 #include "models/app/AppContext.h"
 #include "models/app/MainWindowModel.h"
-#include "models/app/MainWindowModel.h"
-#include "models/app/ThemeManager.h"
 #include "models/app/ThemeManager.h"
 #include "models/app/WallpaperManager.h"
-#include "models/app/WallpaperManager.h"
-#include "models/batch/AudioSettingsManager.h"
 #include "models/batch/AudioSettingsManager.h"
 #include "models/batch/BatchProcessor.h"
-#include "models/batch/BatchProcessor.h"
 #include "models/engine/ProcessingStatusManager.h"
-#include "models/engine/ProcessingStatusManager.h"
-#include "models/eq/EQManager.h"
 #include "models/eq/EQManager.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
@@ -269,7 +261,7 @@ void BM_StallWhileMastering(benchmark::State& state) {
     orvanta::PreferenceStore& store = app.store;
     orvanta::AudioSettingsManager& settings = app.settings;
     orvanta::BatchProcessor& batch = app.batch;
-    orvanta::MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub};
+    orvanta::MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub, app.pool};
     model.choosePreset(1);
     if (model.presetLabel() != QStringLiteral("Loud")) {
         state.SkipWithError("preset 1 is not \"Loud\"");
@@ -303,7 +295,8 @@ BENCHMARK(BM_StallWhileMastering)->Unit(benchmark::kMillisecond)->UseRealTime()-
 void BM_StallWhileAnalysing(benchmark::State& state) {
     application();
     const auto& song = tenMinuteSong();
-    orvanta::AnalyzerViewModel viewModel;
+    orvanta::BackgroundPool pool;
+    orvanta::AnalyzerViewModel viewModel(pool);
 
     StallWatchdog watchdog;
     for (auto _ : state) {
@@ -372,9 +365,9 @@ void BM_StallInTheWindow(benchmark::State& state) {
     orvanta::AudioPlayerManager& player = app.player;
     orvanta::BatchProcessor& batch = app.batch;
     orvanta::WallpaperManager wallpaper{store};
-    orvanta::MainWindowModel model{batch, settings, player, app.reference, app.eq, store, app.hub};
+    orvanta::MainWindowModel model{batch, settings, player, app.reference, app.eq, store, app.hub, app.pool};
     orvanta::MainWindow window{{model, batch, settings, player, app.reference, app.status, app.themes, app.hub,
-                                wallpaper}};
+                                wallpaper, app.pool}};
     window.resize(1280, 800);
     window.show();
     runEventLoopFor(300);

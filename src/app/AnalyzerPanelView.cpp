@@ -43,9 +43,10 @@ const char* const scoreBarLabels[] = {"Warmth", "Clarity", "Dynamics", "Space", 
 
 } // namespace
 
-AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QWidget* parent)
+AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QThreadPool& pool,
+                                     QWidget* parent)
     : ThemedWidget(parent),
-      controller_(new AnalyzerPanelController(std::move(inputs), std::move(callbacks), this)),
+      controller_(new AnalyzerPanelController(std::move(inputs), std::move(callbacks), pool, this)),
       pages_(new QStackedWidget(this)) {
     auto* layout = new QVBoxLayout(this);
     auto* close = new QPushButton(QStringLiteral("Close"), this);
@@ -133,7 +134,7 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     }
     resultLayout_->addLayout(scores);
 
-    spectrogram_ = new SpectrogramView;
+    spectrogram_ = new SpectrogramView(pool);
     resultLayout_->addWidget(spectrogram_);
     if (controller_->offersRepair()) {
         repairCurve_ = new EqCurveView(QStringLiteral("Repair EQ"));

@@ -9,6 +9,8 @@ class QPushButton;
 class QStackedWidget;
 class QVBoxLayout;
 
+class QThreadPool;
+
 namespace orvanta {
 
 class DropZoneWidget;
@@ -28,7 +30,8 @@ class AnalyzerPanelView : public ThemedWidget {
     Q_OBJECT
 
 public:
-    AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QWidget* parent = nullptr);
+    AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QThreadPool& pool,
+                      QWidget* parent = nullptr);
 
     AnalyzerPanelController& controller() { return *controller_; }
     // Starts the panel's first analysis (call once, after the window shows the panel).

@@ -1,7 +1,6 @@
 #include "app/AudioFileCard.h"
 
 #include "app/TransportBar.h"
-#include "models/engine/BackgroundPool.h"
 #include "platform/AudioFileFacts.h"
 
 #include <QLabel>
@@ -12,7 +11,8 @@
 
 namespace orvanta {
 
-AudioFileCard::AudioFileCard(QString title, QWidget* parent) : QGroupBox(std::move(title), parent) {
+AudioFileCard::AudioFileCard(QString title, QThreadPool& pool, QWidget* parent)
+    : QGroupBox(std::move(title), parent), pool_(pool) {
     setObjectName(QStringLiteral("card"));
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(2);
@@ -58,7 +58,7 @@ void AudioFileCard::setFile(const std::filesystem::path& file, const QString& em
     file_ = file;
     name_->setText(QString::fromStdString(file.filename().string()));
     format_->setText(QStringLiteral("Reading..."));
-    QtConcurrent::run(&backgroundPool(), [file]() -> std::optional<AudioFileFacts> {
+    QtConcurrent::run(&pool_, [file]() -> std::optional<AudioFileFacts> {
         try {
             return readAudioFileFacts(file);
         } catch (const std::exception&) {

@@ -7,6 +7,8 @@
 
 class QLabel;
 
+class QThreadPool;
+
 namespace orvanta {
 
 // A card naming one audio file with what it holds: "3:12 · 44.1 kHz · 24-bit · Stereo" (read off the
@@ -15,7 +17,8 @@ class AudioFileCard : public QGroupBox {
     Q_OBJECT
 
 public:
-    explicit AudioFileCard(QString title, QWidget* parent = nullptr);
+    // The format line is read on `pool`.
+    AudioFileCard(QString title, QThreadPool& pool, QWidget* parent = nullptr);
 
     // The file shown (empty: the card says `emptyText`); its format line follows when read.
     void setFile(const std::filesystem::path& file, const QString& emptyText);
@@ -37,6 +40,7 @@ private:
     QLabel* format_;
     QLabel* measurements_;
     std::filesystem::path file_;
+    QThreadPool& pool_;
 };
 
 } // namespace orvanta

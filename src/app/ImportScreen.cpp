@@ -22,7 +22,8 @@
 namespace orvanta {
 
 ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& settings, BatchProcessor& batch,
-                           ReferenceTrackManager& reference, std::filesystem::path demoSong, QWidget* parent)
+                           ReferenceTrackManager& reference, QThreadPool& pool, std::filesystem::path demoSong,
+                           QWidget* parent)
     : ThemedWidget(parent), model_(model), settings_(settings), batch_(batch), reference_(reference),
       demoSong_(std::move(demoSong)) {
     auto* layout = new QVBoxLayout(this);
@@ -39,7 +40,7 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     auto* songRow = new QHBoxLayout;
     songRow->addWidget(songDrop_, 3);
     auto* songColumn = new QVBoxLayout;
-    songCard_ = new AudioFileCard(QStringLiteral("Song"));
+    songCard_ = new AudioFileCard(QStringLiteral("Song"), pool);
     songColumn->addWidget(songCard_);
     song_ = new QLabel;
     song_->setObjectName(QStringLiteral("songName"));
@@ -96,7 +97,7 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     referenceName_->setWordWrap(true);
     referenceName_->setVisible(false); // the card names it
     referenceInfo->addWidget(referenceName_);
-    referenceCard_ = new AudioFileCard(QStringLiteral("Reference"));
+    referenceCard_ = new AudioFileCard(QStringLiteral("Reference"), pool);
     referenceInfo->addWidget(referenceCard_);
     referenceBusy_ = new QLabel;
     referenceBusy_->setWordWrap(true);

@@ -10,6 +10,8 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
+class QThreadPool;
+
 namespace orvanta {
 
 class AudioFileCard;
@@ -29,7 +31,8 @@ class ImportScreen : public ThemedWidget {
 public:
     // `demoSong` is offered with its own control when not empty.
     ImportScreen(MainWindowModel& model, AudioSettingsManager& settings, BatchProcessor& batch,
-                 ReferenceTrackManager& reference, std::filesystem::path demoSong = {}, QWidget* parent = nullptr);
+                 ReferenceTrackManager& reference, QThreadPool& pool, std::filesystem::path demoSong = {},
+                 QWidget* parent = nullptr);
 
     DropZoneWidget* songDropZone() const { return songDrop_; }
     DropZoneWidget* referenceDropZone() const { return referenceDrop_; }

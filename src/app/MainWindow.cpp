@@ -49,9 +49,10 @@ MainWindow::MainWindow(MainWindowServices services, std::filesystem::path demoSo
     columns->setSpacing(16);
     screens_ = new QStackedWidget;
     importScreen_ = new ImportScreen(services_.model, services_.settings, services_.batch, services_.reference,
-                                     std::move(demoSong));
+                                     services_.pool, std::move(demoSong));
     processingScreen_ = new ProcessingScreen(services_.model, services_.batch, services_.status);
-    resultScreen_ = new ResultScreen(services_.model, services_.batch, services_.player, services_.reference, services_.hub);
+    resultScreen_ = new ResultScreen(services_.model, services_.batch, services_.player, services_.reference, services_.hub,
+                                     services_.pool);
     screens_->addWidget(importScreen_);
     screens_->addWidget(processingScreen_);
     screens_->addWidget(resultScreen_);
@@ -242,7 +243,7 @@ void MainWindow::showAnalyzerPanel() {
         callbacks.onPlayOriginal = [&model] { model.playFromAnalyzer(true); };
         callbacks.onPlayMastered = [&model] { model.playFromAnalyzer(false); };
     }
-    analyzerPanel_ = new AnalyzerPanelView(std::move(inputs), std::move(callbacks));
+    analyzerPanel_ = new AnalyzerPanelView(std::move(inputs), std::move(callbacks), services_.pool);
     analyzerPanel_->setTheme(services_.themes.currentTheme());
     analyzerSideLayout_->addWidget(analyzerPanel_);
     analyzerSide_->setVisible(true);

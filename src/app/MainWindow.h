@@ -13,6 +13,8 @@
 class QHBoxLayout;
 class QStackedWidget;
 
+class QThreadPool;
+
 namespace orvanta {
 
 class AudioPlayerManager;
@@ -40,6 +42,7 @@ struct MainWindowServices {
     ThemeManager& themes;
     NotificationHub& hub;
     WallpaperManager& wallpaper;
+    QThreadPool& pool;
 };
 
 // The application's one window: the import, processing and result screens of the model's appState,

@@ -51,7 +51,8 @@ QString statsRow(const QString& name, const std::optional<AudioStats>& stats) {
 } // namespace
 
 ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioPlayerManager& player,
-                           ReferenceTrackManager& reference, NotificationHub& hub, QWidget* parent)
+                           ReferenceTrackManager& reference, NotificationHub& hub, QThreadPool& pool,
+                           QWidget* parent)
     : ThemedWidget(parent), model_(model), batch_(batch), player_(player), reference_(reference) {
     auto* layout = new QVBoxLayout(this);
     auto* header = new QHBoxLayout;
@@ -83,7 +84,7 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
 
     // Both versions on one amplitude scale, the playhead, and the transport beside the needed gain.
     transport_ = new ResultTransport(model_, player_, this);
-    waveformCache_ = new WaveformCache(this);
+    waveformCache_ = new WaveformCache(pool, this);
     waveforms_ = new WaveformView;
     waveforms_->setMinimumHeight(96);
     versions->addWidget(waveforms_, 2, 0, 1, 3);

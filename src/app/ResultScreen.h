@@ -8,6 +8,8 @@
 class QLabel;
 class QPushButton;
 
+class QThreadPool;
+
 namespace orvanta {
 
 class AudioPlayerManager;
@@ -37,7 +39,7 @@ class ResultScreen : public ThemedWidget {
 
 public:
     ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioPlayerManager& player,
-                 ReferenceTrackManager& reference, NotificationHub& hub, QWidget* parent = nullptr);
+                 ReferenceTrackManager& reference, NotificationHub& hub, QThreadPool& pool, QWidget* parent = nullptr);
 
     QPushButton* playOriginalButton() const { return playOriginal_; }
     QPushButton* playProcessedButton() const { return playProcessed_; }

@@ -2,7 +2,6 @@
 
 #include "analyzer/Spectrogram.h"
 #include "app/ThemeColors.h"
-#include "models/engine/BackgroundPool.h"
 
 #include <QPainter>
 #include <QPointer>
@@ -30,7 +29,7 @@ QImage forDrawing(const SpectrogramImage& rendered) {
 
 } // namespace
 
-SpectrogramView::SpectrogramView(QWidget* parent) : ThemedWidget(parent) {
+SpectrogramView::SpectrogramView(QThreadPool& pool, QWidget* parent) : ThemedWidget(parent), pool_(pool) {
     setFixedHeight(viewHeight);
     setMinimumWidth(160);
     setAccessibleName(QStringLiteral("Spectrogram"));
@@ -70,7 +69,7 @@ void SpectrogramView::setImage(const SpectrogramData& data, std::shared_ptr<cons
         return;
     }
     // Even a rendered image is reduced for drawing on the pool: it has a row per frequency bin.
-    showWhenReady(QtConcurrent::run(&backgroundPool(), [image = std::move(image)] { return forDrawing(*image); }));
+    showWhenReady(QtConcurrent::run(&pool_, [image = std::move(image)] { return forDrawing(*image); }));
 }
 
 void SpectrogramView::showWhenReady(QFuture<QImage> image) {
@@ -93,7 +92,7 @@ void SpectrogramView::setData(const SpectrogramData& data) {
         return;
     }
     // The pixels of a grid of a few megabytes are worked out on the pool, from a copy of it.
-    showWhenReady(QtConcurrent::run(&backgroundPool(), [data] {
+    showWhenReady(QtConcurrent::run(&pool_, [data] {
         const SpectrogramImage rendered = renderSpectrogramImage(data);
         return rendered.isEmpty() ? QImage() : forDrawing(rendered);
     }));

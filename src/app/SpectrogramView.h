@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+class QThreadPool;
+
 namespace orvanta {
 
 // The analyzer's spectrogram as a false-colour image (time left to right, low frequencies at the
@@ -27,7 +29,8 @@ public:
     static constexpr int captionWidth = 34;  // left margin of the frequency captions
     static constexpr int captionHeight = 16; // bottom margin of the time caption
 
-    explicit SpectrogramView(QWidget* parent = nullptr);
+    // Images are drawn on `pool`.
+    explicit SpectrogramView(QThreadPool& pool, QWidget* parent = nullptr);
 
     // Starts rendering the image for these data unless they are the ones shown (or being rendered);
     // empty data draw only the background.
@@ -66,6 +69,7 @@ private:
 
     std::optional<Fingerprint> shown_; // the data of image_, or of the image being rendered
     QString timeCaption_;
+    QThreadPool& pool_;
     std::vector<std::pair<double, QString>> frequencyCaptions_; // Hz, text
     int run_ = 0;                     // the latest render started; an older one's image is dropped
     bool rendering_ = false;

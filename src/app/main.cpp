@@ -63,11 +63,11 @@ int main(int argc, char** argv) {
 
     BatchProcessor& batch = app.batch;
     WallpaperManager wallpaper(app.store);
-    MainWindowModel model(batch, app.settings, app.player, app.reference, app.eq, app.store, app.hub);
+    MainWindowModel model(batch, app.settings, app.player, app.reference, app.eq, app.store, app.hub, app.pool);
     const std::filesystem::path demo =
         parser.isSet(demoOption) ? std::filesystem::path(parser.value(demoOption).toStdString()) : defaultDemoSong();
     MainWindow window({model, batch, app.settings, app.player, app.reference, app.status, app.themes, app.hub,
-                       wallpaper},
+                       wallpaper, app.pool},
                       demo);
     lifecycle.applicationDidFinishLaunching();
     window.resize(1280, 800);

@@ -73,8 +73,9 @@ TEST(ComparisonMode, RawValuesRoundTrip) {
 }
 
 TEST(AnalyzerViewModel, AnalysisThenPeakPassThenReset) {
+    BackgroundPool pool;
     const auto file = writeSine("tone one.wav", 0.5, 2.0);
-    AnalyzerViewModel model;
+    AnalyzerViewModel model(pool);
     std::vector<StateKind> states;
     QObject::connect(&model, &AnalyzerViewModel::stateChanged, [&] { states.push_back(model.state().kind); });
 
@@ -101,9 +102,10 @@ TEST(AnalyzerViewModel, AnalysisThenPeakPassThenReset) {
 }
 
 TEST(AnalyzerViewModel, UnreadableFileBecomesErrorState) {
+    BackgroundPool pool;
     const auto notAudio = scratchPath("notes.wav");
     { std::ofstream(notAudio) << "not audio at all"; }
-    AnalyzerViewModel model;
+    AnalyzerViewModel model(pool);
     QFuture<void> done = model.analyze(notAudio);
     ASSERT_TRUE(waitUntil([&] { return done.isFinished(); }));
     EXPECT_EQ(model.state().kind, StateKind::error);
@@ -114,6 +116,7 @@ TEST(AnalyzerViewModel, UnreadableFileBecomesErrorState) {
 }
 
 TEST(AnalyzerViewModel, SilentOrTooShortFileShowsWhyItCannotBeAnalysed) {
+    BackgroundPool pool;
     const std::pair<const char*, Channels> cases[] = {
         {"silent", replicate(silence(44100 * 2), 2)},
         {"too short to measure", replicate(sine(1000, 0.5, 44100, 2205), 2)},
@@ -121,7 +124,7 @@ TEST(AnalyzerViewModel, SilentOrTooShortFileShowsWhyItCannotBeAnalysed) {
     for (const auto& [reason, channels] : cases) {
         const auto path = scratchPath("unmeasurable.wav");
         writeWav(path, channels, 44100);
-        AnalyzerViewModel model;
+        AnalyzerViewModel model(pool);
         QFuture<void> done = model.analyze(path);
         ASSERT_TRUE(waitUntil([&] { return done.isFinished(); }));
         EXPECT_EQ(model.state().kind, StateKind::error) << reason;
@@ -131,9 +134,10 @@ TEST(AnalyzerViewModel, SilentOrTooShortFileShowsWhyItCannotBeAnalysed) {
 }
 
 TEST(AnalyzerViewModel, ANewAnalysisDropsTheUpdatesOfTheOlderOne) {
+    BackgroundPool pool;
     const auto longer = writeMusic(scratchPath("long.wav"), 40.0);
     const auto shorter = writeSine("short.wav", 0.25, 1.0);
-    AnalyzerViewModel model;
+    AnalyzerViewModel model(pool);
     QFuture<void> first = model.analyze(longer);
     QFuture<void> second = model.analyze(shorter);
     ASSERT_TRUE(waitUntil([&] { return first.isFinished() && second.isFinished(); }));
@@ -146,10 +150,11 @@ TEST(AnalyzerViewModel, ANewAnalysisDropsTheUpdatesOfTheOlderOne) {
 }
 
 TEST(AnalyzerViewModel, ADestroyedViewModelIgnoresLateUpdates) {
+    BackgroundPool pool;
     const auto file = writeMusic(scratchPath("long.wav"), 40.0);
     QFuture<void> done;
     {
-        AnalyzerViewModel model;
+        AnalyzerViewModel model(pool);
         done = model.analyze(file);
     }
     ASSERT_TRUE(waitUntil([&] { return done.isFinished(); }));
@@ -158,9 +163,10 @@ TEST(AnalyzerViewModel, ADestroyedViewModelIgnoresLateUpdates) {
 }
 
 TEST(AnalyzerPanel, UnprocessedFileReportsOnceAndBaselineCarriesMeasuredPeak) {
+    BackgroundPool pool;
     const auto file = writeSine("song.wav", 0.95, 2.0);
     Reports reports;
-    AnalyzerPanelController panel({file, std::nullopt, false, true}, recordingCallbacks(reports));
+    AnalyzerPanelController panel({file, std::nullopt, false, true}, recordingCallbacks(reports), pool);
     panel.start();
     EXPECT_EQ(panel.lastURL(), file);
     EXPECT_FALSE(panel.pendingURL());
@@ -186,10 +192,11 @@ TEST(AnalyzerPanel, UnprocessedFileReportsOnceAndBaselineCarriesMeasuredPeak) {
 }
 
 TEST(AnalyzerPanel, MasteredFileIsComparedWithItsAnalysedOriginal) {
+    BackgroundPool pool;
     const auto original = writeSine("original.wav", 0.5, 3.0);
     const auto mastered = writeSine("original_master.wav", 0.9, 2.0);
     Reports reports;
-    AnalyzerPanelController panel({mastered, original, true, true}, recordingCallbacks(reports));
+    AnalyzerPanelController panel({mastered, original, true, true}, recordingCallbacks(reports), pool);
     panel.start();
     EXPECT_TRUE(panel.isAnalyzingOriginal());
     EXPECT_EQ(panel.displayedProgress(), 0.5);
@@ -214,9 +221,10 @@ TEST(AnalyzerPanel, MasteredFileIsComparedWithItsAnalysedOriginal) {
 }
 
 TEST(AnalyzerPanel, UnreadableOriginalStillAnalysesTheMasteredFile) {
+    BackgroundPool pool;
     const auto mastered = writeSine("song_master.wav", 0.8, 2.0);
     Reports reports;
-    AnalyzerPanelController panel({mastered, scratchPath("missing.wav"), true, false}, recordingCallbacks(reports));
+    AnalyzerPanelController panel({mastered, scratchPath("missing.wav"), true, false}, recordingCallbacks(reports), pool);
     panel.start();
     ASSERT_TRUE(waitUntil([&] { return reports.urls.size() == 1; }));
     EXPECT_EQ(reports.urls[0], mastered);
@@ -226,10 +234,11 @@ TEST(AnalyzerPanel, UnreadableOriginalStillAnalysesTheMasteredFile) {
 }
 
 TEST(AnalyzerPanel, URLChangesActOnlyWhileIdleAndDropsClearTheBaseline) {
+    BackgroundPool pool;
     const auto first = writeSine("first.wav", 0.5, 2.0);
     const auto second = writeSine("second.wav", 0.3, 1.0);
     Reports reports;
-    AnalyzerPanelController panel({first, std::nullopt, false, false}, recordingCallbacks(reports));
+    AnalyzerPanelController panel({first, std::nullopt, false, false}, recordingCallbacks(reports), pool);
     panel.start();
     panel.changeInitialURL(second); // analysing: ignored
     EXPECT_EQ(panel.lastURL(), first);
@@ -253,12 +262,13 @@ TEST(AnalyzerPanel, URLChangesActOnlyWhileIdleAndDropsClearTheBaseline) {
 }
 
 TEST(AnalyzerPanel, TryAgainKeepsTheBaselineAndResetClearsIt) {
+    BackgroundPool pool;
     const auto original = writeSine("take.wav", 0.5, 2.0);
     const auto mastered = writeSine("take_master.wav", 0.9, 2.0);
     const auto broken = scratchPath("broken.wav");
     { std::ofstream(broken) << "RIFF garbage"; }
     Reports reports;
-    AnalyzerPanelController panel({mastered, original, true, true}, recordingCallbacks(reports));
+    AnalyzerPanelController panel({mastered, original, true, true}, recordingCallbacks(reports), pool);
     panel.start();
     ASSERT_TRUE(waitUntil([&] { return reports.urls.size() == 1 && peakKnown(panel.viewModel()); }));
     ASSERT_TRUE(panel.sessionStore().baseline());
@@ -274,6 +284,7 @@ TEST(AnalyzerPanel, TryAgainKeepsTheBaselineAndResetClearsIt) {
 }
 
 TEST(AnalyzerPanel, FailedPeakPassLeavesTheUnmeasuredPeak) {
+    BackgroundPool pool;
     const auto file = writeSine("vanishing.wav", 0.5, 2.0);
     const auto kept = scratchPath("kept.wav");
     std::filesystem::copy_file(file, kept);
@@ -285,11 +296,11 @@ TEST(AnalyzerPanel, FailedPeakPassLeavesTheUnmeasuredPeak) {
         reports.results.push_back(result);
         std::filesystem::remove(url);
     };
-    AnalyzerPanelController panel({file, std::nullopt, false, false}, callbacks);
+    AnalyzerPanelController panel({file, std::nullopt, false, false}, callbacks, pool);
     panel.start();
     ASSERT_TRUE(waitUntil([&] { return reports.urls.size() == 1; }));
     drainEvents();
-    backgroundPool().waitForDone();
+    pool.waitForDone();
     drainEvents();
     ASSERT_TRUE(panel.viewModel().result());
     EXPECT_EQ(panel.viewModel().result()->analysisDetails.truePeakDB, -120.0);
@@ -299,24 +310,26 @@ TEST(AnalyzerPanel, FailedPeakPassLeavesTheUnmeasuredPeak) {
 }
 
 TEST(AnalyzerPanel, AClosedPanelDoesNothingLater) {
+    BackgroundPool pool;
     const auto original = writeMusic(scratchPath("orig.wav"), 30.0);
     const auto mastered = writeSine("orig_master.wav", 0.9, 2.0);
     Reports reports;
     {
-        AnalyzerPanelController panel({mastered, original, true, true}, recordingCallbacks(reports));
+        AnalyzerPanelController panel({mastered, original, true, true}, recordingCallbacks(reports), pool);
         panel.start();
         EXPECT_TRUE(panel.isAnalyzingOriginal());
     }
-    backgroundPool().waitForDone();
+    pool.waitForDone();
     drainEvents();
     EXPECT_TRUE(reports.urls.empty());
 }
 
 TEST(AnalyzerPanel, CallbacksAreOptional) {
+    BackgroundPool pool;
     bool repaired = false;
     AnalyzerPanelCallbacks callbacks;
     callbacks.onRepair = [&] { repaired = true; };
-    AnalyzerPanelController panel({std::nullopt, std::nullopt, false, true}, callbacks);
+    AnalyzerPanelController panel({std::nullopt, std::nullopt, false, true}, callbacks, pool);
     panel.start(); // no file: nothing to do
     EXPECT_EQ(panel.viewModel().state().kind, StateKind::idle);
     panel.repair();

@@ -11,6 +11,7 @@
 #include "app/SpectrumBarsView.h"
 #include "app/ThemeColors.h"
 #include "app/VectorscopeView.h"
+#include "models/engine/BackgroundPool.h"
 #include "models/app/ThemeManager.h"
 
 #include <QDragEnterEvent>
@@ -56,7 +57,8 @@ SpectrogramData rampSpectrogram() {
 }
 
 TEST(SpectrogramView, DrawsTheColourMapWithLowFrequenciesAtTheBottom) {
-    SpectrogramView view;
+    BackgroundPool pool;
+    SpectrogramView view(pool);
     QImage empty = renderOf(view, {300, SpectrogramView::viewHeight});
     EXPECT_EQ(empty.pixelColor(150, 50), themeColor(defaultTheme().elementBackground));
 
@@ -178,12 +180,13 @@ TEST(DropZoneWidget, AcceptsLocalAudioFilesOnly) {
 }
 
 TEST(AnalyzerPanelView, ShowsTheDropZoneThenTheAnalysedFiguresAndReportsOnce) {
+    BackgroundPool pool;
     const auto song = test::scratchPath("song.wav");
     test::writeWav(song, test::replicate(test::sine(440.0, 0.5, 44100.0, 44100 * 3), 2), 44100.0);
     int reports = 0;
     AnalyzerPanelCallbacks callbacks;
     callbacks.onAnalysisCompleted = [&](const std::filesystem::path&, const AudioAnalysisResult&) { ++reports; };
-    AnalyzerPanelView panel(AnalyzerPanelInputs{song, std::nullopt, false, true}, callbacks);
+    AnalyzerPanelView panel(AnalyzerPanelInputs{song, std::nullopt, false, true}, callbacks, pool);
     panel.resize(480, 640);
     EXPECT_FALSE(renderOf(panel, {480, 640}).isNull()); // idle: the drop zone
     panel.start();
@@ -239,6 +242,7 @@ TEST(EqCurveView, DrawsABandAtItsCentreAndScalesToTheCurve) {
 }
 
 TEST(AnalyzerPanelView, BarsShowTheMasteredScoresWithTheOriginalsAsMarkers) {
+    BackgroundPool pool;
     // An original with little side signal and a louder "master" with more: different figures to tell
     // the bars, the markers and the tiles apart.
     const auto original = test::scratchPath("original.wav");
@@ -253,7 +257,7 @@ TEST(AnalyzerPanelView, BarsShowTheMasteredScoresWithTheOriginalsAsMarkers) {
     }
     test::writeWav(original, {left, right}, 44100.0);
     test::writeWav(mastered, {wideLeft, wideRight}, 44100.0);
-    AnalyzerPanelView panel(AnalyzerPanelInputs{mastered, original, true, true}, {});
+    AnalyzerPanelView panel(AnalyzerPanelInputs{mastered, original, true, true}, {}, pool);
     panel.resize(460, 760);
     panel.start();
     const AnalyzerViewModel& model = panel.controller().viewModel();

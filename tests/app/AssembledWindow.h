@@ -23,8 +23,8 @@ struct AssembledWindow {
     AudioSettingsManager& settings = app.settings;
     BatchProcessor& batch = app.batch;
     WallpaperManager wallpaper{store};
-    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub};
-    MainWindow window{{model, batch, settings, app.player, app.reference, app.status, app.themes, app.hub, wallpaper}};
+    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub, app.pool};
+    MainWindow window{{model, batch, settings, app.player, app.reference, app.status, app.themes, app.hub, wallpaper, app.pool}};
 };
 
 } // namespace orvanta::test

@@ -65,7 +65,7 @@ protected:
     AudioPlayerManager& player = app.player;
     ReferenceTrackManager& reference = app.reference;
     BatchProcessor& batch = app.batch;
-    MainWindowModel model{batch, settings, player, reference, app.eq, store, app.hub};
+    MainWindowModel model{batch, settings, player, reference, app.eq, store, app.hub, app.pool};
 };
 
 bool allZero(const QVector<float>& levels) {

@@ -30,7 +30,7 @@ protected:
     PreferenceStore& store = app.store;
     AudioSettingsManager& settings = app.settings;
     BatchProcessor& batch = app.batch;
-    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub};
+    MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub, app.pool};
 };
 
 TEST(PresetRulesTest, MatchesWithinATenthOtherwiseCustom) {

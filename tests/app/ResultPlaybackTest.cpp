@@ -13,6 +13,7 @@
 #include "app/WaveformView.h"
 #include "AssembledWindow.h"
 #include "AssembledWindow.h"
+#include "models/engine/BackgroundPool.h"
 #include "models/app/ResultTransport.h"
 #include "models/app/WaveformCache.h"
 #include "models/app/WaveformOverview.h"
@@ -68,9 +69,10 @@ TEST(WaveformOverview, ASineShowsItsPeakAndRmsAndSilenceStaysFlat) {
 }
 
 TEST(WaveformCache, ReadsAFileOnceAndAnUnreadableOneGivesNoOverview) {
+    BackgroundPool pool;
     const fs::path file = test::scratchPath("noise.wav");
     test::writeWav(file, test::replicate(test::whiteNoise(0.3, 44100, 3), 2), 44100.0);
-    WaveformCache cache;
+    WaveformCache cache(pool);
     QFuture<WaveformCache::Overview> first = cache.overview(file);
     ASSERT_TRUE(test::finishes(first, 20000));
     ASSERT_NE(first.result(), nullptr);

@@ -106,7 +106,7 @@ TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
     TestApp app;
     ASSERT_TRUE(referenceApplied(app.reference, reshaped("bright", 10, -3, 44100, 0.2, 0.0)));
     for (double rate : {8000.0, 11025.0, 16000.0, 22050.0}) {
-        BatchProcessor processor(app.store, app.status, app.reference, app.eq);
+        BatchProcessor processor(app.store, app.status, app.reference, app.eq, app.pool);
         const fs::path song = writeMusic(scratchPath("song.wav"), 10.0, -6.0, 3, rate);
         loadAndMaster(processor, song, target, ceiling);
         for (const char* strength : {"Gentle", "Full"}) {

@@ -1,4 +1,5 @@
 #include "eq/MatchStrength.h"
+#include "models/engine/BackgroundPool.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "platform/Error.h"
 #include "platform/PreferenceStore.h"
@@ -40,8 +41,9 @@ void storeRaw(PreferenceStore& store, const std::string& bytes) {
 } // namespace
 
 TEST(ReferenceTrackManager, StartsEmpty) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(store, pool);
     EXPECT_FALSE(manager.currentProfile());
     EXPECT_FALSE(manager.isEnabled());
     EXPECT_EQ(manager.referenceSpectrum(), zeros);
@@ -52,13 +54,14 @@ TEST(ReferenceTrackManager, StartsEmpty) {
 }
 
 TEST(ReferenceTrackManager, ASavedProfileSurvivesARestart) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     {
-        ReferenceTrackManager manager(store);
+        ReferenceTrackManager manager(store, pool);
         manager.saveProfile(sampleProfile());
     }
     PreferenceStore fresh(PreferenceStore::standardFilePath());
-    ReferenceTrackManager restarted(fresh);
+    ReferenceTrackManager restarted(fresh, pool);
     ASSERT_TRUE(restarted.currentProfile());
     EXPECT_EQ(*restarted.currentProfile(), sampleProfile());
     EXPECT_EQ(restarted.referenceSpectrum(), QVector<float>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1.5f, 0}));
@@ -67,6 +70,7 @@ TEST(ReferenceTrackManager, ASavedProfileSurvivesARestart) {
 }
 
 TEST(ReferenceTrackManager, ACorruptStoredProfileIsIgnored) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     SpectralProfile fewBands = sampleProfile();
     fewBands.spectrum12Band = {1, 2, 3};
@@ -75,18 +79,19 @@ TEST(ReferenceTrackManager, ACorruptStoredProfileIsIgnored) {
     for (const std::string& stored : {std::string("{not json"), std::string(), missingKey,
                                       encodeSpectralProfile(fewBands)}) {
         storeRaw(store, stored);
-        ReferenceTrackManager manager(store);
+        ReferenceTrackManager manager(store, pool);
         EXPECT_FALSE(manager.currentProfile()) << stored;
         EXPECT_EQ(manager.referenceSpectrum(), zeros) << stored;
     }
     store.setString(ReferenceTrackManager::userDefaultsKey, encodeSpectralProfile(sampleProfile()));
-    EXPECT_FALSE(ReferenceTrackManager(store).currentProfile()) << "stored as data only";
+    EXPECT_FALSE(ReferenceTrackManager(store, pool).currentProfile()) << "stored as data only";
 }
 
 TEST(ReferenceTrackManager, LoadingAReferenceFillsTheProfileAndStoresIt) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     const auto path = writeMusic(scratchPath("club reference.wav"), 12.0, -3.0);
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(store, pool);
     manager.setIsEnabled(true);
     int profileChanges = 0, spectrumChanges = 0;
     QObject::connect(&manager, &ReferenceTrackManager::currentProfileChanged, [&] { ++profileChanges; });
@@ -118,16 +123,17 @@ TEST(ReferenceTrackManager, LoadingAReferenceFillsTheProfileAndStoresIt) {
     EXPECT_FALSE(manager.isEnabled()) << "the switch goes back off a second after loading";
 
     PreferenceStore fresh(PreferenceStore::standardFilePath());
-    ReferenceTrackManager restarted(fresh);
+    ReferenceTrackManager restarted(fresh, pool);
     ASSERT_TRUE(restarted.currentProfile());
     EXPECT_EQ(*restarted.currentProfile(), profile);
 }
 
 TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     const auto notAudio = scratchPath("notes.wav");
     std::ofstream(notAudio) << "these are not samples";
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(store, pool);
     manager.saveProfile(sampleProfile());
     manager.loadSavedProfile();
     manager.setIsEnabled(true);
@@ -148,6 +154,7 @@ TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {
 }
 
 TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothing) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     struct Case {
         const char* name;
@@ -162,7 +169,7 @@ TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothi
         // Long enough to measure, shorter than one 8192-sample analysis frame.
         {"0.6 s at 8 kHz", replicate(sine(1000.0, 0.5, 8000.0, 4800), 2), 8000.0, "spectrum"},
     };
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(store, pool);
     manager.saveProfile(sampleProfile());
     manager.loadSavedProfile();
     const auto storedBefore = reread().dataValue(ReferenceTrackManager::userDefaultsKey);
@@ -187,8 +194,9 @@ TEST(ReferenceTrackManager, AReferenceWithNothingToMatchIsRefusedAndChangesNothi
 }
 
 TEST(ReferenceTrackManager, ClearingForgetsTheProfileButKeepsTheLevels) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(store, pool);
     manager.saveProfile(sampleProfile());
     manager.loadSavedProfile();
     manager.setIsEnabled(true);
@@ -199,14 +207,15 @@ TEST(ReferenceTrackManager, ClearingForgetsTheProfileButKeepsTheLevels) {
     EXPECT_TRUE(manager.isEnabled());
     EXPECT_FALSE(store.contains(ReferenceTrackManager::userDefaultsKey));
     EXPECT_FALSE(reread().contains(ReferenceTrackManager::userDefaultsKey));
-    EXPECT_FALSE(ReferenceTrackManager(store).currentProfile());
+    EXPECT_FALSE(ReferenceTrackManager(store, pool).currentProfile());
 }
 
 TEST(ReferenceTrackManager, FileSpectraGoToTheirListAndErrorsAreDropped) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     const auto path = writeMusic(scratchPath("song.wav"), 3.0);
     const BandLevels expected = ReferenceTrackManager::compute12BandSpectrum(path);
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(store, pool);
 
     QFuture<void> original = manager.analyzeFileSpectrum(path, true);
     ASSERT_TRUE(finishes(original));
@@ -222,7 +231,7 @@ TEST(ReferenceTrackManager, FileSpectraGoToTheirListAndErrorsAreDropped) {
     EXPECT_NO_THROW(failing.waitForFinished());
     EXPECT_EQ(manager.originalSpectrum(), ReferenceTrackManager::toList(expected));
 
-    QFuture<BandLevels> async = ReferenceTrackManager::compute12BandSpectrumAsync(scratchPath("gone.wav"));
+    QFuture<BandLevels> async = manager.compute12BandSpectrumAsync(scratchPath("gone.wav"));
     EXPECT_THROW(async.waitForFinished(), Error) << "no event loop needed for the plain analysis";
 
     manager.resetSpectra();
@@ -231,9 +240,10 @@ TEST(ReferenceTrackManager, FileSpectraGoToTheirListAndErrorsAreDropped) {
 }
 
 TEST(ReferenceTrackManager, ALoadOutlivingItsManagerEndsCancelled) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     const auto path = writeMusic(scratchPath("reference.wav"), 2.0);
-    auto manager = std::make_unique<ReferenceTrackManager>(store);
+    auto manager = std::make_unique<ReferenceTrackManager>(store, pool);
     QFuture<void> loading = manager->loadReference(path);
     manager.reset();
     ASSERT_TRUE(finishes(loading, 30000));
@@ -241,17 +251,19 @@ TEST(ReferenceTrackManager, ALoadOutlivingItsManagerEndsCancelled) {
 }
 
 TEST(ReferenceTrackManager, TheApplicationObjectsManagerReadsItsStore) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
-    ReferenceTrackManager(store).saveProfile(sampleProfile());
+    ReferenceTrackManager(store, pool).saveProfile(sampleProfile());
     TestApp app;
     ASSERT_TRUE(app.reference.currentProfile());
     EXPECT_EQ(app.reference.referenceFileName(), "reference.wav");
 }
 
 TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     {
-        ReferenceTrackManager manager(store);
+        ReferenceTrackManager manager(store, pool);
         EXPECT_EQ(manager.matchStrength(), gentleMatchStrength) << "nothing stored: the classic match";
         manager.saveProfile(sampleProfile());
         int changes = 0;
@@ -265,7 +277,7 @@ TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {
         EXPECT_EQ(changes, 2);
     }
     PreferenceStore fresh(PreferenceStore::standardFilePath());
-    ReferenceTrackManager restarted(fresh);
+    ReferenceTrackManager restarted(fresh, pool);
     EXPECT_EQ(restarted.matchStrength(), fullMatchStrength);
     ASSERT_TRUE(restarted.currentProfile());
     EXPECT_EQ(*restarted.currentProfile(), sampleProfile()) << "the profile keeps its own key";
@@ -273,17 +285,18 @@ TEST(ReferenceTrackManager, TheMatchStrengthRoundTripsUnderItsOwnKey) {
     // The default itself survives a round trip through the file bit for bit.
     restarted.chooseMatchStrength(gentleMatchStrength);
     PreferenceStore again(PreferenceStore::standardFilePath());
-    EXPECT_EQ(ReferenceTrackManager(again).matchStrength(), gentleMatchStrength);
+    EXPECT_EQ(ReferenceTrackManager(again, pool).matchStrength(), gentleMatchStrength);
 }
 
 TEST(ReferenceTrackManager, AStoredStrengthThatMeansNothingIsGentle) {
+    BackgroundPool pool;
     PreferenceStore store(PreferenceStore::standardFilePath());
     for (float stored : {-5.0f, 101.0f}) {
         store.setFloat(ReferenceTrackManager::matchStrengthKey, stored);
-        EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), gentleMatchStrength) << stored;
+        EXPECT_EQ(ReferenceTrackManager(store, pool).matchStrength(), gentleMatchStrength) << stored;
     }
     store.setString(ReferenceTrackManager::matchStrengthKey, "Full");
-    EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), gentleMatchStrength) << "stored as a float only";
+    EXPECT_EQ(ReferenceTrackManager(store, pool).matchStrength(), gentleMatchStrength) << "stored as a float only";
     store.setFloat(ReferenceTrackManager::matchStrengthKey, 0.0f);
-    EXPECT_EQ(ReferenceTrackManager(store).matchStrength(), 0.0f);
+    EXPECT_EQ(ReferenceTrackManager(store, pool).matchStrength(), 0.0f);
 }

@@ -3,7 +3,6 @@
 #include "analyzer/CorrectionPlan.h"
 #include "analyzer/TruePeakUpdate.h"
 #include "eq/ReferenceSpectrum.h"
-#include "models/engine/BackgroundPool.h"
 #include "platform/PreferenceStore.h"
 
 #include <QPointer>
@@ -21,11 +20,12 @@ constexpr double knownTruePeakThresholdDB = -100.0;
 } // namespace
 
 AnalyzerPanelController::AnalyzerPanelController(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks,
-                                                 QObject* parent)
+                                                 QThreadPool& pool, QObject* parent)
     : QObject(parent),
       inputs_(std::move(inputs)),
       callbacks_(std::move(callbacks)),
-      viewModel_(new AnalyzerViewModel(this)),
+      pool_(pool),
+      viewModel_(new AnalyzerViewModel(pool, this)),
       sessionStore_(new AnalyzerSessionStore(this)),
       baselineCancelled_(std::make_shared<std::atomic<bool>>(false)) {
     connect(viewModel_, &AnalyzerViewModel::stateChanged, this, &AnalyzerPanelController::onStateChanged);
@@ -143,7 +143,7 @@ void AnalyzerPanelController::setIsAnalyzingOriginal(bool analyzing) {
 void AnalyzerPanelController::startBaselineTask(const std::filesystem::path& originalURL) {
     const std::shared_ptr<std::atomic<bool>> cancelled = baselineCancelled_;
     // A unique pointer: the continuation takes it from the future instead of copying the spectrogram.
-    QtConcurrent::run(&backgroundPool(), [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
+    QtConcurrent::run(&pool_, [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
         try {
             return std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFileWithPeak(
                 originalURL, {}, [cancelled] { return cancelled->load(std::memory_order_relaxed); }));
@@ -198,7 +198,7 @@ void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& ur
     figures.macBookScore = result.macBookScore;
     figures.paSystemScore = result.paSystemScore;
     figures.analysisDetails = result.analysisDetails;
-    QtConcurrent::run(&backgroundPool(), [url, figures]() -> std::optional<EQSettings> {
+    QtConcurrent::run(&pool_, [url, figures]() -> std::optional<EQSettings> {
         try {
             const BandLevels levels = compute12BandSpectrum(url);
             const auto& details = figures.analysisDetails;

@@ -17,6 +17,8 @@
 #include <memory>
 #include <optional>
 
+class QThreadPool;
+
 namespace orvanta {
 
 // What the window hands the analyzer panel, fixed for the panel's lifetime.
@@ -49,7 +51,9 @@ class AnalyzerPanelController : public QObject {
     Q_PROPERTY(QString comparisonModeRaw READ comparisonModeRaw NOTIFY comparisonModeChanged)
 
 public:
-    AnalyzerPanelController(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QObject* parent = nullptr);
+    // Analyses run on `pool`.
+    AnalyzerPanelController(AnalyzerPanelInputs inputs, AnalyzerPanelCallbacks callbacks, QThreadPool& pool,
+                            QObject* parent = nullptr);
     ~AnalyzerPanelController() override;
 
     AnalyzerViewModel& viewModel() { return *viewModel_; }
@@ -119,6 +123,7 @@ private:
 
     AnalyzerPanelInputs inputs_;
     AnalyzerPanelCallbacks callbacks_;
+    QThreadPool& pool_;
     AnalyzerViewModel* viewModel_;       // child
     AnalyzerSessionStore* sessionStore_; // child
     std::optional<std::filesystem::path> pendingURL_;

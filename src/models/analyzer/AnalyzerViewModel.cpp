@@ -2,7 +2,6 @@
 
 #include "analyzer/AudioAnalyzer.h"
 #include "analyzer/TruePeakUpdate.h"
-#include "models/engine/BackgroundPool.h"
 #include "models/engine/ProgressUpdater.h"
 
 #include <QPromise>
@@ -47,7 +46,7 @@ CancellationQuery queryOf(const std::shared_ptr<std::atomic<bool>>& cancelled) {
 
 } // namespace
 
-AnalyzerViewModel::AnalyzerViewModel(QObject* parent) : QObject(parent) {}
+AnalyzerViewModel::AnalyzerViewModel(QThreadPool& pool, QObject* parent) : QObject(parent), pool_(pool) {}
 
 AnalyzerViewModel::~AnalyzerViewModel() { supersedeRun(); }
 
@@ -81,7 +80,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
     });
     const CancellationQuery isCancelled = queryOf(run->cancelled);
 
-    QtConcurrent::run(&backgroundPool(), [path, updater, isCancelled]() -> Outcome<Analysed> {
+    QtConcurrent::run(&pool_, [path, updater, isCancelled]() -> Outcome<Analysed> {
         try {
             Analysed analysed{
                 std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFile(path, updater->callback(), isCancelled)),
@@ -109,7 +108,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
         self->setResult(std::move(*analysed.result));
         self->setState(State::completed());
 
-        QtConcurrent::run(&backgroundPool(), [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
+        QtConcurrent::run(&self->pool_, [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
             try {
                 return AudioAnalyzer::measureTruePeak(path, isCancelled);
             } catch (const std::exception&) {

@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 
+class QThreadPool;
+
 namespace orvanta {
 
 // The analyzer panel's analysis: one file at a time, its state, progress and result. The analysis and
@@ -52,7 +54,8 @@ public:
         QPointer<AnalyzerViewModel> value;
     };
 
-    explicit AnalyzerViewModel(QObject* parent = nullptr);
+    // Analyses run on `pool`.
+    explicit AnalyzerViewModel(QThreadPool& pool, QObject* parent = nullptr);
     ~AnalyzerViewModel() override;
 
     State state() const { return state_; }
@@ -91,6 +94,7 @@ private:
     void supersedeRun();
     bool isCurrent(const std::shared_ptr<Run>& run) const { return run == run_; }
 
+    QThreadPool& pool_;
     State state_;
     double progress_ = 0.0;
     QString fileName_;

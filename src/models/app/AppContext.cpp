@@ -6,7 +6,9 @@ namespace orvanta {
 
 AppContext::AppContext(std::filesystem::path preferencesFile, std::unique_ptr<PlayerNode> output)
     : store(std::move(preferencesFile)), player(output ? std::move(output) : makeDefaultPlayerNode()),
-      themes(store, hub), settings(store), eq(&player, store), reference(store),
-      batch(store, status, reference, eq) {}
+      themes(store, hub), settings(store), eq(&player, store), reference(store, pool),
+      batch(store, status, reference, eq, pool) {}
+
+AppContext::~AppContext() { pool.waitForDone(); }
 
 } // namespace orvanta

@@ -11,7 +11,6 @@
 #include "models/app/TemporaryCleanup.h"
 #include "models/batch/AudioSettingsManager.h"
 #include "models/batch/BatchProcessor.h"
-#include "models/engine/BackgroundPool.h"
 #include "models/eq/EQManager.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
@@ -22,6 +21,7 @@
 #include "platform/TemporaryDirectory.h"
 
 #include <QPromise>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <cstdio>
@@ -53,9 +53,9 @@ bool liesIn(const fs::path& file, const fs::path& directory) {
 
 MainWindowModel::MainWindowModel(BatchProcessor& batch, AudioSettingsManager& settings, AudioPlayerManager& player,
                                  ReferenceTrackManager& reference, EQManager& eq, PreferenceStore& store,
-                                 NotificationHub& hub, QObject* parent)
+                                 NotificationHub& hub, QThreadPool& pool, QObject* parent)
     : QObject(parent), batch_(batch), settings_(settings), player_(player), reference_(reference), eq_(eq),
-      store_(store), hub_(hub), showReport_(readShowReport(store)) {
+      store_(store), hub_(hub), pool_(pool), showReport_(readShowReport(store)) {
     connect(&settings_, &AudioSettingsManager::targetLoudnessChanged, this, &MainWindowModel::presetLabelChanged);
     connect(&settings_, &AudioSettingsManager::limitThresholdChanged, this, &MainWindowModel::presetLabelChanged);
     connect(&settings_, &AudioSettingsManager::useAnalyzerChanged, this, &MainWindowModel::presetLabelChanged);
@@ -63,7 +63,7 @@ MainWindowModel::MainWindowModel(BatchProcessor& batch, AudioSettingsManager& se
 
 void MainWindowModel::windowShown() {
     // Removing rendered files of a 10-minute song takes tens of milliseconds: off the main thread.
-    static_cast<void>(QtConcurrent::run(&backgroundPool(), [] { cleanUpTemporaryFiles(false); }));
+    static_cast<void>(QtConcurrent::run(&pool_, [] { cleanUpTemporaryFiles(false); }));
     settings_.setUseAnalyzer(false);
 }
 
@@ -256,7 +256,7 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
     const ExportFormat format = settings_.exportFormat();
     const float ceilingDb = settings_.limitThreshold(); // the ceiling the runs use; an analyzer run stores its own
     setIsExporting(true);
-    QFuture<QString> work = QtConcurrent::run(&backgroundPool(), [=]() -> QString {
+    QFuture<QString> work = QtConcurrent::run(&pool_, [=]() -> QString {
         try {
             if (!source) return QStringLiteral("no rendered version to export");
             // The song the user loaded is never replaced by its own master.
@@ -309,7 +309,7 @@ void MainWindowModel::resetApplication() {
     reference_.setMasteredSpectrum(QVector<float>(12, 0.0f));
     // The import screen returns once the rendered files are gone, so a new run never races the clean-up.
     const unsigned generation = generation_;
-    QtConcurrent::run(&backgroundPool(), [] { cleanUpTemporaryFiles(true); }).then(this, [this, generation] {
+    QtConcurrent::run(&pool_, [] { cleanUpTemporaryFiles(true); }).then(this, [this, generation] {
         if (generation == generation_) setAppState(AppState::importFiles);
     });
 }
@@ -344,7 +344,7 @@ QFuture<void> MainWindowModel::repair() {
         std::optional<AnalyzerPlan> plan;
         fs::path input;
     };
-    QFuture<Prepared> preparing = QtConcurrent::run(&backgroundPool(), [result, analysed, &store = store_]() -> Prepared {
+    QFuture<Prepared> preparing = QtConcurrent::run(&pool_, [result, analysed, &store = store_]() -> Prepared {
         try {
             const BandLevels levels = ReferenceTrackManager::compute12BandSpectrum(analysed);
             const auto& details = result.analysisDetails;

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <optional>
 
+class QThreadPool;
+
 namespace orvanta {
 
 class AudioPlayerManager;
@@ -38,7 +40,7 @@ class MainWindowModel : public QObject {
 public:
     MainWindowModel(BatchProcessor& batch, AudioSettingsManager& settings, AudioPlayerManager& player,
                     ReferenceTrackManager& reference, EQManager& eq, PreferenceStore& store, NotificationHub& hub,
-                    QObject* parent = nullptr);
+                    QThreadPool& pool, QObject* parent = nullptr);
 
     AppState appState() const { return appState_; }
     int appStateNumber() const { return int(appState_); }
@@ -138,6 +140,7 @@ private:
     EQManager& eq_;
     PreferenceStore& store_;
     NotificationHub& hub_;
+    QThreadPool& pool_;
 
     AppState appState_ = AppState::importFiles;
     std::optional<AlertType> alertType_;

@@ -1,6 +1,5 @@
 #include "models/app/WaveformCache.h"
 
-#include "models/engine/BackgroundPool.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -8,7 +7,8 @@
 
 namespace orvanta {
 
-WaveformCache::WaveformCache(QObject* parent) : QObject(parent), alive_(std::make_shared<bool>(true)) {}
+WaveformCache::WaveformCache(QThreadPool& pool, QObject* parent)
+    : QObject(parent), alive_(std::make_shared<bool>(true)), pool_(pool) {}
 
 // A read still running for a destroyed cache stops at its next chunk.
 WaveformCache::~WaveformCache() { *alive_ = false; }
@@ -39,7 +39,7 @@ QFuture<WaveformCache::Overview> WaveformCache::overview(const std::filesystem::
         }
     }
     std::weak_ptr<bool> alive = alive_;
-    QFuture<Overview> future = QtConcurrent::run(&backgroundPool(), [file, alive]() -> Overview {
+    QFuture<Overview> future = QtConcurrent::run(&pool_, [file, alive]() -> Overview {
         try {
             auto overview = std::make_shared<WaveformOverview>(computeWaveformOverview(
                 file, columns, [&alive] { const auto flag = alive.lock(); return !flag || !*flag; }));

@@ -11,6 +11,8 @@
 #include <list>
 #include <memory>
 
+class QThreadPool;
+
 namespace orvanta {
 
 // Waveform overviews of files, computed once per file on the background pool and kept for the next
@@ -25,7 +27,8 @@ public:
     static constexpr size_t columns = 4096;   // enough for a full-width overview at device-pixel ratio 2
     static constexpr size_t keptFiles = 6;
 
-    explicit WaveformCache(QObject* parent = nullptr);
+    // Files are read on `pool`.
+    explicit WaveformCache(QThreadPool& pool, QObject* parent = nullptr);
     ~WaveformCache() override;
 
     // The overview of `file`: finished at once when cached, else when the background read is done (on
@@ -49,6 +52,7 @@ private:
 
     std::list<Entry> entries_; // most recently used first
     std::shared_ptr<bool> alive_;
+    QThreadPool& pool_;
 };
 
 } // namespace orvanta

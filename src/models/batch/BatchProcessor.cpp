@@ -5,7 +5,6 @@
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "eq/ReferenceSpectrum.h"
-#include "models/engine/BackgroundPool.h"
 #include "models/engine/MainThread.h"
 #include "models/engine/ProcessingStatusManager.h"
 #include "models/engine/ProgressUpdater.h"
@@ -41,8 +40,9 @@ struct BatchProcessor::PassContext {
 };
 
 BatchProcessor::BatchProcessor(PreferenceStore& store, ProcessingStatusManager& status,
-                               ReferenceTrackManager& reference, EQManager& eq, QObject* parent)
-    : QObject(parent), store_(store), status_(status), reference_(reference), eq_(eq) {}
+                               ReferenceTrackManager& reference, EQManager& eq, QThreadPool& pool,
+                               QObject* parent)
+    : QObject(parent), store_(store), status_(status), reference_(reference), eq_(eq), pool_(pool) {}
 
 BatchProcessor::~BatchProcessor() {
     {
@@ -126,7 +126,7 @@ QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
         std::optional<AudioFileDetails> details; // none when the file does not open as audio
         std::optional<Error> error;              // why it does not open, or why it cannot be measured
     };
-    QFuture<Loaded> loading = QtConcurrent::run(&backgroundPool(), [url]() -> Loaded {
+    QFuture<Loaded> loading = QtConcurrent::run(&pool_, [url]() -> Loaded {
         Loaded loaded;
         AudioFileDetails details;
         try {
@@ -217,7 +217,7 @@ void BatchProcessor::showEvent(const MasteringEvent& event) {
 }
 
 QFuture<BatchProcessor::PassOutcome> BatchProcessor::runPass(MasteringOptions options, bool logConversionFailure) {
-    QFuture<PassOutcome> work = QtConcurrent::run(&backgroundPool(), [this, options, logConversionFailure] {
+    QFuture<PassOutcome> work = QtConcurrent::run(&pool_, [this, options, logConversionFailure] {
         PassOutcome outcome;
         try {
             outcome.record = masterFile(options);

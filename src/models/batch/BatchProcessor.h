@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+class QThreadPool;
+
 namespace orvanta {
 
 class EQManager;
@@ -35,7 +37,7 @@ using BatchPassRecord = MasteredFile;
 // The controller between the window and the mastering engine. Holds the loaded song (one AudioFile),
 // runs the master, final and analyzer passes over it, converts each result into the export format
 // and publishes progress and state. Lives on the main thread; every public function and every change
-// of a published field happens there. Engine work runs on the background pool. The asynchronous
+// of a published field happens there. Engine work runs on the pool it is given. The asynchronous
 // operations return futures that finish on the main thread after the published state is updated;
 // they never carry an error (a failed pass shows as status `failed`).
 class BatchProcessor : public QObject {
@@ -50,9 +52,9 @@ class BatchProcessor : public QObject {
 public:
     // The collaborators belong to the application object and must outlive the processor: the store
     // gives the export format, the status manager shows the passes, the reference manager supplies
-    // the reference and shows the spectra, the EQ manager shows a matched EQ.
+    // the reference and shows the spectra, the EQ manager shows a matched EQ; the engine runs on `pool`.
     BatchProcessor(PreferenceStore& store, ProcessingStatusManager& status, ReferenceTrackManager& reference,
-                   EQManager& eq, QObject* parent = nullptr);
+                   EQManager& eq, QThreadPool& pool, QObject* parent = nullptr);
     ~BatchProcessor() override;
 
     // The loaded song and its results; none before loadFile and after reset or a cancel.
@@ -159,6 +161,7 @@ private:
     ProcessingStatusManager& status_;
     ReferenceTrackManager& reference_;
     EQManager& eq_;
+    QThreadPool& pool_;
     std::optional<AudioFile> currentFile_;
     double progress_ = 0.0;
     bool isProcessing_ = false;

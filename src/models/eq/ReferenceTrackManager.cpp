@@ -1,7 +1,6 @@
 #include "models/eq/ReferenceTrackManager.h"
 
 #include "eq/MatchStrength.h"
-#include "models/engine/BackgroundPool.h"
 #include "platform/PreferenceStore.h"
 
 #include <QPromise>
@@ -15,14 +14,14 @@
 namespace orvanta {
 
 namespace {
-// Runs `work` on the background pool; the future carries its result or the exception it threw, unwrapped,
+// Runs `work` on `pool`; the future carries its result or the exception it threw, unwrapped,
 // so waitForFinished() / result() rethrow the original orvanta::Error.
 template <typename T, typename Work>
-QFuture<T> runInPool(Work work) {
+QFuture<T> runInPool(QThreadPool& pool, Work work) {
     auto promise = std::make_shared<QPromise<T>>();
     QFuture<T> future = promise->future();
     promise->start();
-    backgroundPool().start([promise, work = std::move(work)]() {
+    pool.start([promise, work = std::move(work)]() {
         try {
             if constexpr (std::is_void_v<T>) {
                 work();
@@ -41,8 +40,8 @@ QFuture<T> runInPool(Work work) {
 constexpr int referenceSwitchResetMilliseconds = 1000;
 } // namespace
 
-ReferenceTrackManager::ReferenceTrackManager(PreferenceStore& store, QObject* parent)
-    : QObject(parent), store_(store), matchStrength_(gentleMatchStrength) {
+ReferenceTrackManager::ReferenceTrackManager(PreferenceStore& store, QThreadPool& pool, QObject* parent)
+    : QObject(parent), store_(store), pool_(pool), matchStrength_(gentleMatchStrength) {
     loadSavedProfile();
     const std::optional<float> stored = store_.floatValue(matchStrengthKey);
     if (stored && isValidMatchStrength(*stored)) matchStrength_ = *stored;
@@ -147,7 +146,7 @@ QFuture<void> ReferenceTrackManager::loadReference(const std::filesystem::path& 
     done->start();
     // The whole analysis (loudness, curve, band levels) ends before any field changes, so a failure at
     // any step leaves the manager exactly as it was.
-    runInPool<ReferenceAnalysis>([url] { return analyzeReferenceFile(url); })
+    runInPool<ReferenceAnalysis>(pool_, [url] { return analyzeReferenceFile(url); })
         .then(this, [this, done](QFuture<ReferenceAnalysis> analysis) {
             try {
                 ReferenceAnalysis result = analysis.result();
@@ -191,7 +190,7 @@ BandLevels ReferenceTrackManager::compute12BandSpectrum(const std::filesystem::p
 }
 
 QFuture<BandLevels> ReferenceTrackManager::compute12BandSpectrumAsync(const std::filesystem::path& url) {
-    return runInPool<BandLevels>([url] { return ::orvanta::compute12BandSpectrum(url); });
+    return runInPool<BandLevels>(pool_, [url] { return ::orvanta::compute12BandSpectrum(url); });
 }
 
 std::vector<EQBand> ReferenceTrackManager::matchReferenceEQ(const BandLevels& reference, const BandLevels& file) {

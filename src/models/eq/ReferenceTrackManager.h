@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <optional>
 
+class QThreadPool;
+
 namespace orvanta {
 
 class PreferenceStore;
 
 // The loaded reference recording and the 12-band spectra shown beside it. The profile is kept in the
-// preference store across runs. Analyses run on the background pool; every published field changes
+// preference store across runs. Analyses run on the pool it is given; every published field changes
 // on the main thread. Main thread only (except the static analysis helpers); no locks. The futures of
 // loadReference / analyzeFileSpectrum finish through the main event loop: never block the main thread
 // on them (use a QFutureWatcher or a continuation).
@@ -45,7 +47,8 @@ public:
     // Starts with no profile, isEnabled false and three lists of 12 zeros, then loadSavedProfile(), and
     // the stored match strength (Gentle when absent, not a float or outside 0…100).
     // The store must outlive the manager.
-    explicit ReferenceTrackManager(PreferenceStore& store, QObject* parent = nullptr);
+    // Profiles are measured on `pool`.
+    ReferenceTrackManager(PreferenceStore& store, QThreadPool& pool, QObject* parent = nullptr);
 
     const std::optional<SpectralProfile>& currentProfile() const { return currentProfile_; }
     bool hasProfile() const { return currentProfile_.has_value(); }
@@ -95,8 +98,8 @@ public:
     QFuture<void> analyzeFileSpectrum(const std::filesystem::path& url, bool isOriginal);
     // The 12-band levels of a file (core compute12BandSpectrum). Any thread; throws orvanta::Error.
     static BandLevels compute12BandSpectrum(const std::filesystem::path& url);
-    // The same on the background pool; the future holds the levels or the orvanta::Error.
-    static QFuture<BandLevels> compute12BandSpectrumAsync(const std::filesystem::path& url);
+    // The same on the pool; the future holds the levels or the orvanta::Error.
+    QFuture<BandLevels> compute12BandSpectrumAsync(const std::filesystem::path& url);
     // The 12 bands of the matching rule (core matchReferenceEQ).
     static std::vector<EQBand> matchReferenceEQ(const BandLevels& reference, const BandLevels& file);
 
@@ -116,6 +119,7 @@ private:
     void setReferenceSpectrum(const QVector<float>& levels);
 
     PreferenceStore& store_;
+    QThreadPool& pool_;
     std::optional<SpectralProfile> currentProfile_;
     bool isEnabled_ = false;
     QVector<float> referenceSpectrum_ = QVector<float>(12, 0.0f);

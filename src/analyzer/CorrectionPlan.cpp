@@ -11,7 +11,6 @@ namespace orvanta {
 namespace {
 
 constexpr const char* targetLoudnessKey = "targetLoudness";
-constexpr float defaultTargetLUFS = -8.0f;
 
 float clampf(float x, float lo, float hi) { return std::clamp(x, lo, hi); }
 
@@ -45,6 +44,15 @@ std::vector<float> smoothGains(const std::vector<float>& bandValues) {
 
 AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float>& bandValues, float inputLUFS,
                       float inputPeak, float inputRMS, const PreferenceStore& preferences) {
+    const std::optional<float> stored = preferences.floatValue(targetLoudnessKey);
+    // A hand-edited preference outside the accepted range is bounded as the settings are.
+    const float targetLUFS = stored && std::isfinite(*stored) ? targetLoudnessRange.bound(*stored, planDefaultTargetLUFS)
+                                                                : planDefaultTargetLUFS;
+    return makePlan(result, bandValues, inputLUFS, inputPeak, inputRMS, targetLUFS);
+}
+
+AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float>& bandValues, float inputLUFS,
+                      float inputPeak, float inputRMS, float targetLUFS) {
     const auto& details = result.analysisDetails;
     const auto& balance = details.spectralBalance;
     const float W = float(result.warmth);
@@ -153,11 +161,6 @@ AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float
     plan.eqSettings.bands[9].gain = std::min(plan.eqSettings.bands[9].gain, 1.5f);
     plan.eqSettings.bands[10].gain = 0.0f;
     plan.eqSettings.bands[11].gain = 0.0f;
-
-    const std::optional<float> stored = preferences.floatValue(targetLoudnessKey);
-    // A hand-edited preference outside the accepted range is bounded as the settings are.
-    const float targetLUFS = stored && std::isfinite(*stored) ? targetLoudnessRange.bound(*stored, defaultTargetLUFS)
-                                                                : defaultTargetLUFS;
 
     const float wetDryMix = clampf(0.55f + 0.15f * wDef + 0.2f * cDef + 0.1f * dDef - 0.3f * std::max(S - 0.85f, 0.0f),
                                    0.55f, 0.75f);

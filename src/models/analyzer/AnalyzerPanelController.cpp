@@ -3,7 +3,6 @@
 #include "analyzer/CorrectionPlan.h"
 #include "analyzer/TruePeakUpdate.h"
 #include "eq/ReferenceSpectrum.h"
-#include "platform/PreferenceStore.h"
 
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -202,10 +201,9 @@ void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& ur
         try {
             const BandLevels levels = compute12BandSpectrum(url);
             const auto& details = figures.analysisDetails;
-            // The curve does not depend on the stored target the plan also reads.
-            const PreferenceStore preferences(PreferenceStore::standardFilePath());
+            // The curve does not depend on the target: the default one stands in for the stored one.
             return makePlan(figures, std::vector<float>(levels.begin(), levels.end()), float(details.lufsIntegrated),
-                            float(details.peakLevel), float(details.rmsLevel), preferences)
+                            float(details.peakLevel), float(details.rmsLevel), planDefaultTargetLUFS)
                 .eqSettings;
         } catch (const std::exception&) {
             return std::nullopt;

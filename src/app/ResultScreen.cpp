@@ -330,7 +330,7 @@ void ResultScreen::themeChanged() {
     refreshLegend();
     waveforms_->setColours(themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.textPrimary),
                            themeColor(theme.elementBackground));
-    waveforms_->setReductionColour(themeColor(theme.warning));
+    waveforms_->setReductionColour(gainReductionColour(theme));
     summary_->setColours(themeColor(theme.accent), themeColor(theme.textPrimary), themeColor(theme.elementBackground));
 }
 

@@ -62,5 +62,21 @@ TEST(ThemeContrast, TextReachesAAInEveryTheme) {
     }
 }
 
+// The gain-reduction lane hangs beside the master's waveform: its colour must read as another thing
+// (a hue at least 20 degrees away) and stand out from the lane's ground (3:1, WCAG's figure for
+// graphics).
+TEST(ThemeContrast, TheGainReductionLaneStandsApartFromTheMasterWaveform) {
+    EXPECT_NEAR(hueDistance(QColor(255, 0, 0), QColor(0, 255, 0)), 120.0, 0.5);
+    EXPECT_NEAR(hueDistance(QColor::fromHsv(350, 255, 255), QColor::fromHsv(10, 255, 255)), 20.0, 0.5);
+    for (const Theme& theme : builtInThemes()) {
+        const QColor lane = gainReductionColour(theme);
+        EXPECT_GE(hueDistance(lane, themeColor(theme.primary)), 20.0) << theme.id.toStdString();
+        EXPECT_GE(contrastRatio(lane, themeColor(theme.elementBackground)), 3.0) << theme.id.toStdString();
+    }
+    const Theme& blackAndGold = *findTheme(QStringLiteral("sunset"));
+    EXPECT_LT(hueDistance(themeColor(blackAndGold.warning), themeColor(blackAndGold.primary)), 20.0)
+        << "amber beside gold is the case the rule is for";
+}
+
 } // namespace
 } // namespace orvanta

@@ -162,15 +162,6 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     } catch (const std::exception& failure) {
         return fail(options.input, failureText(failure));
     }
-    try {
-        report.input = analyzeAudioFile(options.input, options.threads);
-    } catch (const std::exception& failure) {
-        return fail(options.input, "cannot measure the input: " + failureText(failure));
-    }
-    if (wasInterrupted()) return fail(options.input, "cancelled");
-    if (report.input.measurability != Measurability::measurable)
-        return fail(options.input, unmeasurableAudioError(report.input.measurability).description());
-
     MasteringOptions run;
     run.input = options.input;
     run.targetLUFS = options.targetLoudness;
@@ -179,11 +170,19 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     run.threads = options.threads;
     run.isCancelled = [] { return wasInterrupted(); };
     run.progress = [&status](double fraction) { status.showProgress(fraction); };
-    run.events = [&status](const MasteringEvent& event) { narrate(event, status); };
+    // The input's figures are the master pass's own first measurement: the file is read for them once.
+    run.events = [&status, &report](const MasteringEvent& event) {
+        if (event.kind == MasteringEventKind::inputMeasured) report.input = event.stats;
+        narrate(event, status);
+    };
 
     MasteredFile master;
     try {
         master = masterFile(run);
+    } catch (const Error& error) {
+        // Input the meter cannot measure is the file's fault, not a failure of the run: its reason alone.
+        if (error.is(engineDomain, engine_error::unmeasurable)) return fail(options.input, error.description());
+        return fail(options.input, describeForUser(error));
     } catch (const std::exception& failure) {
         return fail(options.input, failureText(failure));
     }

@@ -10,6 +10,7 @@
 #include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "cli/TerminalStatus.h"
+#include "engine/GainReductionEnvelope.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/SettingRanges.h"
@@ -84,10 +85,22 @@ struct MasterReport {
     int passes = 0;
     double gainDB = std::nan("");
     bool targetReached = true;
+    GainReductionEnvelope reduction; // of the pass that made the master
     EQSettings matched;
     float matchStrength = 0.0f; // percent
     std::vector<std::string> notes;
 };
+
+// The limiter's work on the master: its largest and average reduction and the envelope over time, one
+// value per bucket, to a hundredth of a decibel (a plot needs no more, and the line stays short).
+nlohmann::ordered_json reductionJson(const GainReductionEnvelope& reduction) {
+    nlohmann::ordered_json envelope = nlohmann::ordered_json::array();
+    for (float db : reduction.reductionDb) envelope.push_back(std::round(double(db) * 100.0) / 100.0);
+    return {{"largest_db", jsonNumber(reduction.maximumDb)},
+            {"average_db", jsonNumber(reduction.averageDb)},
+            {"bucket_seconds", jsonNumber(reduction.bucketSeconds)},
+            {"envelope_db", std::move(envelope)}};
+}
 
 nlohmann::ordered_json statsJson(const AudioStats& stats) {
     return {{"lufs", jsonNumber(stats.lufs)},
@@ -225,9 +238,17 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         report.gainDB = 20.0 * std::log10(static_cast<double>(master.pipeline->totalGain));
         // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
         report.targetReached = master.pipeline->targetReached;
+        report.reduction = master.pipeline->gainReduction;
     }
     report.notes = published.notes;
     return exitSuccess;
+}
+
+// A gain reduction with one decimal, e.g. "10.5 dB".
+std::string formatReduction(float db) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dB", double(db));
+    return text;
 }
 
 void printReport(const MasterOptions& options, const fs::path& output, const MasterReport& report, int bpm) {
@@ -237,8 +258,9 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
                                          {"bpm", bpm},
                                          {"passes", report.passes},
                                          {"gain_db", jsonNumber(report.gainDB)},
-                                         {"target_reached", report.targetReached},
-                                         {"output_path", fs::absolute(output).string()}};
+                                         {"target_reached", report.targetReached}};
+        if (!report.reduction.empty()) object["gain_reduction"] = reductionJson(report.reduction);
+        object["output_path"] = fs::absolute(output).string();
         if (report.final) {
             object["final"] = statsJson(*report.final);
             nlohmann::ordered_json gains = nlohmann::ordered_json::array();
@@ -263,6 +285,10 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
     }
     std::cout << "Tempo:  " << bpm << " BPM\n"
               << "Passes: " << report.passes << " (gain " << gainText << ")\n";
+    if (!report.reduction.empty()) {
+        std::cout << "Limit:  largest " << formatReduction(report.reduction.maximumDb) << ", average "
+                  << formatReduction(report.reduction.averageDb) << " of gain reduction\n";
+    }
     if (!report.targetReached) {
         std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")
                   << " would need clipping; this is the loudest clean result\n";

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -64,7 +65,8 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     const auto object = nlohmann::ordered_json::parse(result.standardOutput);
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached", "output_path"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached",
+                                              "gain_reduction", "output_path"}));
     keys.clear();
     for (const auto& item : object["output"].items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "true_peak", "rms"}));
@@ -75,6 +77,44 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     EXPECT_LE(object["passes"].get<int>(), 3);
     EXPECT_GT(object["gain_db"].get<double>(), 8.0);
     EXPECT_TRUE(fs::exists(output));
+}
+
+// The limiter's work comes with the report: over time, one value per slice of the song, and as the
+// largest and average reduction. A second of silence before the music is a second of no reduction.
+TEST(MasterCommand, TheReportCarriesTheLimitersGainReduction) {
+    const double rate = 44100.0;
+    const Channels music = readWithSndfile(writeMusic(scratchPath("music.wav"), 8.0, -6.0, 5));
+    Channels song(2);
+    for (size_t c = 0; c < 2; ++c) {
+        song[c] = silence(size_t(rate));
+        song[c].insert(song[c].end(), music[c].begin(), music[c].end());
+    }
+    const fs::path input = scratchPath("lead-in.wav");
+    writeWav(input, song, rate);
+
+    const auto result = runCli({"master", input.string(), "-o", scratchPath("json.wav").string(), "--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const auto reduction = nlohmann::json::parse(result.standardOutput)["gain_reduction"];
+    const auto envelope = reduction["envelope_db"].get<std::vector<double>>();
+    const double bucket = reduction["bucket_seconds"].get<double>();
+    ASSERT_FALSE(envelope.empty());
+    EXPECT_LE(envelope.size(), 4000u);
+    EXPECT_GE(bucket, 0.01);
+    EXPECT_NEAR(bucket * double(envelope.size()), 9.0, bucket);
+    const double largest = reduction["largest_db"].get<double>();
+    EXPECT_NEAR(*std::max_element(envelope.begin(), envelope.end()), largest, 0.005);
+    EXPECT_GT(largest, 3.0) << "Loud asks about 12 dB of gain of this song";
+    EXPECT_GT(reduction["average_db"].get<double>(), 0.0);
+    EXPECT_LT(reduction["average_db"].get<double>(), largest);
+    const auto leadIn = size_t(0.9 / bucket);
+    EXPECT_EQ(*std::max_element(envelope.begin(), envelope.begin() + std::ptrdiff_t(leadIn)), 0.0);
+
+    const auto text = runCli({"master", input.string(), "-o", scratchPath("text.wav").string()});
+    ASSERT_EQ(text.exitStatus, 0) << text.standardError;
+    char line[96];
+    std::snprintf(line, sizeof line, "Limit:  largest %.1f dB, average %.1f dB of gain reduction\n", largest,
+                  reduction["average_db"].get<double>());
+    EXPECT_NE(text.standardOutput.find(line), std::string::npos) << text.standardOutput;
 }
 
 TEST(MasterCommand, TargetAndCeilingOverrideThePreset) {
@@ -158,8 +198,9 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     const auto object = nlohmann::ordered_json::parse(result.standardOutput);
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached", "output_path", "final",
-                                              "matched_eq", "match_strength", "eq_curve"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached",
+                                              "gain_reduction", "output_path", "final", "matched_eq", "match_strength",
+                                              "eq_curve"}));
     EXPECT_NEAR(object["match_strength"].get<double>(), 100.0 / 7.0, 1e-4) << "Gentle unless chosen";
     ASSERT_EQ(object["eq_curve"].size(), 12u);
     for (size_t i = 0; i < 12; ++i)

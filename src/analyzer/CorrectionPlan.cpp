@@ -46,8 +46,8 @@ AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float
                       float inputPeak, float inputRMS, const PreferenceStore& preferences) {
     const std::optional<float> stored = preferences.floatValue(targetLoudnessKey);
     // A hand-edited preference outside the accepted range is bounded as the settings are.
-    const float targetLUFS = stored && std::isfinite(*stored) ? targetLoudnessRange.bound(*stored, planDefaultTargetLUFS)
-                                                                : planDefaultTargetLUFS;
+    const float targetLUFS =
+        stored && std::isfinite(*stored) ? targetLoudnessRange.bound(*stored, planDefaultTargetLUFS) : planDefaultTargetLUFS;
     return makePlan(result, bandValues, inputLUFS, inputPeak, inputRMS, targetLUFS);
 }
 

@@ -51,8 +51,8 @@ MainWindow::MainWindow(MainWindowServices services, std::filesystem::path demoSo
     importScreen_ = new ImportScreen(services_.model, services_.settings, services_.batch, services_.reference,
                                      services_.pool, std::move(demoSong));
     processingScreen_ = new ProcessingScreen(services_.model, services_.batch, services_.status);
-    resultScreen_ = new ResultScreen(services_.model, services_.batch, services_.player, services_.reference, services_.hub,
-                                     services_.pool);
+    resultScreen_ = new ResultScreen(services_.model, services_.batch, services_.player, services_.reference,
+                                     services_.hub, services_.pool);
     screens_->addWidget(importScreen_);
     screens_->addWidget(processingScreen_);
     screens_->addWidget(resultScreen_);

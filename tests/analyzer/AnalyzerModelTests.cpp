@@ -224,7 +224,8 @@ TEST(AnalyzerPanel, UnreadableOriginalStillAnalysesTheMasteredFile) {
     BackgroundPool pool;
     const auto mastered = writeSine("song_master.wav", 0.8, 2.0);
     Reports reports;
-    AnalyzerPanelController panel({mastered, scratchPath("missing.wav"), true, false}, recordingCallbacks(reports), pool);
+    AnalyzerPanelController panel({mastered, scratchPath("missing.wav"), true, false}, recordingCallbacks(reports),
+                                  pool);
     panel.start();
     ASSERT_TRUE(waitUntil([&] { return reports.urls.size() == 1; }));
     EXPECT_EQ(reports.urls[0], mastered);

@@ -24,7 +24,8 @@ struct AssembledWindow {
     BatchProcessor& batch = app.batch;
     WallpaperManager wallpaper{store};
     MainWindowModel model{batch, settings, app.player, app.reference, app.eq, store, app.hub, app.pool};
-    MainWindow window{{model, batch, settings, app.player, app.reference, app.status, app.themes, app.hub, wallpaper, app.pool}};
+    MainWindow window{
+        {model, batch, settings, app.player, app.reference, app.status, app.themes, app.hub, wallpaper, app.pool}};
 };
 
 } // namespace orvanta::test

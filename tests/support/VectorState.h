@@ -4,7 +4,10 @@
 // without VZEROUPPER, so after a widget is shown, painted or destroyed the upper halves of the vector
 // registers stay in use on that thread. On recent Intel cores every legacy-SSE instruction then pays a
 // merge with those halves: the song synthesizer ran 10x slower on the main thread after a window test.
-// Tests that compute on the main thread after driving widgets clear that state first.
+// Tests that compute on the main thread after driving widgets clear that state first. Only AVX2
+// code leaves it behind, so only an AVX2 processor has it to clear.
+
+#include "engine/CpuFeatures.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -18,8 +21,7 @@ namespace orvanta::test {
 
 inline void releaseVectorUpperHalves() noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-    static const bool hasAvx = __builtin_cpu_supports("avx");
-    if (hasAvx) zeroUpperHalves();
+    if (hasAvx2()) zeroUpperHalves();
 #endif
 }
 

@@ -1,5 +1,6 @@
 #include "engine/TruePeakDetector.h"
 
+#include "engine/CpuFeatures.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 
@@ -151,8 +152,7 @@ float interpolatedPeaks(const PhaseFilters& filters, const float* x, uint32_t co
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool hasAvx512 = __builtin_cpu_supports("avx512f");
     if (hasAvx512) return interpolatedPeaksAvx512(filters, x, count, out);
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    if (hasAvx2) return interpolatedPeaksAvx2(filters, x, count, out);
+    if (hasAvx2()) return interpolatedPeaksAvx2(filters, x, count, out);
 #endif
 #if defined(__SSE2__)
     return interpolatedPeaksSse2(filters, x, count, out);

@@ -244,13 +244,6 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     return exitSuccess;
 }
 
-// A gain reduction with one decimal, e.g. "10.5 dB".
-std::string formatReduction(float db) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f dB", double(db));
-    return text;
-}
-
 void printReport(const MasterOptions& options, const fs::path& output, const MasterReport& report, int bpm) {
     if (options.json) {
         nlohmann::ordered_json object = {{"input", statsJson(report.input)},
@@ -286,8 +279,8 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
     std::cout << "Tempo:  " << bpm << " BPM\n"
               << "Passes: " << report.passes << " (gain " << gainText << ")\n";
     if (!report.reduction.empty()) {
-        std::cout << "Limit:  largest " << formatReduction(report.reduction.maximumDb) << ", average "
-                  << formatReduction(report.reduction.averageDb) << " of gain reduction\n";
+        std::cout << "Limit:  largest " << formatLevel(report.reduction.maximumDb, "dB") << ", average "
+                  << formatLevel(report.reduction.averageDb, "dB") << " of gain reduction\n";
     }
     if (!report.targetReached) {
         std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")

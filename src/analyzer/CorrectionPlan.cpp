@@ -4,40 +4,191 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace orvanta {
 
 namespace {
 
 constexpr const char* targetLoudnessKey = "targetLoudness";
+constexpr size_t bandCount = 12;
 
-float clampf(float x, float lo, float hi) { return std::clamp(x, lo, hi); }
+// Levelling: how far each band is pulled towards the bands' mean, and the most it may move.
+constexpr float levellingFactor = 1.2f;
+constexpr float levellingLimitDb = 4.0f;
+
+// The shares and scores a balanced song reaches; below them a song is short of that quality.
+constexpr float fullSideShare = 0.18f;   // side energy of a song that sounds wide enough
+constexpr float fullSubBassShare = 0.08f;
+constexpr float fullBassShare = 0.22f;
+constexpr float fullHighMidShare = 0.22f;
+constexpr float fullMidShare = 0.78f;
+constexpr float fullLowMidShare = 0.27f; // above it the low mids are cut
+constexpr float crowdedLowMidShare = 0.3f; // above it a warmth boost is held back
+constexpr float heldBackWarmth = 0.6f;
+
+// The balance target's bounds: the mean of the scores, kept within a sensible middle.
+constexpr float lowestBalanceTarget = 0.7f;
+constexpr float highestBalanceTarget = 0.85f;
+
+// The plan's gain limits, dB.
+constexpr float bandLimitDb = 6.0f;
+constexpr float brightBandLimitDb = 2.0f;  // 8 kHz: boosts there turn harsh first
+constexpr float airBandLimitDb = 1.5f;     // 12 kHz
+constexpr float preGainDb = -7.0f;
+
+// An unmeasured peak, dB.
+constexpr float unmeasuredPeakDb = -120.0f;
+
+// How far short of a full score a song is, each never negative.
+struct Shortfalls {
+    float warmth = 0, clarity = 0, side = 0, dynamics = 0;
+};
+
+Shortfalls shortfallsOf(float warmth, float clarity, float dynamics, float sideShare) {
+    Shortfalls s;
+    s.warmth = std::max(1.0f - warmth, 0.0f);
+    s.clarity = std::max(1.0f - clarity, 0.0f);
+    s.side = std::max((fullSideShare - sideShare) / fullSideShare, 0.0f);
+    s.dynamics = std::max(1.0f - dynamics, 0.0f);
+    return s;
+}
+
+// The tonal moves the plan makes, dB, before they are spread over the bands.
+struct ToneMoves {
+    float lowEnd = 0, warmthBoost = 0, clarityBoost = 0, highBoost = 0, midBoost = 0, sideEQ = 0;
+    float lowMidCut = 0, highMidCut = 0, midCut = 0;
+};
+
+// The side channel's raw widening: more the more centred and narrow a song is, less the more
+// spacious it already sounds.
+float rawSideWidening(float midShare, float sideShortfall, float spaciousness) {
+    return std::min(std::clamp((midShare - 0.65f) / 0.2f, 0.2f, 1.0f) * std::min(3.0f * sideShortfall, 3.0f) *
+                        std::clamp(1.0f - spaciousness, 0.2f, 1.0f),
+                    3.0f);
+}
+
+float balanceTargetOf(const AudioAnalysisResult& result) {
+    const auto& details = result.analysisDetails;
+    const double scoreMean = (double(result.warmth) + result.clarity + result.dynamics + result.spaciousness +
+                              details.midEnergyRatio + details.sideEnergyRatio) /
+                             6.0;
+    return std::clamp(float(scoreMean), lowestBalanceTarget, highestBalanceTarget);
+}
+
+// The levelling gains scaled by the plan's strength, plus each band's share of the tonal moves;
+// every band within its limit, the top two flat.
+std::array<float, bandCount> bandGainsOf(const std::vector<float>& levellingGains, float strength, const ToneMoves& m) {
+    const float corrections[bandCount] = {
+        0.8f * m.lowEnd,
+        0.8f * m.lowEnd + 0.5f * m.warmthBoost,
+        m.lowEnd + 0.85f * m.warmthBoost,
+        m.warmthBoost - 0.7f * m.lowMidCut,
+        0.7f * m.warmthBoost + 0.4f * m.midBoost - 0.4f * m.midCut - 0.9f * m.lowMidCut,
+        0.6f * m.midBoost + 0.6f * m.sideEQ - 0.7f * m.midCut - 0.4f * m.lowMidCut,
+        m.clarityBoost + 0.5f * m.highBoost + 0.4f * m.sideEQ + 0.5f * m.midBoost - 0.6f * m.highMidCut -
+            0.5f * m.midCut,
+        0.8f * m.clarityBoost + 0.9f * m.highBoost - m.highMidCut,
+        0.6f * m.clarityBoost + 1.1f * m.highBoost - 0.8f * m.highMidCut,
+        0.4f * m.clarityBoost + 0.8f * m.highBoost,
+        0.0f,
+        0.0f,
+    };
+    std::array<float, bandCount> gains{};
+    for (size_t i = 0; i < bandCount; ++i) {
+        gains[i] = std::clamp(strength * levellingGains[i] + corrections[i], -bandLimitDb, bandLimitDb);
+    }
+    gains[8] = std::min(gains[8], brightBandLimitDb);
+    gains[9] = std::min(gains[9], airBandLimitDb);
+    gains[10] = 0.0f;
+    gains[11] = 0.0f;
+    return gains;
+}
+
+// How much of the levelling the EQ applies: more for a song further from a good one, but never all.
+float eqStrengthOf(const Shortfalls& s) {
+    return std::clamp(0.6f + 0.1f * s.warmth + 0.2f * s.clarity + 0.1f * s.dynamics, 0.55f, 0.85f);
+}
+
+float wetDryMixOf(const Shortfalls& s, float spaciousness) {
+    return std::clamp(
+        0.55f + 0.15f * s.warmth + 0.2f * s.clarity + 0.1f * s.dynamics - 0.3f * std::max(spaciousness - 0.85f, 0.0f),
+        0.55f, 0.75f);
+}
+
+// The song's highest peak, dB: the true peak, or the mono mix's peak where that is higher or the true
+// peak was not measured.
+float peakDbOf(const AudioAnalysisResult::AnalysisDetails& details) {
+    const float monoPeakDB = details.peakLevel > 0.0 ? 20.0f * std::log10(float(details.peakLevel)) : unmeasuredPeakDb;
+    return std::max(monoPeakDB, float(details.truePeakDB));
+}
+
+// The limiter's threshold: the peak less a headroom that grows with the side gain, within −2…−0.8 dB;
+// a dense song (low dynamics) keeps at least −1 dB.
+float limiterThresholdOf(float peakDB, float sideGain, float dynamics) {
+    const float headroom = std::max(0.8f + 0.2f * sideGain, 1.1f);
+    const float v = peakDB - headroom;
+    float threshold = v >= -0.8f ? -0.8f : std::max(v, -2.0f);
+    if (dynamics < 0.75f) {
+        threshold = std::max(threshold, -1.0f);
+    }
+    return threshold;
+}
+
+std::vector<std::string> notesOf(const AnalyzerReport& report, float inputLUFS, float peakDB, float strength,
+                                 float wetDryMix) {
+    std::vector<std::string> notes;
+    if (std::fabs(report.targetLUFS - inputLUFS) > 2.5f) {
+        notes.emplace_back("Loudness shift needed");
+    }
+    if (std::any_of(report.bandGains.begin(), report.bandGains.end(), [](float g) { return std::fabs(g) >= 3.0f; })) {
+        notes.emplace_back("EQ corrections are significant");
+    }
+    if (peakDB > -0.5f) {
+        notes.emplace_back("Peak close to 0 dBFS");
+    }
+    if (report.sideGainDB > 0.5f) {
+        notes.emplace_back("Side widening active");
+    }
+    if (report.limitThreshold <= -1.0f) {
+        notes.emplace_back("True-peak safety margin");
+    }
+    notes.emplace_back("Pre-gain applied");
+    if (strength < 0.75f) {
+        notes.emplace_back("Identity preserved");
+    }
+    if (wetDryMix < 0.8f) {
+        notes.emplace_back("Wet/Dry blend active");
+    }
+    if (report.spaceExcess > 0.0f || report.warmthExcess > 0.0f || report.clarityExcess > 0.0f ||
+        report.midExcess > 0.0f) {
+        notes.emplace_back("Balance cuts applied");
+    }
+    return notes;
+}
 
 } // namespace
 
 std::vector<float> smoothGains(const std::vector<float>& bandValues) {
-    constexpr size_t n = 12;
-    std::vector<float> smoothed(n, 0.0f);
-    if (bandValues.size() != n) {
+    std::vector<float> smoothed(bandCount, 0.0f);
+    if (bandValues.size() != bandCount) {
         return smoothed;
     }
     float sum = 0.0f;
     for (float v : bandValues) {
         sum += v;
     }
-    const float mu = sum / float(n);
-    std::vector<float> raw(n);
-    for (size_t i = 0; i < n; ++i) {
-        raw[i] = clampf((mu - bandValues[i]) * 1.2f, -4.0f, 4.0f);
+    const float mean = sum / float(bandCount);
+    std::vector<float> raw(bandCount);
+    for (size_t i = 0; i < bandCount; ++i) {
+        raw[i] = std::clamp((mean - bandValues[i]) * levellingFactor, -levellingLimitDb, levellingLimitDb);
     }
     // (1, 2, 1) ÷ 4 with the edge values repeated.
     smoothed[0] = (3.0f * raw[0] + raw[1]) / 4.0f;
-    for (size_t i = 1; i < n; ++i) {
-        smoothed[i] = (raw[i - 1] + 2.0f * raw[i] + raw[std::min(i + 1, n - 1)]) / 4.0f;
+    for (size_t i = 1; i < bandCount; ++i) {
+        smoothed[i] = (raw[i - 1] + 2.0f * raw[i] + raw[std::min(i + 1, bandCount - 1)]) / 4.0f;
     }
     for (float& g : smoothed) {
-        g = clampf(g, -4.0f, 4.0f);
+        g = std::clamp(g, -levellingLimitDb, levellingLimitDb);
     }
     return smoothed;
 }
@@ -55,16 +206,16 @@ AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float
                       float inputPeak, float inputRMS, float targetLUFS) {
     const auto& details = result.analysisDetails;
     const auto& balance = details.spectralBalance;
-    const float W = float(result.warmth);
-    const float C = float(result.clarity);
-    const float D = float(result.dynamics);
-    const float S = float(result.spaciousness);
-    const float M = float(details.midEnergyRatio);
-    const float Sd = float(details.sideEnergyRatio);
-    const float bSub = float(balance.subBass);
-    const float bBass = float(balance.bass);
-    const float bLowMid = float(balance.lowMid);
-    const float bHighMid = float(balance.highMid);
+    const float warmth = float(result.warmth);
+    const float clarity = float(result.clarity);
+    const float dynamics = float(result.dynamics);
+    const float spaciousness = float(result.spaciousness);
+    const float midShare = float(details.midEnergyRatio);
+    const float sideShare = float(details.sideEnergyRatio);
+    const float subBassShare = float(balance.subBass);
+    const float bassShare = float(balance.bass);
+    const float lowMidShare = float(balance.lowMid);
+    const float highMidShare = float(balance.highMid);
 
     AnalyzerReport report;
     report.inputLUFS = inputLUFS;
@@ -73,143 +224,72 @@ AnalyzerPlan makePlan(const AudioAnalysisResult& result, const std::vector<float
     report.bandValues = bandValues;
     report.bandGains = smoothGains(bandValues);
 
-    // Deficits and excesses of the scores.
-    const float wDef = std::max(1.0f - W, 0.0f);
-    const float cDef = std::max(1.0f - C, 0.0f);
-    const float sDef = std::max((0.18f - Sd) / 0.18f, 0.0f);
-    const float dDef = std::max(1.0f - D, 0.0f);
-    report.warmthDeficitPercent = int(100.0f * wDef);
-    report.clarityDeficitPercent = int(100.0f * cDef);
-    report.sideDeficitPercent = int(100.0f * sDef);
+    const Shortfalls shortfall = shortfallsOf(warmth, clarity, dynamics, sideShare);
+    report.warmthDeficitPercent = int(100.0f * shortfall.warmth);
+    report.clarityDeficitPercent = int(100.0f * shortfall.clarity);
+    report.sideDeficitPercent = int(100.0f * shortfall.side);
 
-    float warmthBoost = std::min(4.5f * wDef, 4.0f);
-    if (bLowMid > 0.3f) {
-        warmthBoost *= 0.6f; // the low mids are full already
+    // What is missing is boosted; what stands out beyond the balance target is cut.
+    ToneMoves moves;
+    moves.warmthBoost = std::min(4.5f * shortfall.warmth, 4.0f);
+    if (lowMidShare > crowdedLowMidShare) {
+        moves.warmthBoost *= heldBackWarmth;
     }
-    const float clarityBoost = std::min(6.0f * cDef, 5.0f);
-    const float sideRaw = std::min(clampf((M - 0.65f) / 0.2f, 0.2f, 1.0f) * std::min(3.0f * sDef, 3.0f) *
-                                       clampf(1.0f - S, 0.2f, 1.0f),
-                                   3.0f);
-    const double scoreMean = (double(result.warmth) + result.clarity + result.dynamics + result.spaciousness +
-                              details.midEnergyRatio + details.sideEnergyRatio) /
-                             6.0;
-    const float balanceTarget = clampf(float(scoreMean), 0.7f, 0.85f);
-    const float spaceExcess = std::max(S - balanceTarget, 0.0f);
-    const float warmthExcess = std::max(W - balanceTarget, 0.0f);
-    const float clarityExcess = std::max(C - balanceTarget, 0.0f);
-    const float midExcess = std::max(M - balanceTarget, 0.0f);
-    const float spaceSideTrim = 6.0f * spaceExcess;
-    const float sideGain = clampf(std::max(sideRaw, 0.0f) - spaceSideTrim, -4.0f, 2.0f);
+    moves.clarityBoost = std::min(6.0f * shortfall.clarity, 5.0f);
+    const float sideRaw = rawSideWidening(midShare, shortfall.side, spaciousness);
+    report.balanceTarget = balanceTargetOf(result);
+    report.spaceExcess = std::max(spaciousness - report.balanceTarget, 0.0f);
+    report.warmthExcess = std::max(warmth - report.balanceTarget, 0.0f);
+    report.clarityExcess = std::max(clarity - report.balanceTarget, 0.0f);
+    report.midExcess = std::max(midShare - report.balanceTarget, 0.0f);
+    report.spaceSideTrimDB = 6.0f * report.spaceExcess;
+    report.sideGainDB = std::clamp(std::max(sideRaw, 0.0f) - report.spaceSideTrimDB, -4.0f, 2.0f);
 
-    const float lowEnd = std::min(
-        2.5f * (2.5f * std::max((0.08f - bSub) / 0.08f, 0.0f) + 1.5f * std::max((0.22f - bBass) / 0.22f, 0.0f)), 4.0f);
-    const float highBoost = std::min(4.0f * std::max((0.22f - bHighMid) / 0.22f, 0.0f), 4.0f);
-    const float midBoost = clampf(2.5f * (0.78f - M) / 0.78f, 0.0f, 2.0f);
-    const float sideEQ = std::min(0.45f * std::max(sideRaw, 0.0f), 2.0f);
-    const float lowMidCut = (bLowMid >= 0.27f ? std::min(2.5f * (bLowMid - 0.27f) / 0.27f, 2.0f) : 0.0f) +
-                            clampf(2.0f * warmthExcess, 0.0f, 1.5f);
-    const float highMidCut = clampf(2.5f * clarityExcess, 0.0f, 2.0f);
-    const float midCut = clampf(2.0f * midExcess, 0.0f, 1.5f);
+    moves.lowEnd = std::min(2.5f * (2.5f * std::max((fullSubBassShare - subBassShare) / fullSubBassShare, 0.0f) +
+                                    1.5f * std::max((fullBassShare - bassShare) / fullBassShare, 0.0f)),
+                            4.0f);
+    moves.highBoost = std::min(4.0f * std::max((fullHighMidShare - highMidShare) / fullHighMidShare, 0.0f), 4.0f);
+    moves.midBoost = std::clamp(2.5f * (fullMidShare - midShare) / fullMidShare, 0.0f, 2.0f);
+    moves.sideEQ = std::min(0.45f * std::max(sideRaw, 0.0f), 2.0f);
+    moves.lowMidCut = (lowMidShare >= fullLowMidShare
+                           ? std::min(2.5f * (lowMidShare - fullLowMidShare) / fullLowMidShare, 2.0f)
+                           : 0.0f) +
+                      std::clamp(2.0f * report.warmthExcess, 0.0f, 1.5f);
+    moves.highMidCut = std::clamp(2.5f * report.clarityExcess, 0.0f, 2.0f);
+    moves.midCut = std::clamp(2.0f * report.midExcess, 0.0f, 1.5f);
 
-    report.warmthBoostDB = warmthBoost;
-    report.clarityBoostDB = clarityBoost;
-    report.sideGainDB = sideGain;
-    report.balanceTarget = balanceTarget;
-    report.spaceExcess = spaceExcess;
-    report.warmthExcess = warmthExcess;
-    report.clarityExcess = clarityExcess;
-    report.midExcess = midExcess;
-    report.spaceSideTrimDB = spaceSideTrim;
-    report.lowMidCutDB = lowMidCut;
-    report.highMidCutDB = highMidCut;
-    report.midCutDB = midCut;
+    report.warmthBoostDB = moves.warmthBoost;
+    report.clarityBoostDB = moves.clarityBoost;
+    report.lowMidCutDB = moves.lowMidCut;
+    report.highMidCutDB = moves.highMidCut;
+    report.midCutDB = moves.midCut;
 
-    // Per-band corrections on top of the levelling gains.
-    const float L = lowEnd, Wb = warmthBoost, Cb = clarityBoost, H = highBoost, Mb = midBoost, Sb = sideEQ;
-    const float LM = lowMidCut, HM = highMidCut, MC = midCut;
-    const float corrections[12] = {
-        0.8f * L,
-        0.8f * L + 0.5f * Wb,
-        L + 0.85f * Wb,
-        Wb - 0.7f * LM,
-        0.7f * Wb + 0.4f * Mb - 0.4f * MC - 0.9f * LM,
-        0.6f * Mb + 0.6f * Sb - 0.7f * MC - 0.4f * LM,
-        Cb + 0.5f * H + 0.4f * Sb + 0.5f * Mb - 0.6f * HM - 0.5f * MC,
-        0.8f * Cb + 0.9f * H - HM,
-        0.6f * Cb + 1.1f * H - 0.8f * HM,
-        0.4f * Cb + 0.8f * H,
-        0.0f,
-        0.0f,
-    };
-
-    const float strength = clampf(0.6f + 0.1f * wDef + 0.2f * cDef + 0.1f * dDef, 0.55f, 0.85f);
-
+    const float strength = eqStrengthOf(shortfall);
     AnalyzerPlan plan;
     plan.eqSettings.isEnabled = true;
     plan.eqSettings.masterGain = 0.0f;
     plan.eqSettings.isAutoReferenceMode = false;
-    plan.eqSettings.bands.resize(12);
-    for (size_t i = 0; i < 12; ++i) {
+    plan.eqSettings.bands.resize(bandCount);
+    const std::array<float, bandCount> gains = bandGainsOf(report.bandGains, strength, moves);
+    for (size_t i = 0; i < bandCount; ++i) {
         EQBand& band = plan.eqSettings.bands[i];
         band.frequency = planBandFrequencies[i];
         band.q = planBandQs[i];
         band.type = EQBandType::peaking;
-        band.gain = clampf(strength * report.bandGains[i] + corrections[i], -6.0f, 6.0f);
-    }
-    // The top bands are kept gentle: boosts there turn harsh first.
-    plan.eqSettings.bands[8].gain = std::min(plan.eqSettings.bands[8].gain, 2.0f);
-    plan.eqSettings.bands[9].gain = std::min(plan.eqSettings.bands[9].gain, 1.5f);
-    plan.eqSettings.bands[10].gain = 0.0f;
-    plan.eqSettings.bands[11].gain = 0.0f;
-
-    const float wetDryMix = clampf(0.55f + 0.15f * wDef + 0.2f * cDef + 0.1f * dDef - 0.3f * std::max(S - 0.85f, 0.0f),
-                                   0.55f, 0.75f);
-
-    // An unmeasured true peak (−120) leaves the mono-mix peak in charge.
-    const float monoPeakDB = details.peakLevel > 0.0 ? 20.0f * std::log10(float(details.peakLevel)) : -120.0f;
-    const float peakDB = std::max(monoPeakDB, float(details.truePeakDB));
-    const float headroom = std::max(0.8f + 0.2f * sideGain, 1.1f);
-    const float v = peakDB - headroom;
-    float threshold = v >= -0.8f ? -0.8f : std::max(v, -2.0f);
-    if (D < 0.75f) {
-        threshold = std::max(threshold, -1.0f);
+        band.gain = gains[i];
     }
 
+    const float wetDryMix = wetDryMixOf(shortfall, spaciousness);
+    const float peakDB = peakDbOf(details);
     report.targetLUFS = targetLUFS;
-    report.limitThreshold = threshold;
-
-    auto& notes = report.notes;
-    if (std::fabs(targetLUFS - inputLUFS) > 2.5f) {
-        notes.emplace_back("Loudness shift needed");
-    }
-    if (std::any_of(report.bandGains.begin(), report.bandGains.end(), [](float g) { return std::fabs(g) >= 3.0f; })) {
-        notes.emplace_back("EQ corrections are significant");
-    }
-    if (peakDB > -0.5f) {
-        notes.emplace_back("Peak close to 0 dBFS");
-    }
-    if (sideGain > 0.5f) {
-        notes.emplace_back("Side widening active");
-    }
-    if (threshold <= -1.0f) {
-        notes.emplace_back("True-peak safety margin");
-    }
-    notes.emplace_back("Pre-gain applied");
-    if (strength < 0.75f) {
-        notes.emplace_back("Identity preserved");
-    }
-    if (wetDryMix < 0.8f) {
-        notes.emplace_back("Wet/Dry blend active");
-    }
-    if (spaceExcess > 0.0f || warmthExcess > 0.0f || clarityExcess > 0.0f || midExcess > 0.0f) {
-        notes.emplace_back("Balance cuts applied");
-    }
+    report.limitThreshold = limiterThresholdOf(peakDB, report.sideGainDB, dynamics);
+    report.notes = notesOf(report, inputLUFS, peakDB, strength, wetDryMix);
 
     plan.settings.targetLUFS = targetLUFS;
-    plan.settings.limitThreshold = threshold;
-    plan.sideGainDB = sideGain;
+    plan.settings.limitThreshold = report.limitThreshold;
+    plan.sideGainDB = report.sideGainDB;
     plan.wetDryMix = wetDryMix;
-    plan.preGainDB = -7.0f;
+    plan.preGainDB = preGainDb;
     plan.report = std::move(report);
     return plan;
 }

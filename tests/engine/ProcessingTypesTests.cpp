@@ -9,12 +9,6 @@
 
 using namespace orvanta;
 
-TEST(ProcessingTypes, MasteringSettingsCompareBothFields) {
-    EXPECT_EQ((DJMasteringSettings{-8.0f, -0.3f}), (DJMasteringSettings{-8.0f, -0.3f}));
-    EXPECT_NE((DJMasteringSettings{-8.0f, -0.3f}), (DJMasteringSettings{-8.1f, -0.3f}));
-    EXPECT_NE((DJMasteringSettings{-8.0f, -0.3f}), (DJMasteringSettings{-8.0f, -0.2f}));
-}
-
 TEST(ProcessingErrors, CarryTheTabledCodesAndTexts) {
     EXPECT_EQ(meterBufferError().description(), "Nu s-a putut crea buffer-ul audio");
     EXPECT_EQ(meterBufferError().code(), 2);

@@ -11,21 +11,29 @@ namespace {
 float fromDB(float db) { return std::pow(10.0f, db / 20.0f); }
 } // namespace
 
-TEST(GainStaging, InitialGainAddsTheExtraTermOfItsCase) {
-    EXPECT_NEAR(initialGain(-20.0f, -6.0f, -14.0f), 2.754f, 0.001f); // boost 6: 2.0 + 0.2 + 0.6
-    EXPECT_NEAR(initialGain(-8.0f, -1.0f, -14.0f), 0.452f, 0.001f);  // reduce 6 below −13: −0.9
-    EXPECT_FLOAT_EQ(initialGain(-10.0f, -3.0f, -9.0f), fromDB(1.6f)); // boost 1: 0.6
-    // The remaining rows, each just inside its range.
-    EXPECT_NEAR(initialGain(-24.0f, -4.0f, -14.0f), fromDB(10.0f + 2.8f + 0.2f + 0.8f), 1e-4f);   // a > 9
-    EXPECT_NEAR(initialGain(-22.0f, -4.0f, -14.0f), fromDB(8.0f + 2.4f + 0.2f + 0.6f), 1e-4f);    // a > 7
-    EXPECT_NEAR(initialGain(-18.0f, -4.0f, -14.0f), fromDB(4.0f + 1.5f + 0.25f + 0.2f), 1e-4f);   // a > 3
-    EXPECT_NEAR(initialGain(-16.0f, -4.0f, -14.0f), fromDB(2.0f + 0.8f + 0.35f), 1e-4f);          // a > 1
-    EXPECT_NEAR(initialGain(-11.0f, -1.0f, -14.0f), fromDB(-3.0f - 0.1f - 0.1f), 1e-4f);          // a > 2
-    EXPECT_NEAR(initialGain(-13.0f, -1.0f, -14.0f), fromDB(-1.0f - 0.05f), 1e-4f);                // a ≤ 2
-    EXPECT_NEAR(initialGain(-2.0f, -0.1f, -8.0f), fromDB(-6.0f - 0.3f), 1e-4f);                   // loud target, a > 3
-    EXPECT_NEAR(initialGain(-6.0f, -0.1f, -8.0f), fromDB(-2.0f - 0.06f), 1e-4f);                  // loud target, a ≤ 3
-    // −13 counts as a loud target.
-    EXPECT_NEAR(initialGain(-7.0f, -0.1f, -13.0f), fromDB(-6.0f - 0.3f), 1e-4f);
+TEST(GainStaging, InitialGainMovesTowardsTheTargetMoreTheFurtherAwayItIs) {
+    // Over every target from quiet to loud and headrooms from 12 dB to none, inputs from 25 dB below
+    // the target to 12 dB above it in steps of 0.01 dB.
+    for (float target : {-20.0f, -14.0f, -13.0f, -9.0f, -8.0f, -6.0f}) {
+        for (float peak : {-12.0f, -6.0f, -3.0f, -1.0f, -0.1f}) {
+            float previousDb = 0.0f;
+            bool first = true;
+            for (int step = 0; step <= 3700; ++step) {
+                const float input = target + 12.0f - 0.01f * float(step);
+                const float gainDb = 20.0f * std::log10(initialGain(input, peak, target));
+                const float distance = target - input;
+                // A quieter song is raised, a louder one lowered.
+                if (distance > 0.01f) EXPECT_GT(gainDb, 0.0f) << target << " " << peak << " " << input;
+                if (distance < -0.01f) EXPECT_LT(gainDb, 0.0f) << target << " " << peak << " " << input;
+                // The quieter the song, the more gain. Where the cut's rows meet 3 dB above a loud
+                // target, the next row starts 0.08 dB deeper: the first pass allows for it, the
+                // passes after it correct it.
+                if (!first) EXPECT_GE(gainDb, previousDb - 0.1f) << target << " " << peak << " " << input;
+                previousDb = gainDb;
+                first = false;
+            }
+        }
+    }
     // A boost above 3 dB grows with the headroom; below it does not.
     EXPECT_GT(initialGain(-20.0f, -12.0f, -14.0f), initialGain(-20.0f, -2.0f, -14.0f));
     EXPECT_EQ(initialGain(-16.0f, -12.0f, -14.0f), initialGain(-16.0f, -2.0f, -14.0f));
@@ -40,10 +48,16 @@ TEST(GainStaging, CorrectionUsesTheReduceRowsOrSixTenthsOfABoost) {
     EXPECT_EQ(correctionFactor(-8.0f, -8.0f), 1.0f);
 }
 
-TEST(GainStaging, LimiterThresholdFollowsCeilingAndTarget) {
-    EXPECT_NEAR(limiterThresholdFor(-9.0f, -1.0f), 0.8824f, 1e-4f);
-    EXPECT_NEAR(limiterThresholdFor(-14.0f, -1.0f), 0.8645f, 1e-4f);
-    EXPECT_FLOAT_EQ(limiterThresholdFor(-13.0f, 0.0f), 0.99f);
+TEST(GainStaging, LimiterThresholdStaysUnderTheCeiling) {
+    for (float target = -30.0f; target <= -3.0f; target += 0.5f) {
+        for (float ceiling = -6.0f; ceiling <= 0.0f; ceiling += 0.1f) {
+            const float thresholdDb = 20.0f * std::log10(limiterThresholdFor(target, ceiling));
+            EXPECT_LT(thresholdDb, ceiling) << target << " " << ceiling;
+            EXPECT_GT(thresholdDb, ceiling - 0.5f) << target << " " << ceiling;
+        }
+    }
+    // A quiet target leaves more room under the ceiling than a loud one.
+    EXPECT_LT(limiterThresholdFor(-14.0f, -1.0f), limiterThresholdFor(-9.0f, -1.0f));
 }
 
 TEST(GainStaging, ModelledGainFindsTheTargetOnALimitingCurveOfTheModelsShape) {

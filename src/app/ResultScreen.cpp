@@ -84,6 +84,8 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
 
     // Both versions on one amplitude scale, the playhead, and the transport beside the needed gain.
     transport_ = new ResultTransport(model_, player_, this);
+    // The analyzer panel's play buttons change the version that plays; the A/B switch shows it.
+    connect(&hub, &NotificationHub::analyzerPlaybackChanged, transport_, &ResultTransport::selectVersion);
     waveformCache_ = new WaveformCache(pool, this);
     waveforms_ = new WaveformView;
     waveforms_->setMinimumHeight(96);

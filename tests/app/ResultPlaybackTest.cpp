@@ -200,6 +200,13 @@ TEST_F(ResultPlaybackTest, AClickOnTheWaveformSeeksAndTheKeysKeepThePlace) {
     QTest::keyClick(&window, Qt::Key_Space);
     EXPECT_EQ(player.playbackState(), PlaybackState::playing);
     EXPECT_NEAR(playerSeconds(), paused, 0.15);
+
+    // The analyzer panel's play buttons switch the version; the A/B switch follows them.
+    model.playFromAnalyzer(true);
+    EXPECT_TRUE(player.isPlayingOriginal());
+    EXPECT_TRUE(result()->transportBar()->originalButton()->isChecked());
+    model.playFromAnalyzer(false);
+    EXPECT_FALSE(result()->transportBar()->originalButton()->isChecked());
 }
 
 // A figure of the summary's text: the number after `label` (the first, or the one after "->").

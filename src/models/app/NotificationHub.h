@@ -11,27 +11,20 @@ namespace orvanta {
 // signals, one per application-wide notification name:
 //   "ThemeDidChange"          themeDidChange()                  redraw every window with the new theme
 //   "VectorscopeURLChanged"   vectorscopeUrlChanged(path)       the file whose samples the vectorscope shows
-//   "AnalyzerPlaybackChanged" analyzerPlaybackChanged(isOriginal) which version the analyzer panel plays
+//   "AnalyzerPlaybackChanged" analyzerPlaybackChanged(isOriginal) which version the analyzer panel plays,
+//                                                                 shown by the result screen's A/B switch
 // Lives on the main thread; post from the main thread (observers run there, in posting order).
 class NotificationHub : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr const char* themeDidChangeName = "ThemeDidChange";
-    static constexpr const char* vectorscopeURLChangedName = "VectorscopeURLChanged";
-    static constexpr const char* analyzerPlaybackChangedName = "AnalyzerPlaybackChanged";
-    static constexpr const char* isOriginalKey = "isOriginal"; // user info key of "AnalyzerPlaybackChanged"
-
     explicit NotificationHub(QObject* parent = nullptr);
 
     void postThemeDidChange() { emit themeDidChange(); }
-    // `path` is the local file now playing.
-    void postVectorscopeURLChanged(const QString& path) { emit vectorscopeUrlChanged(path); }
-    void postAnalyzerPlaybackChanged(bool isOriginal) { emit analyzerPlaybackChanged(isOriginal); }
 
 signals:
     void themeDidChange();
-    void vectorscopeUrlChanged(QString path);
+    void vectorscopeUrlChanged(QString path); // `path` is the local file now playing
     void analyzerPlaybackChanged(bool isOriginal);
 };
 

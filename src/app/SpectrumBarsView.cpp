@@ -2,6 +2,7 @@
 
 #include "app/ThemeColors.h"
 #include "eq/EQSettings.h"
+#include "eq/ReferenceSpectrum.h"
 #include "models/eq/ReferenceTrackManager.h"
 
 #include <QPainter>
@@ -9,6 +10,8 @@
 #include <algorithm>
 
 namespace orvanta {
+
+double SpectrumBarsView::levelOfDecibels(double dB) { return (dB - levelFloorDb) / decibelsPerLevelUnit; }
 
 namespace {
 

@@ -20,9 +20,8 @@ public:
     static constexpr float maximumLevel = 10.0f;
     static constexpr int axisWidth = 44; // the dB scale at the left
 
-    // The band level in dB of a level on the 0…10 scale, and the other way round.
-    static double decibelsOfLevel(double level) { return level * 7.0 - 20.0; }
-    static double levelOfDecibels(double dB) { return (dB + 20.0) / 7.0; }
+    // The 0…10 level of a band at `dB`, on the reference analysis's scale.
+    static double levelOfDecibels(double dB);
 
     explicit SpectrumBarsView(QWidget* parent = nullptr);
 

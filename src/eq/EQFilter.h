@@ -51,7 +51,6 @@ public:
     uint32_t channelCount() const noexcept { return uint32_t(channels_.size()); }
     // Copies of the current state, for tests.
     FilterState bandState(size_t band, uint32_t channel) const { return channels_.at(channel).bands.at(band); }
-    FilterState highCutState(uint32_t channel) const { return channels_.at(channel).highCut; }
 
 private:
     struct ChannelHistory {

@@ -19,7 +19,6 @@ public:
     const std::string& description() const noexcept { return description_; }
     // The causing error of a wrapper, or nullptr.
     const Error* underlying() const noexcept { return underlying_.get(); }
-    std::shared_ptr<const Error> underlyingShared() const noexcept { return underlying_; }
 
     bool is(std::string_view domain, int code) const noexcept { return domain_ == domain && code_ == code; }
 

@@ -33,7 +33,6 @@ struct BatchProcessor::PassOutcome {
 // What the engine work of a pass reads, taken on the main thread when the pass starts.
 struct BatchProcessor::PassContext {
     ExportFormat format = ExportFormat::wav;
-    bool logConversionFailure = true;
     bool usableReference = false;
     BandLevels referenceLevels{};
     float matchStrength = 0.0f; // percent
@@ -113,7 +112,6 @@ std::shared_ptr<ProgressUpdater> BatchProcessor::makeProgressUpdater() {
 BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     PassContext context;
     context.format = exportFormat();
-    context.logConversionFailure = logsConversionFailures_;
     const ReferenceTrackManager& reference = reference_;
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
@@ -251,7 +249,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
     if (withReference && context.usableReference) {
         options.reference = ReferenceMatch{context.referenceLevels, context.matchStrength};
     }
-    return runPass(std::move(options), context.logConversionFailure);
+    return runPass(std::move(options), /*logConversionFailure=*/true);
 }
 
 QFuture<void> BatchProcessor::processWithAnalyzerPlan(const AnalyzerPlan& plan) {

@@ -99,10 +99,6 @@ public:
     void setExportFormatOverride(std::optional<ExportFormat> format) { exportFormatOverride_ = format; }
     std::optional<ExportFormat> exportFormatOverride() const { return exportFormatOverride_; }
 
-    // Whether a failed conversion writes the "[Processor] Format conversion failed: ..." line on stderr
-    // (on by default). The command line reports the failure itself, as its one error line.
-    void setLogsConversionFailures(bool logs) { logsConversionFailures_ = logs; }
-
     // The latest successful pass; cleared when a pass starts. Set before the entry's completed status
     // is published.
     const std::optional<BatchPassRecord>& lastPass() const { return lastPass_; }
@@ -172,7 +168,6 @@ private:
     bool isCancelled = false; // guarded by cancellationLock
 
     std::optional<ExportFormat> exportFormatOverride_;
-    bool logsConversionFailures_ = true;
     std::optional<BatchPassRecord> lastPass_;
     std::optional<BatchPassRecord> lastMasterPass_;
     std::optional<Error> lastError_;

@@ -2,10 +2,8 @@
 
 // Models only (QtCore): hands work to the main thread's event loop.
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
-#include <QThread>
 
 #include <utility>
 
@@ -16,10 +14,6 @@ namespace orvanta {
 template <typename Work>
 void postTo(QObject* context, Work&& work) {
     QMetaObject::invokeMethod(context, std::forward<Work>(work), Qt::QueuedConnection);
-}
-
-inline bool isMainThread() {
-    return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 } // namespace orvanta

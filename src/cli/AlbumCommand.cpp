@@ -94,7 +94,13 @@ private:
             song.inputLufs = inputLufsOf(outcome.job);
             if (song.mastered) {
                 if (!album_.gainDb) {
-                    album_.gainDb = numberIn(outcome.report, "gain_db");
+                    const double gainDb = numberIn(outcome.report, "gain_db");
+                    if (!std::isfinite(gainDb)) {
+                        song.mastered = false; // mastered, but with no gain to give the others
+                        album_.songs.push_back(song);
+                        return;
+                    }
+                    album_.gainDb = gainDb;
                     album_.setBy = song.input;
                 }
                 outcome.report["album_gain_db"] = jsonNumber(*album_.gainDb);

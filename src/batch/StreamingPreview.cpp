@@ -11,7 +11,8 @@ constexpr std::array services{
     // "Loudness normalization", Spotify for Artists,
     // https://support.spotify.com/us/artists/article/loudness-normalization/ : -14 LUFS (ITU 1770) in the
     // default "Normal" setting; louder masters turned down, softer ones raised while 1 dB of true-peak
-    // headroom is left for lossy encoding.
+    // headroom is left for lossy encoding. An album played in order gets one gain for all its tracks;
+    // this is the gain of the track alone (shuffle, playlists).
     StreamingService{"Spotify", -14.0, NormalisationRule::upToPeakHeadroom, -1.0, ""},
     // "Apple Digital Masters", https://www.apple.com/apple-music/apple-digital-masters/ : Sound Check
     // normalises playback; Apple names no figure or raise limit there. -16 LUFS is the level measured
@@ -22,15 +23,19 @@ constexpr std::array services{
     // above -14 LUFS turned down and quieter ones left alone.
     StreamingService{"YouTube", -14.0, NormalisationRule::downOnly, -1.0,
                      "YouTube publishes no reference level; -14 LUFS, down only, is what its player shows"},
-    // TIDAL Support (https://support.tidal.com/), its article on loudness normalisation: -14 LUFS
-    // (BS.1770-4); quieter songs are not raised.
+    // TIDAL Support (https://support.tidal.com/) has an article on loudness normalisation, whose own
+    // address is not confirmed here; the rule as Tidal gave it in "Tidal Adds Loudness Normalization",
+    // MeterPlugs, https://meterplugs.com/blog/2016/10/07/tidal-adds-loudness-normalization.html :
+    // -14 LUFS (BS.1770-4), quieter songs not raised.
     StreamingService{"Tidal", -14.0, NormalisationRule::downOnly, -1.0, ""},
-    // Amazon Music for Artists (https://artists.amazonmusic.com/), its loudness guidance: -14 LUFS; it
-    // does not say that quieter songs are raised, so down only is assumed.
+    // Amazon Music for Artists (https://artists.amazonmusic.com/), its loudness guidance (the article's
+    // own address is not confirmed here): -14 LUFS; it does not say that quieter songs are raised, so
+    // down only is assumed.
     StreamingService{"Amazon Music", -14.0, NormalisationRule::downOnly, -1.0,
                      "whether Amazon Music raises quiet songs is not published; assumed down only"},
-    // Deezer Support (https://support.deezer.com/), its article on the volume normalisation: -15 LUFS;
-    // raising quieter songs is not described, so down only is assumed.
+    // Deezer Support (https://support.deezer.com/), its article on volume normalisation (the article's
+    // own address is not confirmed here): -15 LUFS; raising quieter songs is not described, so down
+    // only is assumed.
     StreamingService{"Deezer", -15.0, NormalisationRule::downOnly, -1.0,
                      "whether Deezer raises quiet songs is not published; assumed down only"},
 };

@@ -3,6 +3,7 @@
 #include "analyzer/PerceptualScores.h"
 #include "app/DropZoneWidget.h"
 #include "app/EqCurveView.h"
+#include "app/LoudnessToolTip.h"
 #include "app/MeterBar.h"
 #include "app/ScoreRing.h"
 #include "app/ThemeColors.h"
@@ -236,6 +237,7 @@ QWidget* AnalyzerPanelView::makeTile(const QString& caption, const QString& unit
     layout->addWidget(value);
     layout->addWidget(units);
     tile->setAccessibleName(caption);
+    if (unit == QStringLiteral("LUFS")) tile->setToolTip(loudnessToolTip());
     tileValues_.append(value);
     return tile;
 }

@@ -1,5 +1,6 @@
 #include "app/AudioFileCard.h"
 
+#include "app/LoudnessToolTip.h"
 #include "app/TransportBar.h"
 #include "platform/AudioFileFacts.h"
 
@@ -86,6 +87,7 @@ void AudioFileCard::setMeasurements(std::optional<double> lufs, std::optional<do
     if (lufs && std::isfinite(*lufs)) parts << QString::asprintf("Loudness %.1f LUFS", *lufs);
     if (truePeak && std::isfinite(*truePeak)) parts << QString::asprintf("True peak %.1f dBTP", *truePeak);
     measurements_->setText(parts.isEmpty() ? QStringLiteral("Loudness not measured yet") : parts.join(QStringLiteral(" \u00B7 ")));
+    measurements_->setToolTip(lufs && std::isfinite(*lufs) ? loudnessToolTip(*lufs) : QString());
 }
 
 } // namespace orvanta

@@ -1,6 +1,7 @@
 #include "app/MasteringSummaryView.h"
 
 #include "app/EqCurveView.h"
+#include "app/LoudnessToolTip.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -69,10 +70,16 @@ QLabel* MasteringSummaryView::value(int row, int column) {
 
 void MasteringSummaryView::setSummary(const MasteringSummary& summary) {
     QString gain = decibels(summary.gainDb, "%+.1f dB");
+    // The checklist's "Gain Adjust" is the first pass's estimate; this is the gain of the pass kept.
+    if (summary.gainDb && summary.passes)
+        gain += *summary.passes == 1 ? QStringLiteral(" (the kept pass's gain; 1 pass)")
+                                     : QStringLiteral(" (the kept pass's gain; %1 passes)").arg(*summary.passes);
     if (summary.finalGainDb) gain += QStringLiteral(", final pass ") + decibels(summary.finalGainDb, "%+.1f dB");
     value(gainRow, 1)->setText(gain);
     value(loudnessRow, 1)->setText(loudness(summary.before));
     value(loudnessRow, 2)->setText(loudness(summary.after));
+    value(loudnessRow, 1)->setToolTip(loudnessToolTip(summary.before ? std::optional<double>(summary.before->lufs) : std::nullopt));
+    value(loudnessRow, 2)->setToolTip(loudnessToolTip(summary.after ? std::optional<double>(summary.after->lufs) : std::nullopt));
     value(peakRow, 1)->setText(peak(summary.before));
     value(peakRow, 2)->setText(peak(summary.after));
     value(rangeRow, 1)->setText(range(summary.loudnessRangeBefore));

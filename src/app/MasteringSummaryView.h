@@ -16,7 +16,8 @@ class EqCurveView;
 
 // What a run changed, as the result screen shows it. Absent figures show as "--".
 struct MasteringSummary {
-    std::optional<float> gainDb;      // the gain into the limiter of the pass that made the master, dB
+    std::optional<float> gainDb;      // the gain into the limiter of the pass kept as the master, dB
+    std::optional<int> passes;        // the passes the master took
     std::optional<float> finalGainDb; // the same for the final version of a reference pass, dB
     std::optional<AudioStats> before; // the song
     std::optional<AudioStats> after;  // the processed version

@@ -1,7 +1,9 @@
 #include "app/ResultScreen.h"
 
+#include "app/LoudnessToolTip.h"
 #include "app/MasteringSummaryView.h"
 #include "app/SpectrumBarsView.h"
+#include "app/StreamingPreviewView.h"
 #include "app/ThemeColors.h"
 #include "app/TransportBar.h"
 #include "app/VectorscopeView.h"
@@ -159,6 +161,8 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     auto* bottom = new QHBoxLayout;
     summary_ = new MasteringSummaryView;
     bottom->addWidget(summary_, 3);
+    streaming_ = new StreamingPreviewView;
+    bottom->addWidget(streaming_, 2);
     auto* quality = new QGroupBox(QStringLiteral("Quality Analyzer"));
     auto* qualityLayout = new QVBoxLayout(quality);
     // The controls one above the other, so that the section stays narrow beside "What changed".
@@ -222,9 +226,12 @@ void ResultScreen::refresh() {
     preset_->setText(preset.isEmpty() ? QString() : QStringLiteral("Preset: ") + preset);
     processedName_->setText(finalMode ? QStringLiteral("Final") : QStringLiteral("Master"));
     originalLoudness_->setText(loudnessText(file ? file->originalStats : std::nullopt));
+    originalLoudness_->setToolTip(loudnessToolTip(file && file->originalStats ? std::optional<double>(file->originalStats->lufs)
+                                                                              : std::nullopt));
     const std::optional<AudioStats> processedStats =
         file ? (finalMode ? file->finalStats : file->masterStats) : std::nullopt;
     processedLoudness_->setText(loudnessText(processedStats));
+    processedLoudness_->setToolTip(loudnessToolTip(processedStats ? std::optional<double>(processedStats->lufs) : std::nullopt));
     const bool completed = file && file->processingStatus == AudioFile::ProcessingStatus::completed;
     export_->setEnabled(completed && !model_.isExporting());
     exportAll_->setEnabled(completed && !model_.isExporting());
@@ -299,6 +306,7 @@ void ResultScreen::refreshSummary() {
             return 20.0f * std::log10(pass->pipeline->totalGain);
         };
         summary.gainDb = gainOf(master);
+        if (master && master->pipeline) summary.passes = master->pipeline->passes;
         if (final) {
             summary.finalGainDb = gainOf(final);
             summary.matchedEQ = final->matchedEQ;
@@ -317,6 +325,7 @@ void ResultScreen::refreshSummary() {
                 summary.loudnessRangeAfter = overview->loudnessRange;
     }
     summary_->setSummary(summary);
+    streaming_->setProcessed(summary.after);
     if (!reduction) {
         shownReduction_.reset();
     } else if (!shownReduction_ || *shownReduction_ != *reduction) {
@@ -329,6 +338,7 @@ void ResultScreen::themeChanged() {
     const Theme& theme = this->theme();
     spectrum_->setTheme(theme);
     vectorscope_->setTheme(theme);
+    streaming_->setHighlightColour(themeColor(theme.warning));
     refreshLegend();
     waveforms_->setColours(themeColor(theme.secondary), themeColor(theme.primary), themeColor(theme.textPrimary),
                            themeColor(theme.elementBackground));
@@ -375,6 +385,7 @@ void ResultScreen::refreshReport() {
         table += QString::asprintf("Loudness change: %+.1f LU", double(processed.lufs - file->originalStats->lufs));
     }
     report_->setText(table);
+    report_->setToolTip(loudnessToolTip());
 }
 
 } // namespace orvanta

@@ -20,6 +20,7 @@ class NotificationHub;
 class ReferenceTrackManager;
 class ResultTransport;
 class SpectrumBarsView;
+class StreamingPreviewView;
 class TransportBar;
 class VectorscopeSource;
 class VectorscopeView;
@@ -31,7 +32,7 @@ struct GainReductionEnvelope;
 // original and the processed version, their waveforms with a playhead and the transport (play/pause,
 // A/B switch, time; keys Left/Right seek 5 s, Home goes to the start, A switches the version) beside
 // the needed gain of the playing version, the limiter's gain-reduction lane under the processed
-// waveform, the spectrum bars, the vectorscope, "What changed", the export controls with the "Saved
+// waveform, the spectrum bars, the vectorscope, "What changed" with the streaming preview beside it, the export controls with the "Saved
 // Successfully!" notice, the "Quality Analyzer" section with its report toggle, and "Delete All &
 // Start Over". The vectorscope follows the file that `hub` names as playing. Main thread.
 class ResultScreen : public ThemedWidget {
@@ -53,6 +54,7 @@ public:
     QString neededGainText() const;
     WaveformView* waveformView() const { return waveforms_; }
     MasteringSummaryView* summaryView() const { return summary_; }
+    StreamingPreviewView* streamingView() const { return streaming_; }
     VectorscopeView* vectorscopeView() const { return vectorscope_; }
     TransportBar* transportBar() const { return transportBar_; }
     ResultTransport& transport() const { return *transport_; }
@@ -100,6 +102,7 @@ private:
     std::filesystem::path shownProcessed_;
     std::shared_ptr<const GainReductionEnvelope> shownReduction_; // of the processed version, or null
     MasteringSummaryView* summary_;
+    StreamingPreviewView* streaming_;
     QLabel* legend_;
     SpectrumBarsView* spectrum_;
     VectorscopeSource* vectorscopeSource_;

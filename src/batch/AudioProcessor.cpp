@@ -70,9 +70,10 @@ float decibels(float linearGain) { return 20.0f * std::log10(linearGain); }
 class Run {
 public:
     Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
-        float targetLUFS, float limitThreshold, const MasteringEventSink& events, WorkThreads threads)
+        float targetLUFS, float limitThreshold, const MasteringEventSink& events, WorkThreads threads,
+        std::optional<float> fixedGainDb)
         : input_(input), progress_(progress), isCancelled_(isCancelled), target_(targetLUFS),
-          threshold_(limitThreshold), events_(events), threads_(threads) {}
+          threshold_(limitThreshold), events_(events), threads_(threads), fixedGainDb_(fixedGainDb) {}
 
     void report(double value) const {
         if (progress_) {
@@ -118,10 +119,14 @@ public:
             const AudioStats equalisedStats = analyzeAudioFile(equalised, threads_);
             requireMeasurable(equalisedStats);
             bpm_ = detectTempo(equalised);
-            const float firstGain = withinTarget(equalisedStats.lufs, target_)
-                                        ? 1.0f
-                                        : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
-            converged = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false);
+            if (fixedGainDb_) {
+                converged = fixedGainPass(equalised, 1.0f, finalURL, 0.5, 0.45);
+            } else {
+                const float firstGain = withinTarget(equalisedStats.lufs, target_)
+                                            ? 1.0f
+                                            : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
+                converged = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false);
+            }
         } catch (...) {
             removeFileQuietly(equalised);
             throw;
@@ -165,6 +170,7 @@ public:
         gain.gainDb = target_ - inStats.lufs;
         tell(gain);
 
+        if (fixedGainDb_) return albumPass(masterURL, std::pow(10.0f, *fixedGainDb_ / 20.0f));
         if (withinTarget(inStats.lufs, target_)) {
             return singlePass(masterURL);
         }
@@ -249,6 +255,26 @@ private:
         GainReductionEnvelope gainReduction; // of the kept pass
     };
 
+    // One pass at a gain chosen for the whole album; its loudness is wherever that gain puts it.
+    DJMasteringResult albumPass(const fs::path& masterURL, float gain) {
+        announcePass(1, gain, true);
+        Convergence pass = fixedGainPass(input_, gain, masterURL, 0.15, 0.8);
+        MasteringEvent complete{MasteringEventKind::masteringComplete};
+        complete.stats = pass.stats;
+        complete.singlePass = true;
+        tell(complete);
+        report(1.0);
+        return {masterURL, pass.stats, 1, gain, true, std::move(pass.gainReduction)};
+    }
+
+    Convergence fixedGainPass(const fs::path& source, float gain, const fs::path& resultURL, double progressStart,
+                              double progressSpan) {
+        const fs::path rendered = passFile(1);
+        LimiterPassReport pass = renderPass(source, rendered, gain, progressStart, progressSpan);
+        placeResult(rendered, resultURL);
+        return {pass.stats, 1, gain, std::move(pass.gainReduction)};
+    }
+
     // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,
     // until the output lies within 0.3 LU of the target or three passes are made, and places the last
     // pass at `resultURL`. Every pass renders from `source`. With `narrate`, the stages and checklist
@@ -314,6 +340,7 @@ private:
     const float threshold_;
     const MasteringEventSink& events_;
     const WorkThreads threads_;
+    const std::optional<float> fixedGainDb_;
     int bpm_ = 0;
 };
 
@@ -334,8 +361,9 @@ DJMasteringResult AudioProcessor::processAudio(const fs::path& input, const Prog
                                                const CancellationQuery& isCancelled, bool applyEQ,
                                                const std::optional<EQSettings>& eqSettings, bool resetChecklist,
                                                float targetLUFS, float limitThreshold,
-                                               const MasteringEventSink& events, WorkThreads threads) {
-    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events, threads);
+                                               const MasteringEventSink& events, WorkThreads threads,
+                                               std::optional<float> fixedGainDb) {
+    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events, threads, fixedGainDb);
     run.checkCancelled();
     run.report(0.0);
     if (applyEQ && eqSettings && eqSettings->isEnabled) {

@@ -18,7 +18,10 @@ namespace orvanta {
 // a new checklist. Throws the engine's errors (cancellation: Orvanta/100, possibly inside the
 // "Audio processing failed" wrapper; Orvanta/6 for input too short or too silent to measure, before
 // anything is rendered) or the platform's file errors. `threads` says how the measuring and the
-// passes use the cores (the EQ render keeps its own threads).
+// passes use the cores (the EQ render keeps its own threads). With `fixedGainDb` (an album's songs
+// after the first) master mode renders one pass at that gain instead of seeking the target, and EQ
+// mode passes the equalised master through the chain at unity gain: the level relations between the
+// songs stay.
 class AudioProcessor {
 public:
     static DJMasteringResult processAudio(const std::filesystem::path& input, const ProgressCallback& progress,
@@ -26,7 +29,8 @@ public:
                                           const std::optional<EQSettings>& eqSettings, bool resetChecklist,
                                           float targetLUFS, float limitThreshold,
                                           const MasteringEventSink& events = {},
-                                          WorkThreads threads = WorkThreads::pipelined);
+                                          WorkThreads threads = WorkThreads::pipelined,
+                                          std::optional<float> fixedGainDb = std::nullopt);
 
     // The input's last path component without extension, cut before "_master" and then "_final".
     static std::string baseName(const std::filesystem::path& input);

@@ -92,7 +92,7 @@ public:
         const DJMasteringResult result =
             AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, false, std::nullopt, true,
                                          options_.targetLUFS, options_.limitThreshold, options_.events,
-                                         options_.threads);
+                                         options_.threads, options_.fixedGainDb);
         MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true);
         record.pipeline = result;
         return record;
@@ -122,7 +122,7 @@ public:
         const DJMasteringResult result =
             AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, true, matched, true,
                                          options_.targetLUFS, options_.limitThreshold, options_.events,
-                                         options_.threads);
+                                         options_.threads, options_.fixedGainDb);
         const BandLevels outputLevels = compute12BandSpectrum(result.outputURL);
         MasteringEvent measured{MasteringEventKind::finalLevelsMeasured};
         measured.bandLevels = outputLevels;

@@ -43,6 +43,9 @@ struct MasteringOptions {
     ProgressCallback progress;               // 0…1 of the pass; may be empty
     MasteringEventSink events;               // the pass's steps; may be empty
     WorkThreads threads = WorkThreads::pipelined; // oneThread for one of several runs sharing the cores
+    // master and referenceFinal: the gain an album chose for every song, in place of seeking the target
+    // (AudioProcessor::processAudio)
+    std::optional<float> fixedGainDb;
 };
 
 // What a pass produced.

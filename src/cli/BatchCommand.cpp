@@ -49,8 +49,10 @@ void removePartialFilesOf(pid_t pid, const fs::path& folder) {
 // The runs of one batch: starts up to `jobs` at a time, reaps them, reports each as it ends.
 class BatchRun {
 public:
-    BatchRun(const BatchOptions& options, const fs::path& workFolder)
-        : options_(options), workFolder_(workFolder) {
+    BatchRun(const BatchOptions& options, const fs::path& workFolder, std::vector<std::string> extraArguments = {},
+             OutcomeObserver observe = {})
+        : options_(options), workFolder_(workFolder), extraArguments_(std::move(extraArguments)),
+          observe_(std::move(observe)) {
         // Every run reads the user's preferences (the stored match strength) from a copy: loading a
         // reference stores its profile and the run then puts the old one back, which, with several
         // runs at once on one file, could leave a run's reference stored for the window.
@@ -110,6 +112,7 @@ private:
     void start(const BatchJob& job, std::size_t index, WorkThreads threads) {
         std::vector<std::string> args;
         args.insert(args.end(), options_.masterOptions.begin(), options_.masterOptions.end());
+        args.insert(args.end(), extraArguments_.begin(), extraArguments_.end());
         args.insert(args.end(), {"--format", std::string(fileExtension(options_.format)), "--json", "-o",
                                  job.output.string(), "--", job.input.string()});
         const std::string stem = (workFolder_ / ("job-" + std::to_string(index))).string();
@@ -160,7 +163,8 @@ private:
         report(outcome);
     }
 
-    void report(const JobOutcome& outcome) {
+    void report(JobOutcome outcome) {
+        if (observe_) observe_(outcome);
         ++counts_[int(outcome.kind)];
         if (options_.json) {
             printJson(outcomeJson(outcome));
@@ -171,6 +175,8 @@ private:
 
     const BatchOptions& options_;
     fs::path workFolder_;
+    std::vector<std::string> extraArguments_; // after the user's options, for every run
+    OutcomeObserver observe_;
     fs::path configFolder_; // the runs' copy of the user's preferences
     std::map<pid_t, Running> running_;
     int counts_[4] = {};
@@ -178,6 +184,13 @@ private:
 };
 
 } // namespace
+
+int runMasterJobs(const BatchOptions& options, const std::vector<BatchJob>& jobs, const fs::path& workFolder,
+                  const std::vector<std::string>& extraArguments, const OutcomeObserver& observe) {
+    BatchRun batch(options, workFolder, extraArguments, observe);
+    batch.run(jobs);
+    return batch.failed();
+}
 
 int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
     const BatchOptions options = parseBatchOptions(args, preferences);

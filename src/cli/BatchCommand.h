@@ -1,5 +1,9 @@
 #pragma once
 
+#include "cli/BatchReport.h"
+
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,5 +21,15 @@ namespace orvanta::cli {
 // when every file was mastered or skipped, 1 when one failed, 2 for a usage error found before any
 // work, 128 + the signal's number when a signal ended the batch.
 int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences);
+
+// Sees each file's outcome, and may add to its report, before its line is printed.
+using OutcomeObserver = std::function<void(JobOutcome&)>;
+
+// The runs of a batch without its summary: `jobs` as child runs, --jobs at a time, each with
+// `extraArguments` after the user's options, their work inside `workFolder`. Returns how many failed.
+// The caller has called catchInterrupts(). Main thread.
+int runMasterJobs(const BatchOptions& options, const std::vector<BatchJob>& jobs,
+                  const std::filesystem::path& workFolder, const std::vector<std::string>& extraArguments,
+                  const OutcomeObserver& observe);
 
 } // namespace orvanta::cli

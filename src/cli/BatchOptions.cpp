@@ -58,7 +58,8 @@ bool isBatchMasterForm(const std::vector<std::string>& words) {
         const std::string& word = words[i];
         if (options && word == "--") {
             options = false;
-        } else if (options && (word == "--jobs" || word.rfind("--jobs=", 0) == 0 || word == "--skip-existing")) {
+        } else if (options && (word == "--jobs" || word.rfind("--jobs=", 0) == 0 || word == "--skip-existing" ||
+                                word == "--album")) {
             return true;
         } else if (options && isValued(word)) {
             ++i;
@@ -69,11 +70,22 @@ bool isBatchMasterForm(const std::vector<std::string>& words) {
     return inputs > 1;
 }
 
+bool isAlbumMasterForm(const std::vector<std::string>& words) {
+    for (const std::string& word : words) {
+        if (word == "--") return false;
+        if (word == "--album") return true;
+    }
+    return false;
+}
+
 BatchOptions parseBatchOptions(const std::vector<std::string>& words, const PreferenceStore& preferences) {
     Arguments arguments(words);
     BatchOptions options;
     options.json = arguments.takeFlag("--json");
     options.skipExisting = arguments.takeFlag("--skip-existing");
+    options.album = arguments.takeFlag("--album");
+    // An album's gain comes from all of its songs: leaving one out would change the others'.
+    if (options.album && options.skipExisting) throw UsageError("--album masters every song; --skip-existing does not apply");
     const auto jobs = arguments.takeOption("--jobs");
     options.jobs = jobs ? parseJobs(*jobs) : std::min(availableCores(), maximumJobs);
     if (const auto folder = arguments.takeOption("-o")) {

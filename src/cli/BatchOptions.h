@@ -25,12 +25,15 @@ struct BatchOptions {
     std::optional<std::filesystem::path> reference;
     int jobs = 1;
     bool skipExisting = false;
+    bool album = false; // --album: one gain for every song, set by the one that needs the least
     bool json = false;
 };
 
-// True when the words after "master" ask for more than one file: several inputs, --jobs or
-// --skip-existing. Does not validate anything; a malformed line is left to the parser that runs next.
+// True when the words after "master" ask for more than one file: several inputs, --jobs,
+// --skip-existing or --album. Does not validate anything; a malformed line is left to the parser that runs next.
 bool isBatchMasterForm(const std::vector<std::string>& words);
+// True when they ask for an album (--album before any "--").
+bool isAlbumMasterForm(const std::vector<std::string>& words);
 
 // Parses and checks every option before any work starts: throws UsageError for a bad value, an -o
 // that exists but is not a folder, or --match-amount without --reference. Whether the folder

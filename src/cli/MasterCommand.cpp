@@ -9,7 +9,9 @@
 #include "cli/InterruptFlag.h"
 #include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
+#include "cli/StreamingReport.h"
 #include "cli/TerminalStatus.h"
+#include "engine/Bs1770Meter.h"
 #include "engine/GainReductionEnvelope.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
@@ -33,6 +35,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A gain of --gain: wide enough for any album's quietest song, no wider than the chain can take.
+constexpr struct {
+    double minimum;
+    double maximum;
+} fixedGainRange{-40.0, 60.0};
+
 struct MasterOptions {
     fs::path input;
     std::optional<fs::path> output;
@@ -42,6 +50,7 @@ struct MasterOptions {
     std::optional<fs::path> reference;
     std::optional<float> matchStrength; // percent; the stored choice when absent
     std::optional<ExportFormat> format;
+    std::optional<float> fixedGainDb; // --gain: this gain through the chain instead of seeking the target
     bool json = false;
     WorkThreads threads = WorkThreads::pipelined;
 };
@@ -71,6 +80,10 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
         if (!isValidMatchStrength(*options.matchStrength))
             throw UsageError("--match-amount takes a percentage from 0 to 100 (or Gentle, Medium, Full)");
         if (!options.reference) throw UsageError("--match-amount needs --reference");
+    }
+    if (const auto gain = arguments.takeOption("--gain")) {
+        options.fixedGainDb = static_cast<float>(
+            parseNumberInRange("--gain", *gain, fixedGainRange.minimum, fixedGainRange.maximum, "dB"));
     }
     options.format = takeFormatOption(arguments);
     options.input = arguments.positionals(1).front();
@@ -104,6 +117,7 @@ nlohmann::ordered_json reductionJson(const GainReductionEnvelope& reduction) {
 
 nlohmann::ordered_json statsJson(const AudioStats& stats) {
     return {{"lufs", jsonNumber(stats.lufs)},
+            {"lufs_bs1770", jsonNumber(bs1770Loudness(stats.lufs))},
             {"peak", jsonNumber(stats.peak)},
             {"true_peak", jsonNumber(stats.truePeak)},
             {"rms", jsonNumber(stats.rms)}};
@@ -181,6 +195,7 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     run.limitThreshold = options.limitThreshold;
     run.format = format;
     run.threads = options.threads;
+    run.fixedGainDb = options.fixedGainDb;
     run.isCancelled = [] { return wasInterrupted(); };
     run.progress = [&status](double fraction) { status.showProgress(fraction); };
     // The input's figures are the master pass's own first measurement: the file is read for them once.
@@ -266,6 +281,7 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
             object["eq_curve"] = curve;
         }
         if (!report.notes.empty()) object["notes"] = report.notes;
+        object["streaming"] = streamingJson(report.final.value_or(report.output));
         printJson(object);
         return;
     }
@@ -287,6 +303,7 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
                   << " would need clipping; this is the loudest clean result\n";
     }
     for (const std::string& note : report.notes) std::cout << "Note:   " << note << '\n';
+    std::cout << streamingTable(report.final.value_or(report.output));
     std::cout << "Saved:  " << output.string() << std::endl;
 }
 

@@ -2,6 +2,8 @@
 
 #include "cli/CliOutput.h"
 #include "cli/FailureText.h"
+#include "cli/StreamingReport.h"
+#include "engine/Bs1770Meter.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
@@ -39,15 +41,18 @@ int runMeasureCommand(const std::vector<std::string>& args) {
     const auto number = [&](double value) { return measured ? jsonNumber(value) : nlohmann::ordered_json(); };
     if (json) {
         nlohmann::ordered_json object = {{"lufs", number(stats.lufs)},
+                                         {"lufs_bs1770", number(bs1770Loudness(stats.lufs))},
                                          {"peak", number(stats.peak)},
                                          {"true_peak", number(stats.truePeak)},
                                          {"rms", number(stats.rms)},
                                          {"bpm", measured ? nlohmann::ordered_json(bpm) : nlohmann::ordered_json()}};
         if (!measured) object["unmeasured"] = unmeasured;
+        object["streaming"] = streamingJson(stats);
         printJson(object);
     } else {
         std::cout << "File:  " << file.string() << '\n'
-                  << "LUFS:  " << figure(stats.lufs, "LUFS") << '\n'
+                  << "LUFS:  " << figure(stats.lufs, "LUFS")
+                  << (measured ? " (" + formatLevel(bs1770Loudness(stats.lufs), "LUFS") + " on BS.1770)" : "") << '\n'
                   << "Peak:  " << figure(stats.peak, "dBFS") << '\n'
                   << "True peak: " << figure(stats.truePeak, "dBTP") << '\n'
                   << "RMS:   " << figure(stats.rms, "dB") << '\n'

@@ -1,4 +1,5 @@
 // orvanta-cli: the mastering engine without the window.
+#include "cli/AlbumCommand.h"
 #include "cli/AnalyzeCommand.h"
 #include "cli/BatchCommand.h"
 #include "cli/BatchOptions.h"
@@ -32,12 +33,17 @@ const char* const usageText =
     "                               master every IN, N at a time (default: one per core), into FOLDER\n"
     "                               (default: beside each IN) under the names above; --skip-existing\n"
     "                               leaves out a file whose master is already there\n"
+    "  master --album IN... [-o FOLDER] [--jobs N] [the options above]\n"
+    "                               master IN... as one album: the loudest is mastered to the target\n"
+    "                               and its gain goes to every song, so their differences stay\n"
+    "         --gain DB             (one file) this gain through the chain instead of the target\n"
     "  analyze FILE [--json]        quality scores, verdict, use case, loudness and spectral balance\n"
     "  analyze FILE --repair [-o OUT] [--format wav|m4a]\n"
     "                               also master the analyzer's corrected copy into OUT (default:\n"
     "                               beside FILE, \"<name> (MASTER).wav\")\n"
     "  --version                    the version of orvanta-cli\n"
     "Targets go from -30 to -3 LUFS, ceilings from -6 to 0 dBFS; an OUT named .m4a is always M4A.\n"
+    "Loudness figures are on this meter, which reads 0.5 LU below BS.1770 (\"lufs_bs1770\" in --json).\n"
     "\"--\" ends the options, so that a file name may start with \"-\".\n";
 
 std::map<std::string, Command> commands() {
@@ -45,6 +51,7 @@ std::map<std::string, Command> commands() {
         {"measure", [](const std::vector<std::string>& args, const auto&) { return orvanta::cli::runMeasureCommand(args); }},
         {"master",
          [](const std::vector<std::string>& args, const orvanta::PreferenceStore& preferences) {
+             if (orvanta::cli::isAlbumMasterForm(args)) return orvanta::cli::runAlbumMasterCommand(args, preferences);
              return orvanta::cli::isBatchMasterForm(args) ? orvanta::cli::runBatchMasterCommand(args, preferences)
                                                           : orvanta::cli::runMasterCommand(args, preferences);
          }},

@@ -164,7 +164,7 @@ double Bs1770Meter::loudnessRange() const {
     return orvanta::loudnessRange(values, integrated);
 }
 
-float loudnessOfPower(float power) { return 10.0f * std::log10(std::max(power, smallestFloat)) - 0.691f - 0.5f; }
+float loudnessOfPower(float power) { return 10.0f * std::log10(std::max(power, smallestFloat)) - 0.691f + meterCalibrationDb; }
 
 double loudnessRange(const std::vector<double>& shortTermValues, double integrated) {
     std::vector<double> kept;

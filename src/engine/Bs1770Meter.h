@@ -81,8 +81,14 @@ private:
     std::vector<const float*> scratchChannels_; // where each channel starts in scratch_
 };
 
-// 10·log10(max(power, smallest float)) − 0.691 − 0.5, LUFS in single precision: BS.1770's offset and
-// the −0.5 dB calibration every loudness figure of the engine carries.
+// The calibration every loudness figure of the engine carries: this meter reads 0.5 LU below a
+// BS.1770 meter (libebur128, the streaming services' own).
+inline constexpr float meterCalibrationDb = -0.5f;
+
+// A loudness of this meter on the plain BS.1770 scale.
+constexpr double bs1770Loudness(double meterLufs) noexcept { return meterLufs - meterCalibrationDb; }
+
+// 10·log10(max(power, smallest float)) − 0.691 + meterCalibrationDb, LUFS in single precision.
 float loudnessOfPower(float power);
 
 // Spread (P95 − P10, LU) of the values above −70 LUFS and above integrated − 20; 0 with fewer than

@@ -8,6 +8,7 @@
 #include "app/ImportScreen.h"
 #include "app/MasteringSummaryView.h"
 #include "app/ResultScreen.h"
+#include "app/StreamingPreviewView.h"
 #include "app/TransportBar.h"
 #include "app/VectorscopeView.h"
 #include "app/WaveformView.h"
@@ -267,6 +268,25 @@ TEST_F(ResultPlaybackTest, AQuietSineMasteredLoudShowsTheLaneAndWhatChanged) {
                                                 double(envelope.averageDb))))
         << text.toStdString();
     EXPECT_TRUE(summary->matchedEqCurve()->isHidden()) << "no reference pass ran";
+    // The gain is the kept pass's, and says so with the passes it took.
+    EXPECT_TRUE(text.contains(QStringLiteral("(the kept pass's gain; %1 pass").arg(pass->pipeline->passes)))
+        << text.toStdString();
+
+    // Beside it, how each service will play the master: at about −7.5 LUFS on BS.1770 the −14 LUFS services
+    // turn it down by some 6.5 dB, more than 3 dB given away, so those rows are highlighted.
+    StreamingPreviewView* streaming = result()->streamingView();
+    ASSERT_TRUE(streaming->isVisible());
+    const QString rows = streaming->text();
+    const double bs1770 = test::ebur128Loudness(mastered, rate);
+    const QRegularExpression spotify(R"(Spotify: plays at (-?\d+\.\d) LUFS, ([-+]\d+\.\d) dB)");
+    const QRegularExpressionMatch row = spotify.match(rows);
+    ASSERT_TRUE(row.hasMatch()) << rows.toStdString();
+    EXPECT_NEAR(row.captured(1).toDouble(), -14.0, 0.051);
+    EXPECT_NEAR(row.captured(2).toDouble(), -14.0 - bs1770, 0.15);
+    for (const char* service : {"Apple Music", "YouTube", "Tidal", "Amazon Music", "Deezer"})
+        EXPECT_TRUE(rows.contains(QString::fromUtf8(service) + QStringLiteral(": plays at "))) << service;
+    EXPECT_TRUE(streaming->highlighted().contains(QStringLiteral("Spotify"))) << rows.toStdString();
+    EXPECT_TRUE(streaming->toolTip().contains(QStringLiteral("0.5 LU below BS.1770")));
 }
 
 } // namespace

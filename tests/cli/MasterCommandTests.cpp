@@ -66,10 +66,10 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached",
-                                              "gain_reduction", "output_path"}));
+                                              "gain_reduction", "output_path", "streaming"}));
     keys.clear();
     for (const auto& item : object["output"].items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "true_peak", "rms"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "lufs_bs1770", "peak", "true_peak", "rms"}));
     EXPECT_EQ(object["output_path"].get<std::string>(), output.string());
     EXPECT_NEAR(object["output"]["lufs"].get<double>(), -6.0, 1.0); // a 16 dB boost may end off by a few tenths
     EXPECT_LT(object["input"]["lufs"].get<double>(), -15.0);
@@ -200,7 +200,7 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     for (const auto& item : object.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached",
                                               "gain_reduction", "output_path", "final", "matched_eq", "match_strength",
-                                              "eq_curve"}));
+                                              "eq_curve", "streaming"}));
     EXPECT_NEAR(object["match_strength"].get<double>(), 100.0 / 7.0, 1e-4) << "Gentle unless chosen";
     ASSERT_EQ(object["eq_curve"].size(), 12u);
     for (size_t i = 0; i < 12; ++i)

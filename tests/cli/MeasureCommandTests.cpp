@@ -36,7 +36,7 @@ TEST(MeasureCommand, JsonHasFullPrecisionNumbersInOrder) {
     const auto object = nlohmann::ordered_json::parse(result.standardOutput);
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "peak", "true_peak", "rms", "bpm"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "lufs_bs1770", "peak", "true_peak", "rms", "bpm", "streaming"}));
     EXPECT_NEAR(object["lufs"].get<double>(), -0.5, 0.05);
     EXPECT_NEAR(object["peak"].get<double>(), 0.0, 0.05);
     // Null while unmeasured; a full-scale 1 kHz sine has no peaks between its samples.
@@ -64,7 +64,7 @@ TEST(MeasureCommand, AudioTooShortOrSilentReadsAsSuchInsteadOfFigures) {
         const auto json = runCli({"measure", path.string(), "--json"});
         ASSERT_EQ(json.exitStatus, 0) << json.standardError;
         const auto object = nlohmann::json::parse(json.standardOutput);
-        for (const char* key : {"lufs", "peak", "true_peak", "rms", "bpm"}) EXPECT_TRUE(object[key].is_null()) << key;
+        for (const char* key : {"lufs", "lufs_bs1770", "peak", "true_peak", "rms", "bpm"}) EXPECT_TRUE(object[key].is_null()) << key;
         EXPECT_EQ(object["unmeasured"], reason);
     }
 }

@@ -26,9 +26,11 @@ Error analyzerError(AnalyzerError code);
 
 // Analyses the whole file: levels, loudness, clipping, stereo and spectral balance, use case, scores
 // and spectrogram. The true-peak fields stay 0.0 / −120 dBTP (measureTruePeak fills them later).
-// progress receives 0…1 at the fixed points of the analysis; isCancelled is asked between chunks.
-// Synchronous; any thread. Throws the reader's Error for unreadable or truncated files,
-// AnalyzerError when the file cannot be held in memory, Orvanta/4 for a file without frames, Orvanta/6
+// The file streams past in chunks, so memory is the same for any length (a few MB beside the
+// spectrogram); a cut file is analysed as far as its audio goes. progress receives 0.02, 0.05, 0.08,
+// 0.1, then rises with the share read to 0.75, then 0.85, 0.95, 1.0; isCancelled is asked between
+// chunks. Synchronous; any thread. Throws the reader's Error for unreadable files or samples that are
+// no audio, AnalyzerError when the working buffers cannot be made, Orvanta/4 for a file without frames, Orvanta/6
 // when no 400 ms stretch rises above the −70 LUFS gate (too short or silent), and the cancellation
 // error (Orvanta/100).
 AudioAnalysisResult analyzeFile(const std::filesystem::path& path, const ProgressCallback& progress = {},
@@ -40,8 +42,8 @@ struct TruePeak {
 };
 
 // The true peak of the whole file: every channel 4x oversampled (engine/TruePeakDetector.h), read in
-// chunks. Synchronous; any thread. Throws the reader's Error (also for a file that ends before its
-// declared length) and the cancellation error.
+// chunks, as far as the audio decodes. Synchronous; any thread. Throws the reader's Error and the
+// cancellation error.
 TruePeak measureTruePeak(const std::filesystem::path& path, const CancellationQuery& isCancelled = {});
 
 } // namespace orvanta::AudioAnalyzer

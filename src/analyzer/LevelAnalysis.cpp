@@ -51,19 +51,19 @@ std::vector<float> mixToMono(const AudioBuffer& buffer, const ProgressCallback& 
 }
 
 double measureDynamicRange(const std::vector<float>& mono) {
-    constexpr size_t window = 4096;
-    constexpr size_t hop = 2048;
-    constexpr float floor = 0.0001f; // −80 dBFS: quieter windows are gaps, not dynamics
     std::vector<float> levels;
-    if (mono.size() >= window) {
-        levels.reserve((mono.size() - window) / hop + 1);
-        for (size_t start = 0; start + window <= mono.size(); start += hop) {
-            const float level = vector_math::rms(mono.data() + start, window);
-            if (level > floor) {
-                levels.push_back(level);
-            }
+    if (mono.size() >= dynamicRangeWindow) {
+        levels.reserve((mono.size() - dynamicRangeWindow) / dynamicRangeHop + 1);
+        for (size_t start = 0; start + dynamicRangeWindow <= mono.size(); start += dynamicRangeHop) {
+            levels.push_back(vector_math::rms(mono.data() + start, dynamicRangeWindow));
         }
     }
+    return dynamicRangeOfWindows(std::move(levels));
+}
+
+double dynamicRangeOfWindows(std::vector<float> levels) {
+    constexpr float floor = 0.0001f; // −80 dBFS: quieter windows are gaps, not dynamics
+    std::erase_if(levels, [](float level) { return !(level > floor); });
     if (levels.size() < 11) {
         return 0.0;
     }

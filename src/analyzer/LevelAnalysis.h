@@ -16,6 +16,10 @@ std::vector<float> mixToMono(const AudioBuffer& buffer, const ProgressCallback& 
 // Ratio of the 90th to the 10th percentile of the RMS of 4096-sample windows (hop 2048) above
 // −80 dBFS, in dB clamped to 0…60; 0 with fewer than 11 such windows. Pure; any thread.
 double measureDynamicRange(const std::vector<float>& mono);
+// The same from the RMS of each of those windows, in any order (quiet ones included).
+double dynamicRangeOfWindows(std::vector<float> windowRms);
+inline constexpr size_t dynamicRangeWindow = 4096; // samples
+inline constexpr size_t dynamicRangeHop = 2048;    // samples
 
 struct ClippingMeasurement {
     int clippingCount = 0;     // samples with |x| ≥ 1.0

@@ -54,7 +54,39 @@ Measurability measurabilityOf(const std::vector<float>& shortBlockPowers) {
     return Measurability::silent;
 }
 
+// The figures of a meter that has weighed `length` frames of every channel.
+LoudnessMeasurement measurementOf(Bs1770Meter& meter, int64_t length) {
+    meter.finish(length);
+    LoudnessMeasurement result;
+    const std::vector<float> shortBlocks = meter.blockPowers();
+    result.momentaryMax = loudestBlock(shortBlocks);
+    result.shortTermMax = loudestBlock(meter.shortTermPowers());
+    const float meanSquare = meter.gatedMeanSquare();
+    result.integrated = meanSquare > 0.0f ? loudnessOfPower(meanSquare) : silentLoudness;
+    result.measurability = measurabilityOf(shortBlocks);
+    result.loudnessRange = meter.loudnessRange();
+    return result;
+}
+
 } // namespace
+
+LoudnessAccumulator::LoudnessAccumulator(double sampleRate, uint32_t channelCount, int64_t expectedFrames)
+    : meter_(sampleRate, channelCount, analyzerLoudness(), expectedFrames, pieceFrames) {}
+
+void LoudnessAccumulator::add(const AudioBuffer& chunk, uint32_t frames) noexcept {
+    for (uint32_t start = 0; start < frames; start += pieceFrames) {
+        const uint32_t count = std::min(pieceFrames, frames - start);
+        for (uint32_t c = 0; c < meter_.channelCount(); ++c) {
+            const float* piece = chunk.channel(c) + start;
+            meter_.weigh(c, 1, &piece, count);
+        }
+    }
+}
+
+LoudnessMeasurement LoudnessAccumulator::finish(int64_t frames) {
+    if (frames == 0) return {};
+    return measurementOf(meter_, frames);
+}
 
 LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCallback& progress,
                                     const CancellationQuery& isCancelled) {
@@ -84,16 +116,7 @@ LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCal
             yieldToScheduler();
         }
     }
-    meter.finish(length);
-
-    const std::vector<float> shortBlocks = meter.blockPowers();
-    result.momentaryMax = loudestBlock(shortBlocks);
-    result.shortTermMax = loudestBlock(meter.shortTermPowers());
-    const float meanSquare = meter.gatedMeanSquare();
-    result.integrated = meanSquare > 0.0f ? loudnessOfPower(meanSquare) : silentLoudness;
-    result.measurability = measurabilityOf(shortBlocks);
-    result.loudnessRange = meter.loudnessRange();
-    return result;
+    return measurementOf(meter, length);
 }
 
 } // namespace orvanta::AudioAnalyzer

@@ -27,6 +27,21 @@ struct LoudnessMeasurement {
 LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCallback& progress = {},
                                     const CancellationQuery& isCancelled = {});
 
+// measureLoudness over a file as it streams past, chunk after chunk of every channel: the same
+// figures without holding the file. Sized for `expectedFrames` on construction; adding allocates
+// nothing. One thread at a time.
+class LoudnessAccumulator {
+public:
+    LoudnessAccumulator(double sampleRate, uint32_t channelCount, int64_t expectedFrames);
+    // The next `frames` frames of every channel of `chunk`.
+    void add(const AudioBuffer& chunk, uint32_t frames) noexcept;
+    // The figures of the first `frames` frames added.
+    LoudnessMeasurement finish(int64_t frames);
+
+private:
+    Bs1770Meter meter_;
+};
+
 // The meter's formulas (engine/Bs1770Meter.h), under the analyzer's names.
 using orvanta::loudnessOfPower;
 using orvanta::loudnessRange;

@@ -61,8 +61,9 @@ double spaciousnessFromCorrelation(double rho) {
     return 0.3;
 }
 
-double spaciousnessScore(const AudioBuffer& buffer) {
-    const StereoCorrelation correlation = stereoCorrelation(buffer);
+double spaciousnessScore(const AudioBuffer& buffer) { return spaciousnessScore(stereoCorrelation(buffer)); }
+
+double spaciousnessScore(const StereoCorrelation& correlation) {
     return correlation.hasValue ? spaciousnessFromCorrelation(correlation.rho) : 0.5;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analyzer/AudioAnalysisResult.h"
+#include "analyzer/StereoAnalysis.h"
 #include "platform/AudioBuffer.h"
 
 #include <string>
@@ -21,6 +22,8 @@ double dynamicsScore(double dynamicRange, double crestFactor);
 double crestFactor(double peak, double rms);
 // From the correlation of channels 0 and 1 (best near 0.6); 0.5 for fewer than two channels.
 double spaciousnessScore(const AudioBuffer& buffer);
+// The same from a correlation already measured (0.5 without one, as for a mono file).
+double spaciousnessScore(const StereoCorrelation& correlation);
 double spaciousnessFromCorrelation(double rho);
 
 // Suitability for laptop speakers.

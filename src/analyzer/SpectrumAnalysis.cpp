@@ -56,71 +56,60 @@ std::vector<float> aWeightingTable(double sampleRate) {
     return weights;
 }
 
-SpectrumAnalysis analyzeSpectrum(const std::vector<float>& mono, double sampleRate, const ProgressCallback& progress,
-                                 const CancellationQuery& isCancelled) {
-    SpectrumAnalysis result;
-    const size_t n = mono.size();
-    if (n < size_t(fftSize)) {
-        return result;
-    }
-    std::optional<RealFft> fft;
-    try {
-        fft.emplace(size_t(fftSize));
-    } catch (const Error&) {
-        return result; // no FFT: no balance, no spectrogram
-    }
+struct SpectrumAccumulator::State {
+    State(double sampleRate, size_t monoSamples)
+        : fft(size_t(fftSize)), window(hannWindow(size_t(fftSize), std::sqrt(2.0 / 3.0))),
+          weights(aWeightingTable(sampleRate)), bands(bandDefinitions(sampleRate)),
+          spectrogram(sampleRate, monoSamples, binCount), frame(size_t(fftSize)), magnitudes(binCount),
+          weighted(binCount) {}
 
-    const std::vector<float> window = hannWindow(size_t(fftSize), std::sqrt(2.0 / 3.0));
-    const std::vector<float> weights = aWeightingTable(sampleRate);
-    const auto bands = bandDefinitions(sampleRate);
-    SpectrogramBuilder spectrogram(sampleRate, n, binCount);
-
-    std::vector<float> frame(static_cast<size_t>(fftSize));
-    std::vector<float> magnitudes(binCount);
-    std::vector<float> weighted(binCount);
+    RealFft fft;
+    std::vector<float> window;
+    std::vector<float> weights;
+    std::array<BandDefinition, 5> bands;
+    SpectrogramBuilder spectrogram;
+    std::vector<float> frame;
+    std::vector<float> magnitudes;
+    std::vector<float> weighted;
     double accumulators[5] = {};
-    const double progressSpan = n < 6144 ? 1.0 : double((n - size_t(fftSize)) / size_t(hopSize));
+    size_t frameCount = 0;
+};
+
+SpectrumAccumulator::SpectrumAccumulator(double sampleRate, size_t monoSamples)
+    : state_(std::make_unique<State>(sampleRate, monoSamples)) {}
+SpectrumAccumulator::~SpectrumAccumulator() = default;
+SpectrumAccumulator::SpectrumAccumulator(SpectrumAccumulator&&) noexcept = default;
+
+size_t SpectrumAccumulator::frameCount() const noexcept { return state_->frameCount; }
+
+void SpectrumAccumulator::addFrame(size_t startSample, const float* samples) {
+    State& s = *state_;
+    for (size_t i = 0; i < size_t(fftSize); ++i) s.frame[i] = samples[i] * s.window[i];
+    s.fft.packedMagnitudes(s.frame.data(), s.magnitudes.data());
     // The packed transform holds twice the DFT; ÷ 2048 leaves |X_k| ÷ 1024.
     constexpr float magnitudeScale = 1.0f / 2048.0f;
-
-    size_t frameCount = 0;
-    for (size_t start = 0; start + size_t(fftSize) <= n; start += size_t(hopSize)) {
-        const float* source = mono.data() + start;
-        for (size_t i = 0; i < size_t(fftSize); ++i) {
-            frame[i] = source[i] * window[i];
-        }
-        fft->packedMagnitudes(frame.data(), magnitudes.data());
-        for (size_t k = 0; k < binCount; ++k) {
-            magnitudes[k] *= magnitudeScale;
-            weighted[k] = magnitudes[k] * weights[k];
-        }
-        if (spectrogram.storesFrame(frameCount)) {
-            spectrogram.addColumn(start, magnitudes.data());
-        }
-        for (size_t b = 0; b < bands.size(); ++b) {
-            const auto& band = bands[b];
-            if (band.highBin < band.lowBin) {
-                continue;
-            }
-            const size_t count = size_t(band.highBin - band.lowBin + 1);
-            const float energy = vector_math::sumOfSquares(weighted.data() + band.lowBin, count);
-            accumulators[b] += double(std::sqrt(energy / float(count)));
-        }
-
-        ++frameCount;
-        if (frameCount % 25 == 0) {
-            throwIfCancelled(isCancelled);
-            yieldToScheduler();
-        }
-        if (frameCount % 50 == 0) {
-            report(progress, std::min(double(frameCount) / progressSpan, 1.0));
-        }
+    for (size_t k = 0; k < binCount; ++k) {
+        s.magnitudes[k] *= magnitudeScale;
+        s.weighted[k] = s.magnitudes[k] * s.weights[k];
     }
+    if (s.spectrogram.storesFrame(s.frameCount)) s.spectrogram.addColumn(startSample, s.magnitudes.data());
+    for (size_t b = 0; b < s.bands.size(); ++b) {
+        const auto& band = s.bands[b];
+        if (band.highBin < band.lowBin) continue;
+        const size_t count = size_t(band.highBin - band.lowBin + 1);
+        const float energy = vector_math::sumOfSquares(s.weighted.data() + band.lowBin, count);
+        s.accumulators[b] += double(std::sqrt(energy / float(count)));
+    }
+    ++s.frameCount;
+}
 
+SpectrumAnalysis SpectrumAccumulator::finish() && {
+    State& s = *state_;
+    SpectrumAnalysis result;
     double averages[5];
     double total = 0.0;
     for (size_t b = 0; b < 5; ++b) {
-        averages[b] = accumulators[b] / double(frameCount);
+        averages[b] = s.accumulators[b] / double(s.frameCount);
         total += averages[b];
     }
     if (!(total > 0.0)) {
@@ -131,8 +120,35 @@ SpectrumAnalysis analyzeSpectrum(const std::vector<float>& mono, double sampleRa
     result.balance.lowMid = averages[2] / total;
     result.balance.mid = averages[3] / total;
     result.balance.highMid = averages[4] / total;
-    result.spectrogram = std::move(spectrogram).finish();
+    result.spectrogram = std::move(s.spectrogram).finish();
     return result;
+}
+
+SpectrumAnalysis analyzeSpectrum(const std::vector<float>& mono, double sampleRate, const ProgressCallback& progress,
+                                 const CancellationQuery& isCancelled) {
+    const size_t n = mono.size();
+    if (n < size_t(fftSize)) {
+        return {};
+    }
+    std::optional<SpectrumAccumulator> spectrum;
+    try {
+        spectrum.emplace(sampleRate, n);
+    } catch (const Error&) {
+        return {}; // no FFT: no balance, no spectrogram
+    }
+    const double progressSpan = n < 6144 ? 1.0 : double((n - size_t(fftSize)) / size_t(hopSize));
+    for (size_t start = 0; start + size_t(fftSize) <= n; start += size_t(hopSize)) {
+        spectrum->addFrame(start, mono.data() + start);
+        const size_t frameCount = spectrum->frameCount();
+        if (frameCount % 25 == 0) {
+            throwIfCancelled(isCancelled);
+            yieldToScheduler();
+        }
+        if (frameCount % 50 == 0) {
+            report(progress, std::min(double(frameCount) / progressSpan, 1.0));
+        }
+    }
+    return std::move(*spectrum).finish();
 }
 
 } // namespace orvanta::AudioAnalyzer

@@ -4,6 +4,7 @@
 #include "engine/ProcessingTypes.h"
 
 #include <array>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,26 @@ std::vector<float> aWeightingTable(double sampleRate);
 struct SpectrumAnalysis {
     AudioAnalysisResult::SpectralBalance balance; // A-weighted band shares
     SpectrogramData spectrogram;                  // dB grid of the unweighted magnitudes
+};
+
+// The frame loop of analyzeSpectrum, a frame at a time, for an analysis that streams its file.
+// Sized on construction for `monoSamples` (the spectrogram keeps every d-th frame of them); adding
+// a frame allocates nothing. Throws Error (domain "FFT") when no transform can be made. Any thread.
+class SpectrumAccumulator {
+public:
+    SpectrumAccumulator(double sampleRate, size_t monoSamples);
+    ~SpectrumAccumulator();
+    SpectrumAccumulator(SpectrumAccumulator&&) noexcept;
+
+    // The fftSize mono samples of the frame starting at `startSample`; frames come in order, hopSize apart.
+    void addFrame(size_t startSample, const float* samples);
+    size_t frameCount() const noexcept;
+    // The balance and spectrogram of the frames added (zero and empty without energy).
+    SpectrumAnalysis finish() &&;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // Hann-windowed 4096-point frames every 2048 samples: average A-weighted band levels and the

@@ -22,4 +22,17 @@ struct StereoCorrelation {
 };
 StereoCorrelation stereoCorrelation(const AudioBuffer& buffer);
 
+// Channels 0 and 1 of a file as it streams past: the energies of measureMidSide and the sums of
+// stereoCorrelation, chunk by chunk. One thread at a time.
+class StereoAccumulator {
+public:
+    void add(const float* left, const float* right, size_t frames) noexcept;
+    MidSideMeasurement midSide() const noexcept;
+    StereoCorrelation correlation() const noexcept;
+
+private:
+    double midEnergy_ = 0.0, sideEnergy_ = 0.0;
+    double leftRight_ = 0.0, leftEnergy_ = 0.0, rightEnergy_ = 0.0;
+};
+
 } // namespace orvanta::AudioAnalyzer

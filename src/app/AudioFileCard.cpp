@@ -71,8 +71,11 @@ void AudioFileCard::setFile(const std::filesystem::path& file, const QString& em
             format_->setText(QStringLiteral("Format unknown"));
             return;
         }
-        format_->setText(describe(double(facts->lengthFrames) / facts->sampleRate, facts->sampleRate,
-                                  facts->channelCount, facts->bitDepth, facts->floatingPoint));
+        QString text = describe(double(facts->lengthFrames) / facts->sampleRate, facts->sampleRate,
+                                facts->channelCount, facts->bitDepth, facts->floatingPoint);
+        // A cut file plays and masters as far as it goes; the card says where that is.
+        if (const auto note = truncationNote(*facts)) text += QStringLiteral(" \u00B7 ") + QString::fromStdString(*note);
+        format_->setText(text);
     });
 }
 

@@ -22,6 +22,10 @@ namespace {
 
 constexpr float convergenceLU = 0.3f;
 constexpr int maximumPasses = 3;
+// Later passes never go further than this above the first pass's gain: a real song lands within a
+// few dB of it, and only audio that is mostly silence or isolated clicks asks for more, where more gain
+// only buys more limiting.
+constexpr float largestGainAboveFirstDb = 24.0f;
 
 bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
 
@@ -238,14 +242,16 @@ private:
         report(1.0);
         // Short of the target after the last pass: this is the loudest the chain gets without clipping.
         const bool reached = outStats.lufs >= target_ - convergenceLU;
+        const std::optional<float> gainLimitDb = reached ? std::nullopt : result.gainLimitDb;
         MasteringEvent complete{MasteringEventKind::masteringComplete};
         complete.stats = outStats;
         complete.targetReached = reached;
+        complete.gainLimitDb = gainLimitDb;
         tell(complete);
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
-        return {masterURL, outStats, result.passes, result.gain, reached, result.gainReduction};
+        return {masterURL, outStats, result.passes, result.gain, reached, gainLimitDb, result.gainReduction};
     }
 
     struct Convergence {
@@ -253,6 +259,7 @@ private:
         int passes = 0;
         float gain = 1.0f;
         GainReductionEnvelope gainReduction; // of the kept pass
+        std::optional<float> gainLimitDb;    // the bound, dB, when it held a pass's gain back
     };
 
     // One pass at a gain chosen for the whole album; its loudness is wherever that gain puts it.
@@ -284,6 +291,8 @@ private:
         const double passSpan = progressSpan / maximumPasses;
         Convergence result;
         float gain = firstGain;
+        const float gainBoundDb = 20.0f * std::log10(firstGain) + largestGainAboveFirstDb;
+        std::optional<float> boundHeld;
         std::vector<MeasuredPass> measured;
         // The gain at which the source's true peak meets the ceiling: limiting starts there.
         const float sourcePeak = std::isfinite(sourceStats.truePeak) ? sourceStats.truePeak : sourceStats.peak;
@@ -308,12 +317,13 @@ private:
                 if (closer) {
                     if (!best.empty()) removeFileQuietly(best);
                     best = rendered;
-                    result = {outStats, pass, gain, std::move(rendering.gainReduction)};
+                    result = {outStats, pass, gain, std::move(rendering.gainReduction), std::nullopt};
                 } else {
                     removeFileQuietly(rendered);
                     result.passes = pass;
                 }
 
+                result.gainLimitDb = boundHeld;
                 if (withinTarget(result.stats.lufs, target_)) {
                     if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
                     placeResult(best, resultURL);
@@ -325,6 +335,17 @@ private:
                     return result;
                 }
                 gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
+                if (!(20.0f * std::log10(gain) <= gainBoundDb)) {
+                    if (boundHeld) {
+                        // The pass at the bound is made: another would render the same samples.
+                        result.gainLimitDb = boundHeld;
+                        placeResult(best, resultURL);
+                        if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
+                        return result;
+                    }
+                    gain = std::pow(10.0f, gainBoundDb / 20.0f);
+                    boundHeld = gainBoundDb;
+                }
                 if (narrate) announcePass(pass + 1, gain, false);
             }
         } catch (...) {

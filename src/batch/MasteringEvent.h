@@ -5,6 +5,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 namespace orvanta {
 
@@ -50,6 +51,7 @@ struct MasteringEvent {
     bool singlePass = false;    // the run makes its one transparent pass
     bool freshChecklist = true; // the run begins a checklist of its own
     bool targetReached = true;  // the output is within reach of the target
+    std::optional<float> gainLimitDb; // masteringComplete: the gain bound that kept the target out of reach, dB
     std::array<float, 12> bandLevels{}; // 0…10 per EQ band centre
     EQSettings matchedEQ;       // the reference-matched EQ
 };

@@ -2,6 +2,8 @@
 
 #include "batch/StatusText.h"
 
+#include <cstdio>
+
 namespace orvanta {
 
 namespace {
@@ -28,6 +30,13 @@ void gainLine(StatusReporter& status, const MasteringEvent& event) {
 }
 
 } // namespace
+
+std::string gainLimitText(float targetLUFS, float gainLimitDb) {
+    char gain[32];
+    std::snprintf(gain, sizeof gain, "%+.1f dB", double(gainLimitDb));
+    return "the target of " + lufsText(targetLUFS) + " would need more than " + gain +
+           " of gain; no song needs that much: the input is mostly silence or isolated peaks";
+}
 
 std::string deltaMessage(float d) {
     if (d > 6) return "Significant boost needed (+" + formatOneDecimal(d) + " dB)";
@@ -109,11 +118,14 @@ void narrate(const MasteringEvent& event, StatusReporter& status) {
             status.updateStage(ProcessingStage::complete, "Mastering complete!", "");
             return;
         }
-        // Short of the target after the last pass: this is the loudest the chain gets without clipping.
+        // Short of the target after the last pass: this is the loudest the chain gets without clipping,
+        // unless the gain came to its bound first.
         status.updateStage(ProcessingStage::complete, "Mastering complete!",
                            "Output: " + lufsText(stats.lufs) +
-                               (event.targetReached ? "" : " | Loudest clean result: the target of " +
-                                                               lufsText(event.targetLUFS) + " would need clipping"));
+                               (event.targetReached ? ""
+                                : event.gainLimitDb ? " | " + gainLimitText(event.targetLUFS, *event.gainLimitDb)
+                                                    : " | Loudest clean result: the target of " +
+                                                          lufsText(event.targetLUFS) + " would need clipping"));
         return;
     case MasteringEventKind::equalizing:
         status.updateStage(ProcessingStage::applyingDynamics, "Applying EQ adjustments...", "12-band parametric EQ");

@@ -17,4 +17,9 @@ void narrate(const MasteringEvent& event, StatusReporter& status);
 // The stage message for a loudness distance d = target − input (LU).
 std::string deltaMessage(float d);
 
+// Why a target stayed out of reach when the gain came to its bound (dB): "the target of -8.0 LUFS
+// would need more than +87.1 dB of gain; no song needs that much: the input is mostly silence or
+// isolated peaks".
+std::string gainLimitText(float targetLUFS, float gainLimitDb);
+
 } // namespace orvanta

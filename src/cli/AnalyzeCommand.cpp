@@ -14,6 +14,7 @@
 #include "cli/RunTemporaryDirectory.h"
 #include "eq/ReferenceSpectrum.h"
 #include "platform/PreferenceStore.h"
+#include "platform/AudioFileFacts.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
@@ -202,7 +203,9 @@ int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStor
     }
 
     AudioAnalysisResult result;
+    std::optional<std::string> truncated; // a cut file is analysed as far as it goes, and says so
     try {
+        truncated = truncationNote(readAudioFileFacts(options.input));
         result = AudioAnalyzer::analyzeFileWithPeak(options.input);
     } catch (const Error& error) {
         printError(options.input, describeForUser(error));
@@ -230,6 +233,7 @@ int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStor
 
     if (options.json) {
         nlohmann::ordered_json object = resultJson(result);
+        if (truncated) object["notes"] = nlohmann::ordered_json::array({*truncated});
         if (plan) {
             object["repair"] = {{"notes", plan->report.notes},
                                 {"targetLUFS", jsonNumber(plan->settings.targetLUFS)},
@@ -239,6 +243,7 @@ int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStor
         printJson(object);
     } else {
         printResult(options.input, result);
+        if (truncated) std::cout << "Input:      " << *truncated << '\n';
         if (plan) {
             std::cout << "Plan:\n";
             for (const std::string& note : plan->report.notes) std::cout << "  " << note << '\n';

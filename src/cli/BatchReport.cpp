@@ -103,7 +103,8 @@ std::string outcomeText(const JobOutcome& outcome) {
     std::string line = input + ": mastered into " + outcome.job.output.string() + " (" +
                        formatLevel(numberAt(written, "lufs"), "LUFS") + ", true peak " +
                        formatLevel(numberAt(written, "true_peak"), "dBTP") + ")";
-    if (!report.value("target_reached", true)) line += "; the target would need clipping: this is the loudest clean result";
+    // A target out of reach for a gain bound says why in its notes.
+    if (!report.value("target_reached", true) && !report.contains("gain_limit_db")) line += "; the target would need clipping: this is the loudest clean result";
     for (const auto& note : report.value("notes", nlohmann::ordered_json::array()))
         if (note.is_string()) line += "; " + note.get<std::string>();
     return line;

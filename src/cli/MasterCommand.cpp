@@ -19,7 +19,7 @@
 #include "engine/TempoDetector.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
-#include "platform/AudioFileReader.h"
+#include "platform/AudioFileFacts.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
 #include "platform/OutputDestination.h"
@@ -98,6 +98,7 @@ struct MasterReport {
     int passes = 0;
     double gainDB = std::nan("");
     bool targetReached = true;
+    std::optional<float> gainLimitDb; // the bound that kept the target out of reach, dB
     GainReductionEnvelope reduction; // of the pass that made the master
     EQSettings matched;
     float matchStrength = 0.0f; // percent
@@ -184,8 +185,9 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         }
     }
     if (wasInterrupted()) return fail(options.input, "cancelled");
+    std::optional<std::string> truncated;
     try {
-        const AudioFileReader reader(options.input);
+        truncated = truncationNote(readAudioFileFacts(options.input));
     } catch (const std::exception& failure) {
         return fail(options.input, failureText(failure));
     }
@@ -254,8 +256,12 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
         report.targetReached = master.pipeline->targetReached;
         report.reduction = master.pipeline->gainReduction;
+        report.gainLimitDb = master.pipeline->gainLimitDb;
     }
-    report.notes = published.notes;
+    // What the user should know about the input comes first: a cut file is mastered as far as it goes.
+    if (truncated) report.notes.push_back(*truncated);
+    if (report.gainLimitDb) report.notes.push_back(gainLimitText(options.targetLoudness, *report.gainLimitDb));
+    report.notes.insert(report.notes.end(), published.notes.begin(), published.notes.end());
     return exitSuccess;
 }
 
@@ -267,6 +273,7 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
                                          {"passes", report.passes},
                                          {"gain_db", jsonNumber(report.gainDB)},
                                          {"target_reached", report.targetReached}};
+        if (report.gainLimitDb) object["gain_limit_db"] = jsonNumber(*report.gainLimitDb);
         if (!report.reduction.empty()) object["gain_reduction"] = reductionJson(report.reduction);
         object["output_path"] = fs::absolute(output).string();
         if (report.final) {
@@ -298,7 +305,7 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
         std::cout << "Limit:  largest " << formatLevel(report.reduction.maximumDb, "dB") << ", average "
                   << formatLevel(report.reduction.averageDb, "dB") << " of gain reduction\n";
     }
-    if (!report.targetReached) {
+    if (!report.targetReached && !report.gainLimitDb) {
         std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")
                   << " would need clipping; this is the loudest clean result\n";
     }

@@ -7,6 +7,7 @@
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
+#include "platform/AudioFileFacts.h"
 #include "platform/Error.h"
 
 #include <iostream>
@@ -23,7 +24,9 @@ int runMeasureCommand(const std::vector<std::string>& args) {
     }
 
     AudioStats stats;
+    std::optional<std::string> truncated; // a cut file is measured as far as it goes, and says so
     try {
+        truncated = truncationNote(readAudioFileFacts(file));
         stats = analyzeAudioFile(file);
     } catch (const Error& error) {
         printError(file, describeForUser(error));
@@ -48,6 +51,7 @@ int runMeasureCommand(const std::vector<std::string>& args) {
                                          {"bpm", measured ? nlohmann::ordered_json(bpm) : nlohmann::ordered_json()}};
         if (!measured) object["unmeasured"] = unmeasured;
         object["streaming"] = streamingJson(stats);
+        if (truncated) object["notes"] = nlohmann::ordered_json::array({*truncated});
         printJson(object);
     } else {
         std::cout << "File:  " << file.string() << '\n'
@@ -56,7 +60,9 @@ int runMeasureCommand(const std::vector<std::string>& args) {
                   << "Peak:  " << figure(stats.peak, "dBFS") << '\n'
                   << "True peak: " << figure(stats.truePeak, "dBTP") << '\n'
                   << "RMS:   " << figure(stats.rms, "dB") << '\n'
-                  << "Tempo: " << (measured ? std::to_string(bpm) + " BPM" : std::string(unmeasured)) << std::endl;
+                  << "Tempo: " << (measured ? std::to_string(bpm) + " BPM" : std::string(unmeasured)) << '\n';
+        if (truncated) std::cout << "Note:  " << *truncated << '\n';
+        std::cout << std::flush;
     }
     return exitSuccess;
 }

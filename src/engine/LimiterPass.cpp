@@ -181,10 +181,12 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         bool readFailed = false;
         try {
             read = reader.read(buffer, n);
-            readFailed = read == 0 && n > 0;
-        } catch (const Error&) {
+        } catch (const Error& error) {
+            // Samples that are no audio fail the pass; only a stretch the decoder cannot read is skipped.
+            if (!error.is(domains::audioFile, int(AudioFileErrorCode::readFailed))) throw;
             readFailed = true;
         }
+        if (!readFailed && read == 0) break; // the audio ended early: nothing is made up after it
         if (!readFailed) {
             trackInput(buffer, read);
             limitAndWrite(buffer);

@@ -45,6 +45,9 @@ struct DJMasteringResult {
     // False when the output stayed quieter than the target after the last pass: the loudest result
     // the chain gives without clipping.
     bool targetReached = true;
+    // Set when the target was out of reach because the gain came to the run's bound (dB, the first
+    // pass's gain + 24 dB): no song needs more, so the input is mostly silence or isolated peaks.
+    std::optional<float> gainLimitDb;
     GainReductionEnvelope gainReduction; // of the accepted pass (empty for an EQ render without one)
 };
 

@@ -4,6 +4,9 @@
 
 #include <sndfile.h>
 
+#include <cstdio>
+#include <limits>
+
 namespace orvanta {
 namespace {
 
@@ -31,6 +34,8 @@ AudioFileFacts readAudioFileFacts(const std::filesystem::path& path) {
     facts.sampleRate = reader.sampleRate();
     facts.channelCount = reader.channelCount();
     facts.lengthFrames = reader.lengthFrames();
+    facts.declaredLengthFrames = reader.declaredLengthFrames();
+    facts.endedEarly = reader.endedEarly();
     // The stored resolution, where libsndfile reads the file (FFmpeg's formats are mostly lossy).
     SF_INFO info{};
     if (SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info)) {
@@ -38,6 +43,19 @@ AudioFileFacts readAudioFileFacts(const std::filesystem::path& path) {
         sf_close(file);
     }
     return facts;
+}
+
+std::optional<std::string> truncationNote(const AudioFileFacts& facts) {
+    if (!facts.endedEarly || !(facts.sampleRate > 0)) return std::nullopt;
+    const double decoded = double(facts.lengthFrames) / facts.sampleRate;
+    char text[96];
+    if (facts.declaredLengthFrames <= int64_t(std::numeric_limits<uint32_t>::max())) {
+        std::snprintf(text, sizeof text, "truncated: %.1f s of %.1f s decoded", decoded,
+                      double(facts.declaredLengthFrames) / facts.sampleRate);
+    } else {
+        std::snprintf(text, sizeof text, "truncated: %.1f s decoded", decoded);
+    }
+    return std::string(text);
 }
 
 } // namespace orvanta

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace orvanta {
@@ -21,12 +22,19 @@ constexpr double maxSampleRate = 768000.0;
 
 std::string quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
-// Branch-free (an all-ones exponent marks infinities and NaNs), so the loop vectorises.
-void zeroNonFinite(float* samples, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t bits = std::bit_cast<uint32_t>(samples[i]);
-        samples[i] = (bits & 0x7F800000u) == 0x7F800000u ? 0.0f : samples[i];
-    }
+// The largest magnitude in the bits of the samples' absolute values, which order as the values do;
+// NaN and infinities (an all-ones exponent) compare above every finite value. Branch-free, so the
+// loop vectorises.
+uint32_t largestMagnitudeBits(const float* samples, uint32_t count) {
+    uint32_t largest = 0;
+    for (uint32_t i = 0; i < count; ++i) largest = std::max(largest, std::bit_cast<uint32_t>(samples[i]) & 0x7FFFFFFFu);
+    return largest;
+}
+
+std::string formatted(const char* format, double value) {
+    char text[48];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
 }
 
 } // namespace
@@ -58,6 +66,7 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path) : path_(path
 
     format_ = backend_->format();
     length_ = backend_->lengthFrames();
+    declared_ = backend_->declaredFrames();
     if (format_.channelCount == 0 || format_.channelCount > maxChannels) {
         throw audioFileError(AudioFileErrorCode::unsupportedFormat,
                              "The file " + quoted(path) + " has " + std::to_string(format_.channelCount) +
@@ -77,6 +86,11 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path) : path_(path
 AudioFileReader::~AudioFileReader() = default;
 AudioFileReader::AudioFileReader(AudioFileReader&&) noexcept = default;
 AudioFileReader& AudioFileReader::operator=(AudioFileReader&&) noexcept = default;
+
+bool AudioFileReader::endedEarly() const noexcept {
+    const int64_t missing = declared_ - length_;
+    return declared_ > 0 && missing > int64_t(format_.sampleRate * 0.1) && missing > declared_ / 100;
+}
 
 void AudioFileReader::setFramePosition(int64_t frame) { position_ = std::clamp<int64_t>(frame, 0, length_); }
 
@@ -98,8 +112,22 @@ uint32_t AudioFileReader::read(AudioBuffer& buffer, uint32_t frames) {
         channels[c] = buffer.channel(c);
     }
     const uint32_t got = backend_->read(position_, channels.data(), wanted);
+    constexpr uint32_t limitBits = std::bit_cast<uint32_t>(maxSampleMagnitude);
     for (uint32_t c = 0; c < format_.channelCount; ++c) {
-        zeroNonFinite(channels[c], got);
+        if (largestMagnitudeBits(channels[c], got) <= limitBits) continue;
+        const float* samples = channels[c];
+        const uint32_t at = uint32_t(std::find_if(samples, samples + got, [](float x) {
+                                         return !(std::fabs(x) <= maxSampleMagnitude);
+                                     }) - samples);
+        const float value = samples[at];
+        const std::string where = " at " + formatted("%.2f s", double(position_ + at) / format_.sampleRate) + " in channel " +
+                                  std::to_string(c + 1);
+        const std::string what =
+            std::isfinite(value)
+                ? "holds samples at " + formatted("%+.1f dBFS", 20.0 * std::log10(std::fabs(double(value)))) + where + "; audio stays below +60 dBFS, so this is damaged or not audio"
+                : std::string("holds samples that are not numbers (") + (std::isnan(value) ? "NaN" : "infinite") +
+                      ")" + where + "; the file is damaged";
+        throw audioFileError(AudioFileErrorCode::invalidSamples, "The file " + quoted(path_) + " " + what);
     }
     buffer.setFrameLength(got);
     position_ += got;

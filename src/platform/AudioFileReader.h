@@ -12,9 +12,11 @@ class AudioReaderBackend;
 
 // Opens an audio file for reading in its processing format (non-interleaved float, the file's rate).
 // WAV/AIFF/FLAC/Ogg/MP3 go through libsndfile; anything libsndfile refuses (M4A/AAC, ALAC, ...)
-// is decoded with FFmpeg. Lengths are exact and seeking is frame-accurate for every backend.
-// Samples that are not finite (NaN, ±inf in float files) are delivered as 0: they carry no sound,
-// and letting them through would turn every filter that sees them into NaN for the rest of a file.
+// is decoded with FFmpeg. Lengths are exact and seeking is frame-accurate for every backend: the
+// length is what decodes, never only what a header claims, so a cut or lying file is as long as the
+// audio it holds (endedEarly() tells). Samples that are not finite (NaN, ±inf in float files) or
+// beyond maxSampleMagnitude are refused when read: they are damage or data that is not audio, and
+// any gain chosen from them would be nonsense.
 // One reader belongs to one thread at a time; separate readers of the same file are independent.
 class AudioFileReader {
 public:
@@ -31,8 +33,16 @@ public:
     const AudioFormat& processingFormat() const noexcept { return format_; }
     double sampleRate() const noexcept { return format_.sampleRate; }
     uint32_t channelCount() const noexcept { return format_.channelCount; }
-    // Length in frames; at most 0xFFFFFFFF (longer files are refused at open).
+    // Length in frames that decode; at most 0xFFFFFFFF (longer files are refused at open).
     int64_t lengthFrames() const noexcept { return length_; }
+    // The length the file's header claims; -1 when it claims none. May exceed lengthFrames() by far.
+    int64_t declaredLengthFrames() const noexcept { return declared_; }
+    // True when the file ends well before its header's claim (more than 0.1 s and 1 % of it short):
+    // it was cut, or its header lies. Small differences are a header's estimate, not damage.
+    bool endedEarly() const noexcept;
+
+    // Largest |sample| a read accepts: +60 dBFS. Float files may go above full scale, never this far.
+    static constexpr float maxSampleMagnitude = 1000.0f;
 
     int64_t framePosition() const noexcept { return position_; }
     // Any position from 0 to lengthFrames(); reads at the end return 0 frames.
@@ -40,7 +50,8 @@ public:
 
     // Reads up to `frames` frames (at most the buffer's capacity) from the current position into the
     // start of `buffer`, sets its frame length to the number read and advances the position.
-    // The buffer must have this file's channel count. Throws Error (code readFailed) on a read error.
+    // The buffer must have this file's channel count. Throws Error (code readFailed) on a read error,
+    // Error (code invalidSamples) for samples that are not finite or beyond maxSampleMagnitude.
     uint32_t read(AudioBuffer& buffer, uint32_t frames);
 
     // A zeroed buffer in the processing format; throws std::bad_alloc when memory is short.
@@ -51,6 +62,7 @@ private:
     std::unique_ptr<AudioReaderBackend> backend_;
     AudioFormat format_;
     int64_t length_ = 0;
+    int64_t declared_ = -1;
     int64_t position_ = 0;
 };
 

@@ -15,7 +15,10 @@ class AudioReaderBackend {
 public:
     virtual ~AudioReaderBackend() = default;
     virtual AudioFormat format() const = 0;
+    // Frames that decode: the exact length, whatever the header claims.
     virtual int64_t lengthFrames() const = 0;
+    // Frames the file's header states; -1 when it states none or nonsense (a cut Ogg stream).
+    virtual int64_t declaredFrames() const = 0;
     // Reads up to `frames` frames starting at `startFrame` into channels[c][0..), returns the number read.
     // Throws Error (domain "AudioFile", code readFailed) on failure.
     virtual uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) = 0;

@@ -47,7 +47,8 @@ enum class AudioFileErrorCode : int {
     readFailed = 2,       // a read after a successful open failed
     cannotCreate = 3,     // the output file could not be created
     writeFailed = 4,      // a write or the final flush failed
-    unsupportedFormat = 5 // a format or channel layout the layer cannot handle
+    unsupportedFormat = 5, // a format or channel layout the layer cannot handle
+    invalidSamples = 6     // decoded samples that are not numbers, infinite or absurdly loud
 };
 
 // Codes of the "FileSystem" domain.

@@ -33,6 +33,7 @@ struct DecodedAudio {
     AudioFormat format;
     UnnamedTemporaryFile samples; // interleaved float frames of format.channelCount samples
     int64_t frames = 0;           // playable frames; the scratch file may hold a few more
+    int64_t declaredFrames = -1;  // the length the container states; -1 when it states none
 
     size_t bytes() const { return size_t(samples.size()); }
 };
@@ -241,6 +242,7 @@ public:
             return nullptr;
         }
         audio->frames = int64_t(audio->samples.size() / (sizeof(float) * audio->format.channelCount));
+        audio->declaredFrames = statedFrames(*stream, audio->format.sampleRate);
         trimToPlayableLength(path, *stream, *audio);
         return audio;
     }
@@ -307,6 +309,14 @@ private:
         }
     }
 
+    // The stream's length as its container states it, in frames; -1 where it states none, or where
+    // FFmpeg only guessed it from the file's size and bit rate (that guess shrinks with a cut file).
+    int64_t statedFrames(const AVStream& stream, double sampleRate) const {
+        if (format_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return -1;
+        if (stream.duration == AV_NOPTS_VALUE || stream.duration <= 0) return -1;
+        return av_rescale_q(stream.duration, stream.time_base, AVRational{1, int(sampleRate)});
+    }
+
     // The track's full duration (priming included) from the header alone, or 0 when unknown.
     static int64_t trackDurationIgnoringEdits(const std::filesystem::path& path, int streamIndex, AVRational frameBase) {
         AVDictionary* options = nullptr;
@@ -348,6 +358,7 @@ public:
 
     AudioFormat format() const override { return audio_->format; }
     int64_t lengthFrames() const override { return audio_->frames; }
+    int64_t declaredFrames() const override { return audio_->declaredFrames; }
 
     uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) override {
         if (startFrame < 0 || startFrame >= audio_->frames) {

@@ -7,7 +7,12 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 // libsndfile decodes MPEG audio with libmpg123, which prints its notes about damaged or unknown data
@@ -74,15 +79,114 @@ private:
     std::vector<char> buffer_;
 };
 
+// Compressed formats take their length from a header or an estimate: FLAC's stream info, MP3's
+// Xing frame or its size over the first frame's bit rate, Ogg's last granule position. A cut or
+// lying file claims more than it holds (a cut Ogg stream claims an endless length). PCM lengths come
+// from the data chunk, which libsndfile bounds by the file's size.
+bool lengthFromHeader(int format) {
+    const int major = format & SF_FORMAT_TYPEMASK;
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    return major == SF_FORMAT_FLAC || major == SF_FORMAT_OGG || major == SF_FORMAT_MPEG ||
+           subtype == SF_FORMAT_ALAC_16 || subtype == SF_FORMAT_ALAC_20 || subtype == SF_FORMAT_ALAC_24 ||
+           subtype == SF_FORMAT_ALAC_32;
+}
+
+// Whether the claimed last frame decodes; leaves the file at frame 0. A claim beyond 32 bits is
+// nonsense whatever a seek answers.
+bool lastFrameDecodes(SNDFILE* file, const SF_INFO& info) {
+    if (info.frames <= 0 || info.frames > int64_t(std::numeric_limits<uint32_t>::max())) return false;
+    std::vector<float> frame(size_t(info.channels));
+    const bool decodes = sf_seek(file, info.frames - 1, SEEK_SET) >= 0 && sf_readf_float(file, frame.data(), 1) == 1;
+    return sf_seek(file, 0, SEEK_SET) == 0 && decodes;
+}
+
+// Frames that decode from the start until the decoder has no more; leaves the file at frame 0, or
+// returns nothing when it cannot go back there.
+std::optional<int64_t> countDecodedFrames(SNDFILE* file, const SF_INFO& info) {
+    constexpr sf_count_t sliceFrames = 16384;
+    std::vector<float> scratch(size_t(sliceFrames) * size_t(info.channels));
+    int64_t frames = 0;
+    while (true) {
+        const sf_count_t got = sf_readf_float(file, scratch.data(), sliceFrames);
+        if (got <= 0) break;
+        frames += got;
+        if (frames > int64_t(std::numeric_limits<uint32_t>::max())) break; // longer than any reader takes
+    }
+    if (sf_seek(file, 0, SEEK_SET) != 0) return std::nullopt;
+    return frames;
+}
+
+// Counted lengths of files whose header did not hold, so that every reader of the same file in a
+// run decodes it to the end once, not once per open. Keyed by what changes when the file is rewritten.
+class CountedLengths {
+public:
+    static CountedLengths& instance() {
+        static CountedLengths lengths;
+        return lengths;
+    }
+
+    struct Key {
+        std::string path; // canonical
+        uintmax_t size = 0;
+        int64_t modified = 0;
+        bool operator==(const Key&) const = default;
+    };
+
+    static std::optional<Key> keyOf(const std::filesystem::path& path) {
+        std::error_code ec;
+        Key key;
+        key.path = std::filesystem::canonical(path, ec).string();
+        if (ec) return std::nullopt;
+        key.size = std::filesystem::file_size(path, ec);
+        if (ec) return std::nullopt;
+        key.modified = int64_t(std::filesystem::last_write_time(path, ec).time_since_epoch().count());
+        if (ec) return std::nullopt;
+        return key;
+    }
+
+    std::optional<int64_t> find(const Key& key) {
+        std::lock_guard lock(mutex_);
+        for (const auto& [known, frames] : entries_) {
+            if (known == key) return frames;
+        }
+        return std::nullopt;
+    }
+
+    void insert(const Key& key, int64_t frames) {
+        std::lock_guard lock(mutex_);
+        entries_.emplace_front(key, frames);
+        if (entries_.size() > capacity) entries_.pop_back();
+    }
+
+private:
+    static constexpr size_t capacity = 256;
+    std::mutex mutex_;
+    std::list<std::pair<Key, int64_t>> entries_;
+};
+
+// The frames of `file` that decode: its header's claim where the claimed last frame decodes, else a
+// count to the end. Nothing when the file cannot be wound back after counting.
+std::optional<int64_t> decodableFrames(const std::filesystem::path& path, SNDFILE* file, const SF_INFO& info) {
+    if (!lengthFromHeader(info.format) || lastFrameDecodes(file, info)) return info.frames;
+    const std::optional<CountedLengths::Key> key = CountedLengths::keyOf(path);
+    if (key) {
+        if (const auto known = CountedLengths::instance().find(*key)) return known;
+    }
+    const std::optional<int64_t> counted = countDecodedFrames(file, info);
+    if (counted && key) CountedLengths::instance().insert(*key, *counted);
+    return counted;
+}
+
 class SndfileBackend final : public AudioReaderBackend {
 public:
-    SndfileBackend(SNDFILE* file, const SF_INFO& info, std::filesystem::path path,
+    SndfileBackend(SNDFILE* file, const SF_INFO& info, int64_t frames, std::filesystem::path path,
                    std::unique_ptr<BufferedInput> input)
-        : input_(std::move(input)), file_(file), info_(info), path_(std::move(path)) {}
+        : input_(std::move(input)), file_(file), info_(info), frames_(frames), path_(std::move(path)) {}
     ~SndfileBackend() override { sf_close(file_); }
 
     AudioFormat format() const override { return {double(info_.samplerate), uint32_t(info_.channels)}; }
-    int64_t lengthFrames() const override { return info_.frames; }
+    int64_t lengthFrames() const override { return frames_; }
+    int64_t declaredFrames() const override { return info_.frames; }
 
     uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) override {
         if (startFrame != position_) {
@@ -143,6 +247,7 @@ private:
     std::unique_ptr<BufferedInput> input_; // outlives file_, which reads it
     SNDFILE* file_;
     SF_INFO info_;
+    int64_t frames_; // that decode; info_.frames is the header's claim
     std::filesystem::path path_;
     int64_t position_ = 0;
     std::vector<float> scratch_;
@@ -175,7 +280,13 @@ std::unique_ptr<AudioReaderBackend> openSndfileBackend(const std::filesystem::pa
     }
     // Integer files are scaled to [-1, 1); float files keep their values.
     sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-    return std::make_unique<SndfileBackend>(file, info, path, std::move(input));
+    const std::optional<int64_t> frames = decodableFrames(path, file, info);
+    if (!frames) {
+        reason = "its decoder cannot return to the start after reading to its end";
+        sf_close(file);
+        return nullptr;
+    }
+    return std::make_unique<SndfileBackend>(file, info, *frames, path, std::move(input));
 }
 
 } // namespace orvanta

@@ -26,7 +26,8 @@ std::vector<Unmeasurable> unmeasurableInputs() {
         {"one sample", {{0.5f}, {0.5f}}, "too short to measure"},
         {"50 ms", replicate(sine(1000, 0.5, rate, size_t(rate * 0.05)), 2), "too short to measure"},
         {"only NaN", replicate(std::vector<float>(size_t(rate), std::numeric_limits<float>::quiet_NaN()), 2),
-         "silent"},
+         "not numbers (NaN)"},
+        {"+354 dBFS", replicate(std::vector<float>(size_t(rate), 5.0e17f), 2), "+354.0 dBFS"},
         {"digital silence", replicate(silence(size_t(rate * 2)), 2), "silent"},
     };
 }

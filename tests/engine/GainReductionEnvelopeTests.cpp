@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace orvanta;
@@ -75,4 +76,32 @@ TEST(GainReductionEnvelope, ATenMinuteSongHasAFewThousandPoints) {
     EXPECT_GT(tracker.bucketCount(), size_t(GainReductionTracker::targetPoints) * 9 / 10);
     EXPECT_GE(int64_t(tracker.bucketCount()) * tracker.bucketFrames(), frames);
     EXPECT_EQ(tracker.finish().reductionDb.size(), tracker.bucketCount());
+}
+
+TEST(GainReductionEnvelope, TheAverageDoesNotGrowWithTheLengthOfTheSong) {
+    // Eight seconds of a 0.5 sine with a 2 ms click at full scale every half second, and the output a
+    // limiter would make of it: the clicks pulled down to 0.5, 6.02 dB. One 10 ms window in fifty
+    // holds a click, so the average over time is 6.02 / 50 dB, whether the passage plays alone or
+    // repeated for 2 or 8 minutes (where the drawn buckets are far longer than a click).
+    const size_t passage = size_t(rate * 8);
+    std::vector<float> input = sine(440, 0.5, rate, passage);
+    for (size_t click = 100; click < passage; click += size_t(rate / 2)) {
+        for (size_t i = click; i < click + 88; ++i) input[i] = 1.0f;
+    }
+    std::vector<float> output = input;
+    for (float& x : output) x = std::clamp(x, -0.5f, 0.5f);
+    const double reduction = 20.0 * std::log10(2.0);
+
+    for (int repeats : {1, 15, 60}) {
+        GainReductionTracker tracker(rate, int64_t(passage) * repeats, 1.0f);
+        const float* in[] = {input.data()};
+        const float* out[] = {output.data()};
+        for (int r = 0; r < repeats; ++r) {
+            tracker.addInput(in, 1, uint32_t(passage));
+            tracker.addOutput(out, 1, uint32_t(passage));
+        }
+        const GainReductionEnvelope envelope = tracker.finish();
+        EXPECT_NEAR(envelope.averageDb, reduction / 50.0, 0.005) << repeats << " repeats";
+        EXPECT_NEAR(envelope.maximumDb, reduction, 0.01) << repeats << " repeats";
+    }
 }

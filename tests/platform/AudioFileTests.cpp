@@ -48,18 +48,34 @@ TEST(AudioFileReader, ReportsFormatLengthAndSeeksFrameAccurately) {
     EXPECT_EQ(reader.read(buffer, 100), 0u);
 }
 
-TEST(AudioFileReader, DeliversNonFiniteSamplesAsSilence) {
-    const auto path = scratchPath("nan.wav");
-    std::vector<float> samples = {0.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                  -std::numeric_limits<float>::infinity(), -0.25f};
-    writeWav(path, {samples}, 44100);
-    const auto channels = readAll(path);
-    ASSERT_EQ(channels[0].size(), 5u);
-    EXPECT_EQ(channels[0][0], 0.5f);
-    EXPECT_EQ(channels[0][1], 0.0f);
-    EXPECT_EQ(channels[0][2], 0.0f);
-    EXPECT_EQ(channels[0][3], 0.0f);
-    EXPECT_EQ(channels[0][4], -0.25f);
+TEST(AudioFileReader, RefusesSamplesThatAreNoAudioWhenRead) {
+    // NaN, infinities and a float file at +354 dBFS; +59 dBFS is loud but still audio.
+    struct Case {
+        float value;
+        const char* expected;
+    };
+    const Case cases[] = {{std::numeric_limits<float>::quiet_NaN(), "not numbers (NaN) at 0.50 s in channel 2"},
+                          {-std::numeric_limits<float>::infinity(), "not numbers (infinite) at 0.50 s in channel 2"},
+                          {5.0e17f, "+354.0 dBFS at 0.50 s in channel 2"}};
+    for (const Case& c : cases) {
+        std::vector<float> broken(44100, 0.25f);
+        broken[22050] = c.value;
+        const auto path = scratchPath("broken.wav");
+        writeWav(path, {std::vector<float>(44100, 0.25f), broken}, 44100);
+        AudioFileReader reader(path);
+        AudioBuffer buffer = reader.makeBuffer(44100);
+        try {
+            reader.read(buffer, 44100);
+            ADD_FAILURE() << c.expected;
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.is("AudioFile", int(AudioFileErrorCode::invalidSamples))) << error.description();
+            EXPECT_NE(error.description().find(c.expected), std::string::npos) << error.description();
+            EXPECT_NE(error.description().find("broken.wav"), std::string::npos);
+        }
+    }
+    const auto loud = scratchPath("loud.wav");
+    writeWav(loud, {std::vector<float>(100, 891.0f)}, 44100);
+    EXPECT_EQ(readAll(loud)[0][99], 891.0f);
 }
 
 TEST(AudioFileReader, RefusesBadInputWithErrorsNamingTheFile) {

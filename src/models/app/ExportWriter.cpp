@@ -30,7 +30,7 @@ void decodeToWav(const std::filesystem::path& source, const std::filesystem::pat
         AudioFileReader reader(source);
         constexpr uint32_t chunkFrames = 65536;
         AudioBuffer buffer = reader.makeBuffer(chunkFrames);
-        AudioFileWriter writer(partial, reader.processingFormat(), 24);
+        AudioFileWriter writer(partial, reader.processingFormat(), 24, reader.lengthFrames());
         while (reader.read(buffer, chunkFrames) > 0) writer.write(buffer);
         writer.close();
         moveFile(partial, destination);

@@ -96,7 +96,8 @@ LoudnessMeasurement measureLoudness(const AudioBuffer& buffer, const ProgressCal
     }
     const uint32_t length = buffer.frameLength();
     const uint32_t channels = buffer.channelCount();
-    Bs1770Meter meter(buffer.sampleRate(), channels, analyzerLoudness(), length, pieceFrames);
+    Bs1770Meter meter(buffer.sampleRate(), channels, analyzerLoudness(), length, pieceFrames,
+                      buffer.format().channelMask);
 
     // Channel after channel, piece by piece.
     const double totalFrames = double(length) * double(channels);

@@ -271,7 +271,7 @@ private:
         complete.singlePass = true;
         tell(complete);
         report(1.0);
-        return {masterURL, pass.stats, 1, gain, true, std::move(pass.gainReduction)};
+        return {masterURL, pass.stats, 1, gain, true, std::nullopt, std::move(pass.gainReduction)};
     }
 
     Convergence fixedGainPass(const fs::path& source, float gain, const fs::path& resultURL, double progressStart,
@@ -279,7 +279,7 @@ private:
         const fs::path rendered = passFile(1);
         LimiterPassReport pass = renderPass(source, rendered, gain, progressStart, progressSpan);
         placeResult(rendered, resultURL);
-        return {pass.stats, 1, gain, std::move(pass.gainReduction)};
+        return {pass.stats, 1, gain, std::move(pass.gainReduction), std::nullopt};
     }
 
     // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,

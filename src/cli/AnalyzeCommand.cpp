@@ -185,9 +185,11 @@ int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStor
     const ExportFormat format = chooseExportFormat(options.format, options.output, preferences);
     const fs::path output = options.output.value_or(
         options.input.parent_path() / exportFileName(options.input, false, std::string(fileExtension(format))));
-    if (options.repair && isSameFile(options.input, output)) {
-        printError(output, "the output would replace the input; choose another name with -o");
-        return exitFailure;
+    if (options.repair) {
+        if (const auto replaced = outputReplacesInput(output, options.input, std::nullopt)) {
+            printError(output, *replaced);
+            return exitUsage;
+        }
     }
     if (const auto problem = inputProblem(options.input)) {
         printError(options.input, *problem);
@@ -201,6 +203,8 @@ int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStor
             return exitFailure;
         }
     }
+    std::optional<ReportOnStandardError> reportElsewhere;
+    if (options.repair && isStandardOutput(output)) reportElsewhere.emplace();
 
     AudioAnalysisResult result;
     std::optional<std::string> truncated; // a cut file is analysed as far as it goes, and says so

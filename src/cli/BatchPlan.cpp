@@ -2,6 +2,8 @@
 
 #include "batch/ExportNaming.h"
 #include "cli/CliOutput.h"
+#include "platform/CompleteAudioFile.h"
+#include "platform/FileOperations.h"
 #include <sys/stat.h>
 
 #include <map>
@@ -69,12 +71,17 @@ std::vector<BatchJob> planBatch(const BatchOptions& options) {
             throw UsageError("the master of " + quoted(job.input) + " would replace the input " +
                              quoted(jobs[*replaced].input) + "; choose another folder with -o");
         }
+        // Later songs are matched to the reference: overwriting it would change their masters too.
+        if (options.reference && isSameFile(*options.reference, job.output)) {
+            throw UsageError("the master of " + quoted(job.input) + " would replace the reference " +
+                             quoted(*options.reference) + "; choose another folder with -o");
+        }
     }
 
     if (options.skipExisting) {
         for (BatchJob& job : jobs) {
-            std::error_code ec;
-            job.skipped = fs::symlink_status(job.output, ec).type() != fs::file_type::not_found;
+            // A 0-byte or cut-off file left by a run that died is no master: it is made again.
+            job.skipped = isCompleteAudioFile(job.output);
         }
     }
     return jobs;

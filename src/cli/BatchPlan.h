@@ -18,7 +18,8 @@ struct BatchJob {
 // The jobs of a batch, in the order of the inputs. Each output is named as the single-file mode
 // would name it ("<name> (MASTER).wav", " (FINAL)" with a reference), in the -o folder or beside its
 // input. Throws UsageError, before any work, when two inputs would be written to the same file (the
-// same input listed twice included) or when an output would replace one of the inputs.
+// same input listed twice included) or when an output would replace one of the inputs or the
+// reference. With --skip-existing a job is skipped only when its output opens as complete audio.
 std::vector<BatchJob> planBatch(const BatchOptions& options);
 
 } // namespace orvanta::cli

@@ -1,6 +1,7 @@
 #include "cli/BatchReport.h"
 
 #include "cli/CliOutput.h"
+#include "cli/JsonText.h"
 
 #include <string.h>
 
@@ -63,7 +64,7 @@ JobOutcome outcomeOfRun(const BatchJob& job, const ChildExit& exit, const std::s
         return outcome;
     }
     try {
-        outcome.report = nlohmann::ordered_json::parse(lastLine(standardOutput));
+        outcome.report = parseJsonText(lastLine(standardOutput));
         outcome.kind = JobOutcome::Kind::mastered;
     } catch (const nlohmann::json::exception&) {
         outcome.error = "the run gave no report";
@@ -78,6 +79,9 @@ nlohmann::ordered_json outcomeJson(const JobOutcome& outcome) {
     switch (outcome.kind) {
     case JobOutcome::Kind::mastered:
         for (const auto& item : outcome.report.items()) object[item.key()] = item.value();
+        // The run's own spelling of the name loses bytes that are not UTF-8 when parsed: this one is whole.
+        if (outcome.report.contains("output_path"))
+            object["output_path"] = std::filesystem::absolute(outcome.job.output).string();
         break;
     case JobOutcome::Kind::skipped:
         object["output_path"] = std::filesystem::absolute(outcome.job.output).string();

@@ -1,5 +1,7 @@
 #include "cli/CliOutput.h"
 
+#include "cli/JsonText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -34,8 +36,15 @@ void printError(const std::string& message) {
     std::cerr << "orvanta-cli: " << line << std::endl;
 }
 
+ReportOnStandardError::ReportOnStandardError() : standardOutput_(std::cout.rdbuf(std::cerr.rdbuf())) {}
+
+ReportOnStandardError::~ReportOnStandardError() {
+    std::cout.flush();
+    std::cout.rdbuf(standardOutput_);
+}
+
 void printJson(const nlohmann::ordered_json& object) {
-    std::cout << object.dump() << std::endl;
+    std::cout << jsonText(object) << std::endl;
 }
 
 Arguments::Arguments(std::vector<std::string> words) {

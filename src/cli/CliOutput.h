@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,7 +35,20 @@ nlohmann::ordered_json jsonNumber(double value);
 void printError(const std::filesystem::path& file, const std::string& message);
 void printError(const std::string& message);
 
-// Prints a JSON object on one line on stdout.
+// While it lives, what the command prints on stdout goes to stderr instead: for a run whose result is
+// written to standard output itself, where a report would land inside the audio.
+class ReportOnStandardError {
+public:
+    ReportOnStandardError();
+    ~ReportOnStandardError();
+    ReportOnStandardError(const ReportOnStandardError&) = delete;
+    ReportOnStandardError& operator=(const ReportOnStandardError&) = delete;
+
+private:
+    std::streambuf* standardOutput_;
+};
+
+// Prints a JSON object on one line on stdout; names that are not UTF-8 are escaped (cli/JsonText.h).
 void printJson(const nlohmann::ordered_json& object);
 
 // Simple option scanner over the words after the command: flags and options with one value. A "--"

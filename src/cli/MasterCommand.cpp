@@ -177,8 +177,10 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
                 output = options.input.parent_path() /
                          exportFileName(options.input, false, std::string(fileExtension(format)));
             }
-            if (isSameFile(options.input, output)) {
-                return fail(output, "the output would replace the input; choose another name with -o");
+            if (const auto replaced = outputReplacesInput(output, options.input, options.reference)) {
+                status.finish();
+                printError(output, *replaced);
+                return exitUsage;
             }
         } catch (const std::exception& error) {
             return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
@@ -324,9 +326,9 @@ int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore
     fs::path output =
         options.output.value_or(options.input.parent_path() /
                                 exportFileName(options.input, withReference, std::string(fileExtension(format))));
-    if (isSameFile(options.input, output)) {
-        printError(output, "the output would replace the input; choose another name with -o");
-        return exitFailure;
+    if (const auto replaced = outputReplacesInput(output, options.input, options.reference)) {
+        printError(output, *replaced);
+        return exitUsage;
     }
     // Everything that can be checked before the work starts is checked here: a run of minutes
     // should not end in "no such folder".
@@ -346,6 +348,9 @@ int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore
         printError(output, describeForUser(error) + (options.output ? "" : "; name the output with -o"));
         return exitFailure;
     }
+
+    std::optional<ReportOnStandardError> reportElsewhere;
+    if (isStandardOutput(output)) reportElsewhere.emplace();
 
     catchInterrupts();
     MasterReport report;

@@ -1,5 +1,7 @@
 #include "engine/Bs1770Meter.h"
 
+#include "platform/ChannelLayout.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -27,18 +29,17 @@ float meanOf(const std::vector<float>& values) {
     return values.empty() ? 0.0f : sum / float(values.size());
 }
 
-float channelWeight(size_t channel) { return channel < 2 ? 1.0f : 1.41f; }
-
 } // namespace
 
 Bs1770Meter::Bs1770Meter(double sampleRate, uint32_t channelCount, const Bs1770Config& config,
-                         int64_t expectedFrames, uint32_t maxPiece)
+                         int64_t expectedFrames, uint32_t maxPiece, uint64_t channelMask)
     : config_(config), blockFrames_(framesIn(sampleRate, config.blockSeconds)),
       shortTermFrames_(framesIn(sampleRate, config.shortTermSeconds)), maxPiece_(maxPiece) {
     const size_t hop = framesIn(sampleRate, config.hopSeconds);
     const size_t shortTermHop = framesIn(sampleRate, config.shortTermHopSeconds);
     const bool lastFrame = config.lastBlockMayEndOnLastFrame;
     channels_.reserve(channelCount);
+    for (uint32_t c = 0; c < channelCount; ++c) weights_.push_back(loudnessChannelWeight(channelMask, channelCount, c));
     for (uint32_t c = 0; c < channelCount; ++c) {
         Channel& channel = channels_.emplace_back(
             KWeightingFilter(sampleRate),
@@ -130,7 +131,7 @@ std::vector<float> Bs1770Meter::powers(bool shortTerm) const {
         for (size_t c = 0; c < channels_.size(); ++c) {
             const float sum = sumsOf(channels_[c])[j];
             // The two orders round differently with the 1.41 weight; each user keeps its own.
-            z += config_.weightMeanSquares ? channelWeight(c) * (sum / length) : channelWeight(c) * sum / length;
+            z += config_.weightMeanSquares ? weights_[c] * (sum / length) : weights_[c] * sum / length;
         }
         result[j] = z;
     }
@@ -162,6 +163,16 @@ double Bs1770Meter::loudnessRange() const {
     std::vector<double> values;
     for (float z : shortTermPowers()) values.push_back(loudnessOfPower(z));
     return orvanta::loudnessRange(values, integrated);
+}
+
+float loudnessChannelWeight(uint64_t channelMask, uint32_t channelCount, uint32_t channel) noexcept {
+    if (!maskDescribesChannels(channelMask, channelCount)) return channel < 2 ? 1.0f : 1.41f;
+    constexpr uint64_t surrounds = speaker::sideLeft | speaker::sideRight | speaker::backLeft | speaker::backRight |
+                                   speaker::backCentre | speaker::topBackLeft | speaker::topBackCentre |
+                                   speaker::topBackRight;
+    const uint64_t position = speakerOfChannel(channelMask, channel);
+    if (position == speaker::lowFrequency) return 0.0f;
+    return (position & surrounds) != 0 ? 1.41f : 1.0f;
 }
 
 float loudnessOfPower(float power) { return 10.0f * std::log10(std::max(power, smallestFloat)) - 0.691f + meterCalibrationDb; }

@@ -25,14 +25,15 @@ struct Bs1770Config {
 
 // A BS.1770 loudness meter in the manner of libebur128's handle: feed samples (planar or interleaved),
 // then ask for the integrated loudness, the loudness range and the true peak. K-weighting follows the
-// sample rate (platform/Biquad.h); channels 0 and 1 weigh 1.0, further channels 1.41. Everything is
+// sample rate (platform/Biquad.h). Channels weigh by position when `channelMask` names one per
+// channel (loudnessChannelWeight); without a layout channels 0 and 1 weigh 1.0, further ones 1.41. Everything is
 // sized on construction for `expectedFrames` and pieces of at most `maxPiece` frames (throws
 // std::bad_alloc); feeding never allocates. One thread at a time, except that different channels may
 // be fed on different threads.
 class Bs1770Meter {
 public:
     Bs1770Meter(double sampleRate, uint32_t channelCount, const Bs1770Config& config, int64_t expectedFrames,
-                uint32_t maxPiece);
+                uint32_t maxPiece, uint64_t channelMask = 0);
 
     uint32_t channelCount() const noexcept { return uint32_t(channels_.size()); }
 
@@ -76,6 +77,7 @@ private:
     size_t shortTermFrames_;
     uint32_t maxPiece_;
     std::vector<Channel> channels_;
+    std::vector<float> weights_;              // each channel's share of the loudness sum
     std::optional<TruePeakDetector> truePeak_;
     std::vector<float> scratch_;              // one piece of every channel, deinterleaved
     std::vector<const float*> scratchChannels_; // where each channel starts in scratch_
@@ -87,6 +89,12 @@ inline constexpr float meterCalibrationDb = -0.5f;
 
 // A loudness of this meter on the plain BS.1770 scale.
 constexpr double bs1770Loudness(double meterLufs) noexcept { return meterLufs - meterCalibrationDb; }
+
+// The weight of channel `channel` of `channelCount` in the loudness sum. With a layout (`channelMask`
+// naming one position per channel, platform/ChannelLayout.h) as BS.1770 and FFmpeg's ebur128 weigh
+// them: the low-frequency channel 0, surrounds (side, back, top back) 1.41, every other one 1.0.
+// Without one: 1.0 for channels 0 and 1, 1.41 for the rest. Pure.
+float loudnessChannelWeight(uint64_t channelMask, uint32_t channelCount, uint32_t channel) noexcept;
 
 // 10·log10(max(power, smallest float)) − 0.691 + meterCalibrationDb, LUFS in single precision.
 float loudnessOfPower(float power);

@@ -96,8 +96,8 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     }
 
     prepareOutput(output);
-    AudioFileWriter writer(output, reader.processingFormat(), 24);
-    StreamMeter meter(sampleRate, channels, total);
+    AudioFileWriter writer(output, reader.processingFormat(), 24, total);
+    StreamMeter meter(sampleRate, channels, total, reader.processingFormat().channelMask);
     GainReductionTracker gainReduction(sampleRate, total, gain);
 
     MasteringChainSettings settings;

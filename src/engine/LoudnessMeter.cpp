@@ -170,9 +170,9 @@ std::vector<float> biquadFilter(const std::vector<float>& samples, const std::ve
 }
 
 struct StreamMeter::State {
-    State(double sampleRate, uint32_t channelCount, int64_t expectedFrames)
+    State(double sampleRate, uint32_t channelCount, int64_t expectedFrames, uint64_t channelMask)
         : rms(rmsWindows(float(sampleRate))),
-          loudness(sampleRate, channelCount, masteringLoudness(), expectedFrames, chunkFrames),
+          loudness(sampleRate, channelCount, masteringLoudness(), expectedFrames, chunkFrames, channelMask),
           jobs(meterJobs(channelCount)) {
         levels.reserve(channelCount);
         for (uint32_t c = 0; c < channelCount; ++c) levels.emplace_back(rms, expectedFrames);
@@ -184,9 +184,9 @@ struct StreamMeter::State {
     std::vector<MeterJob> jobs;
 };
 
-StreamMeter::StreamMeter(double sampleRate, uint32_t channelCount, int64_t expectedFrames) {
+StreamMeter::StreamMeter(double sampleRate, uint32_t channelCount, int64_t expectedFrames, uint64_t channelMask) {
     try {
-        state_ = std::make_unique<State>(sampleRate, channelCount, expectedFrames);
+        state_ = std::make_unique<State>(sampleRate, channelCount, expectedFrames, channelMask);
     } catch (const std::bad_alloc&) {
         throw meterBufferError();
     }
@@ -233,7 +233,7 @@ AudioStats analyzeAudioFile(const std::filesystem::path& url, WorkThreads thread
     if (length < 1) {
         throw emptyFileError();
     }
-    StreamMeter meter(reader.sampleRate(), reader.channelCount(), length);
+    StreamMeter meter(reader.sampleRate(), reader.channelCount(), length, reader.processingFormat().channelMask);
     int64_t frames = 0;
     try {
         frames = runChunkPipeline(reader, chunkFrames, meter.jobCount(),

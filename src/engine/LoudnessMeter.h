@@ -28,7 +28,7 @@ class StreamMeter {
 public:
     static constexpr uint32_t chunkFrames = 1u << 16; // frames a job takes at most
 
-    StreamMeter(double sampleRate, uint32_t channelCount, int64_t expectedFrames);
+    StreamMeter(double sampleRate, uint32_t channelCount, int64_t expectedFrames, uint64_t channelMask = 0);
     ~StreamMeter();
     StreamMeter(const StreamMeter&) = delete;
     StreamMeter& operator=(const StreamMeter&) = delete;

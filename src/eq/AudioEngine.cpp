@@ -33,7 +33,7 @@ struct RenderFiles {
 
     RenderFiles(const std::filesystem::path& input, const std::filesystem::path& output)
         : reader(input), length(uint32_t(reader.lengthFrames())),
-          writer(distinctOutput(input, output), reader.processingFormat(), 24) {
+          writer(distinctOutput(input, output), reader.processingFormat(), 24, reader.lengthFrames()) {
         try {
             chunk = reader.makeBuffer(std::max<uint32_t>(1, std::min(length, AudioEngine::chunkFrames)));
         } catch (const std::bad_alloc&) {

@@ -10,6 +10,9 @@ namespace orvanta {
 struct AudioFormat {
     double sampleRate = 44100.0; // Hz
     uint32_t channelCount = 0;
+    // Where each channel plays (platform/ChannelLayout.h, one bit per channel in order); 0 when the
+    // file does not say. Files written from this format keep it.
+    uint64_t channelMask = 0;
 
     bool operator==(const AudioFormat&) const = default;
 };

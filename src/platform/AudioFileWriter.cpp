@@ -1,6 +1,8 @@
 #include "platform/AudioFileWriter.h"
 
+#include "platform/ChannelLayout.h"
 #include "platform/Error.h"
+#include "platform/SndfileChannelMap.h"
 
 #include <sndfile.h>
 
@@ -21,6 +23,32 @@ int pcmSubtype(int bitDepth) {
     }
 }
 
+int bytesPerSample(int bitDepth) {
+    switch (bitDepth) {
+    case 16: return 2;
+    case 32:
+    case AudioFileWriter::floatSamples: return 4;
+    default: return 3;
+    }
+}
+
+// RIFF counts its sizes in 32 bits: data that may pass them (with room for the header's chunks) goes
+// into RF64, whose 64-bit sizes every current reader knows. Smaller files stay plain WAV for older ones.
+bool needsRf64(const AudioFormat& format, int bitDepth, int64_t expectedFrames) {
+    constexpr uint64_t riffDataLimit = 0xFFFFFFFFull - (1u << 20);
+    return expectedFrames > 0 &&
+           uint64_t(expectedFrames) * format.channelCount * uint64_t(bytesPerSample(bitDepth)) > riffDataLimit;
+}
+
+// A layout worth writing down: one that a reader could not assume from the channel count alone (a
+// mono or stereo file without a mask is read as centre, or as left and right, anyway).
+bool hasOwnLayout(const AudioFormat& format) {
+    if (!maskDescribesChannels(format.channelMask, format.channelCount)) return false;
+    if (format.channelCount == 1) return format.channelMask != speaker::frontCentre;
+    if (format.channelCount == 2) return format.channelMask != (speaker::frontLeft | speaker::frontRight);
+    return true;
+}
+
 std::string quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
 // libsndfile's text for a failed call, without its decoration: a system error arrives as
@@ -35,7 +63,8 @@ std::string sndfileReason(SNDFILE* file) {
 
 } // namespace
 
-AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth)
+AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth,
+                                 int64_t expectedFrames)
     : path_(path), format_(format) {
     if (format.channelCount == 0 || !(format.sampleRate >= 1.0) || format.sampleRate > 2147483647.0) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
@@ -44,11 +73,20 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat 
     SF_INFO info{};
     info.samplerate = int(std::lround(format.sampleRate));
     info.channels = int(format.channelCount);
-    info.format = SF_FORMAT_WAV | pcmSubtype(bitDepth) | SF_ENDIAN_FILE;
+    const bool layout = hasOwnLayout(format);
+    const int container = needsRf64(format, bitDepth, expectedFrames) ? SF_FORMAT_RF64
+                          : layout                                   ? SF_FORMAT_WAVEX
+                                                                     : SF_FORMAT_WAV;
+    info.format = container | pcmSubtype(bitDepth) | SF_ENDIAN_FILE;
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
                              "Cannot create " + quoted(path) + ": " + sndfileReason(nullptr));
+    }
+    // Before the first write, which writes the header: WAVE_FORMAT_EXTENSIBLE with the input's mask.
+    if (layout) {
+        std::vector<int> map = sndfileMapOfChannelMask(format.channelMask);
+        sf_command(file_, SFC_SET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int)));
     }
     // Float to integer conversion must saturate at full scale instead of wrapping around.
     if (bitDepth != floatSamples) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);

@@ -10,6 +10,9 @@ struct sf_private_tag;
 namespace orvanta {
 
 // Writes linear PCM WAV, little-endian, interleaved on disk, from non-interleaved float buffers.
+// Data that may pass RIFF's 4 GiB (judged from the expected length) is written as RF64. A format with
+// its own channel layout (a mask other than plain mono or stereo) is written as WAVE_FORMAT_EXTENSIBLE
+// with that mask.
 // Integer samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
 // The file is complete only after close() returns; a writer destroyed without close() leaves
 // whatever was written so far. One writer belongs to one thread at a time.
@@ -19,8 +22,10 @@ public:
     static constexpr int floatSamples = 0;
 
     // Creates (or truncates) the file. bitDepth is 16, 24 or 32 (integer PCM) or floatSamples.
+    // `expectedFrames` is the length the file will have, when known (negative: unknown, kept small).
     // Throws Error (domain "AudioFile", code cannotCreate) naming the file.
-    AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth = 24);
+    AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth = 24,
+                    int64_t expectedFrames = -1);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;

@@ -1,4 +1,5 @@
 #include "platform/AudioReaderBackend.h"
+#include "platform/ChannelLayout.h"
 #include "platform/Error.h"
 #include "platform/LibavLog.h"
 #include "platform/UnnamedTemporaryFile.h"
@@ -259,7 +260,11 @@ private:
                     av_frame_unref(frame_.get());
                     continue;
                 }
-                audio.format = {double(sampleRate), uint32_t(channelCount)};
+                // The decoder's speaker positions carry over to the master, as a WAV file's mask does.
+                const AVChannelLayout& layout = frame_->ch_layout;
+                const uint64_t mask = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
+                audio.format = {double(sampleRate), uint32_t(channelCount),
+                                maskDescribesChannels(mask, uint32_t(channelCount)) ? mask : 0};
                 formatKnown = true;
             } else if (uint32_t(channelCount) != audio.format.channelCount || double(sampleRate) != audio.format.sampleRate) {
                 av_frame_unref(frame_.get());

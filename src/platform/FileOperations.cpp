@@ -2,7 +2,14 @@
 
 #include "platform/Error.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cerrno>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include <atomic>
 #include <chrono>
@@ -74,20 +81,79 @@ std::string utf8Prefix(const std::string& name, std::size_t bytes) {
     return name.substr(0, bytes);
 }
 
+namespace {
+
+constexpr std::string_view partialMark = ".partial-";
+
+// "." + the start of `to`'s name that leaves room for a suffix of `suffixBytes` in the folder.
+std::string partialStem(const fs::path& to, std::size_t suffixBytes) {
+    const std::size_t limit = fileNameLimit(to.parent_path());
+    const std::size_t room = limit > suffixBytes + 1 ? limit - suffixBytes - 1 : 0;
+    return "." + utf8Prefix(to.filename().string(), room);
+}
+
+// The process id in a suffix "<pid>-<counter>-<random>" (what follows partialMark), or none when the
+// text has another shape.
+std::optional<pid_t> partialOwner(std::string_view suffix) {
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t dash = suffix.find('-', start);
+        fields.push_back(suffix.substr(start, dash == std::string_view::npos ? dash : dash - start));
+        if (dash == std::string_view::npos) break;
+        start = dash + 1;
+    }
+    if (fields.size() != 3) return std::nullopt;
+    for (const std::string_view field : fields) {
+        if (field.empty() || field.size() > 10) return std::nullopt;
+        for (const char c : field)
+            if (c < '0' || c > '9') return std::nullopt;
+    }
+    const long long pid = std::stoll(std::string(fields[0]));
+    if (pid <= 0 || pid > 0x7FFFFFFF) return std::nullopt;
+    return pid_t(pid);
+}
+
+} // namespace
+
 fs::path siblingTemporaryPath(const fs::path& to) {
     static std::atomic<unsigned> counter{0};
     std::random_device device;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::string suffix = ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-                               std::to_string(device() ^ unsigned(stamp));
+    const std::string suffix = std::string(partialMark) + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter++) + "-" + std::to_string(device() ^ unsigned(stamp));
     // A long legal name would overflow the folder's name limit with the suffix added: the name part
     // is shortened instead, the unique suffix stays whole.
-    const std::size_t limit = fileNameLimit(to.parent_path());
-    const std::size_t room = limit > suffix.size() + 1 ? limit - suffix.size() - 1 : 0;
-    return to.parent_path() / ("." + utf8Prefix(to.filename().string(), room) + suffix);
+    return to.parent_path() / (partialStem(to, suffix.size()) + suffix);
+}
+
+void removeStalePartialFiles(const fs::path& to) noexcept {
+    try {
+        const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+        const auto now = fs::file_time_type::clock::now();
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            const std::size_t mark = name.rfind(partialMark);
+            if (mark == std::string::npos) continue;
+            // The stem must be the one this output's partial files get with a suffix of that length.
+            const std::string_view suffix = std::string_view(name).substr(mark + partialMark.size());
+            if (name.substr(0, mark) != partialStem(to, name.size() - mark)) continue;
+            const std::optional<pid_t> owner = partialOwner(suffix);
+            if (!owner || (::kill(*owner, 0) == 0 || errno != ESRCH)) continue;
+            struct stat info {};
+            if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+                continue;
+            std::error_code ignored;
+            const auto written = fs::last_write_time(it->path(), ignored);
+            if (ignored || now - written < std::chrono::minutes(5)) continue;
+            fs::remove(it->path(), ignored);
+        }
+    } catch (...) {
+    }
 }
 
 void copyFileAtomically(const fs::path& from, const fs::path& to) {
+    removeStalePartialFiles(to);
     const fs::path partial = siblingTemporaryPath(to);
     try {
         copyFile(from, partial);

@@ -26,6 +26,12 @@ void copyFileAtomically(const std::filesystem::path& from, const std::filesystem
 // Within the folder's name limit however long `to`'s name is (the name part is shortened).
 std::filesystem::path siblingTemporaryPath(const std::filesystem::path& to);
 
+// Removes the hidden files that siblingTemporaryPath(to) gave runs that died before renaming them
+// (killed outright, a crash, a power cut): regular files of this user with exactly that name pattern
+// whose process no longer exists and which nothing has written to for five minutes (a run of the same
+// process id on another machine that shares the folder is still writing to its own). Never throws.
+void removeStalePartialFiles(const std::filesystem::path& to) noexcept;
+
 // The longest file name `folder` takes, in bytes (NAME_MAX: 255 on every common Linux file system;
 // 255 when the folder cannot be asked).
 std::size_t fileNameLimit(const std::filesystem::path& folder) noexcept;

@@ -6,6 +6,7 @@
 #include "platform/FileDescriptor.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -37,12 +38,12 @@ fs::path folderOf(const fs::path& output) {
 }
 
 // Refuses what must never receive a result; true for a device or a pipe to write into.
-bool isStreamDestination(const fs::path& output) {
+bool isStreamDestination(const fs::path& output, bool descriptorLink) {
     const FileKind kind = fileKindOf(output);
     switch (kind) {
     case FileKind::missing:
     case FileKind::regular:
-        return false;
+        return descriptorLink;
     case FileKind::characterDevice:
     case FileKind::namedPipe:
         return true;
@@ -55,6 +56,15 @@ bool isStreamDestination(const fs::path& output) {
         break;
     }
     refuse(quoted(output) + " is " + std::string(describeFileKind(kind)) + "; a result cannot be written there");
+}
+
+// The links under /proc (/proc/self/fd/N, reached from /dev/stdout and /dev/fd/N) name open files,
+// not paths: the text they read as may be "pipe:[123]", a deleted file or a path of another mount
+// namespace, so they are opened, never followed by name.
+bool isDescriptorLink(const fs::path& path) {
+    std::error_code ec;
+    const fs::path folder = fs::canonical(path.parent_path().empty() ? fs::path(".") : path.parent_path(), ec);
+    return !ec && folder.string().rfind("/proc/", 0) == 0;
 }
 
 // Copies everything from `in` to `out`, retrying interrupted and short writes. False when cancelled.
@@ -94,9 +104,15 @@ bool copyBytes(int in, int out, const fs::path& source, const fs::path& output,
 }
 
 bool streamInto(int in, const fs::path& source, const fs::path& output, const std::function<bool()>& isCancelled) {
-    // Non-blocking: a pipe without a reader fails at once (ENXIO) instead of waiting for one forever,
-    // and a full pipe is waited on in steps that look at the cancellation.
-    FileDescriptor out(::open(output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    // This process's own standard output is written through its descriptor, at its offset, so that
+    // `-o /dev/stdout > x.wav` (and >>) fills x.wav as the shell opened it. Anything else opens
+    // non-blocking: a pipe without a reader fails at once (ENXIO) instead of waiting for one forever,
+    // and a full pipe is waited on in steps that look at the cancellation. A regular file behind a
+    // descriptor link is truncated, as the shell's > would.
+    const bool regular = fileKindOf(output) == FileKind::regular;
+    FileDescriptor out(isStandardOutput(output)
+                           ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                           : ::open(output.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (regular ? O_TRUNC : 0)));
     if (out.get() < 0) {
         if (errno == ENXIO) refuse("Could not write to " + quoted(output) + ": no program is reading from the pipe");
         writeFailed(output, std::strerror(errno));
@@ -108,6 +124,7 @@ bool streamInto(int in, const fs::path& source, const fs::path& output, const st
 
 bool replaceAtomically(int in, const fs::path& source, const fs::path& output,
                        const std::function<bool()>& isCancelled) {
+    removeStalePartialFiles(output);
     const fs::path partial = siblingTemporaryPath(output);
     FileDescriptor out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.get() < 0) writeFailed(output, std::strerror(errno));
@@ -127,9 +144,31 @@ bool replaceAtomically(int in, const fs::path& source, const fs::path& output,
 
 } // namespace
 
-void checkOutputDestination(const fs::path& output) {
-    if (output.empty()) refuse("The output has no name");
-    if (isStreamDestination(output)) {
+OutputTarget resolveOutputTarget(const fs::path& output) {
+    fs::path current = output;
+    for (int links = 0; links <= 40; ++links) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {current, false};
+        if (isDescriptorLink(current)) return {current, true};
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(current, ec);
+        if (ec) return {current, false};
+        current = (target.is_absolute() ? target : current.parent_path() / target).lexically_normal();
+    }
+    refuse(quoted(output) + " is a chain of links that never ends");
+}
+
+bool isStandardOutput(const fs::path& output) noexcept {
+    struct stat path {}, standardOutput {};
+    return ::stat(output.c_str(), &path) == 0 && ::fstat(STDOUT_FILENO, &standardOutput) == 0 &&
+           S_ISREG(path.st_mode) && path.st_dev == standardOutput.st_dev && path.st_ino == standardOutput.st_ino;
+}
+
+void checkOutputDestination(const fs::path& requested) {
+    if (requested.empty()) refuse("The output has no name");
+    const OutputTarget target = resolveOutputTarget(requested);
+    const fs::path& output = target.path;
+    if (isStreamDestination(output, target.inPlace)) {
         if (::access(output.c_str(), W_OK) != 0) refuse("Cannot write to " + quoted(output) + ": " + std::strerror(errno));
         return;
     }
@@ -152,8 +191,10 @@ void checkOutputDestination(const fs::path& output) {
     removeFileQuietly(probe);
 }
 
-bool publishFile(const fs::path& source, const fs::path& output, const std::function<bool()>& isCancelled) {
-    const bool stream = isStreamDestination(output);
+bool publishFile(const fs::path& source, const fs::path& requested, const std::function<bool()>& isCancelled) {
+    const OutputTarget target = resolveOutputTarget(requested);
+    const fs::path& output = target.path;
+    const bool stream = isStreamDestination(output, target.inPlace);
     FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         throw fileSystemError(FileSystemErrorCode::copyFailed,

@@ -1,4 +1,5 @@
 #include "platform/AudioReaderBackend.h"
+#include "platform/SndfileChannelMap.h"
 #include "platform/Error.h"
 
 #include <dlfcn.h>
@@ -177,14 +178,24 @@ std::optional<int64_t> decodableFrames(const std::filesystem::path& path, SNDFIL
     return counted;
 }
 
+// The speaker positions the file's header names (a WAVE_FORMAT_EXTENSIBLE mask, a CAF layout), or 0.
+uint64_t channelMaskOf(SNDFILE* file, int channels) {
+    std::vector<int> map(size_t(channels), 0);
+    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map.data(), int(map.size() * sizeof(int))) != SF_TRUE) return 0;
+    return channelMaskOfSndfileMap(map);
+}
+
 class SndfileBackend final : public AudioReaderBackend {
 public:
     SndfileBackend(SNDFILE* file, const SF_INFO& info, int64_t frames, std::filesystem::path path,
                    std::unique_ptr<BufferedInput> input)
-        : input_(std::move(input)), file_(file), info_(info), frames_(frames), path_(std::move(path)) {}
+        : input_(std::move(input)), file_(file), info_(info), frames_(frames), path_(std::move(path)),
+          channelMask_(channelMaskOf(file, info.channels)) {}
     ~SndfileBackend() override { sf_close(file_); }
 
-    AudioFormat format() const override { return {double(info_.samplerate), uint32_t(info_.channels)}; }
+    AudioFormat format() const override {
+        return {double(info_.samplerate), uint32_t(info_.channels), channelMask_};
+    }
     int64_t lengthFrames() const override { return frames_; }
     int64_t declaredFrames() const override { return info_.frames; }
 
@@ -249,6 +260,7 @@ private:
     SF_INFO info_;
     int64_t frames_; // that decode; info_.frames is the header's claim
     std::filesystem::path path_;
+    uint64_t channelMask_; // the file's speaker positions, 0 when it names none
     int64_t position_ = 0;
     std::vector<float> scratch_;
 };

@@ -104,7 +104,7 @@ TEST(AnalyzeCommand, RepairNeverReplacesTheInput) {
     const auto input = writeHalfScaleSine();
     const std::string before = contentsOf(input);
     const auto result = runCli({"analyze", input.string(), "--repair", "-o", input.string()});
-    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.exitStatus, 2);
     EXPECT_TRUE(contains(result.standardError, "tone.wav")) << result.standardError;
     EXPECT_EQ(contentsOf(input), before);
 

@@ -152,7 +152,7 @@ TEST(MasterCommand, FailuresLeaveAnExistingOutputAndTheInputAlone) {
     const fs::path song = writeMusic(scratchPath("mine.wav"), 3.0);
     const std::string before = contentsOf(song);
     const auto overwrite = runCli({"master", song.string(), "-o", song.string()});
-    EXPECT_EQ(overwrite.exitStatus, 1);
+    EXPECT_EQ(overwrite.exitStatus, 2); // a usage error, as in a batch
     EXPECT_EQ(contentsOf(song), before);
 
     EXPECT_EQ(runCli({"master", song.string(), "--preset", "Quiet"}).exitStatus, 2);

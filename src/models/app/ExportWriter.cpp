@@ -30,7 +30,7 @@ void decodeToWav(const std::filesystem::path& source, const std::filesystem::pat
         AudioFileReader reader(source);
         constexpr uint32_t chunkFrames = 65536;
         AudioBuffer buffer = reader.makeBuffer(chunkFrames);
-        AudioFileWriter writer(partial, reader.processingFormat(), 24);
+        AudioFileWriter writer(partial, reader.processingFormat(), 24, reader.lengthFrames());
         while (reader.read(buffer, chunkFrames) > 0) writer.write(buffer);
         writer.close();
         moveFile(partial, destination);
@@ -58,11 +58,14 @@ void writeExportThroughTemporaryFile(const std::filesystem::path& source, const 
 
 } // namespace
 
-void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
+void writeExport(const std::filesystem::path& source, const std::filesystem::path& requested, ExportFormat format,
                  float ceilingDb) {
-    if (isSameFile(source, destination)) return;
+    if (isSameFile(source, requested)) return;
+    // A link is written through: the file it leads to is replaced, the link itself stays.
+    const OutputTarget target = resolveOutputTarget(requested);
+    const std::filesystem::path& destination = target.path;
     const FileKind kind = fileKindOf(destination);
-    if (kind == FileKind::characterDevice || kind == FileKind::namedPipe) {
+    if (target.inPlace || kind == FileKind::characterDevice || kind == FileKind::namedPipe) {
         writeExportThroughTemporaryFile(source, destination, format, ceilingDb);
         return;
     }

@@ -15,7 +15,8 @@ namespace orvanta {
 // destination is either its old content or the whole new file. `source` is never changed; exporting
 // a file onto itself writes nothing. A destination that is a character device or a named pipe is
 // written into (the export is made in the private temporary directory first), never renamed over; a
-// folder, a socket or a block device is refused. Any thread. Throws Error naming the files.
+// symbolic link is written through (the file it leads to is replaced, the link stays); a folder, a
+// socket or a block device is refused. Any thread. Throws Error naming the files.
 void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
                  float ceilingDb);
 

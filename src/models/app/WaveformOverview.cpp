@@ -26,7 +26,8 @@ WaveformOverview computeWaveformOverview(const std::filesystem::path& file, size
 
     constexpr uint32_t readFrames = 65536;
     AudioBuffer buffer = reader.makeBuffer(readFrames);
-    Bs1770Meter loudness(reader.sampleRate(), channels, loudnessRangeConfig(), length, readFrames);
+    Bs1770Meter loudness(reader.sampleRate(), channels, loudnessRangeConfig(), length, readFrames,
+                         reader.processingFormat().channelMask);
     std::vector<const float*> pointers(channels);
     // Frame f belongs to column floor(f × columns / length); a column ends where the next one starts.
     const auto columnEnd = [&](size_t column) {

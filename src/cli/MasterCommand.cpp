@@ -20,6 +20,7 @@
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
+#include "platform/DecodedInput.h"
 #include "platform/OutputDestination.h"
 #include "platform/PreferenceStore.h"
 
@@ -145,6 +146,7 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     std::optional<ReferenceMatch> reference;
     if (withReference) {
         try {
+            const DecodedInput decodedReference(*options.reference); // read once by every measure of it
             const ReferenceAnalysis analysis = analyzeReferenceFile(*options.reference);
             ReferenceMatch match;
             const std::vector<float>& levels = analysis.profile.spectrum12Band;

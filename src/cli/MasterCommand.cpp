@@ -222,7 +222,11 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     }
 
     try {
-        if (!publishFile(published.result.outputURL, output, [] { return wasInterrupted(); }))
+        // The result lies in this run's own folder, which goes at the end: it is moved, not copied.
+        const fs::path& result = published.result.outputURL;
+        const bool runsOwn = result.parent_path() == workFolder.path();
+        const auto interrupted = [] { return wasInterrupted(); };
+        if (!(runsOwn ? publishFileConsuming(result, output, interrupted) : publishFile(result, output, interrupted)))
             return fail(output, "cancelled");
     } catch (const Error& error) {
         return fail(output, describeForUser(error));

@@ -163,4 +163,16 @@ bool publishFile(const fs::path& source, const fs::path& output, const std::func
                   : replaceAtomically(in.get(), source, output, isCancelled);
 }
 
+bool publishFileConsuming(const fs::path& source, const fs::path& output, const std::function<bool()>& isCancelled) {
+    if (!isStreamDestination(output)) {
+        if (isCancelled && isCancelled()) return false;
+        // Only a source that is a regular file itself is moved: a link would leave its target behind.
+        if (fileKindOf(source) == FileKind::regular && !fs::is_symlink(source) &&
+            ::rename(source.c_str(), output.c_str()) == 0) {
+            return true;
+        }
+    }
+    return publishFile(source, output, isCancelled);
+}
+
 } // namespace orvanta

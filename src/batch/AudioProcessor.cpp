@@ -7,6 +7,7 @@
 #include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
 #include "eq/AudioEngine.h"
+#include "platform/DecodedInput.h"
 #include "platform/FileOperations.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/Uuid.h"
@@ -120,6 +121,7 @@ public:
         Convergence converged;
         try {
             checkCancelled();
+            const DecodedInput decoded(equalised);
             const AudioStats equalisedStats = analyzeAudioFile(equalised, threads_);
             requireMeasurable(equalisedStats);
             bpm_ = detectTempo(equalised);
@@ -154,6 +156,8 @@ public:
         const fs::path masterURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_master.wav");
         prepareResultPath(input_, masterURL);
 
+        // The meter, the tempo and every pass read the song decoded once.
+        const DecodedInput decoded(input_);
         const AudioStats inStats = analyzeAudioFile(input_, threads_);
         // Without a measured loudness there is no gain to choose: the floor of the meter would ask
         // for hundreds of decibels.

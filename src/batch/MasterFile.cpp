@@ -7,6 +7,7 @@
 #include "engine/ProcessingErrors.h"
 #include "eq/AudioEngine.h"
 #include "eq/MatchedEQRefinement.h"
+#include "platform/DecodedInput.h"
 #include "platform/FileOperations.h"
 #include "platform/TemporaryDirectory.h"
 
@@ -110,6 +111,10 @@ public:
             report(0.8);
             return convert(source, stats, options_.limitThreshold, false);
         }
+        // The master's spectrum, the equaliser and the passes read the master decoded once, the
+        // matching the song.
+        const DecodedInput decodedMaster(source);
+        const DecodedInput decodedSong(original);
         const BandLevels inputLevels = compute12BandSpectrum(source);
         report(0.2);
         const EQSettings matched =

@@ -22,6 +22,7 @@
 #include "platform/AudioFileFacts.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
+#include "platform/DecodedInput.h"
 #include "platform/OutputDestination.h"
 #include "platform/PreferenceStore.h"
 
@@ -160,6 +161,7 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     std::optional<ReferenceMatch> reference;
     if (withReference) {
         try {
+            const DecodedInput decodedReference(*options.reference); // read once by every measure of it
             const ReferenceAnalysis analysis = analyzeReferenceFile(*options.reference);
             ReferenceMatch match;
             const std::vector<float>& levels = analysis.profile.spectrum12Band;
@@ -239,7 +241,11 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     }
 
     try {
-        if (!publishFile(published.result.outputURL, output, [] { return wasInterrupted(); }))
+        // The result lies in this run's own folder, which goes at the end: it is moved, not copied.
+        const fs::path& result = published.result.outputURL;
+        const bool runsOwn = result.parent_path() == workFolder.path();
+        const auto interrupted = [] { return wasInterrupted(); };
+        if (!(runsOwn ? publishFileConsuming(result, output, interrupted) : publishFile(result, output, interrupted)))
             return fail(output, "cancelled");
     } catch (const Error& error) {
         return fail(output, describeForUser(error));

@@ -1,71 +1,39 @@
 #include "engine/ChunkPipeline.h"
 
-#include <barrier>
 #include <exception>
-#include <thread>
-#include <vector>
 
 namespace orvanta {
 
-namespace {
-
-int64_t runChunksInOrder(AudioFileReader& reader, uint32_t chunkFrames, size_t jobCount, const ChunkJob& job) {
-    AudioBuffer buffer = reader.makeBuffer(chunkFrames);
-    int64_t total = 0;
-    while (const uint32_t frames = reader.read(buffer, chunkFrames)) {
-        for (size_t j = 0; j < jobCount; ++j) job(j, buffer, frames);
-        total += frames;
-    }
-    return total;
-}
-
-} // namespace
-
 int64_t runChunkPipeline(AudioFileReader& reader, uint32_t chunkFrames, size_t jobCount, const ChunkJob& job,
                          WorkThreads threads) {
-    if (threads == WorkThreads::oneThread) return runChunksInOrder(reader, chunkFrames, jobCount, job);
-    AudioBuffer buffers[2] = {reader.makeBuffer(chunkFrames), reader.makeBuffer(chunkFrames)};
-    // Written by this thread before it arrives at the barrier, read by the jobs after it.
-    uint32_t frames[2] = {reader.read(buffers[0], chunkFrames), 0};
+    WorkExecutor executor(threads);
+    return runChunkPipeline(reader, chunkFrames, jobCount, job, executor);
+}
+
+int64_t runChunkPipeline(AudioFileReader& reader, uint32_t chunkFrames, size_t jobCount, const ChunkJob& job,
+                         WorkExecutor& executor) {
+    // With one thread the jobs are done with a chunk before the next is read: one buffer does.
+    AudioBuffer buffers[2] = {reader.makeBuffer(chunkFrames),
+                              executor.isOneThread() ? AudioBuffer() : reader.makeBuffer(chunkFrames)};
     int current = 0;
-    bool finished = false;
-
-    std::barrier sync(std::ptrdiff_t(jobCount) + 1);
-    auto work = [&](size_t index) {
-        while (true) {
-            sync.arrive_and_wait(); // a chunk is ready, or the stream has ended
-            if (finished) return;
-            job(index, buffers[current], frames[current]);
-            sync.arrive_and_wait(); // every job is done with the chunk
-        }
-    };
-    std::vector<std::thread> workers;
-    std::exception_ptr failure;
-    try {
-        workers.reserve(jobCount);
-        for (size_t j = 0; j < jobCount; ++j) workers.emplace_back(work, j);
-    } catch (...) {
-        failure = std::current_exception();
-        for (size_t j = workers.size(); j < jobCount; ++j) sync.arrive_and_drop(); // never started
-    }
-
+    uint32_t frames = reader.read(buffers[current], chunkFrames);
     int64_t total = 0;
-    while (true) {
-        finished = failure || frames[current] == 0;
-        sync.arrive_and_wait();
-        if (finished) break;
-        total += frames[current];
-        const int next = 1 - current;
+    while (frames > 0) {
+        total += frames;
+        const AudioBuffer& chunk = buffers[current];
+        const uint32_t chunkLength = frames;
+        WorkExecutor::Pending jobs = executor.start(
+            uint32_t(jobCount), [&job, &chunk, chunkLength](uint32_t index) { job(index, chunk, chunkLength); });
+        if (!executor.isOneThread()) current = 1 - current;
+        std::exception_ptr failure;
         try {
-            frames[next] = reader.read(buffers[next], chunkFrames);
+            frames = reader.read(buffers[current], chunkFrames);
         } catch (...) {
             failure = std::current_exception();
         }
-        sync.arrive_and_wait();
-        current = next;
+        jobs.wait();
+        if (failure) std::rethrow_exception(failure);
     }
-    for (std::thread& worker : workers) worker.join();
-    if (failure) std::rethrow_exception(failure);
     return total;
 }
 

@@ -42,11 +42,12 @@ void KWeightingFilter::processPair(KWeightingFilter& first, const float* firstIn
         // Lane by lane the same operations, in the same order, as process().
         const BiquadCoefficients* highPassLanes[4] = {&k.highPass, &k.highPass, nullptr, nullptr};
         const BiquadCoefficients* shelfLanes[4] = {&k.shelf, &k.shelf, nullptr, nullptr};
-        const Biquad4 highPass = gatherCoefficients(highPassLanes), shelf = gatherCoefficients(shelfLanes);
+        const Biquad4 highPass = gatherLaneCoefficients<SseLanes>(highPassLanes);
+        const Biquad4 shelf = gatherLaneCoefficients<SseLanes>(shelfLanes);
         Memory4 h = lanesOf(first.highPass_, second.highPass_), s = lanesOf(first.shelf_, second.shelf_);
         for (size_t i = 0; i < n; ++i) {
             const __m128 x = _mm_unpacklo_ps(_mm_load_ss(firstIn + i), _mm_load_ss(secondIn + i));
-            const __m128 y = biquad4(shelf, s, biquad4(highPass, h, x));
+            const __m128 y = biquadStep(shelf, s, biquadStep(highPass, h, x));
             _mm_store_ss(firstOut + i, y);
             _mm_store_ss(secondOut + i, _mm_shuffle_ps(y, y, 1));
         }

@@ -11,10 +11,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 #include <functional>
-#include <future>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace orvanta {
@@ -31,7 +30,8 @@ uint32_t blockFrames(double sampleRate, int64_t length) {
     return uint32_t(std::max<int64_t>(std::min(frames, length), 1));
 }
 
-void prepareOutput(const fs::path& output) {
+// The output's folder made and an older file there removed.
+const fs::path& preparedOutput(const fs::path& output) {
     const fs::path parent = output.parent_path();
     if (!parent.empty() && !fs::exists(parent)) {
         std::error_code ec;
@@ -44,21 +44,141 @@ void prepareOutput(const fs::path& output) {
     if (fileExists(output)) {
         removeFile(output);
     }
+    return output;
 }
 
-// Runs a stage of a block: on a thread of its own when pipelined, else at once on this thread. Either
-// way the future holds the stage's end, and its error if it threw.
-std::future<void> startStage(WorkThreads threads, std::function<void()> stage) {
-    if (threads == WorkThreads::pipelined) return std::async(std::launch::async, std::move(stage));
-    std::promise<void> done;
-    try {
-        stage();
-        done.set_value();
-    } catch (...) {
-        done.set_exception(std::current_exception());
-    }
-    return done.get_future();
+MasteringChainSettings chainSettings(float gain, int bpm, float targetLUFS, float limitThreshold) {
+    MasteringChainSettings settings;
+    settings.inputGain = gain;
+    settings.bandThreshold = limiterThresholdFor(targetLUFS, limitThreshold);
+    settings.ceilingDb = limitThreshold;
+    settings.softClipDepthDb = softClipDepthFor(targetLUFS);
+    settings.truePeakTiming = truePeakTimingFor(targetLUFS);
+    settings.bpm = bpm;
+    return settings;
 }
+
+// One pass from an open reader to an open writer. Three blocks are in flight: a block's bands are
+// limited on the calling thread while the block before it is returned in phase and detected, and the
+// one before that is limited, written and measured, each as a task of the executor (at once, in that
+// order, with one thread).
+class PassRenderer {
+public:
+    PassRenderer(AudioFileReader& reader, const fs::path& output, float gain, const MasteringChainSettings& settings,
+                 WorkExecutor& executor)
+        : executor_(executor), channels_(reader.channelCount()), total_(reader.lengthFrames()),
+          capacity_(blockFrames(reader.sampleRate(), total_)),
+          buffers_(makeBuffers(reader, capacity_)),
+          writer_(preparedOutput(output), reader.processingFormat(), 24, total_),
+          meter_(reader.sampleRate(), channels_, total_, reader.processingFormat().channelMask),
+          gainReduction_(reader.sampleRate(), total_, gain),
+          chain_(int(channels_), float(reader.sampleRate()), capacity_, settings, &executor),
+          latencyToDrop_(chain_.latencySamples()), inputChannels_(channels_) {
+        chain_.setKeptFrames(0, total_);
+    }
+
+    uint32_t capacity() const noexcept { return capacity_; }
+    int64_t written() const noexcept { return written_; }
+    AudioBuffer& nextBuffer() noexcept { return buffers_[current_]; }
+
+    // The next buffer's frames, as read or as silence, go into the chain; their peaks are taken first,
+    // before the block is limited in place.
+    void feed(uint32_t frames) {
+        AudioBuffer& block = nextBuffer();
+        for (uint32_t c = 0; c < channels_; ++c) inputChannels_[c] = block.channel(c);
+        gainReduction_.addInput(inputChannels_.data(), channels_, frames);
+        limitAndWrite(block);
+    }
+
+    // Silence after the end flushes what the chain still holds; then the last blocks go out.
+    void finish(int64_t done) {
+        while (written_ < done) {
+            AudioBuffer& block = nextBuffer();
+            block.setFrameLength(uint32_t(std::min<int64_t>(capacity_, latencyToDrop_ + (done - written_))));
+            block.clear();
+            limitAndWrite(block);
+        }
+        finishStages();
+        if (detected_ != nullptr) startWrite(*detected_, peakSet_ ^ 1, detectedDrop_, detectedFrames_);
+        finishStages();
+    }
+
+    LimiterPassReport close() {
+        writer_.close();
+        return {meter_.finish(written_), gainReduction_.finish()};
+    }
+
+private:
+    static std::array<AudioBuffer, 3> makeBuffers(const AudioFileReader& reader, uint32_t capacity) {
+        try {
+            return {reader.makeBuffer(capacity), reader.makeBuffer(capacity), reader.makeBuffer(capacity)};
+        } catch (const std::bad_alloc&) {
+            throw passBufferError();
+        }
+    }
+
+    // Both stages are waited for before either error is passed on.
+    void finishStages() {
+        std::exception_ptr failure;
+        for (WorkExecutor::Pending* stage : {&pendingDetect_, &pendingWrite_}) {
+            try {
+                stage->wait();
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
+        }
+        if (failure) std::rethrow_exception(failure);
+    }
+
+    void startWrite(AudioBuffer& block, int set, uint32_t drop, uint32_t frames) {
+        pendingWrite_ = executor_.start([this, &block, set, drop, frames] {
+            chain_.limitLinked(block, set);
+            std::vector<const float*> pointers(block.channelCount());
+            for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
+            writer_.write(pointers.data(), frames);
+            meter_.add(pointers.data(), frames);
+            gainReduction_.addOutput(pointers.data(), block.channelCount(), frames);
+        });
+    }
+
+    // The chain's first `latency` outputs come before the first input sample: they are dropped, and
+    // as many samples of silence after the end bring out the input's last samples.
+    void limitAndWrite(AudioBuffer& block) {
+        chain_.limitBands(block);
+        const uint32_t drop = uint32_t(std::min<int64_t>(latencyToDrop_, block.frameLength()));
+        latencyToDrop_ -= drop;
+        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total_ - written_));
+        written_ += frames;
+        finishStages();
+        if (detected_ != nullptr) startWrite(*detected_, peakSet_ ^ 1, detectedDrop_, detectedFrames_);
+        pendingDetect_ = executor_.start([this, &block, set = peakSet_] { chain_.returnPhaseAndDetect(block, set); });
+        detected_ = &block;
+        detectedDrop_ = drop;
+        detectedFrames_ = frames;
+        peakSet_ ^= 1;
+        current_ = (current_ + 1) % buffers_.size();
+    }
+
+    WorkExecutor& executor_;
+    const uint32_t channels_;
+    const int64_t total_;
+    const uint32_t capacity_;
+    std::array<AudioBuffer, 3> buffers_;
+    size_t current_ = 0;
+    AudioFileWriter writer_;
+    StreamMeter meter_;
+    GainReductionTracker gainReduction_;
+    MasteringChain chain_;
+    int64_t latencyToDrop_;
+    int64_t written_ = 0;
+    int peakSet_ = 0;
+    AudioBuffer* detected_ = nullptr; // the block whose true peaks are being or have been detected
+    uint32_t detectedDrop_ = 0, detectedFrames_ = 0;
+    std::vector<const float*> inputChannels_;
+    // Declared last: leaving by an exception waits for the blocks in flight before anything they use goes.
+    WorkExecutor::Pending pendingDetect_; // the phase return and the true-peak detection of one block
+    WorkExecutor::Pending pendingWrite_;  // the linked limiting, writing and measuring of the block before it
+};
 
 } // namespace
 
@@ -81,101 +201,27 @@ float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (ta
 LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
                                     float targetLUFS, float limitThreshold, const ProgressCallback& progress,
                                     const CancellationQuery& isCancelled, WorkThreads threads) {
+    WorkExecutor executor(threads);
+    return renderLimiterPass(input, output, gain, bpm, targetLUFS, limitThreshold, progress, isCancelled, executor);
+}
+
+LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
+                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled, WorkExecutor& executor) {
     AudioFileReader reader(input);
-    const double sampleRate = reader.sampleRate();
-    const uint32_t channels = reader.channelCount();
     const int64_t total = reader.lengthFrames();
-
-    const uint32_t capacity = blockFrames(sampleRate, total);
-    // Three blocks in flight: see limitAndWrite.
-    std::array<AudioBuffer, 3> buffers;
-    try {
-        for (AudioBuffer& buffer : buffers) buffer = reader.makeBuffer(capacity);
-    } catch (const std::bad_alloc&) {
-        throw passBufferError();
-    }
-
-    prepareOutput(output);
-    AudioFileWriter writer(output, reader.processingFormat(), 24, total);
-    StreamMeter meter(sampleRate, channels, total, reader.processingFormat().channelMask);
-    GainReductionTracker gainReduction(sampleRate, total, gain);
-
-    MasteringChainSettings settings;
-    settings.inputGain = gain;
-    settings.bandThreshold = limiterThresholdFor(targetLUFS, limitThreshold);
-    settings.ceilingDb = limitThreshold;
-    settings.softClipDepthDb = softClipDepthFor(targetLUFS);
-    settings.truePeakTiming = truePeakTimingFor(targetLUFS);
-    settings.bpm = bpm;
-    MasteringChain chain(int(channels), float(sampleRate), capacity, settings);
-    chain.setKeptFrames(0, total);
-    // Declared after the buffers, the writer, the meter and the chain: leaving by an exception waits
-    // for the blocks in flight first.
-    std::future<void> pendingDetect; // the phase return and the true-peak detection of one block
-    std::future<void> pendingWrite;  // the linked limiting, writing and measuring of the block before it
-    const auto finishStages = [&pendingDetect, &pendingWrite] {
-        // Both are waited for before either error is passed on.
-        if (pendingDetect.valid()) pendingDetect.wait();
-        if (pendingWrite.valid()) pendingWrite.wait();
-        if (pendingDetect.valid()) pendingDetect.get();
-        if (pendingWrite.valid()) pendingWrite.get(); // rethrows the writer's error
-    };
-    // The chain's first `latency` outputs come before the first input sample: they are dropped, and
-    // as many samples of silence after the end bring out the input's last samples.
-    int64_t latencyToDrop = chain.latencySamples();
-    int64_t written = 0;
-    int peakSet = 0;
-    AudioBuffer* detected = nullptr; // the block whose true peaks are being or have been detected
-    uint32_t detectedDrop = 0, detectedFrames = 0;
-    const auto startWrite = [&](AudioBuffer& block, int set, uint32_t drop, uint32_t frames) {
-        pendingWrite = startStage(threads, [&chain, &writer, &meter, &gainReduction, &block, set, drop, frames] {
-            chain.limitLinked(block, set);
-            std::vector<const float*> pointers(block.channelCount());
-            for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
-            writer.write(pointers.data(), frames);
-            meter.add(pointers.data(), frames);
-            gainReduction.addOutput(pointers.data(), block.channelCount(), frames);
-        });
-    };
-    // The input's peaks are taken before the block is limited in place.
-    std::vector<const float*> inputChannels(channels);
-    const auto trackInput = [&](const AudioBuffer& block, uint32_t frames) {
-        for (uint32_t c = 0; c < channels; ++c) inputChannels[c] = block.channel(c);
-        gainReduction.addInput(inputChannels.data(), channels, frames);
-    };
-    // A block's bands are limited here, while the block before it is returned in phase and detected
-    // and the one before that is limited, written and measured, each on a thread of its own.
-    const auto limitAndWrite = [&](AudioBuffer& block) {
-        chain.limitBands(block);
-        const uint32_t drop = uint32_t(std::min<int64_t>(latencyToDrop, block.frameLength()));
-        latencyToDrop -= drop;
-        const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total - written));
-        written += frames;
-        finishStages();
-        if (detected != nullptr) startWrite(*detected, peakSet ^ 1, detectedDrop, detectedFrames);
-        pendingDetect = startStage(threads, [&chain, &block, set = peakSet] { chain.returnPhaseAndDetect(block, set); });
-        detected = &block;
-        detectedDrop = drop;
-        detectedFrames = frames;
-        peakSet ^= 1;
-    };
-    size_t current = 0;
-
-    auto report = [&progress](double value) {
-        if (progress) {
-            progress(value);
-        }
+    PassRenderer pass(reader, output, gain, chainSettings(gain, bpm, targetLUFS, limitThreshold), executor);
+    const auto report = [&progress](double value) {
+        if (progress) progress(value);
     };
     report(0.0);
     double last = 0.0;
     int64_t done = 0;
-    const uint32_t silenceFrames = uint32_t(sampleRate * 0.1);
+    const uint32_t silenceFrames = uint32_t(reader.sampleRate() * 0.1);
     while (done < total) {
-        if (isCancelled && isCancelled()) {
-            throw cancellationError();
-        }
-        const uint32_t n = uint32_t(std::min<int64_t>(total - done, capacity));
-        AudioBuffer& buffer = buffers[current];
+        if (isCancelled && isCancelled()) throw cancellationError();
+        const uint32_t n = uint32_t(std::min<int64_t>(total - done, pass.capacity()));
+        AudioBuffer& buffer = pass.nextBuffer();
         reader.setFramePosition(done);
         uint32_t read = 0;
         bool readFailed = false;
@@ -188,9 +234,7 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         }
         if (!readFailed && read == 0) break; // the audio ended early: nothing is made up after it
         if (!readFailed) {
-            trackInput(buffer, read);
-            limitAndWrite(buffer);
-            current = (current + 1) % buffers.size();
+            pass.feed(read);
             done += read;
             const double fraction = double(done) / double(total);
             if (fraction - last >= 0.01) {
@@ -201,30 +245,15 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
         }
         // An unreadable stretch becomes silence, so the output keeps the input's length.
         const uint32_t skip = std::min(n, silenceFrames);
-        if (n == 0 || skip == 0 || skip > buffer.frameCapacity()) {
-            break;
-        }
+        if (n == 0 || skip == 0 || skip > buffer.frameCapacity()) break;
         buffer.setFrameLength(skip);
         buffer.clear();
-        trackInput(buffer, skip);
-        limitAndWrite(buffer);
-        current = (current + 1) % buffers.size();
+        pass.feed(skip);
         done += skip;
     }
-    // Silence after the end flushes what the chain still holds.
-    while (written < done) {
-        AudioBuffer& buffer = buffers[current];
-        buffer.setFrameLength(uint32_t(std::min<int64_t>(capacity, latencyToDrop + (done - written))));
-        buffer.clear();
-        limitAndWrite(buffer);
-        current = (current + 1) % buffers.size();
-    }
-    finishStages();
-    if (detected != nullptr) startWrite(*detected, peakSet ^ 1, detectedDrop, detectedFrames);
-    finishStages();
+    pass.finish(done);
     report(1.0);
-    writer.close();
-    return {meter.finish(written), gainReduction.finish()};
+    return pass.close();
 }
 
 } // namespace orvanta

@@ -3,6 +3,7 @@
 #include "engine/GainReductionEnvelope.h"
 #include "engine/ProcessingTypes.h"
 #include "engine/TruePeakLimiter.h"
+#include "engine/WorkExecutor.h"
 
 #include <filesystem>
 
@@ -21,14 +22,18 @@ struct LimiterPassReport {
 // more than 8 GB), the cancellation query asked before every block, progress at most once per 1 %.
 // Unreadable stretches become silence. The written samples are measured as they go out, with the
 // meter of analyzeAudioFile (figures equal to the file's within 24-bit rounding), and their peaks
-// against the input's for the gain-reduction envelope. Pipelined, three blocks are in flight on three
-// threads; with WorkThreads::oneThread each block goes through every stage on the calling thread, with
-// the same samples out. Throws the platform's errors, Orvanta/2, or Orvanta/100 on cancellation; the
+// against the input's for the gain-reduction envelope. Three blocks are in flight, two of them as
+// tasks of the executor; with WorkThreads::oneThread each block goes through every stage on the
+// calling thread, with the same samples out. Throws the platform's errors, Orvanta/2, or Orvanta/100 on cancellation; the
 // partial output is left in place on failure.
 LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
                                     float gain, int bpm, float targetLUFS, float limitThreshold,
                                     const ProgressCallback& progress, const CancellationQuery& isCancelled,
                                     WorkThreads threads = WorkThreads::pipelined);
+LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
+                                    float gain, int bpm, float targetLUFS, float limitThreshold,
+                                    const ProgressCallback& progress, const CancellationQuery& isCancelled,
+                                    WorkExecutor& executor);
 
 // The band limiters' threshold for a pass: 10^(limitThreshold/20) × (0.97 below −13 LUFS, else 0.99).
 float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept;

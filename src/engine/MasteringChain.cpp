@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 namespace orvanta {
@@ -16,8 +15,8 @@ float linearFromDb(float db) { return std::pow(10.0f, db / 20.0f); }
 } // namespace
 
 MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames,
-                               const MasteringChainSettings& settings)
-    : settings_(settings), bands_(channelCount, MultibandLimiterConfig{}, sampleRate),
+                               const MasteringChainSettings& settings, WorkExecutor* executor)
+    : executor_(executor), settings_(settings), bands_(channelCount, MultibandLimiterConfig{}, sampleRate),
       phaseReturn_(channelCount, sampleRate, bands_.allPassCoeffs(), maxBlockFrames),
       clipper_(channelCount, linearFromDb(settings.ceilingDb - ceilingMarginDb), settings.softClipDepthDb),
       truePeak_(channelCount, sampleRate, linearFromDb(settings.ceilingDb - ceilingMarginDb), maxBlockFrames,
@@ -51,37 +50,28 @@ void MasteringChain::silenceOutsideKeptFrames(float* bandSum, uint32_t frames) c
     std::fill(bandSum + keptTo, bandSum + frames, 0.0f);
 }
 
-namespace {
-
-// Runs job(0) … job(count − 1), each on a thread of its own but the first, which runs on this one.
-template <class Job>
-void runSideBySide(uint32_t count, const Job& job) {
-    std::vector<std::thread> workers;
-    workers.reserve(count > 0 ? count - 1 : 0);
-    for (uint32_t k = 1; k < count; ++k) workers.emplace_back([&job, k] { job(k); });
-    if (count > 0) job(0);
-    for (std::thread& worker : workers) worker.join();
-}
-
-} // namespace
-
 // Channels are independent up to the true-peak limiter, which links them. With eight-lane vectors two
-// channels run side by side in one thread for the price of one, and the pairs run on threads of their
-// own; without them every channel has a thread.
+// channels run side by side in one job for the price of one; without them every channel is a job.
+// The jobs run side by side on the executor, or one after another without one.
 template <class Single, class Pair>
 void MasteringChain::forEachPair(uint32_t channels, const Single& single, const Pair& pair) {
-    if (!hasAvx2()) {
-        runSideBySide(channels, single);
-        return;
-    }
-    runSideBySide((channels + 1) / 2, [&](uint32_t k) {
+    const bool pairs = hasAvx2();
+    const uint32_t jobs = pairs ? (channels + 1) / 2 : channels;
+    const auto job = [&](uint32_t k) {
         const uint32_t c = 2 * k;
-        if (c + 1 < channels) {
+        if (!pairs) {
+            single(k);
+        } else if (c + 1 < channels) {
             pair(c);
         } else {
             single(c);
         }
-    });
+    };
+    if (executor_ == nullptr || jobs <= 1) {
+        for (uint32_t k = 0; k < jobs; ++k) job(k);
+        return;
+    }
+    executor_->forEach(jobs, job);
 }
 
 void MasteringChain::limitBands(AudioBuffer& buffer) {

@@ -4,6 +4,7 @@
 #include "engine/ReverseAllPass.h"
 #include "engine/SoftClipper.h"
 #include "engine/TruePeakLimiter.h"
+#include "engine/WorkExecutor.h"
 #include "platform/AudioBuffer.h"
 
 #include <cstdint>
@@ -35,7 +36,9 @@ public:
     static constexpr float ceilingMarginDb = 0.05f;
     static constexpr float guardClip = 0.977f;
 
-    MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames, const MasteringChainSettings& settings);
+    // With an executor, the channels of a step run side by side on it; without, one after another.
+    MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames, const MasteringChainSettings& settings,
+                   WorkExecutor* executor = nullptr);
 
     int latencySamples() const noexcept;
     // Only input frames [first, end) will be kept in the output; what the chain lets through before or
@@ -48,7 +51,7 @@ public:
     // process() in three steps, for a caller that overlaps them: limitBands() runs the input gain and
     // the band limiters, returnPhaseAndDetect() the phase return, the soft clipper and the true-peak
     // detection, which leaves the block's true peaks in `peakSet`; limitLinked() then limits the block
-    // from them and applies the guard. Channels run on threads of their own within a step. Every block
+    // from them and applies the guard. Channels run side by side on the executor within a step. Every block
     // goes through the three in order and each step takes the blocks in order, but the steps may run
     // on different threads at once on different blocks: limitBands() on block k + 2 while
     // returnPhaseAndDetect() takes block k + 1 into one peak set and limitLinked() block k from the other.
@@ -58,9 +61,10 @@ public:
 
 private:
     template <class Single, class Pair>
-    static void forEachPair(uint32_t channels, const Single& single, const Pair& pair);
+    void forEachPair(uint32_t channels, const Single& single, const Pair& pair);
     void silenceOutsideKeptFrames(float* bandSum, uint32_t frames) const noexcept;
 
+    WorkExecutor* executor_;
     MasteringChainSettings settings_;
     MultibandLimiterEngine bands_;
     ReverseAllPass phaseReturn_;

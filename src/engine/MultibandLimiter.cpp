@@ -90,6 +90,8 @@ void MultibandLimiterEngine::setupBandLimiters() {
     for (float t : config_.releaseTimes) releaseCoeffs_.push_back(smoothingCoefficient(sampleRate_, t));
 
     bandLimiterStates_.assign(size_t(channelCount_), {});
+    // A run's rows and the look-ahead history before it.
+    const size_t rows = runFrames + size_t(longestLookAhead()) - 1;
     for (auto& channel : bandLimiterStates_) {
         for (size_t b = 0; b < channel.bands.size(); ++b) {
             BandLimiterState& state = channel.bands[b];
@@ -99,22 +101,17 @@ void MultibandLimiterEngine::setupBandLimiters() {
             state.lookAheadBuffer.assign(size_t(length), 0.0f);
             state.alignmentBuffer.assign(size_t(longestLookAhead() - length), 0.0f);
         }
-        if (hasFourBandLayout()) {
-            const size_t rows = runFrames + size_t(longestLookAhead()) - 1;
-            channel.history.assign(rows * 4, 0.0f);
-            channel.maxima.assign(rows * 4, 0.0f);
-            channel.peaks.assign(runFrames * 4, 0.0f);
-            channel.aligned.assign(rows * 4, 0.0f);
-        }
+        if (hasFourBandLayout()) channel.rows.assign(4, rows, runFrames);
     }
     pairRows_.assign(hasFourBandLayout() ? size_t(channelCount_ / 2) : 0, {});
-    for (PairRows& pair : pairRows_) {
-        const size_t rows = runFrames + size_t(longestLookAhead()) - 1;
-        pair.history.assign(rows * 8, 0.0f);
-        pair.maxima.assign(rows * 8, 0.0f);
-        pair.peaks.assign(runFrames * 8, 0.0f);
-        pair.aligned.assign(rows * 8, 0.0f);
-    }
+    for (LaneRows& pair : pairRows_) pair.assign(8, rows, runFrames);
+}
+
+void MultibandLimiterEngine::LaneRows::assign(size_t lanes, size_t rows, size_t runRows) {
+    history.assign(rows * lanes, 0.0f);
+    maxima.assign(rows * lanes, 0.0f);
+    peaks.assign(runRows * lanes, 0.0f);
+    limited.assign(rows * lanes, 0.0f);
 }
 
 bool MultibandLimiterEngine::hasFourBandLayout() const noexcept {

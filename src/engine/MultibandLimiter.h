@@ -97,11 +97,15 @@ public:
     const BandLimiterState& bandState(int channel, int band) const { return bandLimiterStates_[size_t(channel)].bands[size_t(band)]; }
 
 private:
+    // The block path over one lane type (LaneVectors.h): four band lanes per channel, one channel per
+    // group of four lanes.
+    template <class Lanes>
+    class LaneBlock;
+
     void setupCrossovers();
     void setupBandLimiters();
     float limitBand(BandLimiterState& state, int band, float bandSample, float bandThreshold);
     static float align(BandLimiterState& state, float limited);
-    void processPairInVectors(int first, float* firstSamples, float* secondSamples, uint32_t count, float inputGain);
     // The vectorised block path needs three crossovers and four configured bands.
     bool hasFourBandLayout() const noexcept;
     int longestLookAhead() const noexcept;
@@ -120,23 +124,22 @@ private:
         CrossoverMemory lowAllPass;  // the low branch through the top crossover's all-pass
         CrossoverMemory highAllPass; // the high branch through the bottom crossover's all-pass
     };
+    // Working rows of the block path, one lane per band of each channel it runs: the band signal with
+    // its look-ahead history, its sliding-window maxima, the window peaks of one run, and the limited
+    // bands of one run after the samples still waiting out their alignment delay.
+    struct alignas(64) LaneRows {
+        std::vector<float> history, maxima, peaks, limited;
+        void assign(size_t lanes, size_t rows, size_t runRows);
+    };
     struct alignas(64) ChannelLimiters {
         std::array<BandLimiterState, 4> bands{};
-        // Working rows of processBlock, four band lanes per row: the band signal with its look-ahead
-        // history, its sliding-window maxima, the window peaks and limited bands of one run.
-        std::vector<float> history;
-        std::vector<float> maxima;
-        std::vector<float> peaks;
-        std::vector<float> aligned; // limited bands of one run behind their alignment delays
-    };
-    // Working rows of processBlockPair, eight lanes per row: the first channel's four bands, then the
-    // second's. One set per pair of neighbouring channels.
-    struct alignas(64) PairRows {
-        std::vector<float> history, maxima, peaks, aligned;
+        LaneRows rows; // four lanes: this channel's bands
     };
     std::vector<ChannelFilters> filterStates_;
     std::vector<ChannelLimiters> bandLimiterStates_;
-    std::vector<PairRows> pairRows_;
+    // Eight lanes per row, the first channel's four bands then the second's: one set per pair of
+    // neighbouring channels.
+    std::vector<LaneRows> pairRows_;
     std::vector<float> attackCoeffs_;
     std::vector<float> releaseCoeffs_;
     std::array<float, 4> thresholdFactors_{};

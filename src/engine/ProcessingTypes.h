@@ -62,10 +62,11 @@ struct AudioFileDetails {
     std::optional<AudioStats> stats;
 };
 
-// How a run spreads its work over the cores. `pipelined` overlaps a pass's stages and a meter's jobs
-// on threads of their own, for a run that has the machine to itself; `oneThread` does all of it on
-// the calling thread, for one of several runs that share the cores: no thread is started and no block
-// is handed over, so no core time goes to either. Both give the same samples and figures.
+// How a run spreads its work over the cores, as the WorkExecutor it makes. `pipelined` overlaps a
+// pass's stages, a step's channels and a meter's jobs on a few workers, for a run that has the
+// machine to itself; `oneThread` does all of it on the calling thread, for one of several runs that
+// share the cores: no thread is started and no block is handed over, so no core time goes to either.
+// Both give the same samples and figures.
 enum class WorkThreads { pipelined, oneThread };
 
 // Progress of a long operation as a fraction 0…1; called on the worker's thread.

@@ -57,7 +57,7 @@ void ReverseAllPass::filterSegment(int channel) {
     if (allPasses_.size() <= 4) {
         const LR4Coefficients* lanes[4] = {};
         for (size_t k = 0; k < allPasses_.size(); ++k) lanes[k] = &allPasses_[k];
-        const Biquad4 coefficients = gatherCoefficients(lanes);
+        const Biquad4 coefficients = gatherLaneCoefficients<SseLanes>(lanes);
         const int last = int(allPasses_.size()) - 1;
         Memory4 memory{_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
         alignas(16) float lanesOut[4] = {};
@@ -66,7 +66,7 @@ void ReverseAllPass::filterSegment(int channel) {
             // Each lane's input is the previous step's output of the lane before it.
             const __m128 shifted = _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(_mm_load_ps(lanesOut)), 4));
             const __m128 x = _mm_move_ss(shifted, _mm_set_ss(n >= 0 ? input[n] : 0.0f));
-            _mm_store_ps(lanesOut, biquad4(coefficients, memory, x));
+            _mm_store_ps(lanesOut, biquadStep(coefficients, memory, x));
             const int64_t done = n + last;
             if (t >= last && done < int64_t(segment_)) produced[done] = lanesOut[last];
         }

@@ -1,6 +1,7 @@
 #include "engine/TruePeakDetector.h"
 
 #include "engine/CpuFeatures.h"
+#include "engine/LaneVectors.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 
@@ -8,9 +9,6 @@
 #include <cmath>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
 
 namespace orvanta {
 
@@ -24,8 +22,8 @@ using PhaseFilters = QuarterSampleInterpolator;
 
 // out[n] = the peak of the four points of output n, for n in [from, count); returns the largest of
 // them (0 for none). Output n reads the taps x[n … n + taps − 1], and each phase adds its products in
-// tap order. The vector versions below keep that order for every output, so every instruction set
-// gives the same bits.
+// tap order. The vector version below keeps that order for every output, so every lane width gives
+// the same bits.
 float interpolatedPeaksScalar(const PhaseFilters& filters, const float* x, uint32_t from, uint32_t count,
                               float* out) noexcept {
     float maximum = 0.0f;
@@ -40,122 +38,67 @@ float interpolatedPeaksScalar(const PhaseFilters& filters, const float* x, uint3
     return maximum;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// Eight outputs per vector, two vectors per step: eight independent sums keep the adders busy.
-[[gnu::target("avx2")]] float interpolatedPeaksAvx2(const PhaseFilters& filters, const float* x, uint32_t count,
-                                                    float* out) noexcept {
-    const __m256 signBit = _mm256_set1_ps(-0.0f);
-    __m256 maximum = _mm256_setzero_ps();
+#if defined(__SSE2__)
+// Lanes::width outputs per vector, two vectors per step: independent sums keep the adders busy.
+template <class Lanes>
+float interpolatedPeaksInLanes(const PhaseFilters& filters, const float* x, uint32_t count, float* out) noexcept {
+    using L = Lanes;
+    constexpr uint32_t width = uint32_t(L::width);
+    typename L::F maximum = L::zero();
     uint32_t n = 0;
-    for (; n + 16 <= count; n += 16) {
-        __m256 acc[phases][2];
-        for (auto& a : acc) a[0] = a[1] = _mm256_setzero_ps();
+    for (; n + 2 * width <= count; n += 2 * width) {
+        typename L::F acc[phases][2];
+        for (auto& a : acc) a[0] = a[1] = L::zero();
         for (int i = 0; i < taps; ++i) {
-            const __m256 x0 = _mm256_loadu_ps(x + n + uint32_t(i));
-            const __m256 x1 = _mm256_loadu_ps(x + n + uint32_t(i) + 8);
+            const typename L::F x0 = L::load(x + n + uint32_t(i));
+            const typename L::F x1 = L::load(x + n + uint32_t(i) + width);
             for (int k = 0; k < phases; ++k) {
-                const __m256 h = _mm256_broadcast_ss(&filters.coefficients[i][k]);
-                acc[k][0] = _mm256_add_ps(acc[k][0], _mm256_mul_ps(h, x0));
-                acc[k][1] = _mm256_add_ps(acc[k][1], _mm256_mul_ps(h, x1));
+                const typename L::F h = L::set1(filters.coefficients[i][k]);
+                acc[k][0] = L::add(acc[k][0], L::mul(h, x0));
+                acc[k][1] = L::add(acc[k][1], L::mul(h, x1));
             }
         }
-        for (int half = 0; half < 2; ++half) {
-            __m256 peak = _mm256_setzero_ps();
-            for (int k = 0; k < phases; ++k) peak = _mm256_max_ps(_mm256_andnot_ps(signBit, acc[k][half]), peak);
-            _mm256_storeu_ps(out + n + uint32_t(8 * half), peak);
-            maximum = _mm256_max_ps(maximum, peak);
+        for (uint32_t half = 0; half < 2; ++half) {
+            typename L::F peak = L::zero();
+            for (int k = 0; k < phases; ++k) peak = L::max(L::magnitude(acc[k][half]), peak);
+            L::store(out + n + width * half, peak);
+            maximum = L::max(maximum, peak);
         }
     }
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, maximum);
+    alignas(64) float lanes[width];
+    L::store(lanes, maximum);
     float result = interpolatedPeaksScalar(filters, x, n, count, out);
     for (float lane : lanes) result = std::max(result, lane);
     return result;
 }
+
+template float interpolatedPeaksInLanes<SseLanes>(const PhaseFilters&, const float*, uint32_t, float*) noexcept;
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// Sixteen outputs per vector, two vectors per step, in the order of the AVX2 version.
+#if defined(ORVANTA_WIDE_LANES)
+#pragma GCC push_options
+#pragma GCC target("avx2")
+template float interpolatedPeaksInLanes<Avx2Lanes>(const PhaseFilters&, const float*, uint32_t, float*) noexcept;
+#pragma GCC pop_options
+
 // GCC 12 takes the undefined pass-through operand of the 512-bit max for an uninitialised variable.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-[[gnu::target("avx512f")]] float interpolatedPeaksAvx512(const PhaseFilters& filters, const float* x, uint32_t count,
-                                                         float* out) noexcept {
-    const __m512i magnitudeBits = _mm512_set1_epi32(0x7FFFFFFF);
-    __m512 maximum = _mm512_setzero_ps();
-    uint32_t n = 0;
-    for (; n + 32 <= count; n += 32) {
-        __m512 acc[phases][2];
-        for (auto& a : acc) a[0] = a[1] = _mm512_setzero_ps();
-        for (int i = 0; i < taps; ++i) {
-            const __m512 x0 = _mm512_loadu_ps(x + n + uint32_t(i));
-            const __m512 x1 = _mm512_loadu_ps(x + n + uint32_t(i) + 16);
-            for (int k = 0; k < phases; ++k) {
-                const __m512 h = _mm512_set1_ps(filters.coefficients[i][k]);
-                acc[k][0] = _mm512_add_ps(acc[k][0], _mm512_mul_ps(h, x0));
-                acc[k][1] = _mm512_add_ps(acc[k][1], _mm512_mul_ps(h, x1));
-            }
-        }
-        for (int half = 0; half < 2; ++half) {
-            __m512 peak = _mm512_setzero_ps();
-            for (int k = 0; k < phases; ++k) {
-                const __m512 magnitude = _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(acc[k][half]), magnitudeBits));
-                peak = _mm512_max_ps(magnitude, peak);
-            }
-            _mm512_storeu_ps(out + n + uint32_t(16 * half), peak);
-            maximum = _mm512_max_ps(maximum, peak);
-        }
-    }
-    alignas(64) float lanes[16];
-    _mm512_store_ps(lanes, maximum);
-    float result = interpolatedPeaksScalar(filters, x, n, count, out);
-    for (float lane : lanes) result = std::max(result, lane);
-    return result;
-}
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+template float interpolatedPeaksInLanes<Avx512Lanes>(const PhaseFilters&, const float*, uint32_t, float*) noexcept;
+#pragma GCC pop_options
 #pragma GCC diagnostic pop
-#endif
-
-#if defined(__SSE2__)
-float interpolatedPeaksSse2(const PhaseFilters& filters, const float* x, uint32_t count, float* out) noexcept {
-    const __m128 signBit = _mm_set1_ps(-0.0f);
-    __m128 maximum = _mm_setzero_ps();
-    uint32_t n = 0;
-    for (; n + 8 <= count; n += 8) {
-        __m128 acc[phases][2];
-        for (auto& a : acc) a[0] = a[1] = _mm_setzero_ps();
-        for (int i = 0; i < taps; ++i) {
-            const __m128 x0 = _mm_loadu_ps(x + n + uint32_t(i));
-            const __m128 x1 = _mm_loadu_ps(x + n + uint32_t(i) + 4);
-            for (int k = 0; k < phases; ++k) {
-                const __m128 h = _mm_set1_ps(filters.coefficients[i][k]);
-                acc[k][0] = _mm_add_ps(acc[k][0], _mm_mul_ps(h, x0));
-                acc[k][1] = _mm_add_ps(acc[k][1], _mm_mul_ps(h, x1));
-            }
-        }
-        for (int half = 0; half < 2; ++half) {
-            __m128 peak = _mm_setzero_ps();
-            for (int k = 0; k < phases; ++k) peak = _mm_max_ps(_mm_andnot_ps(signBit, acc[k][half]), peak);
-            _mm_storeu_ps(out + n + uint32_t(4 * half), peak);
-            maximum = _mm_max_ps(maximum, peak);
-        }
-    }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, maximum);
-    float result = interpolatedPeaksScalar(filters, x, n, count, out);
-    for (float lane : lanes) result = std::max(result, lane);
-    return result;
-}
 #endif
 
 // The widest vectors the processor has; the results are the same either way.
 float interpolatedPeaks(const PhaseFilters& filters, const float* x, uint32_t count, float* out) noexcept {
-#if defined(__x86_64__) && defined(__GNUC__)
-    static const bool hasAvx512 = __builtin_cpu_supports("avx512f");
-    if (hasAvx512) return interpolatedPeaksAvx512(filters, x, count, out);
-    if (hasAvx2()) return interpolatedPeaksAvx2(filters, x, count, out);
+#if defined(ORVANTA_WIDE_LANES)
+    if (hasAvx512()) return interpolatedPeaksInLanes<Avx512Lanes>(filters, x, count, out);
+    if (hasAvx2()) return interpolatedPeaksInLanes<Avx2Lanes>(filters, x, count, out);
 #endif
 #if defined(__SSE2__)
-    return interpolatedPeaksSse2(filters, x, count, out);
+    return interpolatedPeaksInLanes<SseLanes>(filters, x, count, out);
 #else
     return interpolatedPeaksScalar(filters, x, 0, count, out);
 #endif

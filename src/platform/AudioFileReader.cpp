@@ -1,6 +1,7 @@
 #include "platform/AudioFileReader.h"
 
 #include "platform/AudioReaderBackend.h"
+#include "platform/DecodedInput.h"
 #include "platform/Error.h"
 #include "platform/FileKind.h"
 
@@ -52,8 +53,10 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path) : path_(path
                                                                  ", not an audio file");
     }
 
+    // A song decoded once for its run is read from memory.
+    backend_ = openDecodedBackend(path);
     std::string sndfileReason;
-    backend_ = openSndfileBackend(path, sndfileReason);
+    if (!backend_) backend_ = openSndfileBackend(path, sndfileReason);
     if (!backend_) {
         std::string ffmpegReason;
         backend_ = openFfmpegBackend(path, ffmpegReason);

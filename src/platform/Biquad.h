@@ -19,7 +19,7 @@ struct FilterState {
 };
 
 // One step in single precision and in the vector library's order: y = b0·x + b1·x1 + b2·x2 − a1·y1 −
-// a2·y2, evaluated left to right. Every filter runs this step (the SSE lanes of engine/VectorBiquad.h
+// a2·y2, evaluated left to right. Every filter runs this step (the vector lanes of engine/VectorBiquad.h
 // repeat it operation for operation), so a filter computed in different places gives the same bits.
 // Any thread; no allocation.
 inline float biquadStep(const BiquadCoefficients& k, FilterState& m, float x) noexcept {

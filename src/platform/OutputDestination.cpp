@@ -204,4 +204,18 @@ bool publishFile(const fs::path& source, const fs::path& requested, const std::f
                   : replaceAtomically(in.get(), source, output, isCancelled);
 }
 
+bool publishFileConsuming(const fs::path& source, const fs::path& output, const std::function<bool()>& isCancelled) {
+    // Moved onto the file a link points at, never onto the link itself.
+    const OutputTarget target = resolveOutputTarget(output);
+    if (!isStreamDestination(target.path, target.inPlace)) {
+        if (isCancelled && isCancelled()) return false;
+        // Only a source that is a regular file itself is moved: a link would leave its target behind.
+        if (fileKindOf(source) == FileKind::regular && !fs::is_symlink(source) &&
+            ::rename(source.c_str(), target.path.c_str()) == 0) {
+            return true;
+        }
+    }
+    return publishFile(source, output, isCancelled);
+}
+
 } // namespace orvanta

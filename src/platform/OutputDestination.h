@@ -41,4 +41,10 @@ void checkOutputDestination(const std::filesystem::path& output);
 bool publishFile(const std::filesystem::path& source, const std::filesystem::path& output,
                  const std::function<bool()>& isCancelled = {});
 
+// publishFile for a source nobody needs afterwards (a run's own temporary result): into a regular
+// file on the same file system it is renamed into place, as atomic as the copy's last step and
+// without reading it back; elsewhere it is copied as above and stays where it was.
+bool publishFileConsuming(const std::filesystem::path& source, const std::filesystem::path& output,
+                          const std::function<bool()>& isCancelled = {});
+
 } // namespace orvanta

@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <set>
 #include <string>
+#include <thread>
 
 using namespace orvanta;
 using namespace orvanta::test;
@@ -24,6 +28,13 @@ int threadCount() {
         if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
     }
     return -1;
+}
+
+// The ids of this process's threads now.
+std::set<std::string> threadIds() {
+    std::set<std::string> ids;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) ids.insert(task.path().filename().string());
+    return ids;
 }
 
 // Masters `input` to the target and ceiling with `threads`; returns the master's bytes and figures.
@@ -73,18 +84,64 @@ TEST(WorkThreads, OneThreadMeasuresTheSameFigures) {
                       "measure");
 }
 
-// The point of one thread: a run that shares the cores starts none, in the measuring or the passes.
+// The largest number of threads this process has while it lives, as a watcher thread of its own sees
+// them every half millisecond (the watcher included).
+class ThreadWatch {
+public:
+    ThreadWatch() : watcher_([this] {
+        while (!stop_) {
+            most_ = std::max(most_.load(), threadCount());
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    }) {
+        while (most_ == 0) std::this_thread::yield();
+    }
+    ~ThreadWatch() {
+        stop_ = true;
+        watcher_.join();
+    }
+    int most() const { return most_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> most_{0};
+    std::thread watcher_;
+};
+
+// The point of one thread: a run that shares the cores starts none, in the measuring or the passes,
+// for stereo and for more channels than one vector pair holds.
 TEST(WorkThreads, OneThreadStartsNoThread) {
-    const fs::path song = writeMusic(scratchPath("song.wav"), 6.0, -16.0, 9);
-    const int before = threadCount();
-    ASSERT_GT(before, 0);
-    int most = before;
-    const ProgressCallback progress = [&](double) { most = std::max(most, threadCount()); };
-    const LimiterPassReport pass = renderLimiterPass(song, scratchPath("pass.wav"), 2.0f, 120, -8.0f, -0.3f, progress,
-                                                     nullptr, WorkThreads::oneThread);
-    EXPECT_EQ(pass.stats.measurability, Measurability::measurable);
-    const DJMasteringResult result = AudioProcessor::processAudio(song, progress, nullptr, false, std::nullopt, true,
-                                                                  -8.0f, -0.3f, {}, WorkThreads::oneThread);
-    fs::remove(result.outputURL);
-    EXPECT_EQ(most, before);
+    const fs::path stereo = writeMusic(scratchPath("song.wav"), 6.0, -16.0, 9);
+    Channels three = readWithSndfile(stereo);
+    three.push_back(three[0]);
+    const fs::path surround = scratchPath("three.wav");
+    writeWav(surround, three, 44100.0, SampleFormat::pcm16);
+    for (const fs::path& song : {stereo, surround}) {
+        const ThreadWatch watch;
+        const int before = threadCount();
+        ASSERT_GT(before, 0);
+        const LimiterPassReport pass = renderLimiterPass(song, scratchPath("pass.wav"), 2.0f, 120, -8.0f, -0.3f,
+                                                         nullptr, nullptr, WorkThreads::oneThread);
+        EXPECT_EQ(pass.stats.measurability, Measurability::measurable);
+        const DJMasteringResult result = AudioProcessor::processAudio(song, nullptr, nullptr, false, std::nullopt,
+                                                                      true, -8.0f, -0.3f, {}, WorkThreads::oneThread);
+        fs::remove(result.outputURL);
+        EXPECT_EQ(watch.most(), before) << song.filename();
+    }
+}
+
+// A pipelined pass keeps a few workers for the whole pass instead of starting threads per block: over
+// a pass of some fifteen blocks, few distinct threads ever exist, and none is left afterwards.
+TEST(WorkThreads, APipelinedPassStartsItsWorkersOnce) {
+    const fs::path song = writeMusic(scratchPath("long.wav"), 30.0, -16.0, 4);
+    const std::set<std::string> before = threadIds();
+    std::set<std::string> seen = before;
+    const ProgressCallback progress = [&](double) {
+        for (const std::string& id : threadIds()) seen.insert(id);
+    };
+    renderLimiterPass(song, scratchPath("pass.wav"), 2.0f, 120, -8.0f, -0.3f, progress, nullptr,
+                      WorkThreads::pipelined);
+    EXPECT_GT(seen.size(), before.size());
+    EXPECT_LE(seen.size(), before.size() + 8);
+    EXPECT_EQ(threadIds(), before);
 }

@@ -120,3 +120,19 @@ TEST(DecoderLogs, DamagedMpegAndAbsurdHeadersFailOrDecodeWithoutPrinting) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a library printed on its own";
     EXPECT_NE(absurdReason.find("Too many channels"), std::string::npos) << "FFmpeg's reason: " << absurdReason;
 }
+
+// A run's own result is moved into a file, never into a device, and a refused move loses nothing.
+TEST(OutputDestinations, AConsumedResultIsMovedIntoAFileAndCopiedIntoADevice) {
+    const fs::path source = writeMusic(scratchPath("result.wav"), 0.3);
+    const std::string bytes = contentsOf(source);
+    const fs::path existing = scratchPath("existing.wav");
+    std::ofstream(existing) << "an older result";
+    ASSERT_TRUE(publishFileConsuming(source, existing));
+    EXPECT_EQ(contentsOf(existing), bytes);
+    EXPECT_FALSE(fs::exists(source));
+
+    ASSERT_TRUE(publishFileConsuming(existing, "/dev/null"));
+    EXPECT_EQ(contentsOf(existing), bytes); // a device gets a copy; the result stays
+    expectRefused([&] { publishFileConsuming(existing, scratchDirectory()); }, "is a folder");
+    EXPECT_EQ(contentsOf(existing), bytes);
+}

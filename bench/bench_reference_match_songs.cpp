@@ -19,6 +19,7 @@
 #include "batch/MasterFile.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
+#include "eq/TonalBalance.h"
 #include "support/AudioMeasures.h"
 #include "support/Signals.h"
 #include "support/TonalBalance.h"
@@ -27,6 +28,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -155,9 +157,45 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
 }
 
+// Seconds of `work`, the best of three runs (the machine is shared).
+template <typename Work>
+double bestOfThree(Work&& work) {
+    double best = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = Clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    return best;
+}
+
+// Analysing a 5-minute reference (the first real song, looped to 300 s, as a float WAV): the balance
+// alone and the whole reference analysis, beside ffmpeg reading the same file (its peer: one decode).
+void timeFiveMinuteReference(const Source& source) {
+    double rate = 0.0;
+    orvanta::test::Channels channels = orvanta::test::readWithSndfile(source.path, &rate);
+    const size_t frames = size_t(300.0 * rate), length = channels.front().size();
+    for (auto& channel : channels) {
+        channel.resize(frames);
+        for (size_t i = length; i < frames; ++i) channel[i] = channel[i % length];
+    }
+    const fs::path path = isolatedEnvironment.songsDirectory() / "five-minutes.wav";
+    orvanta::test::writeWav(path, channels, rate, orvanta::test::SampleFormat::float32);
+    const double balance = bestOfThree([&] { orvanta::measureTonalBalance(path); });
+    const double analysis = bestOfThree([&] { orvanta::analyzeReferenceFile(path); });
+    const std::string command = "ffmpeg -v quiet -nostdin -i '" + path.string() + "' -f null - >/dev/null 2>&1";
+    const double ffmpeg = bestOfThree([&] { (void)std::system(command.c_str()); });
+    std::printf("5-minute reference: balance %.3f s, whole reference analysis %.3f s, ffmpeg decode %.3f s "
+                "(balance / ffmpeg %.2f)\n\n",
+                balance, analysis, ffmpeg, balance / ffmpeg);
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
 } // namespace
 
 int main() {
+    if (const std::vector<Pair> all = pairs(); fs::exists(all.front().song.path)) timeFiveMinuteReference(all.front().song);
     std::printf("%-24s %-26s %-7s %7s %7s %7s %6s %3s %7s %7s %6s  %s\n", "song", "reference", "strength",
                 "master", "final", "closer", "step", "zz", "LU miss", "TP-ceil", "time", "gains 32 Hz ... 12 kHz");
     std::vector<double> fullCloser;

@@ -17,10 +17,11 @@ namespace {
 constexpr double highestBandFraction = 0.45;
 constexpr double largestStepDb = 4.0;
 constexpr double zigZagStepDb = 1.5;
-constexpr double firstNeighbourPenalty = 0.5; // per dB² of neighbour difference, against the fit's dB²
+constexpr double firstNeighbourPenalty = 0.15; // per dB² of neighbour difference, against the fit's dB²
 constexpr double ridgePenalty = 0.01;         // keeps bands over no content near 0 dB
 constexpr double meanPenalty = 10.0;          // holds the gains' mean at 0
-constexpr int penaltyDoublings = 8;
+constexpr int penaltyRaises = 16;
+constexpr double penaltyRaise = 1.4;
 constexpr int linearisations = 5; // the peaking response in dB is nearly, not exactly, linear in its gain
 constexpr int sweeps = 400;
 
@@ -158,7 +159,7 @@ std::vector<EQBand> fitMatchedBands(const std::vector<float>& correctionDb, doub
     for (double& value : problem.target) value -= mean;
 
     double penalty = firstNeighbourPenalty;
-    for (int attempt = 0; attempt <= penaltyDoublings; ++attempt, penalty *= 2.0) {
+    for (int attempt = 0; attempt <= penaltyRaises; ++attempt, penalty *= penaltyRaise) {
         std::vector<double> gains = fit(problem, penalty);
         double gainMean = 0.0;
         for (const double gain : gains) gainMean += gain;

@@ -21,6 +21,13 @@ packages=(
   xvfb xauth
   # Real music (four CC BY-SA metal songs, 29 MB) for the corpus benchmark.
   fretsonfire-songs-muldjord
+  # Real music of other genres and eras for the reference-matching benchmark (about 140 MB in all):
+  # rock songs (29 MB), the orchestral and ambient HyperRogue score (64 MB), the 1990s Drascula
+  # adventure soundtrack (36 MB) and ASC's electronic battle music, 22 kHz MP3 (10 MB).
+  fretsonfire-songs-sectoid
+  hyperrogue-music
+  drascula-music
+  asc-music
 )
 
 missing=()

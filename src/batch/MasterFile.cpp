@@ -6,7 +6,9 @@
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "eq/AudioEngine.h"
-#include "eq/MatchedEQRefinement.h"
+#include "eq/BalanceMatching.h"
+#include "eq/ReferenceMatching.h"
+#include "platform/AudioFileReader.h"
 #include "platform/DecodedInput.h"
 #include "platform/FileOperations.h"
 #include "platform/TemporaryDirectory.h"
@@ -29,6 +31,15 @@ Error errorFrom(const std::exception& failure) {
         return Error("System", ENOMEM, "Not enough memory");
     }
     return Error("System", 0, failure.what());
+}
+
+ReferenceMatch referenceMatchOf(const SpectralProfile& profile, float strengthPercent) {
+    ReferenceMatch match;
+    const std::vector<float>& levels = profile.spectrum12Band;
+    std::copy_n(levels.begin(), std::min(levels.size(), match.levels.size()), match.levels.begin());
+    match.balance = profile.tonalBalance;
+    match.strengthPercent = strengthPercent;
+    return match;
 }
 
 namespace {
@@ -101,8 +112,9 @@ public:
 
     MasteredFile referenceFinal(const fs::path& original, const fs::path& source) const {
         const auto& reference = options_.reference;
-        const bool usable = reference && std::any_of(reference->levels.begin(), reference->levels.end(),
-                                                     [](float level) { return level != 0.0f; });
+        const bool hasBalance = reference && reference->balance && reference->balance->contentBandCount() > 0;
+        const bool usable = hasBalance || (reference && std::any_of(reference->levels.begin(), reference->levels.end(),
+                                                                    [](float level) { return level != 0.0f; }));
         if (!usable) {
             // The final version is the master itself, measured again. The master stays the caller's
             // result, so a conversion never removes it.
@@ -117,8 +129,12 @@ public:
         const DecodedInput decodedSong(original);
         const BandLevels inputLevels = compute12BandSpectrum(source);
         report(0.2);
+        // A profile stored before the balance was measured, whose file cannot be read again, keeps the
+        // classic rule on its 12-band levels.
         const EQSettings matched =
-            referenceMatchedEQ(original, reference->levels, inputLevels, reference->strengthPercent, options_.isCancelled);
+            hasBalance ? balanceMatchedEQ(*reference->balance, measureTonalBalance(original, options_.isCancelled),
+                                          reference->strengthPercent, AudioFileReader(original).sampleRate())
+                       : matchedEQSettings(reference->levels, inputLevels, reference->strengthPercent);
         MasteringEvent matchedEvent{MasteringEventKind::referenceMatched};
         matchedEvent.bandLevels = inputLevels;
         matchedEvent.matchedEQ = matched;

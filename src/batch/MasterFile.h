@@ -23,19 +23,24 @@ enum class MasteringPass {
     correctedMaster, // the analyzer's correction of the song, mastered into <base>_analyzer_eq_master.wav
 };
 
-// The reference a final pass matches: its 12-band levels and how much of the difference to correct.
+// The reference a final pass matches: its tonal balance, or for a profile stored before the balance
+// was measured only its 12-band levels, and how much of the difference to correct.
 struct ReferenceMatch {
     BandLevels levels{};
     float strengthPercent = 0.0f; // MatchStrength.h
+    std::optional<TonalBalance> balance;
 };
+
+// The match of a reference analysed into `profile` at `strengthPercent`.
+ReferenceMatch referenceMatchOf(const SpectralProfile& profile, float strengthPercent);
 
 struct MasteringOptions {
     std::filesystem::path input; // the song; for a referenceFinal pass, its master
     MasteringPass pass = MasteringPass::master;
     float targetLUFS = -8.0f;     // LUFS (a correctedMaster pass takes its plan's)
     float limitThreshold = -0.3f; // dBFS (a correctedMaster pass takes its plan's)
-    // referenceFinal: the levels to match; without them (or with all levels 0) the final version is
-    // the master itself, measured again.
+    // referenceFinal: the balance (or levels) to match; without them (no balance with content and all
+    // levels 0) the final version is the master itself, measured again.
     std::optional<ReferenceMatch> reference;
     std::optional<AnalyzerPlan> plan; // correctedMaster: the correction to render before mastering
     ExportFormat format = ExportFormat::wav; // the result is converted into this format

@@ -163,11 +163,7 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         try {
             const DecodedInput decodedReference(*options.reference); // read once by every measure of it
             const ReferenceAnalysis analysis = analyzeReferenceFile(*options.reference);
-            ReferenceMatch match;
-            const std::vector<float>& levels = analysis.profile.spectrum12Band;
-            std::copy_n(levels.begin(), std::min(levels.size(), match.levels.size()), match.levels.begin());
-            match.strengthPercent = effectiveMatchStrength(options.matchStrength, preferences);
-            reference = match;
+            reference = referenceMatchOf(analysis.profile, effectiveMatchStrength(options.matchStrength, preferences));
         } catch (const Error& error) {
             if (!error.is(referenceTrackDomain, referenceUnmatchableCode))
                 return fail(*options.reference, "cannot load the reference: " + describeForUser(error));

@@ -84,13 +84,38 @@ Error unmatchableReferenceError(const std::string& reason, std::shared_ptr<const
 } // namespace
 
 std::string encodeSpectralProfile(const SpectralProfile& profile) {
-    const nlohmann::json object = {{"frequencies", profile.frequencies},
+    nlohmann::json object = {{"frequencies", profile.frequencies},
                                    {"magnitudes", profile.magnitudes},
                                    {"referenceFileName", profile.referenceFileName},
                                    {"dateCreated", profile.dateCreated},
                                    {"spectrum12Band", profile.spectrum12Band}};
+    if (profile.tonalBalance) {
+        nlohmann::json levels = nlohmann::json::array();
+        for (size_t k = 0; k < profile.tonalBalance->levelsDb.size(); ++k) {
+            if (profile.tonalBalance->hasContent(k)) levels.push_back(profile.tonalBalance->levelsDb[k]);
+            else levels.push_back(nullptr);
+        }
+        object["tonalBalance"] = std::move(levels);
+    }
     return object.dump();
 }
+
+namespace {
+
+// The stored balance: balanceBandCount numbers or nulls; none for anything else.
+std::optional<TonalBalance> decodeTonalBalance(const nlohmann::json& object) {
+    const auto found = object.find("tonalBalance");
+    if (found == object.end() || !found->is_array() || found->size() != balanceBandCount) return std::nullopt;
+    TonalBalance balance;
+    for (const auto& item : *found) {
+        if (item.is_null()) balance.levelsDb.push_back(std::numeric_limits<float>::quiet_NaN());
+        else if (item.is_number()) balance.levelsDb.push_back(item.get<float>());
+        else return std::nullopt;
+    }
+    return balance;
+}
+
+} // namespace
 
 std::optional<SpectralProfile> decodeSpectralProfile(const std::string& json) {
     try {
@@ -105,6 +130,7 @@ std::optional<SpectralProfile> decodeSpectralProfile(const std::string& json) {
         if (!date.is_number()) return std::nullopt;
         profile.dateCreated = date.get<double>();
         profile.spectrum12Band = requiredFloats(object, "spectrum12Band");
+        profile.tonalBalance = decodeTonalBalance(object);
         return profile;
     } catch (const std::exception&) {
         return std::nullopt;
@@ -242,7 +268,10 @@ ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
 
     std::vector<float> frequencies;
     std::vector<std::vector<float>> chunkLevels;
+    std::optional<TonalBalanceMeter> balance;
     forEachChunk(url, [&](const AudioBuffer& chunk) {
+        if (!balance) balance.emplace(chunk.sampleRate());
+        balance->add(chunk);
         SpectrumCurve curve = analyzeSpectrum(chunk);
         if (chunkLevels.empty()) frequencies = curve.frequencies;
         chunkLevels.push_back(std::move(curve.levels));
@@ -260,12 +289,16 @@ ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
     if (std::all_of(bands.begin(), bands.end(), [](float level) { return level <= 0.0f; })) {
         throw unmatchableReferenceError("it is too short or too quiet for a spectrum to compare");
     }
+    TonalBalance tonalBalance = balance->result();
+    if (tonalBalance.contentBandCount() == 0)
+        throw unmatchableReferenceError("it is too short or too quiet for a spectrum to compare");
 
     analysis.profile.frequencies = std::move(frequencies);
     analysis.profile.magnitudes = std::move(levels);
     analysis.profile.referenceFileName = url.filename().string();
     analysis.profile.dateCreated = secondsSinceReferenceDate();
     analysis.profile.spectrum12Band.assign(bands.begin(), bands.end());
+    analysis.profile.tonalBalance = std::move(tonalBalance);
     return analysis;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "eq/EQSettings.h"
+#include "eq/TonalBalance.h"
 #include "platform/AudioBuffer.h"
 
 #include <array>
@@ -45,12 +46,16 @@ struct SpectralProfile {
     std::string referenceFileName;
     double dateCreated = 0.0;       // seconds since 2001-01-01 00:00:00 UTC
     std::vector<float> spectrum12Band; // 12 levels, 0…10
+    // The broad balance that matching compares; none in a profile stored before it was measured.
+    std::optional<TonalBalance> tonalBalance;
 
     bool operator==(const SpectralProfile&) const = default;
 };
 
-// JSON with keys "frequencies", "magnitudes", "referenceFileName", "dateCreated", "spectrum12Band";
-// all keys required when decoding.
+// JSON with keys "frequencies", "magnitudes", "referenceFileName", "dateCreated", "spectrum12Band", all
+// required when decoding, and "tonalBalance" (balanceBandCount levels in dB, null where there is no
+// content), which may be absent: a profile without it, or with one that does not read as a balance,
+// decodes without a balance.
 std::string encodeSpectralProfile(const SpectralProfile& profile);
 std::optional<SpectralProfile> decodeSpectralProfile(const std::string& json);
 // Now, as seconds since 2001-01-01 00:00:00 UTC.
@@ -83,10 +88,10 @@ BandLevels compute12BandSpectrum(const std::filesystem::path& url);
 using ChunkTransform = std::function<void(AudioBuffer&)>;
 BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTransform& transform);
 
-// The analysis behind loading a reference: loudness (analyzeAudioFile), averaged curve and 12-band
-// levels. Throws the reader's errors, ReferenceTrack/1 when no chunk could be analysed, or
+// The analysis behind loading a reference: loudness (analyzeAudioFile), averaged curve, 12-band
+// levels and tonal balance. Throws the reader's errors, ReferenceTrack/1 when no chunk could be analysed, or
 // ReferenceTrack/2 when there is nothing to match against: no 400 ms stretch above the −70 LUFS gate
-// (the meter's error attached), or no band with a level.
+// (the meter's error attached), or no band with a level or no balance band with content.
 struct ReferenceAnalysis {
     float lufs = 0.0f;
     SpectralProfile profile;

@@ -1,5 +1,7 @@
 // The final of a reference pass keeps the run's target and ceiling whatever the reference: quieter,
-// louder, brighter, darker, shorter than a second, at another rate.
+// louder, brighter, darker, shorter than a second, at another rate; and it moves the balance toward the
+// reference.
+#include "batch/MasterFile.h"
 #include "eq/MatchStrength.h"
 #include "eq/ReferenceSpectrum.h"
 #include "models/batch/BatchProcessor.h"
@@ -8,6 +10,7 @@
 #include "support/QtWait.h"
 #include "support/ReferenceLoading.h"
 #include "support/Signals.h"
+#include "support/TonalBalance.h"
 #include "support/TestApp.h"
 #include "support/TestEnvironment.h"
 
@@ -101,7 +104,7 @@ TEST(ReferenceFinal, KeepsTheTargetAndTheCeilingUnderAnyReference) {
 
 TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
     // A bright reference asks for gains up to the 12 kHz band, which lies at or past Nyquist for
-    // every song here; Gentle applies the classic matched curve as it is, Full refines it.
+    // every song here; the fitted curve leaves bands past the rate flat.
     constexpr float target = -10.0f, ceiling = -0.2f;
     TestApp app;
     ASSERT_TRUE(referenceApplied(app.reference, reshaped("bright", 10, -3, 44100, 0.2, 0.0)));
@@ -127,4 +130,36 @@ TEST(ReferenceFinal, SongsAtLowRatesKeepTheTargetAndTheCeiling) {
             EXPECT_LE(reading.truePeakDb, ceiling) << rate << " " << strength;
         }
     }
+}
+
+TEST(ReferenceFinal, MovesTheBalanceTowardTheReferenceAndAnOldProfileKeepsTheClassicRule) {
+    const fs::path song = writeMusic(scratchPath("plain.wav"), 12.0, -6.0, 3);
+    const fs::path reference = reshaped("dark-reference", 12, -3, 44100, 0.0, 0.8);
+    MasteringOptions options;
+    options.input = song;
+    options.targetLUFS = -10.0f;
+    options.limitThreshold = -0.5f;
+    const MasteredFile master = masterFile(options);
+
+    const ReferenceAnalysis analysis = analyzeReferenceFile(reference);
+    ASSERT_TRUE(analysis.profile.tonalBalance);
+    options.input = master.result.outputURL;
+    options.pass = MasteringPass::referenceFinal;
+    options.reference = referenceMatchOf(analysis.profile, fullMatchStrength);
+    const MasteredFile final = masterFile(options);
+    ASSERT_TRUE(final.matchedEQ);
+    const double before = broadBalanceDistanceDb(master.result.outputURL, reference);
+    const double after = broadBalanceDistanceDb(final.result.outputURL, reference);
+    std::printf("balance distance to the reference: master %.2f dB, final %.2f dB\n", before, after);
+    EXPECT_LT(after, 0.6 * before);
+    EXPECT_NEAR(ebur128IntegratedLoudness(final.result.outputURL) - 0.5, options.targetLUFS, 0.3);
+    EXPECT_LE(ebur128TruePeakDb(final.result.outputURL), options.limitThreshold);
+
+    // Without the balance (a profile stored before it was measured), Gentle is the classic rule.
+    SpectralProfile old = analysis.profile;
+    old.tonalBalance.reset();
+    options.reference = referenceMatchOf(old, gentleMatchStrength);
+    const MasteredFile classic = masterFile(options);
+    ASSERT_TRUE(classic.matchedEQ && classic.inputLevels);
+    EXPECT_EQ(classic.matchedEQ->bands, matchReferenceEQ(options.reference->levels, *classic.inputLevels));
 }

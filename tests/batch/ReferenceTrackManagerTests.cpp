@@ -126,6 +126,7 @@ TEST(ReferenceTrackManager, LoadingAReferenceFillsTheProfileAndStoresIt) {
     ReferenceTrackManager restarted(fresh, pool);
     ASSERT_TRUE(restarted.currentProfile());
     EXPECT_EQ(*restarted.currentProfile(), profile);
+    EXPECT_TRUE(restarted.currentProfile()->tonalBalance) << "the balance survives a restart";
 }
 
 TEST(ReferenceTrackManager, AFailedLoadReachesTheFutureAndChangesNothing) {

@@ -1,12 +1,6 @@
 #include "eq/MatchStrength.h"
-#include "eq/MatchedEQRefinement.h"
 #include "eq/EQFilter.h"
 #include "eq/ReferenceMatching.h"
-
-#include "engine/ProcessingErrors.h"
-#include "platform/Error.h"
-#include "support/Signals.h"
-#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +11,6 @@
 
 namespace orvanta {
 namespace {
-
-using test::scratchPath;
 
 // Level vectors that vary from band to band, as real spectra do.
 BandLevels levelsFrom(uint32_t seed, float base) {
@@ -45,10 +37,6 @@ TEST(MatchStrength, GentleIsExactlyTheClassicRule) {
         EXPECT_EQ(settings, matchedEQSettings(reference, file));
         EXPECT_TRUE(settings.isAutoReferenceMode);
     }
-    // No file is read at the default: the classic EQ comes out unrefined.
-    const BandLevels reference = levelsFrom(3, 2.0f), file = levelsFrom(4, 4.0f);
-    EXPECT_EQ(referenceMatchedEQ(scratchPath("absent.wav"), reference, file, gentleMatchStrength, nullptr),
-              matchedEQSettings(reference, file));
 }
 
 TEST(MatchStrength, FullCorrectsTheWholeToneDifferenceWithoutLevelWithinSixDb) {
@@ -106,99 +94,6 @@ TEST(MatchStrength, ValuesNamesAndLabels) {
     EXPECT_EQ(matchStrengthLabel(gentleMatchStrength), "Gentle");
     EXPECT_EQ(matchStrengthLabel(50.0f), "Medium");
     EXPECT_EQ(matchStrengthLabel(30.0f), "30 %");
-}
-
-// The measured change of each band from `file` after `eq`, minus the intended gains, the overall
-// level aside: RMS over the bands both measurements can see, dB.
-double shortfallDb(const std::filesystem::path& file, const EQSettings& eq, const EQSettings& intended) {
-    const BandLevels before = compute12BandSpectrum(file);
-    EQFilterBank bank;
-    const BandLevels after = compute12BandSpectrum(file, [&](AudioBuffer& chunk) {
-        bank.applyEQ(chunk, eq, true, false, float(chunk.sampleRate()));
-    });
-    std::vector<double> misses;
-    for (size_t i = 0; i < matchedBandCount; ++i)
-        if (before[i] > 0 && before[i] < 10 && after[i] > 0 && after[i] < 10)
-            misses.push_back(double(after[i] - before[i]) * decibelsPerLevelUnit - intended.bands[i].gain);
-    const double mean = std::accumulate(misses.begin(), misses.end(), 0.0) / double(misses.size());
-    double sum = 0;
-    for (double miss : misses) sum += (miss - mean) * (miss - mean);
-    return std::sqrt(sum / double(misses.size()));
-}
-
-TEST(MatchedEQRefinement, TheRefinedCurveLandsCloserToTheIntendedOne) {
-    const auto song = test::writeMusic(scratchPath("song.wav"), 20.0, -10.0, 5);
-    // A tilt from dark to bright: neighbouring bands add up and overshoot it.
-    EQSettings intended = defaultEQSettings();
-    intended.isEnabled = true;
-    for (size_t i = 0; i < matchedBandCount; ++i) intended.bands[i].gain = -4.5f + float(i);
-    const EQSettings refined = refineMatchedEQ(song, intended, everyBand, nullptr);
-
-    const double before = shortfallDb(song, intended, intended);
-    const double after = shortfallDb(song, refined, intended);
-    EXPECT_GT(before, 1.0) << "the overlap is real";
-    EXPECT_LT(after, before * 0.5);
-    for (const EQBand& band : refined.bands) EXPECT_LE(std::fabs(band.gain), matchBandLimitDb);
-    EXPECT_EQ(refined.bands[10].gain, 0.0f);
-    EXPECT_EQ(refined.bands[11].gain, 0.0f);
-    EXPECT_TRUE(refined.isEnabled);
-
-    int calls = 0;
-    const auto cancelSoon = [&calls] { return ++calls > 1; };
-    try {
-        refineMatchedEQ(song, intended, everyBand, cancelSoon);
-        ADD_FAILURE() << "a cancelled refinement must throw";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.code(), engine_error::cancelled);
-    }
-}
-
-// Three bass tones over white noise, `gain` times a loud original: the tones' band saturates the 0…10
-// scale at gain 1 and does not at gain 0.1.
-std::filesystem::path writeBassAndNoise(const std::string& name, float gain) {
-    constexpr size_t frames = 44100 * 20;
-    std::vector<float> signal = test::whiteNoise(0.05, frames, 9);
-    for (double frequency : {52.0, 63.0, 76.0}) {
-        const std::vector<float> tone = test::sine(frequency, 0.28, 44100.0, frames);
-        for (size_t n = 0; n < frames; ++n) signal[n] += tone[n];
-    }
-    for (float& sample : signal) sample *= gain;
-    const auto path = scratchPath(name);
-    test::writeWav(path, test::replicate(signal, 2), 44100.0);
-    return path;
-}
-
-TEST(MatchedEQRefinement, ALoudSongMatchedToTheSameToneQuieterStaysFlat) {
-    // The same sound 20 dB apart: no tonal difference. Clamped at the scale's top, the loud copy's
-    // bass would read as no louder than the reference's and get a boost at full strength.
-    const auto song = writeBassAndNoise("loud.wav", 1.0f), quiet = writeBassAndNoise("quiet.wav", 0.1f);
-    const BandLevels songLevels = compute12BandSpectrum(song), quietLevels = compute12BandSpectrum(quiet);
-    ASSERT_GE(songLevels[1], levelScaleTop) << "the loud copy's bass saturates the scale";
-    ASSERT_LT(quietLevels[1], levelScaleTop);
-    const EQSettings matched = referenceMatchedEQ(song, quietLevels, songLevels, fullMatchStrength, nullptr);
-    for (size_t i = 0; i < matched.bands.size(); ++i) EXPECT_NEAR(matched.bands[i].gain, 0.0f, 0.5f) << "band " << i;
-}
-
-TEST(MatchedEQRefinement, NothingToMeasureOrAboveNyquistStaysFlat) {
-    EQSettings intended = defaultEQSettings();
-    intended.isEnabled = true;
-    for (size_t i = 0; i < matchedBandCount; ++i) intended.bands[i].gain = (i % 2 ? 3.0f : -3.0f);
-
-    // Silence: every level sits at the floor, so no gain can be steered.
-    const auto silent = scratchPath("silence.wav");
-    test::writeWav(silent, test::replicate(test::silence(44100 * 12), 2), 44100.0);
-    EXPECT_EQ(refineMatchedEQ(silent, intended, everyBand, nullptr), intended);
-
-    // At 22.05 kHz the 12 kHz band lies beyond Nyquist: flat, and the render stays finite.
-    const auto low = test::writeMusic(scratchPath("low.wav"), 12.0, -10.0, 2, 22050.0);
-    const EQSettings refined = refineMatchedEQ(low, intended, everyBand, nullptr);
-    EXPECT_EQ(refined.bands[9].gain, 0.0f);
-    EQFilterBank bank;
-    const BandLevels rendered = compute12BandSpectrum(low, [&](AudioBuffer& chunk) {
-        bank.applyEQ(chunk, refined, true, false, float(chunk.sampleRate()));
-    });
-    for (float level : rendered) EXPECT_TRUE(std::isfinite(level));
-    EXPECT_GT(rendered[5], 0.0f);
 }
 
 } // namespace

@@ -52,6 +52,33 @@ TEST(SpectralProfileJson, RoundTripsAndRequiresEveryKey) {
         EXPECT_FALSE(decodeSpectralProfile(object.dump())) << key;
     }
     EXPECT_FALSE(decodeSpectralProfile("not json"));
+    EXPECT_FALSE(decodeSpectralProfile(json)->tonalBalance) << "a profile stored before the balance";
+}
+
+TEST(SpectralProfileJson, KeepsTheBalanceWithItsEmptyBands) {
+    SpectralProfile profile;
+    profile.frequencies = {20.0f};
+    profile.magnitudes = {-12.5f};
+    profile.referenceFileName = "ref.flac";
+    profile.spectrum12Band = std::vector<float>(12, 2.5f);
+    TonalBalance balance;
+    for (size_t k = 0; k < balanceBandCount; ++k) balance.levelsDb.push_back(k == 0 || k == 28 ? NAN : -30.0f + float(k));
+    profile.tonalBalance = balance;
+    const std::string json = encodeSpectralProfile(profile);
+    const auto decoded = decodeSpectralProfile(json);
+    ASSERT_TRUE(decoded && decoded->tonalBalance);
+    EXPECT_EQ(*decoded, profile);
+    EXPECT_FALSE(decoded->tonalBalance->hasContent(0));
+    EXPECT_EQ(decoded->tonalBalance->contentBandCount(), balanceBandCount - 2);
+
+    // A balance of another length or with text in it is no balance; the rest of the profile still loads.
+    for (const nlohmann::json& stored : {nlohmann::json::array({1.0, 2.0}), nlohmann::json("loud")}) {
+        auto object = nlohmann::json::parse(json);
+        object["tonalBalance"] = stored;
+        const auto other = decodeSpectralProfile(object.dump());
+        ASSERT_TRUE(other);
+        EXPECT_FALSE(other->tonalBalance);
+    }
     EXPECT_GT(secondsSinceReferenceDate(), 7.5e8); // after 2024
 }
 

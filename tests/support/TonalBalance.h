@@ -25,4 +25,10 @@ double tonalDistanceDb(const std::vector<double>& levelsA, const std::vector<dou
 // The same for two real files, read with libsndfile. Throws std::runtime_error when one cannot be read.
 double tonalDistanceDb(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// The broad balance distance that reference matching is judged by: third-octave power of all channels
+// from 25 Hz to 16 kHz, frames under -70 dBFS left out, bands more than 60 dB under a file's loudest
+// band (or beyond Nyquist) left out, the differences smoothed over an octave (1/4, 1/2, 1/4 over
+// neighbouring bands), levels aligned, RMS in dB. NaN when no band is left.
+double broadBalanceDistanceDb(const std::filesystem::path& a, const std::filesystem::path& b);
+
 } // namespace orvanta::test

@@ -35,6 +35,7 @@ struct BatchProcessor::PassContext {
     ExportFormat format = ExportFormat::wav;
     bool usableReference = false;
     BandLevels referenceLevels{};
+    std::optional<TonalBalance> referenceBalance; // none for a profile stored before it was measured
     float matchStrength = 0.0f; // percent
 };
 
@@ -115,6 +116,7 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     const ReferenceTrackManager& reference = reference_;
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
+    if (reference.currentProfile()) context.referenceBalance = reference.currentProfile()->tonalBalance;
     context.matchStrength = reference.matchStrength();
     return context;
 }
@@ -247,7 +249,7 @@ QFuture<BatchProcessor::PassOutcome> BatchProcessor::processFile(const fs::path&
     options.targetLUFS = targetLUFS;
     options.limitThreshold = limitThreshold;
     if (withReference && context.usableReference) {
-        options.reference = ReferenceMatch{context.referenceLevels, context.matchStrength};
+        options.reference = ReferenceMatch{context.referenceLevels, context.matchStrength, context.referenceBalance};
     }
     return runPass(std::move(options), /*logConversionFailure=*/true);
 }

@@ -1,0 +1,236 @@
+// Matching a song's tonal balance to a reference, through real files: the measure, the correction and
+// the fitted EQ against answers known in advance.
+#include "eq/BalanceMatching.h"
+#include "eq/EQFilter.h"
+#include "eq/EQResponse.h"
+#include "eq/MatchStrength.h"
+#include "eq/ReferenceMatching.h"
+#include "eq/TonalBalance.h"
+
+#include "support/Signals.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Channels;
+using test::scratchPath;
+
+constexpr double rate = 44100.0;
+
+// One biquad in double precision (RBJ cookbook), independent of the engine's filters.
+struct Shape {
+    double b0, b1, b2, a1, a2;
+
+    static Shape peaking(double f, double gainDb, double q) {
+        const double a = std::pow(10.0, gainDb / 40.0), w = 2.0 * std::numbers::pi * f / rate;
+        const double alpha = std::sin(w) / (2.0 * q), a0 = 1.0 + alpha / a;
+        return {(1.0 + alpha * a) / a0, -2.0 * std::cos(w) / a0, (1.0 - alpha * a) / a0, -2.0 * std::cos(w) / a0,
+                (1.0 - alpha / a) / a0};
+    }
+    // Shelf slope 1.
+    static Shape shelf(double f, double gainDb, bool high) {
+        const double a = std::pow(10.0, gainDb / 40.0), w = 2.0 * std::numbers::pi * f / rate;
+        const double c = std::cos(w), alpha = std::sin(w) / 2.0 * std::sqrt(2.0), s = 2.0 * std::sqrt(a) * alpha;
+        const double sign = high ? -1.0 : 1.0;
+        const double a0 = (a + 1.0) + sign * (a - 1.0) * c + s;
+        return {a * ((a + 1.0) - sign * (a - 1.0) * c + s) / a0,
+                2.0 * sign * a * ((a - 1.0) - sign * (a + 1.0) * c) / a0,
+                a * ((a + 1.0) - sign * (a - 1.0) * c - s) / a0, -2.0 * sign * ((a - 1.0) + sign * (a + 1.0) * c) / a0,
+                ((a + 1.0) + sign * (a - 1.0) * c - s) / a0};
+    }
+    double responseDb(double f) const {
+        const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * f / rate), z2 = z1 * z1;
+        return 20.0 * std::log10(std::abs((b0 + b1 * z1 + b2 * z2) / (1.0 + a1 * z1 + a2 * z2)));
+    }
+    void run(std::vector<float>& samples) const {
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (float& sample : samples) {
+            const double x = sample, y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1, x1 = x, y2 = y1, y1 = y;
+            sample = float(y);
+        }
+    }
+};
+
+// Noise with a pink-ish slope and a little of the test song's music on top: content in every band.
+fs::path writeSong(const std::string& name, double gain = 1.0, const std::vector<Shape>& shapes = {}) {
+    const fs::path music = test::writeMusic(scratchPath(name + "-music.wav"), 12.0, -12.0, 4);
+    Channels channels = test::readWithSndfile(music);
+    const Shape pinkish = Shape::shelf(400.0, 9.0, false);
+    for (size_t c = 0; c < channels.size(); ++c) {
+        std::vector<float> noise = test::whiteNoise(0.05, channels[c].size(), uint32_t(11 + c));
+        pinkish.run(noise);
+        for (size_t i = 0; i < noise.size(); ++i) channels[c][i] = float(gain) * (channels[c][i] + noise[i]);
+        for (const Shape& shape : shapes) shape.run(channels[c]);
+    }
+    const fs::path path = scratchPath(name + ".wav");
+    test::writeWav(path, channels, rate);
+    return path;
+}
+
+std::vector<float> gainsOf(const EQSettings& settings) {
+    std::vector<float> gains;
+    for (const EQBand& band : settings.bands) gains.push_back(band.gain);
+    return gains;
+}
+
+EQSettings matched(const fs::path& reference, const fs::path& song, float strength = fullMatchStrength) {
+    return balanceMatchedEQ(measureTonalBalance(reference), measureTonalBalance(song), strength, rate);
+}
+
+TEST(TonalBalance, ASineLandsInItsBandAndSilenceHasNoContent) {
+    const fs::path tone = scratchPath("tone.wav");
+    test::writeWav(tone, {test::sine(1000.0, 0.5, rate, size_t(rate * 3))}, rate);
+    const TonalBalance balance = measureTonalBalance(tone);
+    ASSERT_EQ(balance.levelsDb.size(), balanceBandCount);
+    size_t loudest = 0;
+    for (size_t k = 0; k < balanceBandCount; ++k)
+        if (balance.hasContent(k) && (!balance.hasContent(loudest) || balance.levelsDb[k] > balance.levelsDb[loudest]))
+            loudest = k;
+    EXPECT_DOUBLE_EQ(balanceBandCentreHz(loudest), 1000.0);
+    // The window's leakage lies far under the tone: bands away from it hold no content.
+    EXPECT_FALSE(balance.hasContent(0));
+
+    const fs::path silent = scratchPath("silent.wav");
+    test::writeWav(silent, test::replicate(test::silence(size_t(rate * 3)), 2), rate);
+    EXPECT_EQ(measureTonalBalance(silent).contentBandCount(), 0u);
+}
+
+TEST(BalanceMatching, ASongMatchedToItselfOrToItsMonoMixStaysFlat) {
+    const fs::path song = writeSong("song");
+    // The same song 12 dB quieter, and as one channel (the mean of both): the same balance.
+    const fs::path quieter = writeSong("quieter", 0.25);
+    // A stereo song whose channels carry the same sound, and that sound as a mono file.
+    Channels channels = test::readWithSndfile(song);
+    channels[1] = channels[0];
+    const fs::path twin = scratchPath("twin.wav"), monoPath = scratchPath("mono.wav");
+    test::writeWav(twin, channels, rate);
+    test::writeWav(monoPath, {channels[0]}, rate);
+
+    for (const fs::path& reference : {song, quieter}) {
+        const EQSettings self = matched(reference, song);
+        for (size_t i = 0; i < self.bands.size(); ++i) EXPECT_NEAR(self.bands[i].gain, 0.0f, 0.2f) << "band " << i;
+    }
+    const EQSettings fromMono = matched(monoPath, twin);
+    for (size_t i = 0; i < fromMono.bands.size(); ++i) EXPECT_NEAR(fromMono.bands[i].gain, 0.0f, 0.2f) << "band " << i;
+}
+
+TEST(BalanceMatching, AKnownSmoothEqIsRecoveredAtFull) {
+    struct Case {
+        const char* name;
+        std::vector<Shape> shapes;
+    };
+    const std::vector<Case> cases = {
+        {"tilt", {Shape::shelf(250.0, -3.0, false), Shape::shelf(3000.0, 3.0, true)}},
+        {"bass shelf", {Shape::shelf(120.0, 4.0, false)}},
+        {"presence bump", {Shape::peaking(3000.0, 4.0, 0.8)}},
+    };
+    const fs::path song = writeSong("plain");
+    const TonalBalance songBalance = measureTonalBalance(song);
+    for (const Case& shaped : cases) {
+        const fs::path reference = writeSong(shaped.name, 1.0, shaped.shapes);
+        const EQSettings eq = balanceMatchedEQ(measureTonalBalance(reference), songBalance, fullMatchStrength, rate);
+        // The known curve and the fitted EQ's response at the 32 Hz … 12 kHz centres, levels aligned.
+        std::vector<double> known, fitted;
+        double meanKnown = 0.0, meanFitted = 0.0;
+        for (size_t i = 0; i < matchedBandCount; ++i) {
+            const double f = bandCenterFrequencies[i];
+            double k = 0.0;
+            for (const Shape& shape : shaped.shapes) k += shape.responseDb(f);
+            known.push_back(k);
+            fitted.push_back(eqResponseDb(eq, f, rate));
+            meanKnown += known.back() / double(matchedBandCount);
+            meanFitted += fitted.back() / double(matchedBandCount);
+        }
+        for (size_t i = 0; i < matchedBandCount; ++i)
+            EXPECT_NEAR(fitted[i] - meanFitted, known[i] - meanKnown, 1.0)
+                << shaped.name << " at " << bandCenterFrequencies[i] << " Hz";
+        EXPECT_LE(largestGainStepDb(eq.bands), 4.0) << shaped.name;
+
+        // Strengths scale the correction: Medium about half of Full.
+        const EQSettings medium = balanceMatchedEQ(measureTonalBalance(reference), songBalance, mediumMatchStrength, rate);
+        for (size_t i = 0; i < matchedBandCount; ++i)
+            EXPECT_NEAR(medium.bands[i].gain, 0.5f * eq.bands[i].gain, 0.3f) << shaped.name << " band " << i;
+    }
+}
+
+// A windowed-sinc low-pass at 16 kHz (255 taps, Blackman): a lossy codec's brick wall.
+void lowPassAt16k(std::vector<float>& samples) {
+    constexpr int taps = 255, half = taps / 2;
+    const double cutoff = 16200.0 / rate;
+    std::vector<double> kernel(taps);
+    double sum = 0.0;
+    for (int n = 0; n < taps; ++n) {
+        const double m = n - half;
+        const double sinc = m == 0 ? 2.0 * cutoff : std::sin(2.0 * std::numbers::pi * cutoff * m) / (std::numbers::pi * m);
+        const double w = 0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * n / (taps - 1)) +
+                         0.08 * std::cos(4.0 * std::numbers::pi * n / (taps - 1));
+        kernel[size_t(n)] = sinc * w;
+        sum += kernel[size_t(n)];
+    }
+    const std::vector<float> input = samples;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        double y = 0.0;
+        for (int n = 0; n < taps; ++n) {
+            const long j = long(i) + half - n;
+            if (j >= 0 && j < long(input.size())) y += kernel[size_t(n)] * input[size_t(j)];
+        }
+        samples[i] = float(y / sum);
+    }
+}
+
+TEST(BalanceMatching, AReferenceCutAt16kHzDoesNotPullTheTopDown) {
+    const fs::path song = writeSong("full-range");
+    Channels channels = test::readWithSndfile(song);
+    for (auto& channel : channels) lowPassAt16k(channel);
+    const fs::path cut = scratchPath("cut.wav");
+    test::writeWav(cut, channels, rate);
+
+    const TonalBalance balance = measureTonalBalance(cut);
+    EXPECT_FALSE(balance.hasContent(balanceBandCount - 1)) << "the 16 kHz band is cut off inside";
+    EXPECT_TRUE(balance.hasContent(balanceBandCount - 2)) << "the 12.5 kHz band is whole";
+    const EQSettings eq = matched(cut, song);
+    EXPECT_GT(eq.bands[9].gain, -0.5f) << "12 kHz";
+    for (size_t i = 0; i < eq.bands.size(); ++i) EXPECT_NEAR(eq.bands[i].gain, 0.0f, 0.3f) << "band " << i;
+}
+
+TEST(BalanceMatching, TheFittedCurveIsSmoothBoundedAndCentred) {
+    // A correction that swings hard from band to band, and one far beyond the bounds.
+    std::vector<float> swinging(balanceBandCount), steep(balanceBandCount);
+    for (size_t k = 0; k < balanceBandCount; ++k) {
+        swinging[k] = (k % 2 ? 8.0f : -8.0f);
+        steep[k] = -20.0f + 40.0f * float(k) / float(balanceBandCount - 1);
+    }
+    for (const auto* correction : {&swinging, &steep}) {
+        const std::vector<EQBand> bands = fitMatchedBands(*correction, rate);
+        ASSERT_EQ(bands.size(), 12u);
+        EXPECT_LE(largestGainStepDb(bands), 4.0);
+        EXPECT_FALSE(hasGainZigZag(bands));
+        double mean = 0.0;
+        for (size_t i = 0; i < matchedBandCount; ++i) {
+            EXPECT_LE(std::fabs(bands[i].gain), matchBandLimitDb);
+            mean += bands[i].gain / double(matchedBandCount);
+        }
+        EXPECT_NEAR(mean, 0.0, 0.05);
+        EXPECT_EQ(bands[10].gain, 0.0f);
+        EXPECT_EQ(bands[11].gain, 0.0f);
+    }
+    const std::vector<float> steepGains = gainsOf(EQSettings{fitMatchedBands(steep, rate), true, 0.0f, true});
+    EXPECT_LT(steepGains[0], -1.0f);
+    EXPECT_GT(steepGains[8], 1.0f);
+
+    // Nothing to compare: flat. At 22.05 kHz the 12 kHz band lies past the highest it may take.
+    EXPECT_FALSE(hasActiveEQ(EQSettings{fitMatchedBands(std::vector<float>(balanceBandCount, NAN), rate), true, 0.0f, true}));
+    EXPECT_EQ(fitMatchedBands(steep, 22050.0)[9].gain, 0.0f);
+}
+
+} // namespace
+} // namespace orvanta

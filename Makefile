@@ -2,10 +2,13 @@
 JOBS ?= 2
 BUILD_DIR := build
 ASAN_DIR := build-asan
+TSAN_DIR := build-tsan
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 600
 DEMO_SONG := $(BUILD_DIR)/demo/orvanta-demo.wav
 CMAKE_FLAGS ?=
 
-.PHONY: all setup configure build run test sanitize bench install clean
+.PHONY: all setup configure build run test sanitize tsan fuzz bench install clean
 
 all: build
 
@@ -30,6 +33,22 @@ sanitize: setup
 	@cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $$(( 2 * $(JOBS) ))
 
+# The suite under ThreadSanitizer. Reports from inside Qt, FFmpeg and FFTW, which are built without
+# it, are suppressed in scripts/tsan.supp, each with its reason.
+tsan: setup
+	@cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_TSAN=ON -DORVANTA_BUILD_BENCH=OFF > /dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS)
+	@cd $(TSAN_DIR) && TSAN_OPTIONS="suppressions=$(CURDIR)/scripts/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+		ctest --output-on-failure -j $$(( 2 * $(JOBS) ))
+
+# The readers' fuzzer (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) for
+# FUZZ_SECONDS seconds.
+fuzz: setup
+	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DORVANTA_FUZZ=ON -DORVANTA_BUILD_BENCH=OFF > /dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target orvanta_reader_fuzzer
+	@bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)
 
@@ -37,4 +56,4 @@ install: build
 	@cmake --install $(BUILD_DIR)
 
 clean:
-	@rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

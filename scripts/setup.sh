@@ -16,6 +16,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libebur128-dev
   ffmpeg
+  # make fuzz: clang with its libFuzzer and sanitizer runtimes.
+  clang libclang-rt-14-dev
   # GNU Parallel: the tests check that it runs the single-file command to the same files as --jobs.
   parallel
   xvfb xauth

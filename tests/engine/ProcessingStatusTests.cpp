@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace orvanta;
@@ -95,4 +97,30 @@ TEST(ProgressUpdater, NothingArrivesOnceTheUpdaterIsGone) {
     updater.reset();
     drainEvents();
     EXPECT_EQ(calls, 0);
+}
+
+// A worker may report at the very moment the main thread destroys the context: nothing reaches the
+// callback from then on, and no report lands on the destroyed object.
+TEST(ProgressUpdater, AContextDestroyedWhileAWorkerReportsGetsNothingMore) {
+    for (int round = 0; round < 50; ++round) {
+        auto context = std::make_unique<QObject>();
+        std::atomic<bool> contextGone = false;
+        std::atomic<int> callsAfterwards = 0;
+        auto updater = ProgressUpdater::create(context.get(), [&](double) {
+            if (contextGone) ++callsAfterwards;
+        });
+        std::atomic<bool> started = false;
+        std::thread worker([&started, callback = updater->callback()] {
+            for (int i = 0; i <= 1000; ++i) {
+                callback(i / 1000.0);
+                started = true;
+            }
+        });
+        while (!started) std::this_thread::yield();
+        context.reset();
+        contextGone = true;
+        worker.join();
+        drainEvents();
+        EXPECT_EQ(callsAfterwards, 0) << "round " << round;
+    }
 }

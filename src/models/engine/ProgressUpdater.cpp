@@ -13,13 +13,18 @@ ProgressUpdater::ProgressUpdater(QObject* context, std::function<void(double)> u
 
 void ProgressUpdater::update(double progress) {
     const auto accepted = throttle_.accept(progress);
-    QObject* context = context_.data();
-    if (!accepted || context == nullptr) {
+    // Posted to the application object, never to the context: the context may be destroyed on the main
+    // thread between a check here and the post, and a post to a destroyed object reaches freed memory
+    // (at the latest when the application object drops the events left at exit). Only the main thread
+    // can ask safely whether the context still lives.
+    QObject* application = QCoreApplication::instance();
+    if (!accepted || application == nullptr) {
         return;
     }
     std::weak_ptr<ProgressUpdater> weakSelf = weak_from_this();
-    postTo(context, [weakSelf, value = *accepted] {
-        if (auto self = weakSelf.lock()) {
+    postTo(application, [weakSelf, value = *accepted] {
+        const auto self = weakSelf.lock();
+        if (self && self->context_) {
             self->updateCallback_(value);
         }
     });

@@ -2,6 +2,8 @@
 
 #include "models/engine/MainThread.h"
 
+#include <QCoreApplication>
+
 namespace orvanta {
 
 std::shared_ptr<ProgressUpdater> ProgressUpdater::create(QObject* context, std::function<void(double)> updateCallback) {

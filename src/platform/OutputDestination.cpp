@@ -212,6 +212,7 @@ bool publishFileConsuming(const fs::path& source, const fs::path& output, const 
         // Only a source that is a regular file itself is moved: a link would leave its target behind.
         if (fileKindOf(source) == FileKind::regular && !fs::is_symlink(source) &&
             ::rename(source.c_str(), target.path.c_str()) == 0) {
+            removeStalePartialFiles(target.path); // as a copy into place would
             return true;
         }
     }

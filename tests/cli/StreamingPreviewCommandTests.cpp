@@ -106,7 +106,8 @@ TEST(StreamingPreview, AQuietFileIsRaisedOnlyAsFarAsItsPeakAllows) {
     for (float& sample : signal) sample *= float(std::pow(10.0, 2.5 / 20.0));
     const fs::path hot = scratchPath("quiet with a hot peak.wav");
     writeWav(hot, replicate(signal, 2), rate);
-    for (const auto& entry : measureJson(hot)["streaming"]) {
+    const auto hotObject = measureJson(hot);
+    for (const auto& entry : hotObject["streaming"]) {
         EXPECT_LE(entry["gain_db"].get<double>(), 0.0) << entry["service"];
     }
 }

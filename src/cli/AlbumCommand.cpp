@@ -131,16 +131,7 @@ private:
 int runAlbumMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
     const BatchOptions options = parseBatchOptions(args, preferences);
     const std::vector<BatchJob> jobs = planBatch(options);
-    if (options.folder && !fs::is_directory(*options.folder)) {
-        printError(*options.folder, "no such folder");
-        return exitFailure;
-    }
-    if (options.reference) {
-        if (const auto problem = inputProblem(*options.reference)) {
-            printError(*options.reference, *problem);
-            return exitFailure;
-        }
-    }
+    if (!batchCanStart(options)) return exitFailure;
 
     catchInterrupts();
     const RunTemporaryDirectory workFolder;

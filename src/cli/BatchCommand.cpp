@@ -192,20 +192,25 @@ int runMasterJobs(const BatchOptions& options, const std::vector<BatchJob>& jobs
     return batch.failed();
 }
 
-int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
-    const BatchOptions options = parseBatchOptions(args, preferences);
-    const std::vector<BatchJob> jobs = planBatch(options);
+bool batchCanStart(const BatchOptions& options) {
     // As in the single-file mode, what can be checked before the work starts is checked here.
     if (options.folder && !fs::is_directory(*options.folder)) {
         printError(*options.folder, "no such folder");
-        return exitFailure;
+        return false;
     }
     if (options.reference) {
         if (const auto problem = inputProblem(*options.reference)) {
             printError(*options.reference, *problem);
-            return exitFailure;
+            return false;
         }
     }
+    return true;
+}
+
+int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
+    const BatchOptions options = parseBatchOptions(args, preferences);
+    const std::vector<BatchJob> jobs = planBatch(options);
+    if (!batchCanStart(options)) return exitFailure;
 
     catchInterrupts();
     const RunTemporaryDirectory workFolder; // every run's own folder goes inside it

@@ -22,6 +22,10 @@ namespace orvanta::cli {
 // work, 128 + the signal's number when a signal ended the batch.
 int runBatchMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences);
 
+// What a batch can check before any work: the output folder exists and the reference opens. Prints
+// the cause and returns false otherwise.
+bool batchCanStart(const BatchOptions& options);
+
 // Sees each file's outcome, and may add to its report, before its line is printed.
 using OutcomeObserver = std::function<void(JobOutcome&)>;
 

@@ -1,8 +1,6 @@
 #include "models/app/AppContext.h"
-#include "platform/PreferenceStore.h"
-#include "PlaybackTestSupport.h"
-
 #include "models/eq/EQManager.h"
+#include "models/playback/PlaybackTestSupport.h"
 #include "platform/PreferenceStore.h"
 
 #include <gtest/gtest.h>

@@ -3,11 +3,13 @@
 #include "eq/EQFilter.h"
 #include "eq/EQResponse.h"
 #include "eq/MatchStrength.h"
+#include "eq/QuadraticProgram.h"
 #include "eq/ReferenceMatching.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace orvanta {
 
@@ -17,13 +19,17 @@ namespace {
 constexpr double highestBandFraction = 0.45;
 constexpr double largestStepDb = 4.0;
 constexpr double zigZagStepDb = 1.5;
-constexpr double firstNeighbourPenalty = 0.15; // per dB² of neighbour difference, against the fit's dB²
-constexpr double ridgePenalty = 0.01;         // keeps bands over no content near 0 dB
-constexpr double meanPenalty = 10.0;          // holds the gains' mean at 0
-constexpr int penaltyRaises = 16;
-constexpr double penaltyRaise = 1.4;
-constexpr int linearisations = 5; // the peaking response in dB is nearly, not exactly, linear in its gain
-constexpr int sweeps = 400;
+constexpr int linearisations = 4; // the peaking response in dB is nearly, not exactly, linear in its gain
+constexpr int zigZagRounds = 8;
+// The solver holds its limits to 1e-7 dB; the limits sit this far inside the rules, so that gains
+// rounded to single precision still keep them.
+constexpr double roundingMarginDb = 1e-4;
+
+// Per band of the measure, against its squared miss in dB²: a light pull of neighbouring gains
+// together (the step limit itself is a constraint), and a lighter one of every gain toward 0 dB, which
+// keeps a band over no content flat and the problem well posed.
+constexpr double neighbourPenalty = 0.02;
+constexpr double ridgePenalty = 0.002;
 
 using Matrix = std::vector<std::vector<double>>;
 
@@ -36,22 +42,19 @@ double responsePerDb(EQBand band, double gainDb, double frequencyHz, double samp
     return double(eqResponseDb(single, frequencyHz, sampleRate)) / probe;
 }
 
-// Minimises ½gᵀHg − bᵀg over the box ±limit by coordinate descent (H symmetric positive definite),
-// starting from `g`.
-void solveBoxedQuadratic(const Matrix& h, const std::vector<double>& b, double limit, std::vector<double>& g) {
-    const size_t n = g.size();
-    for (int sweep = 0; sweep < sweeps; ++sweep) {
-        double largestChange = 0.0;
-        for (size_t i = 0; i < n; ++i) {
-            double rest = b[i];
-            for (size_t j = 0; j < n; ++j)
-                if (j != i) rest -= h[i][j] * g[j];
-            const double next = std::clamp(rest / h[i][i], -limit, limit);
-            largestChange = std::max(largestChange, std::fabs(next - g[i]));
-            g[i] = next;
+// The measure's octave smoothing (1/4, 1/2, 1/4 over the neighbouring rows) of one row vector.
+std::vector<double> smoothed(const std::vector<double>& values) {
+    std::vector<double> result(values.size());
+    for (size_t k = 0; k < values.size(); ++k) {
+        double sum = 0.5 * values[k], weight = 0.5;
+        for (const size_t j : {k - 1, k + 1}) {
+            if (j >= values.size()) continue;
+            sum += 0.25 * values[j];
+            weight += 0.25;
         }
-        if (largestChange < 1e-6) break;
+        result[k] = sum / weight;
     }
+    return result;
 }
 
 struct FitProblem {
@@ -63,47 +66,88 @@ struct FitProblem {
     bool fixedNeighbourAbove = false; // a flat band follows the last fitted one
 };
 
-std::vector<double> fit(const FitProblem& problem, double neighbourPenalty) {
-    const size_t m = problem.fitted.size(), rows = problem.frequencies.size();
-    std::vector<double> g(m, 0.0);
-    for (int round = 0; round < linearisations; ++round) {
-        // Each band's response per dB, with its mean over the rows removed: the overall level is free.
-        Matrix a(m, std::vector<double>(rows));
-        for (size_t i = 0; i < m; ++i) {
-            double mean = 0.0;
-            for (size_t k = 0; k < rows; ++k) {
-                a[i][k] = responsePerDb(problem.bands[problem.fitted[i]], g[i], problem.frequencies[k], problem.sampleRate);
-                mean += a[i][k];
-            }
-            mean /= double(rows);
-            for (double& value : a[i]) value -= mean;
-        }
-        Matrix h(m, std::vector<double>(m, 0.0));
-        std::vector<double> b(m, 0.0);
-        for (size_t i = 0; i < m; ++i) {
-            for (size_t k = 0; k < rows; ++k) b[i] += a[i][k] * problem.target[k];
-            for (size_t j = 0; j < m; ++j) {
-                for (size_t k = 0; k < rows; ++k) h[i][j] += a[i][k] * a[j][k];
-                h[i][j] += meanPenalty / double(m);
-            }
-            h[i][i] += ridgePenalty;
-        }
-        for (size_t i = 0; i + 1 < m; ++i) {
-            h[i][i] += neighbourPenalty;
-            h[i + 1][i + 1] += neighbourPenalty;
-            h[i][i + 1] -= neighbourPenalty;
-            h[i + 1][i] -= neighbourPenalty;
-        }
-        if (problem.fixedNeighbourAbove) h[m - 1][m - 1] += neighbourPenalty;
-        solveBoxedQuadratic(h, b, double(matchBandLimitDb), g);
-    }
-    return g;
-}
-
 std::vector<double> steps(const std::vector<EQBand>& bands) {
     std::vector<double> result;
     for (size_t i = 1; i < bands.size(); ++i) result.push_back(double(bands[i].gain) - double(bands[i - 1].gain));
     return result;
+}
+
+// Row i gives the step g[i + 1] − g[i] from fitted band i to the next (the flat band above the last
+// fitted one counts as 0 dB).
+std::vector<double> stepRow(const FitProblem& problem, size_t i) {
+    std::vector<double> row(problem.fitted.size(), 0.0);
+    row[i] = -1.0;
+    if (i + 1 < row.size()) row[i + 1] = 1.0;
+    return row;
+}
+
+size_t stepCount(const FitProblem& problem) {
+    return problem.fixedNeighbourAbove ? problem.fitted.size() : problem.fitted.size() - 1;
+}
+
+// The constraints every fit keeps: each gain within ±6 dB, each step to the next band (fitted or flat)
+// within ±4 dB, the gains' mean 0.
+std::vector<LinearConstraint> curveLimits(const FitProblem& problem) {
+    const size_t m = problem.fitted.size();
+    std::vector<LinearConstraint> limits;
+    for (size_t i = 0; i < m; ++i) {
+        const double limit = double(matchBandLimitDb) - roundingMarginDb;
+        LinearConstraint bound{std::vector<double>(m, 0.0), -limit, limit};
+        bound.a[i] = 1.0;
+        limits.push_back(std::move(bound));
+    }
+    const double step = largestStepDb - roundingMarginDb;
+    for (size_t s = 0; s < stepCount(problem); ++s) limits.push_back({stepRow(problem, s), -step, step});
+    limits.push_back({std::vector<double>(m, 1.0), 0.0, 0.0});
+    return limits;
+}
+
+// Least squares of the smoothed response against the target under `limits`, starting the
+// linearisation at `g`; none when the solver finds no solution.
+std::optional<std::vector<double>> fit(const FitProblem& problem, const std::vector<LinearConstraint>& limits,
+                                       std::vector<double> g) {
+    const size_t m = problem.fitted.size(), rows = problem.frequencies.size();
+    for (int round = 0; round < linearisations; ++round) {
+        // Each band's response per dB, smoothed as the measure smooths a difference, its mean over
+        // the rows removed: the overall level is free.
+        Matrix a(m);
+        for (size_t i = 0; i < m; ++i) {
+            std::vector<double> column(rows);
+            for (size_t k = 0; k < rows; ++k)
+                column[k] = responsePerDb(problem.bands[problem.fitted[i]], g[i], problem.frequencies[k], problem.sampleRate);
+            column = smoothed(column);
+            double mean = 0.0;
+            for (const double value : column) mean += value / double(rows);
+            for (double& value : column) value -= mean;
+            a[i] = std::move(column);
+        }
+        QuadraticProgram qp;
+        qp.h.assign(m, std::vector<double>(m, 0.0));
+        qp.b.assign(m, 0.0);
+        for (size_t i = 0; i < m; ++i) {
+            for (size_t k = 0; k < rows; ++k) qp.b[i] += a[i][k] * problem.target[k];
+            for (size_t j = 0; j < m; ++j)
+                for (size_t k = 0; k < rows; ++k) qp.h[i][j] += a[i][k] * a[j][k];
+            qp.h[i][i] += ridgePenalty * double(rows);
+        }
+        // Between fitted bands only: the flat band above is a limit, not a shape to follow.
+        for (size_t s = 0; s + 1 < m; ++s) {
+            const std::vector<double> row = stepRow(problem, s);
+            for (size_t i = 0; i < m; ++i)
+                for (size_t j = 0; j < m; ++j) qp.h[i][j] += neighbourPenalty * double(rows) * row[i] * row[j];
+        }
+        qp.constraints = limits;
+        std::optional<std::vector<double>> next = solveQuadraticProgram(qp);
+        if (!next) return std::nullopt;
+        g = std::move(*next);
+    }
+    return g;
+}
+
+bool zigZagAt(const std::vector<double>& s, size_t i) {
+    const bool large = std::fabs(s[i]) > zigZagStepDb && std::fabs(s[i + 1]) > zigZagStepDb &&
+                       std::fabs(s[i + 2]) > zigZagStepDb;
+    return large && s[i] * s[i + 1] < 0.0 && s[i + 1] * s[i + 2] < 0.0;
 }
 
 } // namespace
@@ -158,17 +202,26 @@ std::vector<EQBand> fitMatchedBands(const std::vector<float>& correctionDb, doub
     mean /= double(problem.target.size());
     for (double& value : problem.target) value -= mean;
 
-    double penalty = firstNeighbourPenalty;
-    for (int attempt = 0; attempt <= penaltyRaises; ++attempt, penalty *= penaltyRaise) {
-        std::vector<double> gains = fit(problem, penalty);
-        double gainMean = 0.0;
-        for (const double gain : gains) gainMean += gain;
-        gainMean /= double(gains.size());
-        for (size_t i = 0; i < gains.size(); ++i) {
-            const float gain = std::clamp(float(gains[i] - gainMean), -matchBandLimitDb, matchBandLimitDb);
-            bands[problem.fitted[i]].gain = std::fabs(gain) < 1e-4f ? 0.0f : gain;
+    std::vector<LinearConstraint> limits = curveLimits(problem);
+    std::vector<double> gains(problem.fitted.size(), 0.0);
+    for (int round = 0; round < zigZagRounds; ++round) {
+        std::optional<std::vector<double>> next = fit(problem, limits, gains);
+        if (!next) break;
+        gains = std::move(*next);
+        for (size_t i = 0; i < gains.size(); ++i)
+            bands[problem.fitted[i]].gain = std::fabs(gains[i]) < 1e-4 ? 0.0f : float(gains[i]);
+        // A zig-zag is undone where it turns twice: its middle step is held to 1.5 dB, keeping its sign.
+        const std::vector<double> s = steps(bands);
+        bool found = false;
+        for (size_t i = 0; i + 2 < s.size(); ++i) {
+            if (!zigZagAt(s, i)) continue;
+            const size_t middle = i + 1; // step from band middle to middle + 1
+            if (middle >= problem.fitted.size()) continue;
+            const double held = zigZagStepDb - roundingMarginDb, step = largestStepDb - roundingMarginDb;
+            limits.push_back({stepRow(problem, middle), s[middle] < 0.0 ? -held : -step, s[middle] < 0.0 ? step : held});
+            found = true;
         }
-        if (largestGainStepDb(bands) <= largestStepDb && !hasGainZigZag(bands)) break;
+        if (!found) break;
     }
     return bands;
 }
@@ -191,11 +244,8 @@ double largestGainStepDb(const std::vector<EQBand>& bands) {
 
 bool hasGainZigZag(const std::vector<EQBand>& bands) {
     const std::vector<double> s = steps(bands);
-    for (size_t i = 0; i + 2 < s.size(); ++i) {
-        const bool large = std::fabs(s[i]) > zigZagStepDb && std::fabs(s[i + 1]) > zigZagStepDb &&
-                           std::fabs(s[i + 2]) > zigZagStepDb;
-        if (large && s[i] * s[i + 1] < 0.0 && s[i + 1] * s[i + 2] < 0.0) return true;
-    }
+    for (size_t i = 0; i + 2 < s.size(); ++i)
+        if (zigZagAt(s, i)) return true;
     return false;
 }
 

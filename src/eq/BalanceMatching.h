@@ -14,12 +14,14 @@ namespace orvanta {
 std::vector<float> balanceCorrectionDb(const TonalBalance& reference, const TonalBalance& song, float strengthPercent);
 
 // The 12 default bands whose gains best give `correctionDb` (balanceCorrectionDb) at `sampleRate`: a
-// least-squares fit over the bands' own responses in dB (the filter routine's peaking formula and q),
-// the overall level left free, with a penalty on the difference of neighbouring gains and every gain
-// within ±6 dB. The gains are fitted with their mean removed. Bands 16 and 20 kHz stay at 0 dB, and so
-// does a band that does not fit the rate. The penalty grows until adjacent gains differ by at most
-// 4 dB and no three successive steps of over 1.5 dB alternate in sign. With fewer than two bands of
-// content every gain is 0. Pure; any thread.
+// least-squares fit of the bands' own responses in dB (the filter routine's peaking formula and q),
+// smoothed over the balance bands as the correction is, the overall level left free. The rules of a
+// usable curve are constraints of the fit, not penalties: every gain within ±6 dB, adjacent gains
+// (the flat 16 kHz band included) at most 4 dB apart, the gains' mean 0, and where the fit would
+// turn three successive steps of over 1.5 dB in alternating signs, the middle one held to 1.5 dB.
+// A light penalty on neighbour differences breaks ties. Bands 16 and 20 kHz stay at 0 dB, and so does
+// a band that does not fit the rate. With fewer than two bands of content every gain is 0. Pure; any
+// thread.
 std::vector<EQBand> fitMatchedBands(const std::vector<float>& correctionDb, double sampleRate);
 
 // Enabled settings with the fitted bands toward `reference` at `strengthPercent`, masterGain 0,

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <exception>
+#include <future>
 #include <limits>
 #include <memory>
 #include <new>
@@ -168,9 +170,11 @@ std::vector<float> averagedMagnitudeSpectrum(const AudioBuffer& buffer) {
     return accumulator;
 }
 
-SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer) {
+namespace {
+
+// The 100-point curve of an averaged spectrum (averagedMagnitudeSpectrum).
+SpectrumCurve curveOf(const std::vector<float>& spectrum) {
     SpectrumCurve curve;
-    const auto spectrum = averagedMagnitudeSpectrum(buffer);
     if (spectrum.empty()) return curve;
     curve.frequencies.reserve(curvePoints);
     curve.levels.reserve(curvePoints);
@@ -194,20 +198,14 @@ SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer) {
     return curve;
 }
 
-BandDecibels computeBandDecibels(const AudioBuffer& buffer) {
+// The 12 band decibels of an averaged spectrum at `sampleRate`; −200 dB where a band has no bins.
+BandDecibels bandDecibelsOf(const std::vector<float>& spectrum, float sampleRate) {
     constexpr float silentDb = -200.0f;
     BandDecibels decibels;
     decibels.fill(silentDb);
-    std::vector<float> spectrum;
-    try {
-        spectrum = averagedMagnitudeSpectrum(buffer);
-    } catch (const Error&) {
-        return decibels; // no FFT setup
-    }
     if (spectrum.empty()) return decibels;
-    const float fs = static_cast<float>(buffer.sampleRate());
     for (size_t i = 0; i < bandCenterFrequencies.size(); ++i) {
-        const std::optional<BandBins> bins = bandLevelBins(bandCenterFrequencies[i], fs);
+        const std::optional<BandBins> bins = bandLevelBins(bandCenterFrequencies[i], sampleRate);
         // At low sample rates the top bands start beyond the last bin: they have no energy to show.
         if (!bins) continue;
         float sum = 0.0f;
@@ -218,13 +216,28 @@ BandDecibels computeBandDecibels(const AudioBuffer& buffer) {
     return decibels;
 }
 
-BandLevels computeBandLevels(const AudioBuffer& buffer) {
-    const BandDecibels decibels = computeBandDecibels(buffer);
+BandLevels levelsOf(const BandDecibels& decibels) {
     BandLevels levels{};
     for (size_t i = 0; i < levels.size(); ++i)
         levels[i] = std::clamp((decibels[i] - levelFloorDb) / levelSpanDb * levelScaleTop, 0.0f, levelScaleTop);
     return levels;
 }
+
+} // namespace
+
+SpectrumCurve analyzeSpectrum(const AudioBuffer& buffer) { return curveOf(averagedMagnitudeSpectrum(buffer)); }
+
+BandDecibels computeBandDecibels(const AudioBuffer& buffer) {
+    std::vector<float> spectrum;
+    try {
+        spectrum = averagedMagnitudeSpectrum(buffer);
+    } catch (const Error&) {
+        spectrum.clear(); // no FFT setup
+    }
+    return bandDecibelsOf(spectrum, static_cast<float>(buffer.sampleRate()));
+}
+
+BandLevels computeBandLevels(const AudioBuffer& buffer) { return levelsOf(computeBandDecibels(buffer)); }
 
 std::optional<BandBins> bandLevelBins(float centreHz, float sampleRate) {
     const float f = centreHz;
@@ -256,27 +269,45 @@ BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTr
 }
 
 ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
-    ReferenceAnalysis analysis;
-    const AudioStats stats = analyzeAudioFile(url);
+    // The loudness is measured on a thread of its own, beside one read of the file for the rest: each
+    // chunk's averaged spectrum (the curve and the 12 band levels), computed beside its tonal balance.
+    std::future<AudioStats> loudness = std::async(std::launch::async | std::launch::deferred,
+                                                  [&url] { return analyzeAudioFile(url, WorkThreads::oneThread); });
+    std::vector<float> frequencies;
+    std::vector<std::vector<float>> chunkLevels;
+    std::optional<TonalBalanceMeter> balance;
+    BandLevels bands{};
+    int64_t plannedChunks = 0;
+    std::exception_ptr spectrumFailure;
+    try {
+        plannedChunks = forEachChunk(url, [&](const AudioBuffer& chunk) {
+            std::future<std::vector<float>> spectrum = std::async(
+                std::launch::async | std::launch::deferred, [&chunk] { return averagedMagnitudeSpectrum(chunk); });
+            if (!balance) balance.emplace(chunk.sampleRate());
+            balance->add(chunk);
+            const std::vector<float> averaged = spectrum.get();
+            SpectrumCurve curve = curveOf(averaged);
+            if (chunkLevels.empty()) frequencies = curve.frequencies;
+            chunkLevels.push_back(std::move(curve.levels));
+            const BandLevels levels = levelsOf(bandDecibelsOf(averaged, static_cast<float>(chunk.sampleRate())));
+            for (size_t i = 0; i < bands.size(); ++i) bands[i] += levels[i];
+        });
+    } catch (...) {
+        spectrumFailure = std::current_exception();
+    }
+    // The loudness's own failures come first, as they would measuring it alone.
+    const AudioStats stats = loudness.get();
     if (stats.measurability != Measurability::measurable) {
         throw unmatchableReferenceError(stats.measurability == Measurability::silent
                                             ? "it is silent (no 0.4 s stretch rises above -70 LUFS)"
                                             : "it is too short to measure (at least 0.4 s of sound is needed)",
                                         std::make_shared<Error>(unmeasurableAudioError(stats.measurability)));
     }
+    if (spectrumFailure) std::rethrow_exception(spectrumFailure);
+    ReferenceAnalysis analysis;
     analysis.lufs = stats.lufs;
-
-    std::vector<float> frequencies;
-    std::vector<std::vector<float>> chunkLevels;
-    std::optional<TonalBalanceMeter> balance;
-    forEachChunk(url, [&](const AudioBuffer& chunk) {
-        if (!balance) balance.emplace(chunk.sampleRate());
-        balance->add(chunk);
-        SpectrumCurve curve = analyzeSpectrum(chunk);
-        if (chunkLevels.empty()) frequencies = curve.frequencies;
-        chunkLevels.push_back(std::move(curve.levels));
-    });
     if (chunkLevels.empty()) throw Error(std::string(referenceTrackDomain), 1, "Failed to analyze track");
+    for (float& value : bands) value /= float(plannedChunks);
 
     std::vector<float> levels(frequencies.size(), 0.0f);
     for (size_t p = 0; p < levels.size(); ++p) {
@@ -284,7 +315,6 @@ ReferenceAnalysis analyzeReferenceFile(const std::filesystem::path& url) {
         for (const auto& chunk : chunkLevels) sum += p < chunk.size() ? chunk[p] : 0.0f;
         levels[p] = sum / float(chunkLevels.size());
     }
-    const BandLevels bands = compute12BandSpectrum(url);
     // Levels all at the floor: shorter than one analysis frame, or too quiet in every band.
     if (std::all_of(bands.begin(), bands.end(), [](float level) { return level <= 0.0f; })) {
         throw unmatchableReferenceError("it is too short or too quiet for a spectrum to compare");

@@ -89,7 +89,8 @@ using ChunkTransform = std::function<void(AudioBuffer&)>;
 BandLevels compute12BandSpectrum(const std::filesystem::path& url, const ChunkTransform& transform);
 
 // The analysis behind loading a reference: loudness (analyzeAudioFile), averaged curve, 12-band
-// levels and tonal balance. Throws the reader's errors, ReferenceTrack/1 when no chunk could be analysed, or
+// levels and tonal balance, the same figures as each measured alone. The loudness and each chunk's
+// spectrum run on threads of their own beside the balance; any thread may call it. Throws the reader's errors, ReferenceTrack/1 when no chunk could be analysed, or
 // ReferenceTrack/2 when there is nothing to match against: no 400 ms stretch above the −70 LUFS gate
 // (the meter's error attached), or no band with a level or no balance band with content.
 struct ReferenceAnalysis {

@@ -232,5 +232,30 @@ TEST(BalanceMatching, TheFittedCurveIsSmoothBoundedAndCentred) {
     EXPECT_EQ(fitMatchedBands(steep, 22050.0)[9].gain, 0.0f);
 }
 
+TEST(BalanceMatching, TheStepLimitBindsOnlyWhereTheCorrectionIsSteep) {
+    // A cliff of 20 dB between 400 and 500 Hz: the fitted curve climbs it in steps of at most 4 dB and
+    // still reaches the bounds away from it, rather than flattening as a whole.
+    std::vector<float> cliff(balanceBandCount);
+    for (size_t k = 0; k < balanceBandCount; ++k) cliff[k] = balanceBandCentreHz(k) < 450.0 ? -10.0f : 10.0f;
+    const std::vector<EQBand> bands = fitMatchedBands(cliff, rate);
+    EXPECT_LE(largestGainStepDb(bands), 4.0);
+    EXPECT_FALSE(hasGainZigZag(bands));
+    EXPECT_LT(bands[0].gain, -5.0f) << "32 Hz";
+    EXPECT_LT(bands[1].gain, -5.0f) << "63 Hz";
+    EXPECT_GT(bands[7].gain, 3.0f) << "4 kHz";
+    EXPECT_GE(bands[6].gain - bands[2].gain, 10.0f) << "125 Hz to 2 kHz";
+
+    // A correction that is itself the response of a gentle tilt (mean 0, steps of 0.4 dB) is a
+    // smooth curve the limits never touch: the fit gives that tilt back.
+    EQSettings tilt;
+    tilt.bands = defaultBands();
+    for (size_t i = 0; i < matchedBandCount; ++i) tilt.bands[i].gain = 0.4f * (float(i) - 4.5f);
+    std::vector<float> response(balanceBandCount);
+    for (size_t k = 0; k < balanceBandCount; ++k) response[k] = eqResponseDb(tilt, balanceBandCentreHz(k), rate);
+    const std::vector<EQBand> fitted = fitMatchedBands(response, rate);
+    for (size_t i = 0; i < matchedBandCount; ++i)
+        EXPECT_NEAR(fitted[i].gain, tilt.bands[i].gain, 0.25f) << bandCenterFrequencies[i] << " Hz";
+}
+
 } // namespace
 } // namespace orvanta

@@ -1,4 +1,6 @@
 #include "eq/ReferenceSpectrum.h"
+#include "engine/LoudnessMeter.h"
+#include "eq/TonalBalance.h"
 
 #include "platform/Error.h"
 #include "support/Signals.h"
@@ -115,6 +117,14 @@ TEST(ReferenceAnalysis, ShortFilesAndShortLastChunks) {
         computeBandLevels(test::toBuffer({std::vector<float>(tone.begin(), tone.begin() + 441000)}, 44100.0));
     const BandLevels both = compute12BandSpectrum(longPath);
     for (size_t i = 0; i < 12; ++i) EXPECT_NEAR(both[i], first[i] / 2.0f, 1e-5f);
+
+    // The reference analysis reads the file once for all its figures: the same as each measured alone.
+    const ReferenceAnalysis analysis = analyzeReferenceFile(longPath);
+    ASSERT_EQ(analysis.profile.spectrum12Band.size(), 12u);
+    for (size_t i = 0; i < 12; ++i) EXPECT_FLOAT_EQ(analysis.profile.spectrum12Band[i], both[i]) << "band " << i;
+    ASSERT_TRUE(analysis.profile.tonalBalance);
+    EXPECT_TRUE(*analysis.profile.tonalBalance == measureTonalBalance(longPath));
+    EXPECT_FLOAT_EQ(analysis.lufs, analyzeAudioFile(longPath).lufs);
 }
 
 TEST(ReferenceAnalysis, LowRatesLeaveTopBandsAtZero) {

@@ -1,8 +1,9 @@
 #include "models/app/ExportWriter.h"
 
 #include "batch/M4ACeilingEncoder.h"
-#include "platform/AudioFileReader.h"
-#include "platform/AudioFileWriter.h"
+#include "platform/AudioFileFacts.h"
+#include "platform/LosslessTranscode.h"
+#include "platform/Mp3Encoding.h"
 #include "platform/FileKind.h"
 #include "platform/FileOperations.h"
 #include "platform/OutputDestination.h"
@@ -24,20 +25,15 @@ std::string lowercaseExtension(const std::filesystem::path& path) {
     return extension;
 }
 
-void decodeToWav(const std::filesystem::path& source, const std::filesystem::path& destination) {
-    const std::filesystem::path partial = siblingTemporaryPath(destination);
-    try {
-        AudioFileReader reader(source);
-        constexpr uint32_t chunkFrames = 65536;
-        AudioBuffer buffer = reader.makeBuffer(chunkFrames);
-        AudioFileWriter writer(partial, reader.processingFormat(), 24, reader.lengthFrames());
-        while (reader.read(buffer, chunkFrames) > 0) writer.write(buffer);
-        writer.close();
-        moveFile(partial, destination);
-    } catch (...) {
-        removeFileQuietly(partial);
-        throw;
-    }
+// True when `source` already is a file of `format`: the same container, and for a lossless one the
+// same stored word length.
+bool alreadyIn(const std::filesystem::path& source, ExportFormat format) {
+    if (lowercaseExtension(source) != fileExtension(format)) return false;
+    const std::optional<int> wanted = bitDepthOf(format);
+    if (!wanted) return true;
+    const AudioFileFacts facts = readAudioFileFacts(source);
+    if (*wanted == floatBitDepth) return facts.floatingPoint && facts.bitDepth == 32;
+    return !facts.floatingPoint && facts.bitDepth == *wanted;
 }
 
 // A device or a named pipe is written into, never renamed over: the export is made in the private
@@ -70,14 +66,15 @@ void writeExport(const std::filesystem::path& source, const std::filesystem::pat
         return;
     }
     if (kind != FileKind::missing && kind != FileKind::regular) checkOutputDestination(destination); // says why not
-    const std::string wanted(fileExtension(format));
-    const std::string have = lowercaseExtension(source);
-    if (have == wanted) {
+    // Every writer below renames over the destination only when complete.
+    if (alreadyIn(source, format)) {
         copyFileAtomically(source, destination);
     } else if (format == ExportFormat::m4a) {
-        encodeM4AUnderCeiling(source, destination, ceilingDb); // renames over the destination when complete
+        encodeM4AUnderCeiling(source, destination, ceilingDb);
+    } else if (format == ExportFormat::mp3) {
+        encodeMp3(source, destination);
     } else {
-        decodeToWav(source, destination);
+        transcodeLossless(source, destination, losslessTargetOf(format, DitherShape::flat));
     }
 }
 

@@ -17,6 +17,7 @@
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
 #include "platform/PreferenceStore.h"
+#include "support/CommandRunner.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
@@ -35,6 +36,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 namespace orvanta {
 namespace {
@@ -82,15 +84,21 @@ protected:
         return nullptr;
     }
 
-    // Accepts the open save dialog with `destination`; the export has finished when it returns true.
-    bool saveThroughDialog(const fs::path& destination) {
+    // Accepts the save dialog once it is open, with `destination`; false when none opened.
+    bool acceptSaveDialog(const fs::path& destination) {
         if (!test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000)) return false;
         QFileDialog* dialog = window.openFileDialog();
         fs::create_directories(destination.parent_path());
         dialog->setDirectory(QString::fromStdString(destination.parent_path().string()));
         dialog->selectFile(QString::fromStdString(destination.string()));
         static_cast<QDialog*>(dialog)->accept();
-        return test::becomes([&] { return window.resultScreen()->isSavedNoticeVisible(); }, 20000);
+        return true;
+    }
+
+    // Accepts the open save dialog with `destination`; the export has finished when it returns true.
+    bool saveThroughDialog(const fs::path& destination) {
+        return acceptSaveDialog(destination) &&
+               test::becomes([&] { return window.resultScreen()->isSavedNoticeVisible(); }, 20000);
     }
 
     bool masterFinished() {
@@ -238,6 +246,57 @@ TEST_F(MainWindowTest, MastersThroughTheScreensAndExportsThroughTheSaveDialog) {
     ASSERT_TRUE(test::becomes([&] { return window.currentScreen() == window.importScreen(); }, 5000));
     EXPECT_EQ(test::contentsOf(song), songBytes);
     EXPECT_TRUE(fs::exists(destination)) << "start-over never removes an export";
+}
+
+// Every format on the picker exports: the file the save dialog names is what the format says. A
+// format and a rate chosen before the start are those of the pass itself.
+TEST_F(MainWindowTest, EveryFormatOnThePickerExportsThroughTheSaveDialog) {
+    QComboBox* formats = window.importScreen()->formatPicker();
+    QComboBox* rates = window.importScreen()->ratePicker();
+    ASSERT_EQ(formats->count(), int(allExportFormats.size()));
+    const int flac16 = formats->findText("FLAC 16-bit");
+    const int rate48 = rates->findText("48 kHz");
+    ASSERT_GE(flac16, 0);
+    ASSERT_GE(rate48, 0);
+    emit formats->activated(flac16);
+    emit rates->activated(rate48);
+    EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).stringValue(exportFormatKey), "FLAC16");
+
+    const fs::path song = test::scratchPath("tune.wav");
+    test::writeMusic(song, 4.0, -14.0);
+    dropOnSongZone(song);
+    ASSERT_TRUE(test::becomes([&] { return batch.hasCurrentFile(); }, 20000));
+    QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(masterFinished());
+    const auto probe = [](const fs::path& file) {
+        const auto run = test::runProgram("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                                               "stream=codec_name,sample_fmt,sample_rate", "-of",
+                                                               "csv=p=0", file.string()});
+        return test::linesOf(run.standardOutput).empty() ? std::string() : test::linesOf(run.standardOutput).front();
+    };
+    EXPECT_EQ(probe(*batch.currentFile()->masterURL), "flac,s16,48000");
+
+    const std::map<ExportFormat, std::string> expected = {
+        {ExportFormat::wav, "pcm_s24le,s32,48000"}, {ExportFormat::wav16, "pcm_s16le,s16,48000"},
+        {ExportFormat::wavFloat, "pcm_f32le,flt,48000"}, {ExportFormat::flac, "flac,s32,48000"},
+        {ExportFormat::flac16, "flac,s16,48000"},     {ExportFormat::m4a, "aac,fltp,48000"},
+        {ExportFormat::mp3, "mp3,fltp,48000"}};
+    for (int i = 0; i < formats->count(); ++i) {
+        emit formats->activated(i);
+        const ExportFormat format = settings.exportFormat();
+        window.activateWindow(); // the closed dialog had the focus
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_E, Qt::ControlModifier);
+        const std::string name = "tune (MASTER)." + std::string(fileExtension(format));
+        ASSERT_TRUE(test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000)) << rawValue(format);
+        EXPECT_TRUE(window.openFileDialog()->selectedFiles().value(0).endsWith(QString::fromStdString(name)));
+        const fs::path destination = test::scratchPath("exports/" + std::string(rawValue(format)) + "/" + name);
+        ASSERT_TRUE(acceptSaveDialog(destination));
+        // The notice of the previous export may still show: the file and the idle model tell.
+        ASSERT_TRUE(test::becomes([&] { return fs::exists(destination) && !model.isExporting(); }, 20000));
+        EXPECT_FALSE(model.hasAlert()) << rawValue(format);
+        EXPECT_EQ(probe(destination), expected.at(format)) << rawValue(format);
+    }
 }
 
 TEST_F(MainWindowTest, CancelAsksForConfirmationAndCancelReturnsToImport) {

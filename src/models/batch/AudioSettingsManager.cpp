@@ -23,6 +23,7 @@ AudioSettingsManager::AudioSettingsManager(PreferenceStore& store, QObject* pare
                                                 defaultLimitThreshold);
     useAnalyzer_ = false;
     exportFormat_ = exportFormatFromStored(store_.stringValue(exportFormatKey));
+    exportSampleRate_ = exportSampleRateFromStored(store_.floatValue(exportSampleRateKey)).value_or(0);
 }
 
 void AudioSettingsManager::setTargetLoudness(float lufs) {
@@ -46,6 +47,19 @@ void AudioSettingsManager::setExportFormat(ExportFormat format) {
         exportFormat_ = format;
         emit exportFormatChanged();
     }
+}
+
+void AudioSettingsManager::setExportSampleRate(int hertz) {
+    if (hertz != 0 && !exportSampleRateFromStored(float(hertz))) return;
+    if (exportSampleRate_ != hertz) {
+        exportSampleRate_ = hertz;
+        emit exportSampleRateChanged();
+    }
+}
+
+void AudioSettingsManager::chooseExportSampleRate(int hertz) {
+    setExportSampleRate(hertz);
+    store_.setFloat(exportSampleRateKey, float(exportSampleRate_));
 }
 
 void AudioSettingsManager::setUseAnalyzer(bool useAnalyzer) {

@@ -197,16 +197,16 @@ Error inputNotFoundError(const fs::path& input) {
     return Error(std::string(engineDomain), engine_error::outputMissing, "Input file not found at path: " + input.string());
 }
 
-// The rate the pass masters at: the one asked for; for an MP3 of a song at a rate MP3 does not
-// carry, the nearest one it does, with a note saying so.
+// The rate the pass masters at: the one asked for, else the song's own; for an MP3, where MP3 does
+// not carry that rate, the nearest one it does, with a note saying so.
 std::optional<int> passSampleRate(const MasteringOptions& options, const fs::path& song, std::vector<std::string>& notes) {
-    if (options.sampleRate || options.format != ExportFormat::mp3) return options.sampleRate;
-    const double songRate = AudioFileReader(song).sampleRate();
-    const int rate = mp3SampleRateFor(songRate);
-    if (double(rate) == songRate) return std::nullopt;
+    if (options.format != ExportFormat::mp3) return options.sampleRate;
+    const double wanted = options.sampleRate ? double(*options.sampleRate) : AudioFileReader(song).sampleRate();
+    const int rate = mp3SampleRateFor(wanted);
+    if (double(rate) == wanted) return options.sampleRate;
     char note[96];
-    std::snprintf(note, sizeof note, "MP3 carries at most 48 kHz: mastered at %g kHz from %g kHz", rate / 1000.0,
-                  songRate / 1000.0);
+    std::snprintf(note, sizeof note, "MP3 carries at most 48 kHz: mastered at %g kHz instead of %g kHz", rate / 1000.0,
+                  wanted / 1000.0);
     notes.emplace_back(note);
     return rate;
 }

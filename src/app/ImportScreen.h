@@ -42,6 +42,7 @@ public:
     QComboBox* presetPicker() const { return presets_; }
     QComboBox* formatPicker() const { return formats_; }
     QComboBox* ratePicker() const { return rates_; }
+    QCheckBox* noiseShapingBox() const { return noiseShaping_; }
     QCheckBox* analyzerModeBox() const { return analyzerMode_; }
     QComboBox* matchStrengthPicker() const { return matchStrength_; }
     QString presetLabelText() const;
@@ -73,6 +74,7 @@ private:
     QLabel* presetLabel_;
     QComboBox* formats_;
     QComboBox* rates_;
+    QCheckBox* noiseShaping_;
     QCheckBox* analyzerMode_;
     DropZoneWidget* referenceDrop_;
     QLabel* referenceName_;

@@ -57,6 +57,9 @@ inline constexpr const char* exportFormatKey = "exportFormat";
 
 // Preference key of the chosen sample rate of results (a float, Hz; 0 or none: the song's own).
 inline constexpr const char* exportSampleRateKey = "exportSampleRate";
+// Preference key of the dither's noise shaping for 16-bit results (a bool; absent: flat TPDF).
+inline constexpr const char* exportNoiseShapingKey = "exportNoiseShaping";
+
 // The rates the window offers; 0 is the song's own.
 inline constexpr std::array<int, 5> exportSampleRateChoices = {0, 44100, 48000, 88200, 96000};
 // A stored rate: a whole number of Hz from 8000 to 384000; anything else (or 0, or nothing) is none.

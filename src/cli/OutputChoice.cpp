@@ -17,8 +17,10 @@ std::string lowercase(std::string text) {
 
 std::optional<ExportContainer> containerNamedBy(const std::filesystem::path& output) {
     const std::string extension = lowercase(output.extension().string());
+    if (extension.size() < 2) return std::nullopt;
+    const std::string_view name = std::string_view(extension).substr(1); // without the dot
     for (const ExportContainer container : allExportContainers)
-        if (extension == "." + std::string(fileExtension(container))) return container;
+        if (name == fileExtension(container)) return container;
     return std::nullopt;
 }
 

@@ -296,7 +296,19 @@ TEST_F(MainWindowTest, EveryFormatOnThePickerExportsThroughTheSaveDialog) {
         ASSERT_TRUE(test::becomes([&] { return fs::exists(destination) && !model.isExporting(); }, 20000));
         EXPECT_FALSE(model.hasAlert()) << rawValue(format);
         EXPECT_EQ(probe(destination), expected.at(format)) << rawValue(format);
+        EXPECT_EQ(window.importScreen()->noiseShapingBox()->isEnabled(), bitDepthOf(format) == 16) << rawValue(format);
     }
+
+    // Noise shaping, once ticked, is stored and makes another 16-bit file of the same master.
+    emit formats->activated(formats->findText("WAV 16-bit"));
+    window.importScreen()->noiseShapingBox()->setChecked(true);
+    EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).boolValue(exportNoiseShapingKey), true);
+    const fs::path shaped = test::scratchPath("exports/shaped.wav");
+    ASSERT_TRUE(test::finishes(model.exportTo(shaped)));
+    EXPECT_EQ(probe(shaped), expected.at(ExportFormat::wav16));
+    const std::string flat = test::contentsOf(test::scratchPath("exports/WAV16/tune (MASTER).wav"));
+    EXPECT_EQ(test::contentsOf(shaped).size(), flat.size());
+    EXPECT_NE(test::contentsOf(shaped), flat);
 }
 
 TEST_F(MainWindowTest, CancelAsksForConfirmationAndCancelReturnsToImport) {

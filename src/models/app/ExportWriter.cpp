@@ -39,11 +39,11 @@ bool alreadyIn(const std::filesystem::path& source, ExportFormat format) {
 // A device or a named pipe is written into, never renamed over: the export is made in the private
 // temporary directory first and then streamed there.
 void writeExportThroughTemporaryFile(const std::filesystem::path& source, const std::filesystem::path& destination,
-                                     ExportFormat format, float ceilingDb) {
+                                     ExportFormat format, float ceilingDb, DitherShape dither) {
     const std::filesystem::path staged =
         privateTemporaryDirectory() / ("export-" + newUuidString() + "." + std::string(fileExtension(format)));
     try {
-        writeExport(source, staged, format, ceilingDb);
+        writeExport(source, staged, format, ceilingDb, dither);
         publishFile(staged, destination);
     } catch (...) {
         removeFileQuietly(staged);
@@ -55,14 +55,14 @@ void writeExportThroughTemporaryFile(const std::filesystem::path& source, const 
 } // namespace
 
 void writeExport(const std::filesystem::path& source, const std::filesystem::path& requested, ExportFormat format,
-                 float ceilingDb) {
+                 float ceilingDb, DitherShape dither) {
     if (isSameFile(source, requested)) return;
     // A link is written through: the file it leads to is replaced, the link itself stays.
     const OutputTarget target = resolveOutputTarget(requested);
     const std::filesystem::path& destination = target.path;
     const FileKind kind = fileKindOf(destination);
     if (target.inPlace || kind == FileKind::characterDevice || kind == FileKind::namedPipe) {
-        writeExportThroughTemporaryFile(source, destination, format, ceilingDb);
+        writeExportThroughTemporaryFile(source, destination, format, ceilingDb, dither);
         return;
     }
     if (kind != FileKind::missing && kind != FileKind::regular) checkOutputDestination(destination); // says why not
@@ -74,7 +74,7 @@ void writeExport(const std::filesystem::path& source, const std::filesystem::pat
     } else if (format == ExportFormat::mp3) {
         encodeMp3(source, destination);
     } else {
-        transcodeLossless(source, destination, losslessTargetOf(format, DitherShape::flat));
+        transcodeLossless(source, destination, losslessTargetOf(format, dither));
     }
 }
 

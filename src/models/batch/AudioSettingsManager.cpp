@@ -24,6 +24,7 @@ AudioSettingsManager::AudioSettingsManager(PreferenceStore& store, QObject* pare
     useAnalyzer_ = false;
     exportFormat_ = exportFormatFromStored(store_.stringValue(exportFormatKey));
     exportSampleRate_ = exportSampleRateFromStored(store_.floatValue(exportSampleRateKey)).value_or(0);
+    noiseShaping_ = store_.boolValue(exportNoiseShapingKey).value_or(false);
 }
 
 void AudioSettingsManager::setTargetLoudness(float lufs) {
@@ -60,6 +61,18 @@ void AudioSettingsManager::setExportSampleRate(int hertz) {
 void AudioSettingsManager::chooseExportSampleRate(int hertz) {
     setExportSampleRate(hertz);
     store_.setFloat(exportSampleRateKey, float(exportSampleRate_));
+}
+
+void AudioSettingsManager::setNoiseShaping(bool on) {
+    if (noiseShaping_ != on) {
+        noiseShaping_ = on;
+        emit noiseShapingChanged();
+    }
+}
+
+void AudioSettingsManager::chooseNoiseShaping(bool on) {
+    setNoiseShaping(on);
+    store_.setBool(exportNoiseShapingKey, noiseShaping_);
 }
 
 void AudioSettingsManager::setUseAnalyzer(bool useAnalyzer) {

@@ -26,6 +26,7 @@ class AudioSettingsManager : public QObject {
     Q_PROPERTY(float limitThreshold READ limitThreshold WRITE setLimitThreshold NOTIFY limitThresholdChanged)
     Q_PROPERTY(orvanta::ExportFormat exportFormat READ exportFormat WRITE setExportFormat NOTIFY exportFormatChanged)
     Q_PROPERTY(int exportSampleRate READ exportSampleRate WRITE setExportSampleRate NOTIFY exportSampleRateChanged)
+    Q_PROPERTY(bool noiseShaping READ noiseShaping WRITE setNoiseShaping NOTIFY noiseShapingChanged)
     Q_PROPERTY(bool useAnalyzer READ useAnalyzer WRITE setUseAnalyzer NOTIFY useAnalyzerChanged)
 
 public:
@@ -50,6 +51,11 @@ public:
     void setExportSampleRate(int hertz);
     // Sets exportSampleRate and stores it (a float under "exportSampleRate") in the same step.
     void chooseExportSampleRate(int hertz);
+    // 16-bit results get noise-shaped dither instead of flat TPDF ("exportNoiseShaping", default off).
+    bool noiseShaping() const { return noiseShaping_; }
+    void setNoiseShaping(bool on);
+    // Sets noiseShaping and stores it in the same step.
+    void chooseNoiseShaping(bool on);
     bool useAnalyzer() const { return useAnalyzer_; }
     void setUseAnalyzer(bool useAnalyzer);
 
@@ -69,6 +75,7 @@ signals:
     void limitThresholdChanged();
     void exportFormatChanged();
     void exportSampleRateChanged();
+    void noiseShapingChanged();
     void useAnalyzerChanged();
 
 private:
@@ -77,6 +84,7 @@ private:
     float limitThreshold_ = defaultLimitThreshold;
     ExportFormat exportFormat_ = ExportFormat::wav;
     int exportSampleRate_ = 0; // Hz; 0: the song's own
+    bool noiseShaping_ = false;
     bool useAnalyzer_ = false;
 };
 

@@ -34,6 +34,7 @@ struct BatchProcessor::PassOutcome {
 struct BatchProcessor::PassContext {
     ExportFormat format = ExportFormat::wav;
     std::optional<int> sampleRate; // Hz; the song's own when none
+    DitherShape dither = DitherShape::flat;
     bool usableReference = false;
     BandLevels referenceLevels{};
     std::optional<TonalBalance> referenceBalance; // none for a profile stored before it was measured
@@ -115,6 +116,7 @@ BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     PassContext context;
     context.format = exportFormat();
     context.sampleRate = exportSampleRateFromStored(store_.floatValue(exportSampleRateKey));
+    if (store_.boolValue(exportNoiseShapingKey).value_or(false)) context.dither = DitherShape::noiseShaped;
     const ReferenceTrackManager& reference = reference_;
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
@@ -202,6 +204,7 @@ MasteringOptions BatchProcessor::passOptions(const PassContext& context,
     MasteringOptions options;
     options.format = context.format;
     options.sampleRate = context.sampleRate;
+    options.dither = context.dither;
     options.isCancelled = [this] { return isCancelledNow(); };
     options.progress = updater->callback();
     options.events = [this](const MasteringEvent& event) { showEvent(event); };

@@ -104,6 +104,15 @@ protected:
     bool masterFinished() {
         return test::becomes([&] { return window.currentScreen() == window.resultScreen(); }, 300000);
     }
+
+    // Writes a song of `seconds`, drops it, starts and waits for the result screen.
+    bool masterNewSong(const fs::path& song, double seconds) {
+        test::writeMusic(song, seconds, -14.0);
+        dropOnSongZone(song);
+        if (!test::becomes([&] { return batch.hasCurrentFile(); }, 20000)) return false;
+        QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+        return masterFinished();
+    }
 };
 
 TEST_F(MainWindowTest, ADroppedTextFileRaisesInvalidFileFormatUntilDismissed) {
@@ -262,12 +271,7 @@ TEST_F(MainWindowTest, EveryFormatOnThePickerExportsThroughTheSaveDialog) {
     emit rates->activated(rate48);
     EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).stringValue(exportFormatKey), "FLAC16");
 
-    const fs::path song = test::scratchPath("tune.wav");
-    test::writeMusic(song, 4.0, -14.0);
-    dropOnSongZone(song);
-    ASSERT_TRUE(test::becomes([&] { return batch.hasCurrentFile(); }, 20000));
-    QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(masterFinished());
+    ASSERT_TRUE(masterNewSong(test::scratchPath("tune.wav"), 4.0));
     const auto probe = [](const fs::path& file) {
         const auto run = test::runProgram("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
                                                                "stream=codec_name,sample_fmt,sample_rate", "-of",
@@ -342,11 +346,7 @@ TEST_F(MainWindowTest, WithAReferenceTheExportAsksWhichVersion) {
     ASSERT_TRUE(test::becomes([&] { return reference.hasProfile(); }, 20000));
 
     const fs::path song = test::scratchPath("mysong.wav");
-    test::writeMusic(song, 6.0, -14.0);
-    dropOnSongZone(song);
-    ASSERT_TRUE(test::becomes([&] { return batch.hasCurrentFile(); }, 20000));
-    QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(masterFinished());
+    ASSERT_TRUE(masterNewSong(song, 6.0));
     ASSERT_TRUE(batch.isFinalMode());
     ASSERT_TRUE(batch.currentFile()->finalURL.has_value());
     EXPECT_EQ(window.resultScreen()->processedLoudnessText(),

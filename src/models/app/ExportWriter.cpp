@@ -1,12 +1,15 @@
 #include "models/app/ExportWriter.h"
 
 #include "batch/M4ACeilingEncoder.h"
+#include "batch/ResampledInput.h"
 #include "platform/AudioFileFacts.h"
-#include "platform/LosslessTranscode.h"
-#include "platform/Mp3Encoding.h"
+#include "platform/AudioFileReader.h"
 #include "platform/FileKind.h"
 #include "platform/FileOperations.h"
+#include "platform/LosslessTranscode.h"
+#include "platform/Mp3Encoding.h"
 #include "platform/OutputDestination.h"
+#include "platform/SampleRateConversion.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/Uuid.h"
 
@@ -34,6 +37,26 @@ bool alreadyIn(const std::filesystem::path& source, ExportFormat format) {
     const AudioFileFacts facts = readAudioFileFacts(source);
     if (*wanted == floatBitDepth) return facts.floatingPoint && facts.bitDepth == 32;
     return !facts.floatingPoint && facts.bitDepth == *wanted;
+}
+
+// MP3 carries at most 48 kHz: a master at a higher rate is resampled (in the private temporary
+// directory) to the nearest rate it carries first; resampling keeps the band-limited waveform, so its
+// true peak stays where the master's was.
+void encodeMp3AtACarriedRate(const std::filesystem::path& source, const std::filesystem::path& destination) {
+    const double rate = AudioFileReader(source).sampleRate();
+    if (mp3CarriesSampleRate(rate)) {
+        encodeMp3(source, destination);
+        return;
+    }
+    const std::filesystem::path resampled = privateTemporaryDirectory() / ("export-" + newUuidString() + ".wav");
+    try {
+        convertSampleRate(source, resampled, mp3SampleRateFor(rate));
+        encodeMp3(resampled, destination);
+    } catch (...) {
+        removeFileQuietly(resampled);
+        throw;
+    }
+    removeFileQuietly(resampled);
 }
 
 // A device or a named pipe is written into, never renamed over: the export is made in the private
@@ -72,7 +95,7 @@ void writeExport(const std::filesystem::path& source, const std::filesystem::pat
     } else if (format == ExportFormat::m4a) {
         encodeM4AUnderCeiling(source, destination, ceilingDb);
     } else if (format == ExportFormat::mp3) {
-        encodeMp3(source, destination);
+        encodeMp3AtACarriedRate(source, destination);
     } else {
         transcodeLossless(source, destination, losslessTargetOf(format, dither));
     }

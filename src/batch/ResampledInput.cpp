@@ -17,8 +17,7 @@ namespace fs = std::filesystem;
 ResampledInput::ResampledInput(const fs::path& song, std::optional<int> sampleRate,
                                const CancellationQuery& isCancelled)
     : path_(song) {
-    sourceRate_ = AudioFileReader(song).sampleRate();
-    if (!sampleRate || double(*sampleRate) == sourceRate_) return;
+    if (!sampleRate || double(*sampleRate) == AudioFileReader(song).sampleRate()) return;
     if (isCancelled && isCancelled()) throw cancellationError();
     folder_ = privateTemporaryDirectory() / ("resampled-" + newUuidString());
     std::error_code ec;

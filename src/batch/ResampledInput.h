@@ -22,12 +22,10 @@ public:
 
     const std::filesystem::path& path() const noexcept { return path_; }
     bool resampled() const noexcept { return !folder_.empty(); }
-    double sourceSampleRate() const noexcept { return sourceRate_; } // Hz
 
 private:
     std::filesystem::path path_;
     std::filesystem::path folder_;
-    double sourceRate_ = 0.0;
 };
 
 // The rate an MP3 of a song at `songRate` is mastered at when no rate was asked: the song's own when

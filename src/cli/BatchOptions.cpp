@@ -118,11 +118,12 @@ BatchOptions parseBatchOptions(const std::vector<std::string>& words, const Pref
     // Decided once here, so that every file's run writes the same format even if the stored
     // preference changes during the batch.
     options.format = chooseExportFormat(takeFormatRequest(arguments), std::nullopt, preferences);
-    const auto rate = passOn(arguments, "--rate", options.masterOptions, [](const std::string& value) {
+    std::optional<int> rate;
+    passOn(arguments, "--rate", options.masterOptions, [&rate](const std::string& value) {
         Arguments single({"--rate", value});
-        takeRateOption(single);
+        rate = takeRateOption(single);
     });
-    checkRateFits(options.format, rate ? std::optional<int>(std::stoi(*rate)) : std::nullopt);
+    checkRateFits(options.format, rate);
     if (arguments.takeFlag("--noise-shaping")) options.masterOptions.push_back("--noise-shaping");
     for (const std::string& input : arguments.positionalsAtLeast(1)) options.inputs.emplace_back(input);
     return options;

@@ -67,16 +67,32 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
 
     options->addWidget(new QLabel(QStringLiteral("Export format")), 1, 0);
     formats_ = new QComboBox;
+    formats_->setObjectName(QStringLiteral("exportFormat"));
     for (const ExportFormat format : allExportFormats)
-        formats_->addItem(qtText(rawValue(format)));
+        formats_->addItem(qtText(displayName(format)));
     connect(formats_, &QComboBox::activated, this,
             [this](int index) { settings_.chooseExportFormat(allExportFormats[size_t(index)]); });
     options->addWidget(formats_, 1, 1);
+    rates_ = new QComboBox;
+    rates_->setObjectName(QStringLiteral("exportSampleRate"));
+    rates_->setToolTip(QStringLiteral("The master's sample rate: the song's own, or converted before limiting"));
+    for (const int rate : exportSampleRateChoices)
+        rates_->addItem(rate == 0 ? QStringLiteral("Song's rate") : QStringLiteral("%1 kHz").arg(rate / 1000.0), rate);
+    connect(rates_, &QComboBox::activated, this,
+            [this](int index) { settings_.chooseExportSampleRate(rates_->itemData(index).toInt()); });
+    options->addWidget(rates_, 1, 2, Qt::AlignLeft);
+    noiseShaping_ = new QCheckBox(QStringLiteral("Noise-shaped dither for 16-bit files"));
+    noiseShaping_->setObjectName(QStringLiteral("exportNoiseShaping"));
+    noiseShaping_->setToolTip(QStringLiteral("Moves the dither's noise above 12 kHz, where it is heard least"));
+    connect(noiseShaping_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on != settings_.noiseShaping()) settings_.chooseNoiseShaping(on);
+    });
+    options->addWidget(noiseShaping_, 2, 0, 1, 3);
     analyzerMode_ = new QCheckBox(QStringLiteral("Analyze dropped songs with the Quality Analyzer"));
     connect(analyzerMode_, &QCheckBox::toggled, this, [this](bool on) {
         if (on != settings_.useAnalyzer()) settings_.setUseAnalyzer(on);
     });
-    options->addWidget(analyzerMode_, 2, 0, 1, 3);
+    options->addWidget(analyzerMode_, 3, 0, 1, 3);
     options->setColumnStretch(2, 1);
     layout->addLayout(options);
 
@@ -142,6 +158,8 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
 
     connect(&model_, &MainWindowModel::presetLabelChanged, this, &ImportScreen::refresh);
     connect(&settings_, &AudioSettingsManager::exportFormatChanged, this, &ImportScreen::refresh);
+    connect(&settings_, &AudioSettingsManager::exportSampleRateChanged, this, &ImportScreen::refresh);
+    connect(&settings_, &AudioSettingsManager::noiseShapingChanged, this, &ImportScreen::refresh);
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ImportScreen::refresh);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ImportScreen::refresh);
     connect(&reference_, &ReferenceTrackManager::isEnabledChanged, this, &ImportScreen::refresh);
@@ -172,7 +190,12 @@ void ImportScreen::refresh() {
     presetLabel_->setText(label);
     const int presetIndex = presets_->findText(label);
     if (presetIndex >= 0) presets_->setCurrentIndex(presetIndex);
-    formats_->setCurrentIndex(settings_.exportFormat() == ExportFormat::m4a ? 1 : 0);
+    for (size_t i = 0; i < allExportFormats.size(); ++i)
+        if (allExportFormats[i] == settings_.exportFormat()) formats_->setCurrentIndex(int(i));
+    const int rateIndex = rates_->findData(settings_.exportSampleRate());
+    rates_->setCurrentIndex(rateIndex >= 0 ? rateIndex : 0);
+    noiseShaping_->setChecked(settings_.noiseShaping());
+    noiseShaping_->setEnabled(bitDepthOf(settings_.exportFormat()) == 16);
     analyzerMode_->setChecked(settings_.useAnalyzer());
 
     const bool hasSong = batch_.hasCurrentFile();

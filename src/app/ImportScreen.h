@@ -41,6 +41,8 @@ public:
     QPushButton* demoButton() const { return demo_; }
     QComboBox* presetPicker() const { return presets_; }
     QComboBox* formatPicker() const { return formats_; }
+    QComboBox* ratePicker() const { return rates_; }
+    QCheckBox* noiseShapingBox() const { return noiseShaping_; }
     QCheckBox* analyzerModeBox() const { return analyzerMode_; }
     QComboBox* matchStrengthPicker() const { return matchStrength_; }
     QString presetLabelText() const;
@@ -71,6 +73,8 @@ private:
     QComboBox* presets_;
     QLabel* presetLabel_;
     QComboBox* formats_;
+    QComboBox* rates_;
+    QCheckBox* noiseShaping_;
     QCheckBox* analyzerMode_;
     DropZoneWidget* referenceDrop_;
     QLabel* referenceName_;

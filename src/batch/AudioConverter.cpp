@@ -2,8 +2,11 @@
 
 #include "batch/M4ACeilingEncoder.h"
 #include "engine/ProcessingErrors.h"
+#include "engine/TruePeakDetector.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
+#include "platform/LosslessTranscode.h"
+#include "platform/Mp3Encoding.h"
 #include "platform/TemporaryDirectory.h"
 
 #include <cstdio>
@@ -21,6 +24,40 @@ Error converterError(AudioConverter::ConversionError code, std::string descripti
 
 Error exportFailure(std::string message, std::shared_ptr<const Error> underlying = nullptr) {
     return converterError(AudioConverter::ConversionError::exportFailure, std::move(message), std::move(underlying));
+}
+
+// A word length other than the container's usual one is named in the file's name, so that a 16-bit
+// copy of Song_master.wav is never the master itself.
+std::string wordLengthSuffix(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::wav16:
+    case ExportFormat::flac16: return "_16bit";
+    case ExportFormat::wavFloat: return "_float";
+    default: return "";
+    }
+}
+
+// The converted file's place: the temporary directory, the input's base name, the format's suffix
+// (once: an input that already carries it keeps its name) and extension.
+std::filesystem::path conversionPath(const std::filesystem::path& input, ExportFormat format) {
+    std::string base = baseNameWithoutExtension(input);
+    const std::string suffix = wordLengthSuffix(format);
+    if (base.size() < suffix.size() || base.compare(base.size() - suffix.size(), suffix.size(), suffix) != 0) base += suffix;
+    return privateTemporaryDirectory() / (base + "." + std::string(fileExtension(format)));
+}
+
+// An MP3 encoded once and measured as it decodes. The ceiling is held by the lossy encoders' loop
+// (M4ACeilingEncoder), which takes over MP3 when it knows it.
+CeilingEncoding encodeMp3Measured(const std::filesystem::path& input, const std::filesystem::path& output,
+                                  const CancellationQuery& isCancelled) {
+    if (isCancelled && isCancelled()) throw cancellationError();
+    const Mp3Encoding encoding = encodeMp3(input, output);
+    CeilingEncoding result;
+    result.sourceSampleRate = encoding.sourceSampleRate;
+    result.sampleRate = encoding.sampleRate;
+    result.encodings = 1;
+    result.truePeakDb = measureTruePeakDb(output, isCancelled);
+    return result;
 }
 
 } // namespace
@@ -45,9 +82,9 @@ std::filesystem::path AudioConverter::finishExport(int status, const std::filesy
 }
 
 AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& input, ExportFormat format,
-                                                   float ceilingDb, const CancellationQuery& isCancelled) {
-    const std::filesystem::path output =
-        privateTemporaryDirectory() / (baseNameWithoutExtension(input) + "." + std::string(fileExtension(format)));
+                                                   float ceilingDb, const CancellationQuery& isCancelled,
+                                                   DitherShape dither) {
+    const std::filesystem::path output = conversionPath(input, format);
     if (isSameFile(output, input)) {
         return {input, std::nullopt}; // converted by an earlier pass
     }
@@ -72,10 +109,21 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
         copyFileAtomically(input, output);
         return {output, std::nullopt};
     }
+    if (!isLossy(format)) {
+        try {
+            transcodeLossless(input, output, losslessTargetOf(format, dither), isCancelled,
+                              [] { throw cancellationError(); });
+        } catch (const Error& error) {
+            if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};
+            return {finishExport(int(ExportStatus::failed), output, std::make_shared<const Error>(error)), std::nullopt};
+        }
+        return {finishExport(int(ExportStatus::completed), output), std::nullopt};
+    }
 
     CeilingEncoding encoding;
     try {
-        encoding = encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled);
+        encoding = format == ExportFormat::mp3 ? encodeMp3Measured(input, output, isCancelled)
+                                               : encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled);
     } catch (const Error& error) {
         removeFileQuietly(output);
         if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};

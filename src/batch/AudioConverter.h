@@ -4,6 +4,7 @@
 #include "engine/ProcessingTypes.h"
 #include "platform/Error.h"
 #include "platform/M4AEncoder.h"
+#include "platform/TpdfDither.h"
 
 #include <filesystem>
 #include <memory>
@@ -32,14 +33,17 @@ public:
     static std::optional<std::string> noteOn(const Conversion& conversion);
 
     // Converts `input`; an M4A is encoded so that its decoded true peak stays at or under `ceilingDb`
-    // (the run's limit threshold, dBFS), lowering its level a little where the codec overshoots.
+    // (the run's limit threshold, dBFS), lowering its level a little where the codec overshoots; an
+    // MP3 is encoded once and its decoded true peak reported. A lossless format other than the 24-bit
+    // WAV is written from the input's samples (dithered with `dither` at 16 bits) under the input's
+    // base name with "_16bit" or "_float" added where the word length is not the container's usual.
     // Throws Error of the domain above ("Export was cancelled", "Unexpected export status: N", "Output
     // file was not created", or fileNotFound) or a file-system error. An M4A result is always real AAC
     // in MPEG-4: when encoding fails the conversion fails, it never falls back to WAV data under an
     // .m4a name, and it leaves no .m4a behind. `isCancelled` is asked between the steps of an M4A
     // encoding; a yes ends it as "Export was cancelled".
     static Conversion convert(const std::filesystem::path& input, ExportFormat format, float ceilingDb,
-                              const CancellationQuery& isCancelled = {});
+                              const CancellationQuery& isCancelled = {}, DitherShape dither = DitherShape::flat);
 
     // Final states of an encoding, numbered as the original exporter numbered them.
     enum class ExportStatus : int { completed = 3, failed = 4, cancelled = 5 };

@@ -3,6 +3,7 @@
 #include "batch/AudioConverter.h"
 #include "batch/AudioProcessor.h"
 #include "batch/EngineInput.h"
+#include "batch/ResampledInput.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "eq/AudioEngine.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <new>
 
 namespace orvanta {
@@ -74,7 +76,7 @@ public:
         report(0.9);
         try {
             const AudioConverter::Conversion conversion =
-                AudioConverter::convert(source, options_.format, ceilingDb, options_.isCancelled);
+                AudioConverter::convert(source, options_.format, ceilingDb, options_.isCancelled, options_.dither);
             if (const auto note = AudioConverter::noteOn(conversion)) record.notes.push_back(*note);
             const bool newFile = !isSameFile(conversion.url, source);
             if (conversion.truePeakDb) {
@@ -195,18 +197,41 @@ Error inputNotFoundError(const fs::path& input) {
     return Error(std::string(engineDomain), engine_error::outputMissing, "Input file not found at path: " + input.string());
 }
 
+// The rate the pass masters at: the one asked for, else the song's own; for an MP3, where MP3 does
+// not carry that rate, the nearest one it does, with a note saying so.
+std::optional<int> passSampleRate(const MasteringOptions& options, const fs::path& song, std::vector<std::string>& notes) {
+    if (options.format != ExportFormat::mp3) return options.sampleRate;
+    const double wanted = options.sampleRate ? double(*options.sampleRate) : AudioFileReader(song).sampleRate();
+    const int rate = mp3SampleRateFor(wanted);
+    if (double(rate) == wanted) return options.sampleRate;
+    char note[96];
+    std::snprintf(note, sizeof note, "MP3 carries at most 48 kHz: mastered at %g kHz instead of %g kHz", rate / 1000.0,
+                  wanted / 1000.0);
+    notes.emplace_back(note);
+    return rate;
+}
+
 } // namespace
 
 MasteredFile masterFile(const MasteringOptions& options) {
     const Pass pass(options);
+    std::vector<std::string> notes;
     if (options.pass == MasteringPass::correctedMaster) {
         if (!options.plan) throw std::invalid_argument("a corrected master needs the analyzer's plan");
-        return pass.correctedMaster(options.input, *options.plan);
+        const ResampledInput song(options.input, passSampleRate(options, options.input, notes), options.isCancelled);
+        MasteredFile record = pass.correctedMaster(song.path(), *options.plan);
+        record.notes.insert(record.notes.begin(), notes.begin(), notes.end());
+        return record;
     }
     if (!fileExists(options.input)) throw inputNotFoundError(options.input);
     const EngineInput engineInput(options.input); // a long name would overflow the names derived from it
+    // A final pass starts from the master, which already has the run's rate.
     if (options.pass == MasteringPass::referenceFinal) return pass.referenceFinal(options.input, engineInput.path());
-    return pass.master(engineInput.path());
+    const ResampledInput song(engineInput.path(), passSampleRate(options, engineInput.path(), notes),
+                              options.isCancelled);
+    MasteredFile record = pass.master(song.path());
+    record.notes.insert(record.notes.begin(), notes.begin(), notes.end());
+    return record;
 }
 
 } // namespace orvanta

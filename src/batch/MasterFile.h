@@ -7,6 +7,7 @@
 #include "eq/EQSettings.h"
 #include "eq/ReferenceSpectrum.h"
 #include "platform/Error.h"
+#include "platform/TpdfDither.h"
 
 #include <exception>
 #include <filesystem>
@@ -44,6 +45,10 @@ struct MasteringOptions {
     std::optional<ReferenceMatch> reference;
     std::optional<AnalyzerPlan> plan; // correctedMaster: the correction to render before mastering
     ExportFormat format = ExportFormat::wav; // the result is converted into this format
+    DitherShape dither = DitherShape::flat;  // the noise of a 16-bit result's dither
+    // The result's rate, Hz: the song is resampled to it before it is mastered, so the limiter holds
+    // the ceiling at that rate. None (or the song's own rate): the song's rate.
+    std::optional<int> sampleRate;
     CancellationQuery isCancelled;           // asked before every block; may be empty
     ProgressCallback progress;               // 0…1 of the pass; may be empty
     MasteringEventSink events;               // the pass's steps; may be empty

@@ -35,7 +35,7 @@ struct AnalyzeOptions {
     bool json = false;
     bool repair = false;
     std::optional<fs::path> output;
-    std::optional<ExportFormat> format;
+    OutputRequest written; // --format, --bits, --rate, --noise-shaping
 };
 
 AnalyzeOptions parseOptions(const std::vector<std::string>& args) {
@@ -44,8 +44,9 @@ AnalyzeOptions parseOptions(const std::vector<std::string>& args) {
     options.json = arguments.takeFlag("--json");
     options.repair = arguments.takeFlag("--repair");
     if (const auto output = arguments.takeOption("-o")) options.output = fs::path(*output);
-    options.format = takeFormatOption(arguments);
-    if (!options.repair && (options.output || options.format)) throw UsageError("-o and --format need --repair");
+    options.written = takeOutputRequest(arguments);
+    if (!options.repair && (options.output || options.written.any()))
+        throw UsageError("-o, --format, --bits, --rate and --noise-shaping need --repair");
     options.input = arguments.positionals(1).front();
     return options;
 }
@@ -157,6 +158,8 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat
     run.targetLUFS = plan.settings.targetLUFS;
     run.limitThreshold = plan.settings.limitThreshold;
     run.format = format;
+    run.dither = options.written.dither;
+    run.sampleRate = options.written.sampleRate;
     run.isCancelled = [] { return wasInterrupted(); };
     MasteredFile pass;
     try {
@@ -165,9 +168,10 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat
         return fail(options.input, "the correction failed: " + failureText(failure));
     }
     if (wasInterrupted()) return fail(options.input, "the correction failed: unknown error");
-    // A file named .m4a always holds M4A: the WAV kept when encoding fails is no result.
-    if (format == ExportFormat::m4a && pass.conversionFailed) {
-        return fail(output, "cannot write the M4A: " +
+    // A file named .flac always holds FLAC, one named .m4a M4A: the 24-bit WAV kept when a conversion
+    // fails is no result.
+    if (format != ExportFormat::wav && pass.conversionFailed) {
+        return fail(output, "cannot write the " + fileKindName(format) + ": " +
                                 (pass.conversionError ? describeForUser(*pass.conversionError) : "unknown error"));
     }
     try {
@@ -182,7 +186,8 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat
 
 int runAnalyzeCommand(const std::vector<std::string>& args, const PreferenceStore& preferences) {
     const AnalyzeOptions options = parseOptions(args);
-    const ExportFormat format = chooseExportFormat(options.format, options.output, preferences);
+    const ExportFormat format = chooseExportFormat(options.written.format, options.output, preferences);
+    checkRateFits(format, options.written.sampleRate);
     const fs::path output = options.output.value_or(
         options.input.parent_path() / exportFileName(options.input, false, std::string(fileExtension(format))));
     if (options.repair) {

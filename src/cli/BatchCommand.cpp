@@ -8,6 +8,7 @@
 #include "cli/FailureText.h"
 #include "cli/InterruptFlag.h"
 #include "cli/MasterCommand.h"
+#include "cli/OutputChoice.h"
 #include "cli/RunTemporaryDirectory.h"
 #include "platform/PreferenceStore.h"
 
@@ -113,8 +114,9 @@ private:
         std::vector<std::string> args;
         args.insert(args.end(), options_.masterOptions.begin(), options_.masterOptions.end());
         args.insert(args.end(), extraArguments_.begin(), extraArguments_.end());
-        args.insert(args.end(), {"--format", std::string(fileExtension(options_.format)), "--json", "-o",
-                                 job.output.string(), "--", job.input.string()});
+        const std::vector<std::string> format = formatArguments(options_.format);
+        args.insert(args.end(), format.begin(), format.end());
+        args.insert(args.end(), {"--json", "-o", job.output.string(), "--", job.input.string()});
         const std::string stem = (workFolder_ / ("job-" + std::to_string(index))).string();
         Running entry{job, stem + ".out", stem + ".err"};
         const auto run = [this, &args, threads] {

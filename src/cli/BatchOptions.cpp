@@ -20,8 +20,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // The single-file options that take a value; their values are not inputs.
-constexpr std::array<std::string_view, 7> valuedOptions = {"-o",          "--preset",       "--target", "--ceiling",
-                                                           "--reference", "--match-amount", "--format"};
+constexpr std::array<std::string_view, 9> valuedOptions = {"-o",          "--preset",       "--target", "--ceiling",
+                                                           "--reference", "--match-amount", "--format", "--bits",
+                                                           "--rate"};
 
 bool isValued(const std::string& word) {
     for (const std::string_view option : valuedOptions)
@@ -116,7 +117,14 @@ BatchOptions parseBatchOptions(const std::vector<std::string>& words, const Pref
     if (amount && !options.reference) throw UsageError("--match-amount needs --reference");
     // Decided once here, so that every file's run writes the same format even if the stored
     // preference changes during the batch.
-    options.format = chooseExportFormat(takeFormatOption(arguments), std::nullopt, preferences);
+    options.format = chooseExportFormat(takeFormatRequest(arguments), std::nullopt, preferences);
+    std::optional<int> rate;
+    passOn(arguments, "--rate", options.masterOptions, [&rate](const std::string& value) {
+        Arguments single({"--rate", value});
+        rate = takeRateOption(single);
+    });
+    checkRateFits(options.format, rate);
+    if (arguments.takeFlag("--noise-shaping")) options.masterOptions.push_back("--noise-shaping");
     for (const std::string& input : arguments.positionalsAtLeast(1)) options.inputs.emplace_back(input);
     return options;
 }

@@ -50,7 +50,7 @@ struct MasterOptions {
     float limitThreshold = 0.0f;
     std::optional<fs::path> reference;
     std::optional<float> matchStrength; // percent; the stored choice when absent
-    std::optional<ExportFormat> format;
+    OutputRequest written; // --format, --bits, --rate, --noise-shaping
     std::optional<float> fixedGainDb; // --gain: this gain through the chain instead of seeking the target
     bool json = false;
     WorkThreads threads = WorkThreads::pipelined;
@@ -86,7 +86,7 @@ MasterOptions parseOptions(const std::vector<std::string>& args) {
         options.fixedGainDb = static_cast<float>(
             parseNumberInRange("--gain", *gain, fixedGainRange.minimum, fixedGainRange.maximum, "dB"));
     }
-    options.format = takeFormatOption(arguments);
+    options.written = takeOutputRequest(arguments);
     options.input = arguments.positionals(1).front();
     return options;
 }
@@ -196,6 +196,8 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
     run.targetLUFS = options.targetLoudness;
     run.limitThreshold = options.limitThreshold;
     run.format = format;
+    run.dither = options.written.dither;
+    run.sampleRate = options.written.sampleRate;
     run.threads = options.threads;
     run.fixedGainDb = options.fixedGainDb;
     run.isCancelled = [] { return wasInterrupted(); };
@@ -230,10 +232,11 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         }
         if (wasInterrupted()) return fail(options.input, "the reference pass failed: unknown error");
     }
-    // A file named .m4a always holds M4A: the WAV kept when encoding fails is no result.
-    if (format == ExportFormat::m4a && published.conversionFailed) {
+    // A file named .flac always holds FLAC, one named .m4a M4A: the 24-bit WAV kept when a conversion
+    // fails is no result.
+    if (format != ExportFormat::wav && published.conversionFailed) {
         const std::string why = published.conversionError ? describeForUser(*published.conversionError) : "unknown error";
-        return fail(output, "cannot write the M4A: " + why);
+        return fail(output, "cannot write the " + fileKindName(format) + ": " + why);
     }
 
     try {
@@ -323,7 +326,8 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
 int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore& preferences, WorkThreads threads) {
     MasterOptions options = parseOptions(args);
     options.threads = threads;
-    const ExportFormat format = chooseExportFormat(options.format, options.output, preferences);
+    const ExportFormat format = chooseExportFormat(options.written.format, options.output, preferences);
+    checkRateFits(format, options.written.sampleRate);
     const bool withReference = options.reference.has_value();
     fs::path output =
         options.output.value_or(options.input.parent_path() /

@@ -2,9 +2,12 @@
 
 #include "batch/ExportFormat.h"
 #include "cli/CliOutput.h"
+#include "platform/TpdfDither.h"
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace orvanta {
 class PreferenceStore;
@@ -12,13 +15,46 @@ class PreferenceStore;
 
 namespace orvanta::cli {
 
-// "--format wav|m4a", when given. Throws UsageError for another value.
-std::optional<ExportFormat> takeFormatOption(Arguments& arguments);
+// What "--format wav|flac|m4a|mp3" and "--bits 16|24|32" asked for, each when given.
+struct FormatRequest {
+    std::optional<ExportContainer> container;
+    std::optional<int> bits; // 32: float
+    bool any() const noexcept { return container || bits; }
+};
 
-// The format a run writes: `requested` (--format) when given; else the one the output's extension
-// names (".m4a" or ".wav", any case), so that a file called .m4a always holds M4A; else the stored
-// preference in `preferences`. Throws UsageError when --format contradicts the output's extension.
-ExportFormat chooseExportFormat(const std::optional<ExportFormat>& requested,
-                                const std::optional<std::filesystem::path>& output, const PreferenceStore& preferences);
+// Takes both options off the line. Throws UsageError for another value.
+FormatRequest takeFormatRequest(Arguments& arguments);
+
+// "--rate HZ", when given: a whole number from 8000 to 384000. Throws UsageError otherwise.
+std::optional<int> takeRateOption(Arguments& arguments);
+
+// The format a run writes. The container: --format when given; else the one the output's extension
+// names (".wav", ".flac", ".m4a", ".mp3", any case), so that a file called .flac always holds FLAC;
+// else the stored preference's. The word length: --bits when given; else the stored preference's when
+// that has the same container; else the container's usual one (24 bits). Throws UsageError when
+// --format contradicts the output's extension or --bits does not fit the container (32 is float, WAV
+// only; M4A and MP3 take none); --bits with a lossy stored preference and nothing else asked makes a WAV.
+ExportFormat chooseExportFormat(const FormatRequest& requested, const std::optional<std::filesystem::path>& output,
+                                const PreferenceStore& preferences);
+
+// Throws UsageError when `format` cannot carry `sampleRate` (MP3 carries 8 to 48 kHz).
+void checkRateFits(ExportFormat format, const std::optional<int>& sampleRate);
+
+// The words that ask a run of this program for `format`: "--format flac --bits 16".
+std::vector<std::string> formatArguments(ExportFormat format);
+
+// How a run writes its result: format and word length, rate, dither.
+struct OutputRequest {
+    FormatRequest format;
+    std::optional<int> sampleRate;          // --rate, Hz; the input's when absent
+    DitherShape dither = DitherShape::flat; // --noise-shaping: noiseShaped
+    bool any() const noexcept { return format.any() || sampleRate || dither != DitherShape::flat; }
+};
+
+// Takes --format, --bits, --rate and --noise-shaping off the line. Throws UsageError for a bad value.
+OutputRequest takeOutputRequest(Arguments& arguments);
+
+// "M4A", "FLAC", "WAV", "MP3": the kind of file a format makes, for messages.
+std::string fileKindName(ExportFormat format);
 
 } // namespace orvanta::cli

@@ -61,23 +61,36 @@ std::string sndfileReason(SNDFILE* file) {
     return reason;
 }
 
+// FLAC's own limits (RFC 9639): integer samples of at most 24 bits here, 8 channels, rates to 655350 Hz.
+void checkFlacCarries(const std::filesystem::path& path, const AudioFormat& format, int bitDepth) {
+    std::string problem;
+    if (bitDepth != 16 && bitDepth != 24) problem = "FLAC holds 16- or 24-bit samples here";
+    else if (format.channelCount > 8) problem = "FLAC holds at most 8 channels";
+    else if (format.sampleRate > 655350.0) problem = "FLAC holds rates up to 655350 Hz";
+    if (!problem.empty())
+        throw audioFileError(AudioFileErrorCode::unsupportedFormat, "Cannot create " + quoted(path) + ": " + problem);
+}
+
 } // namespace
 
 AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth,
-                                 int64_t expectedFrames)
+                                 int64_t expectedFrames, AudioContainer container, DitherShape dither)
     : path_(path), format_(format) {
     if (format.channelCount == 0 || !(format.sampleRate >= 1.0) || format.sampleRate > 2147483647.0) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
                              "Cannot create " + quoted(path) + ": invalid channel count or sample rate");
     }
+    const bool flac = container == AudioContainer::flac;
+    if (flac) checkFlacCarries(path, format, bitDepth);
     SF_INFO info{};
     info.samplerate = int(std::lround(format.sampleRate));
     info.channels = int(format.channelCount);
-    const bool layout = hasOwnLayout(format);
-    const int container = needsRf64(format, bitDepth, expectedFrames) ? SF_FORMAT_RF64
-                          : layout                                   ? SF_FORMAT_WAVEX
-                                                                     : SF_FORMAT_WAV;
-    info.format = container | pcmSubtype(bitDepth) | SF_ENDIAN_FILE;
+    const bool layout = !flac && hasOwnLayout(format);
+    const int kind = flac                                           ? SF_FORMAT_FLAC
+                     : needsRf64(format, bitDepth, expectedFrames) ? SF_FORMAT_RF64
+                     : layout                                      ? SF_FORMAT_WAVEX
+                                                                   : SF_FORMAT_WAV;
+    info.format = kind | pcmSubtype(bitDepth) | (flac ? 0 : SF_ENDIAN_FILE);
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
@@ -90,6 +103,7 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat 
     }
     // Float to integer conversion must saturate at full scale instead of wrapping around.
     if (bitDepth != floatSamples) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (bitDepth == 16) dither_ = std::make_unique<TpdfDither>(format.channelCount, dither);
 }
 
 AudioFileWriter::~AudioFileWriter() {
@@ -117,18 +131,28 @@ void AudioFileWriter::write(const float* const* channels, uint32_t frames) {
     }
     const uint32_t channelCount = format_.channelCount;
     constexpr uint32_t sliceFrames = 16384;
-    interleaved_.resize(size_t(std::min(frames, sliceFrames)) * channelCount);
+    const size_t sliceSamples = size_t(std::min(frames, sliceFrames)) * channelCount;
+    if (dither_) {
+        quantized_.resize(sliceSamples);
+    } else {
+        interleaved_.resize(sliceSamples);
+    }
     for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min(frames - done, sliceFrames);
         for (uint32_t c = 0; c < channelCount; ++c) {
             const float* in = channels[c] + done;
+            if (dither_) {
+                dither_->quantize(c, in, quantized_.data() + c, channelCount, n);
+                continue;
+            }
             float* out = interleaved_.data() + c;
             for (uint32_t i = 0; i < n; ++i) {
                 const float x = in[i];
                 out[size_t(i) * channelCount] = std::isfinite(x) ? x : 0.0f;
             }
         }
-        const sf_count_t written = sf_writef_float(file_, interleaved_.data(), n);
+        const sf_count_t written = dither_ ? sf_writef_short(file_, quantized_.data(), n)
+                                           : sf_writef_float(file_, interleaved_.data(), n);
         if (written != sf_count_t(n)) {
             throw audioFileError(AudioFileErrorCode::writeFailed,
                                  "Could not write to " + quoted(path_) + ": " + sndfileReason(file_));

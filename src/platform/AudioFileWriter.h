@@ -1,19 +1,27 @@
 #pragma once
 
 #include "platform/AudioBuffer.h"
+#include "platform/TpdfDither.h"
 
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 struct sf_private_tag;
 
 namespace orvanta {
 
-// Writes linear PCM WAV, little-endian, interleaved on disk, from non-interleaved float buffers.
+// Lossless file containers the writer makes.
+enum class AudioContainer { wav, flac };
+
+// Writes linear PCM WAV, little-endian, interleaved on disk, or FLAC, from non-interleaved float buffers.
 // Data that may pass RIFF's 4 GiB (judged from the expected length) is written as RF64. A format with
 // its own channel layout (a mask other than plain mono or stereo) is written as WAVE_FORMAT_EXTENSIBLE
-// with that mask.
+// with that mask (a FLAC keeps its channel count's standard layout).
 // Integer samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
+// 16-bit files are the one place where samples lose resolution: they get TPDF dither (TpdfDither.h)
+// with a fixed seed, so the same samples always make the same file. 24-bit samples read from a
+// 24-bit file are written back unchanged.
 // The file is complete only after close() returns; a writer destroyed without close() leaves
 // whatever was written so far. One writer belongs to one thread at a time.
 class AudioFileWriter {
@@ -21,11 +29,13 @@ public:
     // Samples kept as 32-bit floats, unclipped: for intermediate files whose peaks may pass full scale.
     static constexpr int floatSamples = 0;
 
-    // Creates (or truncates) the file. bitDepth is 16, 24 or 32 (integer PCM) or floatSamples.
-    // `expectedFrames` is the length the file will have, when known (negative: unknown, kept small).
-    // Throws Error (domain "AudioFile", code cannotCreate) naming the file.
+    // Creates (or truncates) the file. bitDepth is 16, 24 or 32 (integer PCM) or floatSamples; a
+    // FLAC takes 16 or 24. `expectedFrames` is the length the file will have, when known (negative:
+    // unknown, kept small). `dither` shapes the noise of a 16-bit file. Throws Error (domain
+    // "AudioFile", code cannotCreate) naming the file, unsupportedFormat for a FLAC it cannot carry.
     AudioFileWriter(const std::filesystem::path& path, AudioFormat format, int bitDepth = 24,
-                    int64_t expectedFrames = -1);
+                    int64_t expectedFrames = -1, AudioContainer container = AudioContainer::wav,
+                    DitherShape dither = DitherShape::flat);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
@@ -48,6 +58,8 @@ private:
     sf_private_tag* file_ = nullptr;
     int64_t framesWritten_ = 0;
     std::vector<float> interleaved_;
+    std::unique_ptr<TpdfDither> dither_; // 16-bit files only
+    std::vector<int16_t> quantized_;     // their interleaved samples
 };
 
 } // namespace orvanta

@@ -182,4 +182,16 @@ bool isSameFile(const fs::path& a, const fs::path& b) noexcept {
     return fs::weakly_canonical(a, ec).lexically_normal() == fs::weakly_canonical(b, ec).lexically_normal();
 }
 
+void writeBesideThenRename(const std::filesystem::path& to,
+                           const std::function<void(const std::filesystem::path& partial)>& write) {
+    const std::filesystem::path partial = siblingTemporaryPath(to);
+    try {
+        write(partial);
+        moveFile(partial, to);
+    } catch (...) {
+        removeFileQuietly(partial);
+        throw;
+    }
+}
+
 } // namespace orvanta

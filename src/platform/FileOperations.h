@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace orvanta {
@@ -21,6 +22,12 @@ void copyFile(const std::filesystem::path& from, const std::filesystem::path& to
 // Copies `from` to a hidden temporary name beside `to`, then renames it over `to`, so `to` is
 // either the old file or the complete new one, never a partial copy. Throws on failure.
 void copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Calls `write` with a hidden name beside `to` (siblingTemporaryPath), then renames that file over
+// `to`; when `write` or the rename throws, the hidden file is removed and the exception passes on. So
+// `to` is the old file or the whole new one, and nothing is left behind.
+void writeBesideThenRename(const std::filesystem::path& to,
+                           const std::function<void(const std::filesystem::path& partial)>& write);
 
 // A hidden, unique name in `to`'s folder for writing a file that is renamed over `to` once complete.
 // Within the folder's name limit however long `to`'s name is (the name part is shortened).

@@ -17,6 +17,7 @@
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
 #include "platform/PreferenceStore.h"
+#include "support/CommandRunner.h"
 #include "support/QtWait.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
@@ -35,6 +36,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 namespace orvanta {
 namespace {
@@ -82,19 +84,34 @@ protected:
         return nullptr;
     }
 
-    // Accepts the open save dialog with `destination`; the export has finished when it returns true.
-    bool saveThroughDialog(const fs::path& destination) {
+    // Accepts the save dialog once it is open, with `destination`; false when none opened.
+    bool acceptSaveDialog(const fs::path& destination) {
         if (!test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000)) return false;
         QFileDialog* dialog = window.openFileDialog();
         fs::create_directories(destination.parent_path());
         dialog->setDirectory(QString::fromStdString(destination.parent_path().string()));
         dialog->selectFile(QString::fromStdString(destination.string()));
         static_cast<QDialog*>(dialog)->accept();
-        return test::becomes([&] { return window.resultScreen()->isSavedNoticeVisible(); }, 20000);
+        return true;
+    }
+
+    // Accepts the open save dialog with `destination`; the export has finished when it returns true.
+    bool saveThroughDialog(const fs::path& destination) {
+        return acceptSaveDialog(destination) &&
+               test::becomes([&] { return window.resultScreen()->isSavedNoticeVisible(); }, 20000);
     }
 
     bool masterFinished() {
         return test::becomes([&] { return window.currentScreen() == window.resultScreen(); }, 300000);
+    }
+
+    // Writes a song of `seconds`, drops it, starts and waits for the result screen.
+    bool masterNewSong(const fs::path& song, double seconds) {
+        test::writeMusic(song, seconds, -14.0);
+        dropOnSongZone(song);
+        if (!test::becomes([&] { return batch.hasCurrentFile(); }, 20000)) return false;
+        QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
+        return masterFinished();
     }
 };
 
@@ -240,6 +257,64 @@ TEST_F(MainWindowTest, MastersThroughTheScreensAndExportsThroughTheSaveDialog) {
     EXPECT_TRUE(fs::exists(destination)) << "start-over never removes an export";
 }
 
+// Every format on the picker exports: the file the save dialog names is what the format says. A
+// format and a rate chosen before the start are those of the pass itself.
+TEST_F(MainWindowTest, EveryFormatOnThePickerExportsThroughTheSaveDialog) {
+    QComboBox* formats = window.importScreen()->formatPicker();
+    QComboBox* rates = window.importScreen()->ratePicker();
+    ASSERT_EQ(formats->count(), int(allExportFormats.size()));
+    const int flac16 = formats->findText("FLAC 16-bit");
+    const int rate48 = rates->findText("48 kHz");
+    ASSERT_GE(flac16, 0);
+    ASSERT_GE(rate48, 0);
+    emit formats->activated(flac16);
+    emit rates->activated(rate48);
+    EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).stringValue(exportFormatKey), "FLAC16");
+
+    ASSERT_TRUE(masterNewSong(test::scratchPath("tune.wav"), 4.0));
+    const auto probe = [](const fs::path& file) {
+        const auto run = test::runProgram("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                                               "stream=codec_name,sample_fmt,sample_rate", "-of",
+                                                               "csv=p=0", file.string()});
+        return test::linesOf(run.standardOutput).empty() ? std::string() : test::linesOf(run.standardOutput).front();
+    };
+    EXPECT_EQ(probe(*batch.currentFile()->masterURL), "flac,s16,48000");
+
+    const std::map<ExportFormat, std::string> expected = {
+        {ExportFormat::wav, "pcm_s24le,s32,48000"}, {ExportFormat::wav16, "pcm_s16le,s16,48000"},
+        {ExportFormat::wavFloat, "pcm_f32le,flt,48000"}, {ExportFormat::flac, "flac,s32,48000"},
+        {ExportFormat::flac16, "flac,s16,48000"},     {ExportFormat::m4a, "aac,fltp,48000"},
+        {ExportFormat::mp3, "mp3,fltp,48000"}};
+    for (int i = 0; i < formats->count(); ++i) {
+        emit formats->activated(i);
+        const ExportFormat format = settings.exportFormat();
+        window.activateWindow(); // the closed dialog had the focus
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_E, Qt::ControlModifier);
+        const std::string name = "tune (MASTER)." + std::string(fileExtension(format));
+        ASSERT_TRUE(test::becomes([&] { return window.openFileDialog() != nullptr; }, 2000)) << rawValue(format);
+        EXPECT_TRUE(window.openFileDialog()->selectedFiles().value(0).endsWith(QString::fromStdString(name)));
+        const fs::path destination = test::scratchPath("exports/" + std::string(rawValue(format)) + "/" + name);
+        ASSERT_TRUE(acceptSaveDialog(destination));
+        // The notice of the previous export may still show: the file and the idle model tell.
+        ASSERT_TRUE(test::becomes([&] { return fs::exists(destination) && !model.isExporting(); }, 20000));
+        EXPECT_FALSE(model.hasAlert()) << rawValue(format);
+        EXPECT_EQ(probe(destination), expected.at(format)) << rawValue(format);
+        EXPECT_EQ(window.importScreen()->noiseShapingBox()->isEnabled(), bitDepthOf(format) == 16) << rawValue(format);
+    }
+
+    // Noise shaping, once ticked, is stored and makes another 16-bit file of the same master.
+    emit formats->activated(formats->findText("WAV 16-bit"));
+    window.importScreen()->noiseShapingBox()->setChecked(true);
+    EXPECT_EQ(PreferenceStore(PreferenceStore::standardFilePath()).boolValue(exportNoiseShapingKey), true);
+    const fs::path shaped = test::scratchPath("exports/shaped.wav");
+    ASSERT_TRUE(test::finishes(model.exportTo(shaped)));
+    EXPECT_EQ(probe(shaped), expected.at(ExportFormat::wav16));
+    const std::string flat = test::contentsOf(test::scratchPath("exports/WAV16/tune (MASTER).wav"));
+    EXPECT_EQ(test::contentsOf(shaped).size(), flat.size());
+    EXPECT_NE(test::contentsOf(shaped), flat);
+}
+
 TEST_F(MainWindowTest, CancelAsksForConfirmationAndCancelReturnsToImport) {
     const fs::path song = test::scratchPath("long.wav");
     test::writeMusic(song, 60.0, -16.0);
@@ -271,11 +346,7 @@ TEST_F(MainWindowTest, WithAReferenceTheExportAsksWhichVersion) {
     ASSERT_TRUE(test::becomes([&] { return reference.hasProfile(); }, 20000));
 
     const fs::path song = test::scratchPath("mysong.wav");
-    test::writeMusic(song, 6.0, -14.0);
-    dropOnSongZone(song);
-    ASSERT_TRUE(test::becomes([&] { return batch.hasCurrentFile(); }, 20000));
-    QTest::mouseClick(window.importScreen()->startButton(), Qt::LeftButton);
-    ASSERT_TRUE(masterFinished());
+    ASSERT_TRUE(masterNewSong(song, 6.0));
     ASSERT_TRUE(batch.isFinalMode());
     ASSERT_TRUE(batch.currentFile()->finalURL.has_value());
     EXPECT_EQ(window.resultScreen()->processedLoudnessText(),

@@ -80,6 +80,8 @@ TEST(ExportFormat, DecodesOnlyTheExactStoredValues) {
     EXPECT_EQ(rawValue(ExportFormat::m4a), "M4A");
     EXPECT_EQ(fileExtension(ExportFormat::m4a), "m4a");
     EXPECT_EQ(fileExtension(ExportFormat::wav), "wav");
+    EXPECT_EQ(exportFormatFromStored(std::string("FLAC16")), ExportFormat::flac16);
+    EXPECT_EQ(exportFormatFromStored(std::string("flac")), ExportFormat::wav);
 }
 
 TEST(AudioConverter, WavToWavReturnsTheInputUntouched) {
@@ -87,6 +89,27 @@ TEST(AudioConverter, WavToWavReturnsTheInputUntouched) {
     const auto before = readWithSndfile(wav);
     EXPECT_EQ(AudioConverter::convert(wav, ExportFormat::wav, -0.3f).url, wav);
     EXPECT_EQ(readWithSndfile(wav), before);
+}
+
+// Lossless formats go beside the master under names of their own (a 16-bit WAV is never the 24-bit
+// master itself); the master stays; a file already converted is returned as it is.
+TEST(AudioConverter, LosslessFormatsGetTheirOwnNamesAndLeaveTheMaster) {
+    const auto wav = renderedWav("song_master.wav", 2.0);
+    writeWav(wav, readWithSndfile(wav), 44100.0, SampleFormat::pcm24);
+    const std::string masterBytes = contentsOf(wav);
+    const auto directory = privateTemporaryDirectory();
+    const auto flac = AudioConverter::convert(wav, ExportFormat::flac, -0.3f).url;
+    const auto sixteen = AudioConverter::convert(wav, ExportFormat::wav16, -0.3f).url;
+    const auto floats = AudioConverter::convert(wav, ExportFormat::wavFloat, -0.3f).url;
+    EXPECT_EQ(flac, directory / "song_master.flac");
+    EXPECT_EQ(sixteen, directory / "song_master_16bit.wav");
+    EXPECT_EQ(floats, directory / "song_master_float.wav");
+    EXPECT_EQ(contentsOf(wav), masterBytes);
+    EXPECT_EQ(readWithSndfile(flac), readWithSndfile(wav));
+    EXPECT_EQ(readWithSndfile(floats), readWithSndfile(wav));
+    const std::string sixteenBytes = contentsOf(sixteen);
+    EXPECT_EQ(AudioConverter::convert(sixteen, ExportFormat::wav16, -0.3f).url, sixteen);
+    EXPECT_EQ(contentsOf(sixteen), sixteenBytes);
 }
 
 // The M4A decodes with ffmpeg and with our reader, keeps rate, channels and length (within the

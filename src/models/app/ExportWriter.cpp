@@ -1,11 +1,15 @@
 #include "models/app/ExportWriter.h"
 
 #include "batch/M4ACeilingEncoder.h"
+#include "batch/ResampledInput.h"
+#include "platform/AudioFileFacts.h"
 #include "platform/AudioFileReader.h"
-#include "platform/AudioFileWriter.h"
 #include "platform/FileKind.h"
 #include "platform/FileOperations.h"
+#include "platform/LosslessTranscode.h"
+#include "platform/Mp3Encoding.h"
 #include "platform/OutputDestination.h"
+#include "platform/SampleRateConversion.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/Uuid.h"
 
@@ -24,30 +28,45 @@ std::string lowercaseExtension(const std::filesystem::path& path) {
     return extension;
 }
 
-void decodeToWav(const std::filesystem::path& source, const std::filesystem::path& destination) {
-    const std::filesystem::path partial = siblingTemporaryPath(destination);
+// True when `source` already is a file of `format`: the same container, and for a lossless one the
+// same stored word length.
+bool alreadyIn(const std::filesystem::path& source, ExportFormat format) {
+    if (lowercaseExtension(source) != fileExtension(format)) return false;
+    const std::optional<int> wanted = bitDepthOf(format);
+    if (!wanted) return true;
+    const AudioFileFacts facts = readAudioFileFacts(source);
+    if (*wanted == floatBitDepth) return facts.floatingPoint && facts.bitDepth == 32;
+    return !facts.floatingPoint && facts.bitDepth == *wanted;
+}
+
+// MP3 carries at most 48 kHz: a master at a higher rate is resampled (in the private temporary
+// directory) to the nearest rate it carries first; resampling keeps the band-limited waveform, so its
+// true peak stays where the master's was.
+void encodeMp3AtACarriedRate(const std::filesystem::path& source, const std::filesystem::path& destination) {
+    const double rate = AudioFileReader(source).sampleRate();
+    if (mp3CarriesSampleRate(rate)) {
+        encodeMp3(source, destination);
+        return;
+    }
+    const std::filesystem::path resampled = privateTemporaryDirectory() / ("export-" + newUuidString() + ".wav");
     try {
-        AudioFileReader reader(source);
-        constexpr uint32_t chunkFrames = 65536;
-        AudioBuffer buffer = reader.makeBuffer(chunkFrames);
-        AudioFileWriter writer(partial, reader.processingFormat(), 24, reader.lengthFrames());
-        while (reader.read(buffer, chunkFrames) > 0) writer.write(buffer);
-        writer.close();
-        moveFile(partial, destination);
+        convertSampleRate(source, resampled, mp3SampleRateFor(rate));
+        encodeMp3(resampled, destination);
     } catch (...) {
-        removeFileQuietly(partial);
+        removeFileQuietly(resampled);
         throw;
     }
+    removeFileQuietly(resampled);
 }
 
 // A device or a named pipe is written into, never renamed over: the export is made in the private
 // temporary directory first and then streamed there.
 void writeExportThroughTemporaryFile(const std::filesystem::path& source, const std::filesystem::path& destination,
-                                     ExportFormat format, float ceilingDb) {
+                                     ExportFormat format, float ceilingDb, DitherShape dither) {
     const std::filesystem::path staged =
         privateTemporaryDirectory() / ("export-" + newUuidString() + "." + std::string(fileExtension(format)));
     try {
-        writeExport(source, staged, format, ceilingDb);
+        writeExport(source, staged, format, ceilingDb, dither);
         publishFile(staged, destination);
     } catch (...) {
         removeFileQuietly(staged);
@@ -59,25 +78,26 @@ void writeExportThroughTemporaryFile(const std::filesystem::path& source, const 
 } // namespace
 
 void writeExport(const std::filesystem::path& source, const std::filesystem::path& requested, ExportFormat format,
-                 float ceilingDb) {
+                 float ceilingDb, DitherShape dither) {
     if (isSameFile(source, requested)) return;
     // A link is written through: the file it leads to is replaced, the link itself stays.
     const OutputTarget target = resolveOutputTarget(requested);
     const std::filesystem::path& destination = target.path;
     const FileKind kind = fileKindOf(destination);
     if (target.inPlace || kind == FileKind::characterDevice || kind == FileKind::namedPipe) {
-        writeExportThroughTemporaryFile(source, destination, format, ceilingDb);
+        writeExportThroughTemporaryFile(source, destination, format, ceilingDb, dither);
         return;
     }
     if (kind != FileKind::missing && kind != FileKind::regular) checkOutputDestination(destination); // says why not
-    const std::string wanted(fileExtension(format));
-    const std::string have = lowercaseExtension(source);
-    if (have == wanted) {
+    // Every writer below renames over the destination only when complete.
+    if (alreadyIn(source, format)) {
         copyFileAtomically(source, destination);
     } else if (format == ExportFormat::m4a) {
-        encodeM4AUnderCeiling(source, destination, ceilingDb); // renames over the destination when complete
+        encodeM4AUnderCeiling(source, destination, ceilingDb);
+    } else if (format == ExportFormat::mp3) {
+        encodeMp3AtACarriedRate(source, destination);
     } else {
-        decodeToWav(source, destination);
+        transcodeLossless(source, destination, losslessTargetOf(format, dither));
     }
 }
 

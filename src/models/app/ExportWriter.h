@@ -8,9 +8,11 @@
 
 namespace orvanta {
 
-// Writes `source` (a rendered WAV or M4A result) to `destination` in `format`: a copy when the source
-// already has the format's extension, an M4A encoding of a WAV whose decoded true peak stays at or
-// under `ceilingDb` (the mastering ceiling, dBFS), or a 24-bit WAV decoding of an M4A.
+// Writes `source` (a rendered result in any format) to `destination` in `format`: a copy when the
+// source already is a file of that format and word length, an M4A encoding whose decoded true peak
+// stays at or under `ceilingDb` (the mastering ceiling, dBFS), an MP3 encoding (of a copy resampled
+// to 44.1 or 48 kHz when the source's rate is one MP3 does not carry), or a lossless file decoded
+// from the source (16 bits dithered with `dither`).
 // The data goes to a hidden name beside `destination`, renamed over it only when complete, so the
 // destination is either its old content or the whole new file. `source` is never changed; exporting
 // a file onto itself writes nothing. A destination that is a character device or a named pipe is
@@ -18,6 +20,6 @@ namespace orvanta {
 // symbolic link is written through (the file it leads to is replaced, the link stays); a folder, a
 // socket or a block device is refused. Any thread. Throws Error naming the files.
 void writeExport(const std::filesystem::path& source, const std::filesystem::path& destination, ExportFormat format,
-                 float ceilingDb);
+                 float ceilingDb, DitherShape dither = DitherShape::flat);
 
 } // namespace orvanta

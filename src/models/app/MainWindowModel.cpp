@@ -254,6 +254,7 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
     const std::optional<fs::path> source = exportSource(choice.value_or(defaultChoice()));
     const fs::path original = batch_.currentFile() ? batch_.currentFile()->url : fs::path();
     const ExportFormat format = settings_.exportFormat();
+    const DitherShape dither = settings_.noiseShaping() ? DitherShape::noiseShaped : DitherShape::flat;
     const float ceilingDb = settings_.limitThreshold(); // the ceiling the runs use; an analyzer run stores its own
     setIsExporting(true);
     QFuture<QString> work = QtConcurrent::run(&pool_, [=]() -> QString {
@@ -262,7 +263,7 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
             // The song the user loaded is never replaced by its own master.
             if (!original.empty() && isSameFile(original, destination))
                 return QStringLiteral("the destination is the song's original file");
-            writeExport(*source, destination, format, ceilingDb);
+            writeExport(*source, destination, format, ceilingDb, dither);
             return {};
         } catch (const std::exception& error) {
             return QString::fromUtf8(error.what());

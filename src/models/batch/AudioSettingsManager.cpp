@@ -23,6 +23,8 @@ AudioSettingsManager::AudioSettingsManager(PreferenceStore& store, QObject* pare
                                                 defaultLimitThreshold);
     useAnalyzer_ = false;
     exportFormat_ = exportFormatFromStored(store_.stringValue(exportFormatKey));
+    exportSampleRate_ = exportSampleRateFromStored(store_.floatValue(exportSampleRateKey)).value_or(0);
+    noiseShaping_ = store_.boolValue(exportNoiseShapingKey).value_or(false);
 }
 
 void AudioSettingsManager::setTargetLoudness(float lufs) {
@@ -46,6 +48,31 @@ void AudioSettingsManager::setExportFormat(ExportFormat format) {
         exportFormat_ = format;
         emit exportFormatChanged();
     }
+}
+
+void AudioSettingsManager::setExportSampleRate(int hertz) {
+    if (hertz != 0 && !exportSampleRateFromStored(float(hertz))) return;
+    if (exportSampleRate_ != hertz) {
+        exportSampleRate_ = hertz;
+        emit exportSampleRateChanged();
+    }
+}
+
+void AudioSettingsManager::chooseExportSampleRate(int hertz) {
+    setExportSampleRate(hertz);
+    store_.setFloat(exportSampleRateKey, float(exportSampleRate_));
+}
+
+void AudioSettingsManager::setNoiseShaping(bool on) {
+    if (noiseShaping_ != on) {
+        noiseShaping_ = on;
+        emit noiseShapingChanged();
+    }
+}
+
+void AudioSettingsManager::chooseNoiseShaping(bool on) {
+    setNoiseShaping(on);
+    store_.setBool(exportNoiseShapingKey, noiseShaping_);
 }
 
 void AudioSettingsManager::setUseAnalyzer(bool useAnalyzer) {

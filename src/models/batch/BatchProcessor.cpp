@@ -33,6 +33,8 @@ struct BatchProcessor::PassOutcome {
 // What the engine work of a pass reads, taken on the main thread when the pass starts.
 struct BatchProcessor::PassContext {
     ExportFormat format = ExportFormat::wav;
+    std::optional<int> sampleRate; // Hz; the song's own when none
+    DitherShape dither = DitherShape::flat;
     bool usableReference = false;
     BandLevels referenceLevels{};
     std::optional<TonalBalance> referenceBalance; // none for a profile stored before it was measured
@@ -113,6 +115,8 @@ std::shared_ptr<ProgressUpdater> BatchProcessor::makeProgressUpdater() {
 BatchProcessor::PassContext BatchProcessor::makePassContext(const AudioFile&) {
     PassContext context;
     context.format = exportFormat();
+    context.sampleRate = exportSampleRateFromStored(store_.floatValue(exportSampleRateKey));
+    if (store_.boolValue(exportNoiseShapingKey).value_or(false)) context.dither = DitherShape::noiseShaped;
     const ReferenceTrackManager& reference = reference_;
     context.usableReference = reference.hasUsableReference();
     context.referenceLevels = reference.referenceLevels();
@@ -199,6 +203,8 @@ MasteringOptions BatchProcessor::passOptions(const PassContext& context,
                                             const std::shared_ptr<ProgressUpdater>& updater) {
     MasteringOptions options;
     options.format = context.format;
+    options.sampleRate = context.sampleRate;
+    options.dither = context.dither;
     options.isCancelled = [this] { return isCancelledNow(); };
     options.progress = updater->callback();
     options.events = [this](const MasteringEvent& event) { showEvent(event); };

@@ -1,6 +1,7 @@
 // The window's workflow on real files, real managers and a real event loop.
 #include "eq/EQSettings.h"
 #include "models/app/AppContext.h"
+#include "models/app/ExportWriter.h"
 #include "models/app/MainWindowModel.h"
 #include "models/app/PresetRules.h"
 #include "models/app/WindowAlerts.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 
@@ -40,6 +42,27 @@ TEST(PresetRulesTest, MatchesWithinATenthOtherwiseCustom) {
     EXPECT_EQ(presetLabel(true, -10.0f, -0.2f), "ANALYZER");
     EXPECT_EQ(runName(true, -10.0f, -0.2f).value(), "Master + Reference");
     EXPECT_FALSE(runName(false, -7.0f, -0.3f).has_value());
+}
+
+// A 96 kHz master exported as MP3 becomes a 48 kHz MP3 of the same duration, and the temporary copy
+// at 48 kHz goes; a 16-bit FLAC export of it is dithered from the master's samples.
+TEST(ExportWriterTest, AnMp3OfAHighRateMasterIsResampledAndExportsLeaveNothingBehind) {
+    const fs::path master = test::scratchPath("hires_master.wav");
+    test::writeWav(master, {test::sine(1000.0, 0.5, 96000.0, 96000 * 2), test::sine(500.0, 0.5, 96000.0, 96000 * 2)},
+                   96000.0, test::SampleFormat::pcm24);
+    const fs::path mp3 = test::scratchPath("out/hires.mp3");
+    fs::create_directories(mp3.parent_path());
+    writeExport(master, mp3, ExportFormat::mp3, -0.3f);
+    double rate = 0.0;
+    const test::Channels decoded = test::readWithSndfile(mp3, &rate);
+    EXPECT_EQ(rate, 48000.0);
+    EXPECT_EQ(decoded.front().size(), size_t(48000 * 2));
+    const fs::path flac = test::scratchPath("out/hires.flac");
+    writeExport(master, flac, ExportFormat::flac16, -0.3f);
+    EXPECT_NEAR(test::rmsOf(test::readWithSndfile(flac)[0]), 0.5 / std::sqrt(2.0), 1e-4);
+    EXPECT_TRUE(test::appTemporaryDirectoryIsEmpty());
+    for (const auto& entry : fs::directory_iterator(mp3.parent_path()))
+        EXPECT_TRUE(entry.path() == mp3 || entry.path() == flac) << "leftover " << entry.path();
 }
 
 TEST(WindowAlertsTest, CancelConfirmationOffersCancelAndContinue) {

@@ -47,6 +47,34 @@ TEST(AudioSettingsManager, StoredValuesAreReadBackAndTheFormatMatchesExactly) {
     EXPECT_EQ(AudioSettingsManager(store).exportFormat(), ExportFormat::wav);
 }
 
+// Every format survives a restart through its stored value; values of another spelling, and rates
+// that are none, fall back as the old values did.
+TEST(AudioSettingsManager, EveryFormatAndRateIsStoredAndReadBack) {
+    PreferenceStore store(PreferenceStore::standardFilePath());
+    for (const ExportFormat format : allExportFormats) {
+        AudioSettingsManager(store).chooseExportFormat(format);
+        PreferenceStore onDisk = reread();
+        EXPECT_EQ(AudioSettingsManager(onDisk).exportFormat(), format) << rawValue(format);
+    }
+    for (const char* stored : {"flac", "FLAC24", "WAV 16", "mp3"}) {
+        store.setString("exportFormat", stored);
+        EXPECT_EQ(AudioSettingsManager(store).exportFormat(), ExportFormat::wav) << stored;
+    }
+
+    AudioSettingsManager settings(store);
+    EXPECT_EQ(settings.exportSampleRate(), 0) << "the song's own rate until one is chosen";
+    settings.chooseExportSampleRate(48000);
+    EXPECT_EQ(reread().floatValue("exportSampleRate"), 48000.0f);
+    PreferenceStore onDisk = reread();
+    EXPECT_EQ(AudioSettingsManager(onDisk).exportSampleRate(), 48000);
+    settings.setExportSampleRate(12); // no rate: ignored
+    EXPECT_EQ(settings.exportSampleRate(), 48000);
+    for (const float stored : {-44100.0f, 44100.5f, 1e9f}) {
+        store.setFloat("exportSampleRate", stored);
+        EXPECT_EQ(AudioSettingsManager(store).exportSampleRate(), 0) << stored;
+    }
+}
+
 TEST(AudioSettingsManager, AValueOfAnotherTypeCountsAsMissing) {
     PreferenceStore store(PreferenceStore::standardFilePath());
     store.setString("targetLoudness", "loud");

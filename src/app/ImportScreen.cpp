@@ -10,6 +10,7 @@
 #include "models/batch/BatchProcessor.h"
 #include "models/eq/ReferenceTrackManager.h"
 
+#include <algorithm>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -172,7 +173,8 @@ void ImportScreen::refresh() {
     presetLabel_->setText(label);
     const int presetIndex = presets_->findText(label);
     if (presetIndex >= 0) presets_->setCurrentIndex(presetIndex);
-    formats_->setCurrentIndex(settings_.exportFormat() == ExportFormat::m4a ? 1 : 0);
+    const auto chosen = std::find(allExportFormats.begin(), allExportFormats.end(), settings_.exportFormat());
+    formats_->setCurrentIndex(chosen == allExportFormats.end() ? 0 : int(chosen - allExportFormats.begin()));
     analyzerMode_->setChecked(settings_.useAnalyzer());
 
     const bool hasSong = batch_.hasCurrentFile();

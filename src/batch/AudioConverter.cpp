@@ -1,6 +1,5 @@
 #include "batch/AudioConverter.h"
 
-#include "batch/M4ACeilingEncoder.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
@@ -25,6 +24,15 @@ Error exportFailure(std::string message, std::shared_ptr<const Error> underlying
 
 } // namespace
 
+std::optional<LossyCodec> lossyCodecOf(ExportFormat format) noexcept {
+    switch (format) {
+    case ExportFormat::m4a: return LossyCodec::aac;
+    case ExportFormat::mp3: return LossyCodec::mp3;
+    case ExportFormat::wav: break;
+    }
+    return std::nullopt;
+}
+
 std::filesystem::path AudioConverter::finishExport(int status, const std::filesystem::path& output,
                                                    std::shared_ptr<const Error> failure) {
     switch (status) {
@@ -45,7 +53,8 @@ std::filesystem::path AudioConverter::finishExport(int status, const std::filesy
 }
 
 AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& input, ExportFormat format,
-                                                   float ceilingDb, const CancellationQuery& isCancelled) {
+                                                   float ceilingDb, const CancellationQuery& isCancelled,
+                                                   const Remaster& remaster, std::optional<float> masterLufs) {
     const std::filesystem::path output =
         privateTemporaryDirectory() / (baseNameWithoutExtension(input) + "." + std::string(fileExtension(format)));
     if (isSameFile(output, input)) {
@@ -75,7 +84,8 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
 
     CeilingEncoding encoding;
     try {
-        encoding = encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled);
+        encoding = encodeUnderCeiling(input, output, *lossyCodecOf(format), ceilingDb, remaster, isCancelled,
+                                      masterLufs);
     } catch (const Error& error) {
         removeFileQuietly(output);
         if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};
@@ -88,7 +98,8 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
                 std::nullopt};
     }
     return {finishExport(int(ExportStatus::completed), output), encoding.truePeakDb, encoding.sourceSampleRate,
-            encoding.sampleRate};
+            encoding.sampleRate, encoding.encodings, encoding.remasters, encoding.masterCeilingDb,
+            *lossyCodecOf(format)};
 }
 
 std::optional<std::string> AudioConverter::noteOn(const Conversion& conversion) {
@@ -98,10 +109,12 @@ std::optional<std::string> AudioConverter::noteOn(const Conversion& conversion) 
         std::snprintf(text, sizeof text, "%g kHz", hz / 1000.0);
         return std::string(text);
     };
-    const std::string reason = conversion.sourceSampleRate > 96000.0
-                                   ? "AAC carries at most 96 kHz"
-                                   : "AAC does not carry " + kilohertz(conversion.sourceSampleRate);
-    return reason + ": the M4A is resampled from " + kilohertz(conversion.sourceSampleRate) + " to " +
+    const bool mp3 = conversion.codec == LossyCodec::mp3;
+    const std::string codec = mp3 ? "MP3" : "AAC";
+    const std::string reason = conversion.sourceSampleRate > (mp3 ? 48000.0 : 96000.0)
+                                   ? codec + (mp3 ? " carries at most 48 kHz" : " carries at most 96 kHz")
+                                   : codec + " does not carry " + kilohertz(conversion.sourceSampleRate);
+    return reason + ": the " + std::string(codecName(conversion.codec)) + " is resampled from " + kilohertz(conversion.sourceSampleRate) + " to " +
            kilohertz(conversion.sampleRate);
 }
 

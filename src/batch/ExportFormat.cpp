@@ -5,6 +5,7 @@ namespace orvanta {
 std::string_view rawValue(ExportFormat format) noexcept {
     switch (format) {
     case ExportFormat::m4a: return "M4A";
+    case ExportFormat::mp3: return "MP3";
     case ExportFormat::wav: break;
     }
     return "WAV";
@@ -13,6 +14,7 @@ std::string_view rawValue(ExportFormat format) noexcept {
 std::string_view fileExtension(ExportFormat format) noexcept {
     switch (format) {
     case ExportFormat::m4a: return "m4a";
+    case ExportFormat::mp3: return "mp3";
     case ExportFormat::wav: break;
     }
     return "wav";

@@ -166,8 +166,8 @@ int repair(const AnalyzeOptions& options, const AnalyzerPlan& plan, ExportFormat
     }
     if (wasInterrupted()) return fail(options.input, "the correction failed: unknown error");
     // A file named .m4a always holds M4A: the WAV kept when encoding fails is no result.
-    if (format == ExportFormat::m4a && pass.conversionFailed) {
-        return fail(output, "cannot write the M4A: " +
+    if (isLossy(format) && pass.conversionFailed) {
+        return fail(output, "cannot write the " + std::string(rawValue(format)) + ": " +
                                 (pass.conversionError ? describeForUser(*pass.conversionError) : "unknown error"));
     }
     try {

@@ -25,7 +25,7 @@ std::optional<ExportFormat> takeFormatOption(Arguments& arguments) {
     if (!format) return std::nullopt;
     for (const ExportFormat candidate : allExportFormats)
         if (*format == fileExtension(candidate)) return candidate;
-    throw UsageError("unknown format \"" + *format + "\" (wav or m4a)");
+    throw UsageError("unknown format \"" + *format + "\" (wav, m4a or mp3)");
 }
 
 ExportFormat chooseExportFormat(const std::optional<ExportFormat>& requested,

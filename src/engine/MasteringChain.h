@@ -41,6 +41,8 @@ public:
                    WorkExecutor* executor = nullptr);
 
     int latencySamples() const noexcept;
+    // The soft clipper's largest peak reduction so far, dB (0 without it). Call between blocks.
+    float softClipLargestReductionDb() const noexcept { return clipper_.largestReductionDb(); }
     // Only input frames [first, end) will be kept in the output; what the chain lets through before or
     // after them (the backward all-pass rings ahead of the first frame) is silenced before the peak
     // stages, so those see the edges a player will see.

@@ -1,6 +1,7 @@
 #include "models/app/ExportWriter.h"
 
-#include "batch/M4ACeilingEncoder.h"
+#include "batch/AudioConverter.h"
+#include "batch/LossyCeilingEncoder.h"
 #include "platform/AudioFileReader.h"
 #include "platform/AudioFileWriter.h"
 #include "platform/FileKind.h"
@@ -74,8 +75,8 @@ void writeExport(const std::filesystem::path& source, const std::filesystem::pat
     const std::string have = lowercaseExtension(source);
     if (have == wanted) {
         copyFileAtomically(source, destination);
-    } else if (format == ExportFormat::m4a) {
-        encodeM4AUnderCeiling(source, destination, ceilingDb); // renames over the destination when complete
+    } else if (const auto codec = lossyCodecOf(format)) {
+        encodeUnderCeiling(source, destination, *codec, ceilingDb); // renames over the destination when complete
     } else {
         decodeToWav(source, destination);
     }

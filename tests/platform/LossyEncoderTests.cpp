@@ -1,6 +1,6 @@
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
-#include "platform/M4AEncoder.h"
+#include "platform/LossyEncoder.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 

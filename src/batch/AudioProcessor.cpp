@@ -219,6 +219,7 @@ private:
         };
         MasteringChainSettings settings = passChainSettings(gain, bpm_, target_, threshold_);
         settings.softClipDepthDb = softClipDepthDb_;
+        settings.bandLimitHz = earlier_ ? earlier_->bandLimitHz : 0.0f;
         try {
             return renderLimiterPass(source, output, settings, passProgress, isCancelled_, threads_);
         } catch (const Error& cause) {

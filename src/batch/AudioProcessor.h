@@ -20,6 +20,7 @@ struct EarlierMaster {
     float softClipDepthDb = 0.0f; // the soft clipper's depth it was made with, dB
     int bpm = 0;
     AudioStats inputStats;        // its source's figures
+    float bandLimitHz = 0.0f;     // the new master's low-pass before the true-peak limiter (MasteringChain), Hz; 0: none
 };
 
 // Masters one file. Master mode: measure, detect tempo, gain-stage and limit in up to three passes

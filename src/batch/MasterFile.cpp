@@ -48,6 +48,10 @@ namespace {
 // lossy file must stay within 0.3 LU of the master, and the codec takes a little itself.
 constexpr float remasterLossLU = 0.15f;
 
+// A master made again for a lossy codec passes up to this far below the codec's band edge (the
+// low-pass's transition lies between).
+constexpr float bandLimitBelowCodecHz = 1500.0f;
+
 // One pass's view of its options: progress, cancellation and events that may each be empty.
 class Pass {
 public:
@@ -118,12 +122,17 @@ public:
     // events and progress have been told.
     Remaster remasterOf(const fs::path& source, const std::optional<EQSettings>& eq, float targetLUFS,
                         const DJMasteringResult& first, DJMasteringResult& latest) const {
-        return [this, source, eq, targetLUFS, &first, &latest](float ceilingDb,
-                                                               float encodedLufs) -> std::optional<fs::path> {
-            // What the codec took from the current master is asked of the new one on top.
-            const float codecLossLU = std::isfinite(encodedLufs) ? std::max(0.0f, latest.stats.lufs - encodedLufs) : 0.0f;
+        return [this, source, eq, targetLUFS, &first, &latest, made = 0](
+                   float ceilingDb, float encodedLufs) mutable -> std::optional<fs::path> {
+            // What the codec took from a band-limited master is asked of the next one on top. (The first
+            // master loses its highs in the encoder; the band-limited one itself measures without them.)
+            const float codecLossLU =
+                made > 0 && std::isfinite(encodedLufs) ? std::max(0.0f, latest.stats.lufs - encodedLufs) : 0.0f;
+            // The new master keeps below the codec's band edge, so the encoder cuts nothing the limiter saw.
+            const float bandLimitHz =
+                float(codecBandEdgeHz(*lossyCodecOf(options_.format))) - bandLimitBelowCodecHz;
             const EarlierMaster earlier{latest.totalGain, first.stats.lufs + codecLossLU, first.softClipDepthDb,
-                                        first.bpm, first.inputStats};
+                                        first.bpm, first.inputStats, bandLimitHz};
             // The accepted master waits aside; a refused one gives its place back.
             const fs::path accepted = siblingTemporaryPath(latest.outputURL);
             moveFile(latest.outputURL, accepted);
@@ -142,6 +151,7 @@ public:
                 return std::nullopt;
             }
             removeFileQuietly(accepted);
+            ++made;
             again.passes += latest.passes;
             again.targetReached = first.targetReached;
             again.gainLimitDb = first.gainLimitDb;

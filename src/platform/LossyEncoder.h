@@ -16,6 +16,11 @@ enum class LossyCodec {
 // "M4A" / "MP3", for messages.
 std::string_view codecName(LossyCodec codec) noexcept;
 
+// The highest frequency the codec keeps at its bit rate, Hz: FFmpeg's AAC encoder at 256 kb/s stereo
+// and LAME at 320 kb/s both cut at about 20 kHz. A master band-limited below it loses nothing more in
+// the encoder.
+constexpr double codecBandEdgeHz(LossyCodec) noexcept { return 20000.0; }
+
 // What an encoding wrote.
 struct LossyEncoding {
     double sourceSampleRate = 0.0; // the input's rate, Hz

@@ -99,7 +99,7 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
     }
     return {finishExport(int(ExportStatus::completed), output), encoding.truePeakDb, encoding.sourceSampleRate,
             encoding.sampleRate, encoding.encodings, encoding.remasters, encoding.masterCeilingDb,
-            *lossyCodecOf(format)};
+            *lossyCodecOf(format), encoding.stats};
 }
 
 std::optional<std::string> AudioConverter::noteOn(const Conversion& conversion) {

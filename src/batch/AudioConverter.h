@@ -32,6 +32,7 @@ public:
         int remasters = 0;                // and masters made again at a lowered ceiling
         float masterCeilingDb = 0.0f;     // and the ceiling of the master encoded, dBTP
         LossyCodec codec = LossyCodec::aac; // and its codec
+        std::optional<AudioStats> stats{};  // and the meter's figures of the file as it decodes
     };
 
     // What the user should know about a conversion: "AAC carries at most 96 kHz: the M4A is resampled

@@ -373,7 +373,8 @@ private:
     // of a master run are reported.
     Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
                          const fs::path& resultURL, double progressStart, double progressSpan, bool narrate) {
-        const double passSpan = progressSpan / maximumPasses;
+        const int passLimit = maximumPasses;
+        const double passSpan = progressSpan / passLimit;
         Convergence result;
         float gain = firstGain;
         const float gainBoundDb = 20.0f * std::log10(firstGain) + largestGainAboveFirstDb;
@@ -415,7 +416,7 @@ private:
                     placeResult(best, resultURL);
                     return result;
                 }
-                if (pass == maximumPasses) {
+                if (pass == passLimit) {
                     placeResult(best, resultURL);
                     if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
                     return result;

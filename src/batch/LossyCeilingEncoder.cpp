@@ -3,7 +3,6 @@
 #include "batch/LoudPassageProbe.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
-#include "engine/TruePeakDetector.h"
 #include "platform/Error.h"
 #include "platform/FileOperations.h"
 
@@ -97,8 +96,10 @@ CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const st
             current.sourceSampleRate = encoding.sourceSampleRate;
             current.sampleRate = encoding.sampleRate;
             ++current.encodings;
-            current.truePeakDb = measureTruePeakDb(staging, isCancelled);
-            current.lufs = analyzeAudioFile(staging).lufs;
+            if (isCancelled && isCancelled()) throw cancellationError();
+            current.stats = analyzeAudioFile(staging);
+            current.truePeakDb = current.stats.truePeak;
+            current.lufs = current.stats.lufs;
             encodedLufs = current.lufs;
             if (best.encodings == 0 || miss(current) < miss(best)) {
                 moveFile(staging, kept);

@@ -18,6 +18,7 @@ struct CeilingEncoding {
     int remasters = 0;             // masters made again at a lowered ceiling
     double probedTruePeakDb = 0.0; // the loudest passages' decoded true peak, encoded on their own first, dBTP
     float lufs = 0.0f;             // loudness of the written file, LUFS (the engine's meter)
+    AudioStats stats;              // the meter's figures of the written file as it decodes
     double sourceSampleRate = 0.0; // the input's rate, Hz
     int sampleRate = 0;            // the rate encoded, Hz (48000 where the codec cannot carry the input's)
 };

@@ -92,7 +92,8 @@ public:
                 try {
                     // The codec changes the level a little and the peaks more, so the file itself is
                     // measured; its true peak is the one the converter measured after encoding.
-                    record.result.stats = analyzeAudioFile(conversion.url, options_.threads);
+                    record.result.stats =
+                        conversion.stats ? *conversion.stats : analyzeAudioFile(conversion.url, options_.threads);
                     record.result.stats.truePeak = float(*conversion.truePeakDb);
                 } catch (...) {
                     if (newFile) removeFileQuietly(conversion.url); // an unmeasured export is nobody's result

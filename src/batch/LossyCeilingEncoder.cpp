@@ -62,9 +62,16 @@ CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const st
         // of a dense master's overshoot by itself; later ones step by all of what is left.
         const double share = current.remasters == 0 ? firstRemasterShare : 1.0;
         const float step = overshootDb > 0.0 ? float(share * overshootDb + marginDb) : 0.0f;
-        const std::optional<std::filesystem::path> lowered = remaster(current.masterCeilingDb - step, encodedLufs);
+        float ceiling = current.masterCeilingDb - step;
+        std::optional<std::filesystem::path> lowered = remaster(ceiling, encodedLufs);
+        if (!lowered && current.remasters == 0 && step > 0.0f) {
+            // Too quiet under the lower ceiling: band-limited under the same one still takes away the
+            // part of the overshoot that the codec's cut-off makes.
+            ceiling = current.masterCeilingDb;
+            lowered = remaster(ceiling, encodedLufs);
+        }
         if (!lowered) return false;
-        current.masterCeilingDb -= step;
+        current.masterCeilingDb = ceiling;
         source = *lowered;
         ++current.remasters;
         return true;

@@ -7,11 +7,9 @@
 #include "batch/AudioProcessor.h"
 #include "batch/MasteringPresets.h"
 #include "BenchSong.h"
+#include "ProgramRun.h"
 #include "support/AudioMeasures.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -25,51 +23,16 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using namespace orvanta;
+using bench::ffmpegAvailable;
+using bench::run;
 using Clock = std::chrono::steady_clock;
 
 constexpr int rounds = 5;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-// Runs a program found on PATH with stdin and stdout on /dev/null; returns its standard error.
-// Throws when it cannot start or does not exit with 0.
-std::string run(const std::vector<std::string>& args, const std::filesystem::path& errorFile) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::ifstream in(errorFile);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        throw std::runtime_error(args[0] + " failed:\n" + text.str());
-    }
-    return text.str();
-}
-
-bool ffmpegAvailable(const std::filesystem::path& errorFile) {
-    try {
-        run({"ffmpeg", "-hide_banner", "-version"}, errorFile);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
 
 struct FfmpegRun {
     double measureSeconds = 0.0;

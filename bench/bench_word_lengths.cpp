@@ -3,7 +3,7 @@
 // runs in this process, one after the other; the ratio of their times is the figure to read.
 #include "BenchSong.h"
 #include "platform/LosslessTranscode.h"
-#include "platform/Mp3Encoding.h"
+#include "platform/LossyEncoder.h"
 #include "platform/SampleRateConversion.h"
 
 #include <benchmark/benchmark.h>
@@ -56,7 +56,7 @@ void BM_Resample48kFfmpeg(benchmark::State& state) {
 }
 
 void BM_Mp3(benchmark::State& state) {
-    for (auto _ : state) orvanta::encodeMp3(song().path(), outputNamed("ours.mp3"));
+    for (auto _ : state) orvanta::encodeLossy(song().path(), outputNamed("ours.mp3"), orvanta::LossyCodec::mp3);
     fs::remove(outputNamed("ours.mp3"));
 }
 void BM_Mp3Ffmpeg(benchmark::State& state) { runFfmpeg(state, "-c:a libmp3lame -b:a 320k", "theirs.mp3"); }

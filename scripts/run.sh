@@ -8,7 +8,8 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$build/bin/orvanta" --demo-song "$demo"
 fi
 echo "[run] no display: measuring and mastering the demo song with orvanta-cli instead of opening the window"
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+# The master goes beside the demo song, where it stays for the user to open.
+master="$(cd "$(dirname "$demo")" && pwd)/orvanta-demo (MASTER).wav"
 "$build/bin/orvanta-cli" measure "$demo"
-"$build/bin/orvanta-cli" master "$demo" -o "$out/orvanta-demo (MASTER).wav"
+"$build/bin/orvanta-cli" master "$demo" -o "$master"
+echo "[run] the demo master is $master"

@@ -1,12 +1,10 @@
 #include "batch/AudioConverter.h"
 
-#include "batch/M4ACeilingEncoder.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TruePeakDetector.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
 #include "platform/LosslessTranscode.h"
-#include "platform/Mp3Encoding.h"
 #include "platform/TemporaryDirectory.h"
 
 #include <cstdio>
@@ -46,21 +44,16 @@ std::filesystem::path conversionPath(const std::filesystem::path& input, ExportF
     return privateTemporaryDirectory() / (base + "." + std::string(fileExtension(format)));
 }
 
-// An MP3 encoded once and measured as it decodes. The ceiling is held by the lossy encoders' loop
-// (M4ACeilingEncoder), which takes over MP3 when it knows it.
-CeilingEncoding encodeMp3Measured(const std::filesystem::path& input, const std::filesystem::path& output,
-                                  const CancellationQuery& isCancelled) {
-    if (isCancelled && isCancelled()) throw cancellationError();
-    const Mp3Encoding encoding = encodeMp3(input, output);
-    CeilingEncoding result;
-    result.sourceSampleRate = encoding.sourceSampleRate;
-    result.sampleRate = encoding.sampleRate;
-    result.encodings = 1;
-    result.truePeakDb = measureTruePeakDb(output, isCancelled);
-    return result;
-}
-
 } // namespace
+
+std::optional<LossyCodec> lossyCodecOf(ExportFormat format) noexcept {
+    switch (format) {
+    case ExportFormat::m4a: return LossyCodec::aac;
+    case ExportFormat::mp3: return LossyCodec::mp3;
+    default: break;
+    }
+    return std::nullopt;
+}
 
 std::filesystem::path AudioConverter::finishExport(int status, const std::filesystem::path& output,
                                                    std::shared_ptr<const Error> failure) {
@@ -83,6 +76,7 @@ std::filesystem::path AudioConverter::finishExport(int status, const std::filesy
 
 AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& input, ExportFormat format,
                                                    float ceilingDb, const CancellationQuery& isCancelled,
+                                                   const Remaster& remaster, std::optional<float> masterLufs,
                                                    DitherShape dither) {
     const std::filesystem::path output = conversionPath(input, format);
     if (isSameFile(output, input)) {
@@ -122,8 +116,8 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
 
     CeilingEncoding encoding;
     try {
-        encoding = format == ExportFormat::mp3 ? encodeMp3Measured(input, output, isCancelled)
-                                               : encodeM4AUnderCeiling(input, output, ceilingDb, isCancelled);
+        encoding = encodeUnderCeiling(input, output, *lossyCodecOf(format), ceilingDb, remaster, isCancelled,
+                                      masterLufs);
     } catch (const Error& error) {
         removeFileQuietly(output);
         if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};
@@ -136,7 +130,8 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
                 std::nullopt};
     }
     return {finishExport(int(ExportStatus::completed), output), encoding.truePeakDb, encoding.sourceSampleRate,
-            encoding.sampleRate};
+            encoding.sampleRate, encoding.encodings, encoding.remasters, encoding.masterCeilingDb,
+            *lossyCodecOf(format), encoding.stats};
 }
 
 std::optional<std::string> AudioConverter::noteOn(const Conversion& conversion) {
@@ -146,10 +141,12 @@ std::optional<std::string> AudioConverter::noteOn(const Conversion& conversion) 
         std::snprintf(text, sizeof text, "%g kHz", hz / 1000.0);
         return std::string(text);
     };
-    const std::string reason = conversion.sourceSampleRate > 96000.0
-                                   ? "AAC carries at most 96 kHz"
-                                   : "AAC does not carry " + kilohertz(conversion.sourceSampleRate);
-    return reason + ": the M4A is resampled from " + kilohertz(conversion.sourceSampleRate) + " to " +
+    const bool mp3 = conversion.codec == LossyCodec::mp3;
+    const std::string codec = mp3 ? "MP3" : "AAC";
+    const std::string reason = conversion.sourceSampleRate > (mp3 ? 48000.0 : 96000.0)
+                                   ? codec + (mp3 ? " carries at most 48 kHz" : " carries at most 96 kHz")
+                                   : codec + " does not carry " + kilohertz(conversion.sourceSampleRate);
+    return reason + ": the " + std::string(codecName(conversion.codec)) + " is resampled from " + kilohertz(conversion.sourceSampleRate) + " to " +
            kilohertz(conversion.sampleRate);
 }
 

@@ -22,6 +22,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr float convergenceLU = 0.3f;
+// A master made again under a lowered ceiling lands this close to the earlier one's loudness.
+constexpr float remasterLU = 0.1f;
+// Where the clean chain falls short of a target of −8 LUFS or quieter, the soft clipper may take up to
+// this much from a peak (louder targets have their own depth, softClipDepthFor).
+constexpr float fallbackSoftClipDb = 1.5f;
 constexpr int maximumPasses = 3;
 // Later passes never go further than this above the first pass's gain: a real song lands within a
 // few dB of it, and only audio that is mostly silence or isolated clicks asks for more, where more gain
@@ -76,9 +81,11 @@ class Run {
 public:
     Run(const fs::path& input, const ProgressCallback& progress, const CancellationQuery& isCancelled,
         float targetLUFS, float limitThreshold, const MasteringEventSink& events, WorkThreads threads,
-        std::optional<float> fixedGainDb)
+        std::optional<float> fixedGainDb, const std::optional<EarlierMaster>& earlier)
         : input_(input), progress_(progress), isCancelled_(isCancelled), target_(targetLUFS),
-          threshold_(limitThreshold), events_(events), threads_(threads), fixedGainDb_(fixedGainDb) {}
+          threshold_(limitThreshold), events_(events), threads_(threads), fixedGainDb_(fixedGainDb),
+          earlier_(earlier), softClipDepthDb_(earlier ? earlier->softClipDepthDb : softClipDepthFor(targetLUFS)),
+          aim_(earlier ? earlier->lufs : targetLUFS), tolerance_(earlier ? remasterLU : convergenceLU) {}
 
     void report(double value) const {
         if (progress_) {
@@ -122,10 +129,13 @@ public:
         try {
             checkCancelled();
             const DecodedInput decoded(equalised);
-            const AudioStats equalisedStats = analyzeAudioFile(equalised, threads_);
+            const AudioStats equalisedStats = earlier_ ? earlier_->inputStats : analyzeAudioFile(equalised, threads_);
             requireMeasurable(equalisedStats);
-            bpm_ = detectTempo(equalised);
-            if (fixedGainDb_) {
+            bpm_ = earlier_ ? earlier_->bpm : detectTempo(equalised);
+            inStats_ = equalisedStats;
+            if (earlier_) {
+                converged = converge(equalised, equalisedStats, earlier_->gain, finalURL, 0.5, 0.45, false);
+            } else if (fixedGainDb_) {
                 converged = fixedGainPass(equalised, 1.0f, finalURL, 0.5, 0.45);
             } else {
                 const float firstGain = withinTarget(equalisedStats.lufs, target_)
@@ -146,6 +156,8 @@ public:
         result.outputURL = finalURL;
         result.stats = converged.stats;
         result.gainReduction = std::move(converged.gainReduction);
+        result.totalGain = converged.gain;
+        describeChain(result, converged);
         return result;
     }
 
@@ -158,7 +170,9 @@ public:
 
         // The meter, the tempo and every pass read the song decoded once.
         const DecodedInput decoded(input_);
+        if (earlier_) return remaster(masterURL);
         const AudioStats inStats = analyzeAudioFile(input_, threads_);
+        inStats_ = inStats;
         // Without a measured loudness there is no gain to choose: the floor of the meter would ask
         // for hundreds of decibels.
         requireMeasurable(inStats);
@@ -186,6 +200,15 @@ public:
     }
 
 private:
+    // The earlier master again, under this run's ceiling, as loud as it was.
+    DJMasteringResult remaster(const fs::path& masterURL) {
+        inStats_ = earlier_->inputStats;
+        bpm_ = earlier_->bpm;
+        Convergence result = converge(input_, inStats_, earlier_->gain, masterURL, 0.1, 0.85, false);
+        report(1.0);
+        return resultOf(masterURL, std::move(result), true, std::nullopt);
+    }
+
     // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
     // "Audio processing failed" with the cause's code and the cause attached.
     // Returns the meter's figures of the pass, measured as it was written, and its gain reduction.
@@ -194,8 +217,11 @@ private:
         const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
             report(progressStart + fraction * progressSpan);
         };
+        MasteringChainSettings settings = passChainSettings(gain, bpm_, target_, threshold_);
+        settings.softClipDepthDb = softClipDepthDb_;
+        settings.bandLimitHz = earlier_ ? earlier_->bandLimitHz : 0.0f;
         try {
-            return renderLimiterPass(source, output, gain, bpm_, target_, threshold_, passProgress, isCancelled_, threads_);
+            return renderLimiterPass(source, output, settings, passProgress, isCancelled_, threads_);
         } catch (const Error& cause) {
             // A cancelled or failed pass leaves no partial file in the temporary folder.
             removeFileQuietly(output);
@@ -222,6 +248,10 @@ private:
         result.stats = pass.stats;
         result.passes = 1;
         result.gainReduction = std::move(pass.gainReduction);
+        result.softClipDepthDb = softClipDepthDb_;
+        result.softClipMaxDb = pass.softClipMaxDb;
+        result.bpm = bpm_;
+        result.inputStats = inStats_;
         return result;
     }
 
@@ -240,7 +270,10 @@ private:
         const float gain = initialGain(inStats.lufs, inStats.peak, target_);
         announcePass(1, gain, false);
 
-        const Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
+        Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
+        if (result.stats.lufs < target_ - convergenceLU && !result.gainLimitDb && softClipDepthDb_ == 0.0f) {
+            result = withSoftClipper(masterURL, inStats, std::move(result));
+        }
         const AudioStats& outStats = result.stats;
 
         report(1.0);
@@ -255,7 +288,7 @@ private:
         if (!fileExists(masterURL)) {
             throw outputNotCreatedError();
         }
-        return {masterURL, outStats, result.passes, result.gain, reached, gainLimitDb, result.gainReduction};
+        return resultOf(masterURL, std::move(result), reached, gainLimitDb);
     }
 
     struct Convergence {
@@ -264,7 +297,55 @@ private:
         float gain = 1.0f;
         GainReductionEnvelope gainReduction; // of the kept pass
         std::optional<float> gainLimitDb;    // the bound, dB, when it held a pass's gain back
+        float softClipMaxDb = 0.0f;          // the soft clipper's largest reduction in the kept pass, dB
     };
+
+    // The soft clipper, tempo and source of the run, for a caller that makes the master again.
+    void describeChain(DJMasteringResult& result, const Convergence& kept) const {
+        result.softClipDepthDb = softClipDepthDb_;
+        result.softClipMaxDb = kept.softClipMaxDb;
+        result.bpm = bpm_;
+        result.inputStats = inStats_;
+    }
+
+    DJMasteringResult resultOf(const fs::path& url, Convergence&& kept, bool reached,
+                               std::optional<float> gainLimitDb) const {
+        DJMasteringResult result;
+        result.outputURL = url;
+        result.stats = kept.stats;
+        result.passes = kept.passes;
+        result.totalGain = kept.gain;
+        result.targetReached = reached;
+        result.gainLimitDb = gainLimitDb;
+        result.gainReduction = std::move(kept.gainReduction);
+        describeChain(result, kept);
+        return result;
+    }
+
+    // The clean chain stayed short of a target of −8 LUFS or quieter: the passes are made again with
+    // the soft clipper taking up to fallbackSoftClipDb from the peaks, starting where the clean
+    // passes stopped plus the shortfall. The result closer to the target is kept at `masterURL`.
+    Convergence withSoftClipper(const fs::path& masterURL, const AudioStats& inStats, Convergence clean) {
+        softClipDepthDb_ = fallbackSoftClipDb;
+        const fs::path clipped = passFile(0);
+        const float shortfallDb = target_ - clean.stats.lufs;
+        Convergence loud;
+        try {
+            loud = converge(input_, inStats, clean.gain * std::pow(10.0f, shortfallDb / 20.0f), clipped, 0.1, 0.85, true);
+        } catch (...) {
+            removeFileQuietly(clipped);
+            throw;
+        }
+        if (std::fabs(loud.stats.lufs - target_) < std::fabs(clean.stats.lufs - target_)) {
+            placeResult(clipped, masterURL);
+            loud.passes += clean.passes;
+            return loud;
+        }
+        removeFileQuietly(clipped);
+        softClipDepthDb_ = 0.0f;
+        clean.passes += loud.passes;
+        return clean;
+    }
 
     // One pass at a gain chosen for the whole album; its loudness is wherever that gain puts it.
     DJMasteringResult albumPass(const fs::path& masterURL, float gain) {
@@ -275,7 +356,7 @@ private:
         complete.singlePass = true;
         tell(complete);
         report(1.0);
-        return {masterURL, pass.stats, 1, gain, true, std::nullopt, std::move(pass.gainReduction)};
+        return resultOf(masterURL, std::move(pass), true, std::nullopt);
     }
 
     Convergence fixedGainPass(const fs::path& source, float gain, const fs::path& resultURL, double progressStart,
@@ -283,7 +364,7 @@ private:
         const fs::path rendered = passFile(1);
         LimiterPassReport pass = renderPass(source, rendered, gain, progressStart, progressSpan);
         placeResult(rendered, resultURL);
-        return {pass.stats, 1, gain, std::move(pass.gainReduction), std::nullopt};
+        return {pass.stats, 1, gain, std::move(pass.gainReduction), std::nullopt, pass.softClipMaxDb};
     }
 
     // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,
@@ -292,7 +373,8 @@ private:
     // of a master run are reported.
     Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
                          const fs::path& resultURL, double progressStart, double progressSpan, bool narrate) {
-        const double passSpan = progressSpan / maximumPasses;
+        const int passLimit = maximumPasses;
+        const double passSpan = progressSpan / passLimit;
         Convergence result;
         float gain = firstGain;
         const float gainBoundDb = 20.0f * std::log10(firstGain) + largestGainAboveFirstDb;
@@ -317,28 +399,29 @@ private:
                 }
                 measured.push_back({20.0f * std::log10(gain), outStats.lufs});
                 const bool closer = best.empty() ||
-                                    std::fabs(outStats.lufs - target_) < std::fabs(result.stats.lufs - target_);
+                                    std::fabs(outStats.lufs - aim_) < std::fabs(result.stats.lufs - aim_);
                 if (closer) {
                     if (!best.empty()) removeFileQuietly(best);
                     best = rendered;
-                    result = {outStats, pass, gain, std::move(rendering.gainReduction), std::nullopt};
+                    result = {outStats, pass, gain, std::move(rendering.gainReduction), std::nullopt,
+                              rendering.softClipMaxDb};
                 } else {
                     removeFileQuietly(rendered);
                     result.passes = pass;
                 }
 
                 result.gainLimitDb = boundHeld;
-                if (withinTarget(result.stats.lufs, target_)) {
+                if (std::fabs(result.stats.lufs - aim_) <= tolerance_) {
                     if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
                     placeResult(best, resultURL);
                     return result;
                 }
-                if (pass == maximumPasses) {
+                if (pass == passLimit) {
                     placeResult(best, resultURL);
                     if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
                     return result;
                 }
-                gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, target_);
+                gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, aim_);
                 if (!(20.0f * std::log10(gain) <= gainBoundDb)) {
                     if (boundHeld) {
                         // The pass at the bound is made: another would render the same samples.
@@ -366,8 +449,14 @@ private:
     const MasteringEventSink& events_;
     const WorkThreads threads_;
     const std::optional<float> fixedGainDb_;
+    const std::optional<EarlierMaster> earlier_;
+    float softClipDepthDb_; // dB the soft clipper may take from a peak; 0 leaves it out
+    const float aim_;       // the loudness the passes aim at: the target, or the earlier master's
+    const float tolerance_; // LU around aim_ that ends the passes
     int bpm_ = 0;
+    AudioStats inStats_; // the passes' source, measured
 };
+
 
 } // namespace
 
@@ -387,8 +476,9 @@ DJMasteringResult AudioProcessor::processAudio(const fs::path& input, const Prog
                                                const std::optional<EQSettings>& eqSettings, bool resetChecklist,
                                                float targetLUFS, float limitThreshold,
                                                const MasteringEventSink& events, WorkThreads threads,
-                                               std::optional<float> fixedGainDb) {
-    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events, threads, fixedGainDb);
+                                               std::optional<float> fixedGainDb,
+                                               const std::optional<EarlierMaster>& earlier) {
+    Run run(input, progress, isCancelled, targetLUFS, limitThreshold, events, threads, fixedGainDb, earlier);
     run.checkCancelled();
     run.report(0.0);
     if (applyEQ && eqSettings && eqSettings->isEnabled) {

@@ -46,6 +46,14 @@ ReferenceMatch referenceMatchOf(const SpectralProfile& profile, float strengthPe
 
 namespace {
 
+// How much quieter than the first master one made again under a lowered ceiling may come out: the
+// lossy file must stay within 0.3 LU of the master, and the codec takes a little itself.
+constexpr float remasterLossLU = 0.15f;
+
+// A master made again for a lossy codec passes up to this far below the codec's band edge (the
+// low-pass's transition lies between).
+constexpr float bandLimitBelowCodecHz = 1500.0f;
+
 // One pass's view of its options: progress, cancellation and events that may each be empty.
 class Pass {
 public:
@@ -66,7 +74,9 @@ public:
     // The conversion tail: the result in the export format, or the WAV itself when the conversion
     // fails. An encoded result carries its own figures. `source` is removed after a successful
     // conversion only when it is no longer anyone's result (`removeSource`).
-    MasteredFile convert(const fs::path& source, const AudioStats& stats, float ceilingDb, bool removeSource) const {
+    // `remaster`, when given, makes the master again under a lowered ceiling where the codec overshoots.
+    MasteredFile convert(const fs::path& source, const AudioStats& stats, float ceilingDb, bool removeSource,
+                         const Remaster& remaster = {}) const {
         MasteredFile record;
         record.result = {source, stats};
         if (options_.format == ExportFormat::wav) {
@@ -76,25 +86,32 @@ public:
         report(0.9);
         try {
             const AudioConverter::Conversion conversion =
-                AudioConverter::convert(source, options_.format, ceilingDb, options_.isCancelled, options_.dither);
+                AudioConverter::convert(source, options_.format, ceilingDb, options_.isCancelled, remaster,
+                                        remaster ? std::optional<float>(stats.lufs) : std::nullopt, options_.dither);
             if (const auto note = AudioConverter::noteOn(conversion)) record.notes.push_back(*note);
             const bool newFile = !isSameFile(conversion.url, source);
             if (conversion.truePeakDb) {
                 try {
                     // The codec changes the level a little and the peaks more, so the file itself is
                     // measured; its true peak is the one the converter measured after encoding.
-                    record.result.stats = analyzeAudioFile(conversion.url, options_.threads);
+                    record.result.stats =
+                        conversion.stats ? *conversion.stats : analyzeAudioFile(conversion.url, options_.threads);
                     record.result.stats.truePeak = float(*conversion.truePeakDb);
                 } catch (...) {
                     if (newFile) removeFileQuietly(conversion.url); // an unmeasured export is nobody's result
                     throw;
                 }
             }
+            if (conversion.encodings > 0) {
+                record.encoding = LossyEncodingReport{conversion.encodings, conversion.remasters,
+                                                      conversion.masterCeilingDb};
+            }
             if (removeSource && newFile) removeFileQuietly(source);
             record.result.outputURL = conversion.url;
         } catch (const std::exception& error) {
             record.result.stats = stats;
             record.notes.clear();
+            record.encoding.reset();
             record.conversionFailed = true;
             record.conversionError = errorFrom(error);
         }
@@ -102,13 +119,59 @@ public:
         return record;
     }
 
+    // Makes `first` again under a lowered ceiling, as loud as it is, through the same processAudio call
+    // with `eq`; `latest` is the newest master accepted. A master that comes out more than
+    // remasterLossLU quieter than the first is refused: the ceiling can go no lower. Quiet: the run's
+    // events and progress have been told.
+    Remaster remasterOf(const fs::path& source, const std::optional<EQSettings>& eq, float targetLUFS,
+                        const DJMasteringResult& first, DJMasteringResult& latest) const {
+        return [this, source, eq, targetLUFS, &first, &latest, made = 0](
+                   float ceilingDb, float encodedLufs) mutable -> std::optional<fs::path> {
+            // What the codec took from a band-limited master is asked of the next one on top. (The first
+            // master loses its highs in the encoder; the band-limited one itself measures without them.)
+            const float codecLossLU =
+                made > 0 && std::isfinite(encodedLufs) ? std::max(0.0f, latest.stats.lufs - encodedLufs) : 0.0f;
+            // The new master keeps below the codec's band edge, so the encoder cuts nothing the limiter saw.
+            const float bandLimitHz =
+                float(codecBandEdgeHz(*lossyCodecOf(options_.format))) - bandLimitBelowCodecHz;
+            const EarlierMaster earlier{latest.totalGain, first.stats.lufs + codecLossLU, first.softClipDepthDb,
+                                        first.bpm, first.inputStats, bandLimitHz};
+            // The accepted master waits aside; a refused one gives its place back.
+            const fs::path accepted = siblingTemporaryPath(latest.outputURL);
+            moveFile(latest.outputURL, accepted);
+            DJMasteringResult again;
+            try {
+                again = AudioProcessor::processAudio(source, nullptr, options_.isCancelled, eq.has_value(), eq, false,
+                                                     targetLUFS, ceilingDb, {}, options_.threads, std::nullopt,
+                                                     earlier);
+            } catch (...) {
+                moveFile(accepted, latest.outputURL);
+                throw;
+            }
+            if (again.stats.lufs - codecLossLU < first.stats.lufs - remasterLossLU) {
+                removeFile(again.outputURL);
+                moveFile(accepted, latest.outputURL);
+                return std::nullopt;
+            }
+            removeFileQuietly(accepted);
+            ++made;
+            again.passes += latest.passes;
+            again.targetReached = first.targetReached;
+            again.gainLimitDb = first.gainLimitDb;
+            latest = std::move(again);
+            return latest.outputURL;
+        };
+    }
+
     MasteredFile master(const fs::path& source) const {
         const DJMasteringResult result =
             AudioProcessor::processAudio(source, options_.progress, options_.isCancelled, false, std::nullopt, true,
                                          options_.targetLUFS, options_.limitThreshold, options_.events,
                                          options_.threads, options_.fixedGainDb);
-        MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true);
-        record.pipeline = result;
+        DJMasteringResult latest = result;
+        MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true,
+                                      remasterOf(source, std::nullopt, options_.targetLUFS, result, latest));
+        record.pipeline = latest;
         return record;
     }
 
@@ -152,8 +215,10 @@ public:
         measured.matchedEQ = matched;
         tell(measured);
         report(0.8);
-        MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true);
-        record.pipeline = result;
+        DJMasteringResult latest = result;
+        MasteredFile record = convert(result.outputURL, result.stats, options_.limitThreshold, true,
+                                      remasterOf(source, matched, options_.targetLUFS, result, latest));
+        record.pipeline = latest;
         record.matchedEQ = matched;
         record.inputLevels = inputLevels;
         record.outputLevels = outputLevels;
@@ -183,9 +248,11 @@ public:
             eqURL, [this](double f) { report(0.25 + 0.75 * f); }, options_.isCancelled, false, std::nullopt, false,
             plan.settings.targetLUFS, ceiling, options_.events, options_.threads);
         // When the render or the run fails, the corrected copy stays in the temporary directory.
+        DJMasteringResult latest = result;
+        MasteredFile record = convert(result.outputURL, result.stats, ceiling, true,
+                                      remasterOf(eqURL, std::nullopt, plan.settings.targetLUFS, result, latest));
         removeFileQuietly(eqURL);
-        MasteredFile record = convert(result.outputURL, result.stats, ceiling, true);
-        record.pipeline = result;
+        record.pipeline = latest;
         return record;
     }
 

@@ -58,6 +58,13 @@ struct MasteringOptions {
     std::optional<float> fixedGainDb;
 };
 
+// How a lossy result was made to keep the ceiling.
+struct LossyEncodingReport {
+    int encodings = 0;            // whole-file encodings
+    int remasters = 0;            // masters made again under a lowered ceiling
+    float masterCeilingDb = 0.0f; // the ceiling of the master encoded, dBTP
+};
+
 // What a pass produced.
 struct MasteredFile {
     ProcessingResult result;                   // the file in the export format and its figures
@@ -66,6 +73,7 @@ struct MasteredFile {
     bool conversionFailed = false;             // the export conversion failed; result is the WAV
     std::optional<Error> conversionError;      // why it failed
     std::vector<std::string> notes;            // what the user should know ("... resampled to 48 kHz")
+    std::optional<LossyEncodingReport> encoding; // a lossy result encoded by the pass
     std::optional<EQSettings> matchedEQ;       // referenceFinal with a reference: the EQ it applied
     std::optional<BandLevels> inputLevels;     // referenceFinal with a reference: the master's 12-band levels
     std::optional<BandLevels> outputLevels;    // and the final version's

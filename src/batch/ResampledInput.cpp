@@ -2,7 +2,7 @@
 
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
-#include "platform/Mp3Encoding.h"
+#include "platform/LossyEncoder.h"
 #include "platform/SampleRateConversion.h"
 #include "platform/TemporaryDirectory.h"
 #include "platform/Uuid.h"

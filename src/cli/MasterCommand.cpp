@@ -101,6 +101,8 @@ struct MasterReport {
     bool targetReached = true;
     std::optional<float> gainLimitDb; // the bound that kept the target out of reach, dB
     GainReductionEnvelope reduction; // of the pass that made the master
+    float softClipMaxDb = 0.0f;      // the soft clipper's largest peak reduction in it, dB
+    std::optional<LossyEncodingReport> encoding;
     EQSettings matched;
     float matchStrength = 0.0f; // percent
     std::vector<std::string> notes;
@@ -264,7 +266,9 @@ int masterInto(const MasterOptions& options, const PreferenceStore& preferences,
         report.targetReached = master.pipeline->targetReached;
         report.reduction = master.pipeline->gainReduction;
         report.gainLimitDb = master.pipeline->gainLimitDb;
+        report.softClipMaxDb = master.pipeline->softClipMaxDb;
     }
+    report.encoding = published.encoding;
     // What the user should know about the input comes first: a cut file is mastered as far as it goes.
     if (truncated) report.notes.push_back(*truncated);
     if (report.gainLimitDb) report.notes.push_back(gainLimitText(options.targetLoudness, *report.gainLimitDb));
@@ -282,6 +286,12 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
                                          {"target_reached", report.targetReached}};
         if (report.gainLimitDb) object["gain_limit_db"] = jsonNumber(*report.gainLimitDb);
         if (!report.reduction.empty()) object["gain_reduction"] = reductionJson(report.reduction);
+        object["soft_clip_max_db"] = jsonNumber(std::round(double(report.softClipMaxDb) * 100.0) / 100.0);
+        if (report.encoding) {
+            object["encoding"] = {{"encodes", report.encoding->encodings},
+                                  {"remasters", report.encoding->remasters},
+                                  {"master_ceiling_db", jsonNumber(report.encoding->masterCeilingDb)}};
+        }
         object["output_path"] = fs::absolute(output).string();
         if (report.final) {
             object["final"] = statsJson(*report.final);
@@ -311,6 +321,10 @@ void printReport(const MasterOptions& options, const fs::path& output, const Mas
     if (!report.reduction.empty()) {
         std::cout << "Limit:  largest " << formatLevel(report.reduction.maximumDb, "dB") << ", average "
                   << formatLevel(report.reduction.averageDb, "dB") << " of gain reduction\n";
+    }
+    if (report.softClipMaxDb > 0.005f) {
+        std::cout << "Clip:   the soft clipper took at most " << formatLevel(report.softClipMaxDb, "dB")
+                  << " from a peak\n";
     }
     if (!report.targetReached && !report.gainLimitDb) {
         std::cout << "Note:   the target of " << formatLevel(options.targetLoudness, "LUFS")

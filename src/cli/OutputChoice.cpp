@@ -1,6 +1,6 @@
 #include "cli/OutputChoice.h"
 
-#include "platform/Mp3Encoding.h"
+#include "platform/LossyEncoder.h"
 #include "platform/PreferenceStore.h"
 
 #include <algorithm>

@@ -47,7 +47,9 @@ const fs::path& preparedOutput(const fs::path& output) {
     return output;
 }
 
-MasteringChainSettings chainSettings(float gain, int bpm, float targetLUFS, float limitThreshold) {
+} // namespace
+
+MasteringChainSettings passChainSettings(float gain, int bpm, float targetLUFS, float limitThreshold) noexcept {
     MasteringChainSettings settings;
     settings.inputGain = gain;
     settings.bandThreshold = limiterThresholdFor(targetLUFS, limitThreshold);
@@ -57,6 +59,8 @@ MasteringChainSettings chainSettings(float gain, int bpm, float targetLUFS, floa
     settings.bpm = bpm;
     return settings;
 }
+
+namespace {
 
 // One pass from an open reader to an open writer. Three blocks are in flight: a block's bands are
 // limited on the calling thread while the block before it is returned in phase and detected, and the
@@ -105,7 +109,7 @@ public:
 
     LimiterPassReport close() {
         writer_.close();
-        return {meter_.finish(written_), gainReduction_.finish()};
+        return {meter_.finish(written_), gainReduction_.finish(), chain_.softClipLargestReductionDb()};
     }
 
 private:
@@ -180,37 +184,12 @@ private:
     WorkExecutor::Pending pendingWrite_;  // the linked limiting, writing and measuring of the block before it
 };
 
-} // namespace
-
-float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
-    const float k = targetLUFS < -13.0f ? 0.97f : 0.99f;
-    return std::pow(10.0f, limitThreshold / 20.0f) * k;
-}
-
-TruePeakLimiterTiming truePeakTimingFor(float targetLUFS) noexcept {
-    if (targetLUFS <= -8.0f) return {};
-    TruePeakLimiterTiming loud;
-    loud.lookAheadSeconds = 0.0015f;
-    loud.holdSeconds = 0.003f;
-    loud.releaseSeconds = 0.015f;
-    return loud;
-}
-
-float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (targetLUFS + 8.0f), 0.0f, 3.0f); }
-
-LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
-                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
-                                    const CancellationQuery& isCancelled, WorkThreads threads) {
-    WorkExecutor executor(threads);
-    return renderLimiterPass(input, output, gain, bpm, targetLUFS, limitThreshold, progress, isCancelled, executor);
-}
-
-LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
-                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
-                                    const CancellationQuery& isCancelled, WorkExecutor& executor) {
+LimiterPassReport renderPassWith(const fs::path& input, const fs::path& output, const MasteringChainSettings& settings,
+                                 const ProgressCallback& progress, const CancellationQuery& isCancelled,
+                                 WorkExecutor& executor) {
     AudioFileReader reader(input);
     const int64_t total = reader.lengthFrames();
-    PassRenderer pass(reader, output, gain, chainSettings(gain, bpm, targetLUFS, limitThreshold), executor);
+    PassRenderer pass(reader, output, settings.inputGain, settings, executor);
     const auto report = [&progress](double value) {
         if (progress) progress(value);
     };
@@ -254,6 +233,45 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
     pass.finish(done);
     report(1.0);
     return pass.close();
+}
+
+} // namespace
+
+float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept {
+    const float k = targetLUFS < -13.0f ? 0.97f : 0.99f;
+    return std::pow(10.0f, limitThreshold / 20.0f) * k;
+}
+
+TruePeakLimiterTiming truePeakTimingFor(float targetLUFS) noexcept {
+    if (targetLUFS <= -8.0f) return {};
+    TruePeakLimiterTiming loud;
+    loud.lookAheadSeconds = 0.0015f;
+    loud.holdSeconds = 0.003f;
+    loud.releaseSeconds = 0.015f;
+    return loud;
+}
+
+float softClipDepthFor(float targetLUFS) noexcept { return std::clamp(1.5f * (targetLUFS + 8.0f), 0.0f, 3.0f); }
+
+LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
+                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled, WorkThreads threads) {
+    WorkExecutor executor(threads);
+    return renderLimiterPass(input, output, gain, bpm, targetLUFS, limitThreshold, progress, isCancelled, executor);
+}
+
+LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
+                                    float targetLUFS, float limitThreshold, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled, WorkExecutor& executor) {
+    return renderPassWith(input, output, passChainSettings(gain, bpm, targetLUFS, limitThreshold), progress,
+                          isCancelled, executor);
+}
+
+LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output,
+                                    const MasteringChainSettings& settings, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled, WorkThreads threads) {
+    WorkExecutor executor(threads);
+    return renderPassWith(input, output, settings, progress, isCancelled, executor);
 }
 
 } // namespace orvanta

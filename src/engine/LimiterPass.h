@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/GainReductionEnvelope.h"
+#include "engine/MasteringChain.h"
 #include "engine/ProcessingTypes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/WorkExecutor.h"
@@ -13,6 +14,7 @@ namespace orvanta {
 struct LimiterPassReport {
     AudioStats stats;                    // the meter's figures of the samples written
     GainReductionEnvelope gainReduction; // how far the chain pulled the gained input down, over time
+    float softClipMaxDb = 0.0f;          // the soft clipper's largest peak reduction, dB (0 without it)
 };
 
 // Streams `input` through `gain` and the mastering chain (tempo-adapted 4-band limiter, a soft
@@ -34,6 +36,14 @@ LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const st
                                     float gain, int bpm, float targetLUFS, float limitThreshold,
                                     const ProgressCallback& progress, const CancellationQuery& isCancelled,
                                     WorkExecutor& executor);
+
+// The same with the chain's settings given whole (passChainSettings, then changed where wanted).
+LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
+                                    const MasteringChainSettings& settings, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled, WorkThreads threads = WorkThreads::pipelined);
+
+// The chain's settings of a pass from its gain, tempo, target and ceiling, as renderLimiterPass uses them.
+MasteringChainSettings passChainSettings(float gain, int bpm, float targetLUFS, float limitThreshold) noexcept;
 
 // The band limiters' threshold for a pass: 10^(limitThreshold/20) × (0.97 below −13 LUFS, else 0.99).
 float limiterThresholdFor(float targetLUFS, float limitThreshold) noexcept;

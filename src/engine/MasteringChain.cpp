@@ -12,6 +12,10 @@ namespace {
 
 float linearFromDb(float db) { return std::pow(10.0f, db / 20.0f); }
 
+// The band limit's transition: steep enough to keep nearly all of the audible band, wide enough for a
+// filter of about a hundred taps at 44.1 kHz.
+constexpr float bandLimitTransitionHz = 1500.0f;
+
 } // namespace
 
 MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxBlockFrames,
@@ -19,6 +23,7 @@ MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxB
     : executor_(executor), settings_(settings), bands_(channelCount, MultibandLimiterConfig{}, sampleRate),
       phaseReturn_(channelCount, sampleRate, bands_.allPassCoeffs(), maxBlockFrames),
       clipper_(channelCount, linearFromDb(settings.ceilingDb - ceilingMarginDb), settings.softClipDepthDb),
+      bandLimit_(channelCount, sampleRate, settings.bandLimitHz, settings.bandLimitHz + bandLimitTransitionHz),
       truePeak_(channelCount, sampleRate, linearFromDb(settings.ceilingDb - ceilingMarginDb), maxBlockFrames,
                 settings.truePeakTiming),
       guard_(std::max(guardClip, linearFromDb(settings.ceilingDb))) {
@@ -30,7 +35,7 @@ MasteringChain::MasteringChain(int channelCount, float sampleRate, uint32_t maxB
 
 int MasteringChain::latencySamples() const noexcept {
     return bands_.latencySamples() + phaseReturn_.latencySamples() + (clipper_.isActive() ? SoftClipper::latencySamples : 0) +
-           truePeak_.latencySamples();
+           bandLimit_.latencySamples() + truePeak_.latencySamples();
 }
 
 void MasteringChain::setKeptFrames(int64_t first, int64_t end) noexcept {
@@ -88,6 +93,7 @@ void MasteringChain::returnPhaseAndDetect(AudioBuffer& buffer, int peakSet) {
         float* samples = buffer.channel(c);
         silenceOutsideKeptFrames(samples, frames);
         clipper_.process(int(c), samples, frames);
+        bandLimit_.process(int(c), samples, frames);
         truePeak_.detect(int(c), samples, frames, peakSet);
     };
     forEachPair(

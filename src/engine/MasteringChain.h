@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/BandLimiter.h"
 #include "engine/MultibandLimiter.h"
 #include "engine/ReverseAllPass.h"
 #include "engine/SoftClipper.h"
@@ -15,7 +16,8 @@ namespace orvanta {
 // What a limiting pass runs every sample through, in order:
 //  1. the input gain and the 4-band limiter (per channel);
 //  2. the crossovers' all-pass backwards in time, which turns the band sum's phase back (per channel);
-//  3. for loud targets, the oversampled soft clipper (per channel);
+//  3. for loud targets, the oversampled soft clipper (per channel), then, for a master that a lossy
+//     codec will band-limit, a low-pass at the codec's band edge (per channel);
 //  4. the stereo-linked true-peak limiter, which has the last word on the ceiling;
 //  5. a hard clip at max(0.977, ceiling) as a last guard, which normal material never reaches.
 // With nothing limited, the chain gives its input back.
@@ -25,6 +27,7 @@ struct MasteringChainSettings {
     float bandThreshold = 0.977f;  // linear threshold of the four band limiters
     float ceilingDb = -0.3f;       // true-peak ceiling, dBTP
     float softClipDepthDb = 0.0f;  // 0 leaves the soft clipper out
+    float bandLimitHz = 0.0f;      // pass-band edge of the low-pass before the true-peak limiter; 0 leaves it out
     TruePeakLimiterTiming truePeakTiming;
     int bpm = 0;                   // tempo for the band limiters' release; < 1 keeps their defaults
 };
@@ -41,6 +44,8 @@ public:
                    WorkExecutor* executor = nullptr);
 
     int latencySamples() const noexcept;
+    // The soft clipper's largest peak reduction so far, dB (0 without it). Call between blocks.
+    float softClipLargestReductionDb() const noexcept { return clipper_.largestReductionDb(); }
     // Only input frames [first, end) will be kept in the output; what the chain lets through before or
     // after them (the backward all-pass rings ahead of the first frame) is silenced before the peak
     // stages, so those see the edges a player will see.
@@ -69,6 +74,7 @@ private:
     MultibandLimiterEngine bands_;
     ReverseAllPass phaseReturn_;
     SoftClipper clipper_;
+    BandLimiter bandLimit_;
     TruePeakLimiter truePeak_;
     float guard_;
     int64_t processedFrames_ = 0; // frames of every channel handed to process() so far

@@ -49,6 +49,10 @@ struct DJMasteringResult {
     // pass's gain + 24 dB): no song needs more, so the input is mostly silence or isolated peaks.
     std::optional<float> gainLimitDb;
     GainReductionEnvelope gainReduction; // of the accepted pass (empty for an EQ render without one)
+    float softClipDepthDb = 0.0f; // the most the soft clipper was allowed to take from a peak, dB (0: not in the chain)
+    float softClipMaxDb = 0.0f;   // the most it took in the accepted pass, dB
+    int bpm = 0;                  // the tempo the passes adapted to (0: none detected)
+    AudioStats inputStats;        // the measured source of the passes
 };
 
 // The same pair as the batch processor passes it around and stores it per file.

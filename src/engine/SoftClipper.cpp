@@ -50,11 +50,14 @@ SoftClipper::SoftClipper(int channelCount, float ceilingLinear, float depthDb)
 
 // What the curve takes from four points, written to `taken`; true when it takes nothing. The four
 // points go through `shape`'s arithmetic side by side.
-inline bool SoftClipper::takeAway(const float* points, float* taken) const noexcept {
+inline bool SoftClipper::takeAway(const float* points, float* taken, float& largestPoint) const noexcept {
 #if defined(__SSE2__)
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 x = _mm_load_ps(points);
     const __m128 magnitude = _mm_andnot_ps(signBit, x);
+    __m128 largest = _mm_max_ps(magnitude, _mm_movehl_ps(magnitude, magnitude));
+    largest = _mm_max_ss(largest, _mm_shuffle_ps(largest, largest, 1));
+    largestPoint = std::max(largestPoint, _mm_cvtss_f32(largest));
     const __m128 knee = _mm_set1_ps(knee_);
     const __m128 span = _mm_set1_ps(ceiling_ - knee_);
     const __m128 over =
@@ -71,11 +74,20 @@ inline bool SoftClipper::takeAway(const float* points, float* taken) const noexc
 #else
     bool quiet = true;
     for (int k = 0; k < pointsPerSample; ++k) {
+        largestPoint = std::max(largestPoint, std::fabs(points[k]));
         taken[k] = shape(points[k]) - points[k];
         quiet = quiet && taken[k] == 0.0f;
     }
     return quiet;
 #endif
+}
+
+float SoftClipper::largestReductionDb() const noexcept {
+    if (!isActive()) return 0.0f;
+    float largest = 0.0f;
+    for (const Channel& channel : channels_) largest = std::max(largest, channel.largestPoint);
+    const float shaped = shape(largest);
+    return largest > 0.0f && shaped > 0.0f ? 20.0f * std::log10(largest / shaped) : 0.0f;
 }
 
 void SoftClipper::process(int channel, float* samples, uint32_t count) {
@@ -98,7 +110,7 @@ void SoftClipper::process(int channel, float* samples, uint32_t count) {
             alignas(16) float points[pointsPerSample];
             interpolator.interpolate(input + inputHistory + n + 1 - interpolatorTaps, points);
             float* taken = residual + history + size_t(n) * pointsPerSample;
-            const bool quiet = takeAway(points, taken);
+            const bool quiet = takeAway(points, taken, state.largestPoint);
             state.quietPoints = quiet ? std::min(state.quietPoints + pointsPerSample, decimationTaps) : 0;
             // Output n is the input 16 samples back plus the band-limited residual centred on that
             // sample's first point (the newest point read is sample n − 8's first one).

@@ -25,6 +25,10 @@ public:
     bool isActive() const noexcept { return depth_ < 1.0f; }
     // Replaces `count` samples of `channel` by the clipped output, latencySamples late.
     void process(int channel, float* samples, uint32_t count);
+    // The largest peak reduction the curve has taken from any point since construction, dB (0 when
+    // it took nothing). The curve's reduction grows with the magnitude, so it is that of the largest
+    // point seen. Call when no channel is being processed.
+    float largestReductionDb() const noexcept;
 
     // The clipping curve on one point: identity up to the knee, then a smooth saturation that reaches
     // the ceiling, never below the point scaled by the depth. The saturation is the [3/2] Padé form of
@@ -41,7 +45,7 @@ public:
     }
 
 private:
-    bool takeAway(const float* points, float* taken) const noexcept;
+    bool takeAway(const float* points, float* taken, float& largestPoint) const noexcept;
 
     static constexpr int decimationTaps = 65;
     static constexpr uint32_t runFrames = 512;
@@ -53,6 +57,7 @@ private:
         std::vector<float> input;    // the last latencySamples inputs, then one run
         std::vector<float> residual; // the decimator's last taps − 1 points, then one run of points
         int quietPoints = 0;         // residual points in a row that were zero, up to the decimator's length
+        float largestPoint = 0.0f;   // linear: the largest magnitude of the points shaped so far
     };
     std::vector<Channel> channels_;
     std::vector<float> decimation_; // residual low-pass at four times the rate, cut at the original band edge

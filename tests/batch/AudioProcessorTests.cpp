@@ -4,6 +4,7 @@
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
+#include "support/AudioMeasures.h"
 #include "support/RecordingStatusReporter.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
@@ -237,4 +238,25 @@ TEST(AudioProcessor, SparseClicksGetNoMoreThanTwentyFourDecibelsBeyondTheFirstPa
     EXPECT_LE(20.0 * std::log10(result.totalGain), bound + 0.01);
     EXPECT_GE(countMessagesStartingWith(status, "Mastering complete!"), 1);
     EXPECT_TRUE(passFilesLeft().empty());
+}
+
+// Where the clean chain falls short of a target of −8 LUFS (here under a low ceiling), the soft
+// clipper takes up to 1.5 dB of the peaks and the target is reached, the ceiling still held; where the
+// chain reaches it alone, the clipper stays out.
+TEST(AudioProcessor, TheSoftClipperTakesUpToOneAndAHalfDecibelsWhereTheCleanChainFallsShort) {
+    const auto input = writeMusic(scratchPath("Song.wav"), 12.0, 0.0, 9);
+    for (const float ceiling : {-0.3f, -1.5f}) {
+        SCOPED_TRACE(ceiling);
+        RecordingStatusReporter status;
+        const DJMasteringResult result = master(input, -8.0f, ceiling, status);
+        EXPECT_TRUE(result.targetReached);
+        EXPECT_NEAR(result.stats.lufs, -8.0f, 0.3f);
+        EXPECT_LE(ebur128TruePeakDb(result.outputURL), ceiling);
+        EXPECT_LE(result.softClipMaxDb, 1.5f + 1e-3f);
+        if (ceiling == -0.3f) {
+            EXPECT_EQ(result.softClipMaxDb, 0.0f) << "the clean chain reaches the target";
+        } else {
+            EXPECT_GT(result.softClipMaxDb, 0.5f) << "the clean chain alone ends short";
+        }
+    }
 }

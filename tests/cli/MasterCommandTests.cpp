@@ -66,7 +66,7 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached",
-                                              "gain_reduction", "output_path", "streaming"}));
+                                              "gain_reduction", "soft_clip_max_db", "output_path", "streaming"}));
     keys.clear();
     for (const auto& item : object["output"].items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"lufs", "lufs_bs1770", "peak", "true_peak", "rms"}));
@@ -76,6 +76,9 @@ TEST(MasterCommand, JsonReportsInputOutputTempoPassesGainAndPath) {
     EXPECT_GE(object["passes"].get<int>(), 1);
     EXPECT_LE(object["passes"].get<int>(), 3);
     EXPECT_GT(object["gain_db"].get<double>(), 8.0);
+    // Extra Loud lets the soft clipper take up to 3 dB of the peaks.
+    EXPECT_GE(object["soft_clip_max_db"].get<double>(), 0.0);
+    EXPECT_LE(object["soft_clip_max_db"].get<double>(), 3.0 + 1e-3);
     EXPECT_TRUE(fs::exists(output));
 }
 
@@ -199,7 +202,7 @@ TEST(MasterCommand, ReferenceRunsTheFinalPassAndReportsTheMatchedEQ) {
     std::vector<std::string> keys;
     for (const auto& item : object.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "bpm", "passes", "gain_db", "target_reached",
-                                              "gain_reduction", "output_path", "final", "matched_eq", "match_strength",
+                                              "gain_reduction", "soft_clip_max_db", "output_path", "final", "matched_eq", "match_strength",
                                               "eq_curve", "streaming"}));
     EXPECT_NEAR(object["match_strength"].get<double>(), 100.0 / 7.0, 1e-4) << "Gentle unless chosen";
     ASSERT_EQ(object["eq_curve"].size(), 12u);

@@ -4,7 +4,6 @@
 #include "platform/AudioFileWriter.h"
 #include "platform/Error.h"
 #include "platform/LosslessTranscode.h"
-#include "platform/Mp3Encoding.h"
 #include "platform/SampleRateConversion.h"
 #include "support/AudioMeasures.h"
 #include "support/CommandRunner.h"
@@ -178,43 +177,6 @@ TEST(LosslessFormats, FlacAndFloatKeepEverySample) {
             EXPECT_EQ(error.code(), int(AudioFileErrorCode::unsupportedFormat));
         }
         EXPECT_FALSE(fs::exists(refused));
-    }
-}
-
-// The MP3 is 320 kb/s CBR at the source's rate and decodes to exactly the source's length: its
-// header carries the encoder's delay and padding, which the decoder trims.
-TEST(Mp3Encoding, GaplessAtTheSourcesRateAndLength) {
-    for (const double sourceRate : {44100.0, 48000.0}) {
-        const size_t frames = size_t(sourceRate) * 3 + 777;
-        const fs::path wav = scratchPath("tone.wav");
-        writeWav(wav, {sine(1000.0, 0.5, sourceRate, frames), sine(500.0, 0.5, sourceRate, frames)}, sourceRate,
-                 SampleFormat::pcm24);
-        const fs::path mp3 = scratchPath("tone.mp3");
-        encodeMp3(wav, mp3);
-        AudioFileReader decoded(mp3);
-        EXPECT_EQ(decoded.sampleRate(), sourceRate);
-        EXPECT_EQ(decoded.lengthFrames(), int64_t(frames));
-        EXPECT_EQ(decodedIntegers(mp3).size(), frames * 2 * 4) << "ffmpeg decodes the same length";
-        const auto probe = runProgram("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,bit_rate",
-                                                            "-of", "csv=p=0", mp3.string()});
-        EXPECT_EQ(linesOf(probe.standardOutput).front(), "mp3,320000");
-        // In phase: the tone lines up with the source sample for sample.
-        const Channels a = readWithSndfile(wav);
-        const Channels b = readWithSndfile(mp3);
-        EXPECT_LT(dbfs(rmsOf(difference(a[0], b[0]))), -40.0);
-    }
-    const fs::path wide = scratchPath("wide.wav");
-    writeWav(wide, Channels(6, sine(200.0, 0.2, rate, 4410)), rate);
-    const fs::path hires = scratchPath("hires.wav");
-    writeWav(hires, {sine(200.0, 0.2, 96000.0, 9600)}, 96000.0);
-    for (const fs::path& refused : {wide, hires}) {
-        try {
-            encodeMp3(refused, scratchPath("refused.mp3"));
-            FAIL() << refused;
-        } catch (const Error& error) {
-            EXPECT_EQ(error.code(), int(AudioFileErrorCode::unsupportedFormat)) << error.description();
-        }
-        EXPECT_FALSE(fs::exists(scratchPath("refused.mp3")));
     }
 }
 

@@ -123,6 +123,17 @@ CommandResult runCli(const std::vector<std::string>& args, const RunOptions& opt
     return runProgram(cliExecutable(), args, options);
 }
 
+Channels decodedWithFfmpeg(const std::filesystem::path& file, double* sampleRate) {
+    const auto decoded = scratchPath(file.filename().string() + ".decoded.wav");
+    const CommandResult run = runProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", file.string(), "-c:a",
+                                                             "pcm_f32le", decoded.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+    if (run.exitStatus != 0) return {};
+    Channels channels = readWithSndfile(decoded, sampleRate);
+    std::filesystem::remove(decoded);
+    return channels;
+}
+
 bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate) {
     const CommandResult result = runProgram("/usr/bin/ffmpeg", {"-v", "error", "-y", "-i", input.string(), "-ar",
                                                                 std::to_string(int(sampleRate)), "-c:a", "pcm_f32le",

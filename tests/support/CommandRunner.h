@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Signals.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -50,6 +52,10 @@ CommandResult runProgram(const std::filesystem::path& program, const std::vector
 CommandResult runCli(const std::vector<std::string>& args,
                      std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt);
 CommandResult runCli(const std::vector<std::string>& args, const RunOptions& options);
+
+// Any audio file decoded by the ffmpeg program, not by the code under test: its channels and rate.
+// Fails the calling test when ffmpeg cannot decode it.
+Channels decodedWithFfmpeg(const std::filesystem::path& file, double* sampleRate = nullptr);
 
 // Writes `input` resampled to `sampleRate` by ffmpeg as a 32-bit float WAV at `output`; true on success.
 bool resampleWithFfmpeg(const std::filesystem::path& input, const std::filesystem::path& output, double sampleRate);

@@ -1,13 +1,13 @@
 #include "models/app/ExportWriter.h"
 
-#include "batch/M4ACeilingEncoder.h"
+#include "batch/AudioConverter.h"
+#include "batch/LossyCeilingEncoder.h"
 #include "batch/ResampledInput.h"
 #include "platform/AudioFileFacts.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileKind.h"
 #include "platform/FileOperations.h"
 #include "platform/LosslessTranscode.h"
-#include "platform/Mp3Encoding.h"
 #include "platform/OutputDestination.h"
 #include "platform/SampleRateConversion.h"
 #include "platform/TemporaryDirectory.h"
@@ -39,19 +39,20 @@ bool alreadyIn(const std::filesystem::path& source, ExportFormat format) {
     return !facts.floatingPoint && facts.bitDepth == *wanted;
 }
 
-// MP3 carries at most 48 kHz: a master at a higher rate is resampled (in the private temporary
-// directory) to the nearest rate it carries first; resampling keeps the band-limited waveform, so its
-// true peak stays where the master's was.
-void encodeMp3AtACarriedRate(const std::filesystem::path& source, const std::filesystem::path& destination) {
-    const double rate = AudioFileReader(source).sampleRate();
-    if (mp3CarriesSampleRate(rate)) {
-        encodeMp3(source, destination);
+// Encodes under the ceiling. MP3 carries at most 48 kHz: a master at a higher rate is resampled (in
+// the private temporary directory) to the nearest rate it carries first; resampling keeps the
+// band-limited waveform, so its true peak stays where the master's was.
+void encodeLossyExport(const std::filesystem::path& source, const std::filesystem::path& destination,
+                       LossyCodec codec, float ceilingDb) {
+    const double rate = codec == LossyCodec::mp3 ? AudioFileReader(source).sampleRate() : 0.0;
+    if (codec != LossyCodec::mp3 || mp3CarriesSampleRate(rate)) {
+        encodeUnderCeiling(source, destination, codec, ceilingDb);
         return;
     }
     const std::filesystem::path resampled = privateTemporaryDirectory() / ("export-" + newUuidString() + ".wav");
     try {
         convertSampleRate(source, resampled, mp3SampleRateFor(rate));
-        encodeMp3(resampled, destination);
+        encodeUnderCeiling(resampled, destination, codec, ceilingDb);
     } catch (...) {
         removeFileQuietly(resampled);
         throw;
@@ -92,10 +93,8 @@ void writeExport(const std::filesystem::path& source, const std::filesystem::pat
     // Every writer below renames over the destination only when complete.
     if (alreadyIn(source, format)) {
         copyFileAtomically(source, destination);
-    } else if (format == ExportFormat::m4a) {
-        encodeM4AUnderCeiling(source, destination, ceilingDb);
-    } else if (format == ExportFormat::mp3) {
-        encodeMp3AtACarriedRate(source, destination);
+    } else if (const auto codec = lossyCodecOf(format)) {
+        encodeLossyExport(source, destination, *codec, ceilingDb); // renames over the destination when complete
     } else {
         transcodeLossless(source, destination, losslessTargetOf(format, dither));
     }

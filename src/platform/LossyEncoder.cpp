@@ -1,4 +1,4 @@
-#include "platform/M4AEncoder.h"
+#include "platform/LossyEncoder.h"
 
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
@@ -14,6 +14,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -23,23 +25,42 @@ namespace orvanta {
 
 namespace {
 
-constexpr int64_t bitRate = 256000;
-// Where a rate the encoder does not list goes (AAC carries at most 96 kHz): the common rate of video
-// and streaming, which every player takes.
+// Where a rate the encoder does not list goes (AAC carries at most 96 kHz, MP3 48 kHz): the common
+// rate of video and streaming, which every player takes.
 constexpr int fallbackSampleRate = 48000;
+
+// What differs between the codecs.
+struct CodecSetup {
+    const char* encoder;   // libavcodec's name
+    const char* container; // libavformat's muxer
+    int64_t bitRate;       // b/s
+    int maximumChannels;
+};
+
+CodecSetup setupOf(LossyCodec codec) {
+    switch (codec) {
+    case LossyCodec::mp3:
+        // MPEG-1 Layer III carries mono or stereo only.
+        return {"libmp3lame", "mp3", 320000, 2};
+    case LossyCodec::aac:
+    default:
+        // The MPEG-4 channel configurations end at 7.1; the encoder lists no layouts of its own.
+        return {"aac", "ipod", 256000, 8};
+    }
+}
 
 std::string quoted(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
 std::string avErrorText(int code) { return libavFailureText(code); }
 
 // Owns every libav object of one encoding; the destructor releases whatever was made.
-class M4AWriter {
+class LossyWriter {
 public:
-    M4AWriter(const std::filesystem::path& input, const std::filesystem::path& partial,
-              const std::filesystem::path& output, float gain)
-        : input_(input), partial_(partial), output_(output), gain_(gain) {}
+    LossyWriter(LossyCodec codec, const std::filesystem::path& input, const std::filesystem::path& partial,
+                const std::filesystem::path& output, float gain)
+        : codec_(codec), setup_(setupOf(codec)), input_(input), partial_(partial), output_(output), gain_(gain) {}
 
-    ~M4AWriter() {
+    ~LossyWriter() {
         if (container_ != nullptr) {
             if (container_->pb != nullptr) {
                 avio_closep(&container_->pb);
@@ -55,21 +76,23 @@ public:
         }
     }
 
-    // The rate written, Hz: the input's, or fallbackSampleRate when AAC cannot carry it.
+    // The rate written, Hz: the input's, or fallbackSampleRate when the codec cannot carry it.
     int encodedSampleRate() const { return encodedRate_; }
 
-    void encode(AudioFileReader& reader) {
+    // Encodes `frames` frames from the reader's position (all that follow when negative).
+    void encode(AudioFileReader& reader, int64_t frames) {
         const int inputRate = int(reader.sampleRate());
         if (double(inputRate) != reader.sampleRate()) {
             unsupported("a fractional sample rate");
         }
-        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        const AVCodec* codec = avcodec_find_encoder_by_name(setup_.encoder);
         if (codec == nullptr) {
-            fail(AudioFileErrorCode::cannotCreate, "no AAC encoder is available");
+            fail(AudioFileErrorCode::cannotCreate, std::string("no ") + setup_.encoder + " encoder is available");
         }
         encodedRate_ = takesSampleRate(*codec, inputRate) ? inputRate : fallbackSampleRate;
 
-        int rc = avformat_alloc_output_context2(&container_, nullptr, "ipod", ("file:" + partial_.string()).c_str());
+        int rc = avformat_alloc_output_context2(&container_, nullptr, setup_.container,
+                                                ("file:" + partial_.string()).c_str());
         if (rc < 0 || container_ == nullptr) {
             fail(AudioFileErrorCode::cannotCreate, avErrorText(rc));
         }
@@ -82,13 +105,21 @@ public:
         chooseLayout(*codec, int(reader.channelCount()));
         encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
         encoder_->sample_rate = encodedRate_;
-        encoder_->bit_rate = bitRate;
+        encoder_->bit_rate = setup_.bitRate;
         encoder_->time_base = AVRational{1, encodedRate_};
         if ((container_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
             encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
-        if ((rc = avcodec_open2(encoder_, codec, nullptr)) < 0) {
-            fail(AudioFileErrorCode::cannotCreate, "the AAC encoder refused the format: " + avErrorText(rc));
+        AVDictionary* codecOptions = nullptr;
+        if (codec_ == LossyCodec::aac) {
+            av_dict_set(&codecOptions, "aac_pns", "0", 0);
+            av_dict_set(&codecOptions, "aac_is", "0", 0);
+        }
+        rc = avcodec_open2(encoder_, codec, &codecOptions);
+        av_dict_free(&codecOptions);
+        if (rc < 0) {
+            fail(AudioFileErrorCode::cannotCreate, std::string("the ") + setup_.encoder +
+                                                       " encoder refused the format: " + avErrorText(rc));
         }
         if (encodedRate_ != inputRate) {
             openResampler(inputRate);
@@ -107,7 +138,7 @@ public:
         }
         AVDictionary* options = nullptr;
         // The index goes before the audio so that players can start before the whole file arrives.
-        av_dict_set(&options, "movflags", "+faststart", 0);
+        if (codec_ == LossyCodec::aac) av_dict_set(&options, "movflags", "+faststart", 0);
         rc = avformat_write_header(container_, &options);
         av_dict_free(&options);
         if (rc < 0) {
@@ -122,7 +153,11 @@ public:
             throw std::bad_alloc();
         }
         AudioBuffer buffer = reader.makeBuffer(uint32_t(frameSize_));
-        while (const uint32_t got = reader.read(buffer, uint32_t(frameSize_))) {
+        int64_t left = frames < 0 ? INT64_MAX : frames;
+        while (left > 0) {
+            const uint32_t got = reader.read(buffer, uint32_t(std::min<int64_t>(frameSize_, left)));
+            if (got == 0) break;
+            left -= got;
             applyGain(buffer, got);
             push(buffer, got);
             sendWholeFrames();
@@ -143,10 +178,12 @@ public:
 
 private:
     [[noreturn]] void fail(AudioFileErrorCode code, const std::string& reason) const {
-        throw audioFileError(code, "Could not encode " + quoted(input_) + " as M4A into " + quoted(output_) + ": " + reason);
+        throw audioFileError(code, "Could not encode " + quoted(input_) + " as " + std::string(codecName(codec_)) +
+                                       " into " + quoted(output_) + ": " + reason);
     }
     [[noreturn]] void unsupported(const std::string& what) const {
-        fail(AudioFileErrorCode::unsupportedFormat, "AAC cannot carry " + what);
+        fail(AudioFileErrorCode::unsupportedFormat,
+             std::string(codec_ == LossyCodec::aac ? "AAC" : "MP3") + " cannot carry " + what);
     }
 
     static bool takesSampleRate(const AVCodec& codec, int sampleRate) {
@@ -238,10 +275,8 @@ private:
 
     // The default layout for the channel count, or else any layout the encoder has for that count.
     void chooseLayout(const AVCodec& codec, int channelCount) {
-        // The MPEG-4 channel configurations end at 7.1; the encoder lists no layouts of its own.
-        constexpr int aacMaximumChannels = 8;
-        if (channelCount > aacMaximumChannels) {
-            unsupported(std::to_string(channelCount) + " channels (at most " + std::to_string(aacMaximumChannels) + ")");
+        if (channelCount > setup_.maximumChannels) {
+            unsupported(std::to_string(channelCount) + " channels (at most " + std::to_string(setup_.maximumChannels) + ")");
         }
         AVChannelLayout wanted{};
         av_channel_layout_default(&wanted, channelCount);
@@ -301,6 +336,8 @@ private:
         }
     }
 
+    const LossyCodec codec_;
+    const CodecSetup setup_;
     const std::filesystem::path& input_;
     const std::filesystem::path& partial_;
     const std::filesystem::path& output_;
@@ -320,32 +357,48 @@ private:
 
 } // namespace
 
-M4AEncoding encodeM4A(const std::filesystem::path& input, const std::filesystem::path& output, float gainDb) {
+bool mp3CarriesSampleRate(double sampleRate) noexcept {
+    constexpr std::array<int, 9> mp3Rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    for (const int rate : mp3Rates)
+        if (double(rate) == sampleRate) return true;
+    return false;
+}
+
+std::string_view codecName(LossyCodec codec) noexcept { return codec == LossyCodec::mp3 ? "MP3" : "M4A"; }
+
+LossyEncoding encodeLossy(const std::filesystem::path& input, const std::filesystem::path& output, LossyCodec codec,
+                          const LossyEncodingOptions& options) {
     routeLibavLogs();
 
+    const std::string as = " as " + std::string(codecName(codec));
     AudioFileReader reader(input);
     if (isSameFile(input, output)) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
-                             "Could not encode " + quoted(input) + " as M4A: the output is the input itself");
+                             "Could not encode " + quoted(input) + as + ": the output is the input itself");
     }
-    if (!std::isfinite(gainDb)) {
+    if (!std::isfinite(options.gainDb)) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
-                             "Could not encode " + quoted(input) + " as M4A: the gain is not a number of dB");
+                             "Could not encode " + quoted(input) + as + ": the gain is not a number of dB");
     }
+    if (options.firstFrame < 0 || options.firstFrame > reader.lengthFrames()) {
+        throw audioFileError(AudioFileErrorCode::cannotCreate,
+                             "Could not encode " + quoted(input) + as + ": the excerpt starts outside the file");
+    }
+    reader.setFramePosition(options.firstFrame);
     const std::filesystem::path partial = siblingTemporaryPath(output);
-    M4AEncoding result;
+    LossyEncoding result;
     result.sourceSampleRate = reader.sampleRate();
     try {
         {
-            M4AWriter writer(input, partial, output, std::pow(10.0f, gainDb / 20.0f));
-            writer.encode(reader);
+            LossyWriter writer(codec, input, partial, output, std::pow(10.0f, options.gainDb / 20.0f));
+            writer.encode(reader, options.frameCount);
             result.sampleRate = writer.encodedSampleRate();
         } // closed before the rename
         moveFile(partial, output);
     } catch (const std::bad_alloc&) {
         removeFileQuietly(partial);
         throw audioFileError(AudioFileErrorCode::writeFailed,
-                             "Could not encode " + quoted(input) + " as M4A into " + quoted(output) + ": out of memory");
+                             "Could not encode " + quoted(input) + as + " into " + quoted(output) + ": out of memory");
     } catch (...) {
         removeFileQuietly(partial);
         throw;

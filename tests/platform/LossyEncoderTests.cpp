@@ -1,6 +1,7 @@
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
-#include "platform/M4AEncoder.h"
+#include "platform/LossyEncoder.h"
+#include "support/CommandRunner.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
@@ -149,4 +150,37 @@ TEST(M4AEncoder, RatesPastNinetySixKilohertzAreResampledToFortyEight) {
     const auto plain = scratchPath("plain.wav");
     writeWav(plain, {sine(1000.0, 0.25, 96000, 9600)}, 96000);
     EXPECT_EQ(encodeM4A(plain, scratchPath("plain.m4a")).sampleRate, 96000);
+}
+
+// An MP3 carries its encoder delay and padding in the LAME header: ffmpeg and the reader both give
+// back exactly the input's frames, at the input's rate; a rate MPEG audio cannot carry becomes 48 kHz.
+TEST(LossyEncoder, Mp3IsGaplessAndCarriesTheRatesOfMpegAudio) {
+    struct Case {
+        double rate;
+        size_t frames;
+        double encodedRate;
+    };
+    for (const Case& c : {Case{44100, 44100 * 3 + 333, 44100}, Case{48000, 48000 + 1, 48000}, Case{96000, 96000, 48000}}) {
+        SCOPED_TRACE(c.rate);
+        const auto wav = scratchPath("gapless.wav");
+        writeWav(wav, {sine(440.0, 0.5, c.rate, c.frames), sine(660.0, 0.5, c.rate, c.frames)}, c.rate);
+        const auto mp3 = scratchPath("gapless.mp3");
+        const LossyEncoding encoding = encodeLossy(wav, mp3, LossyCodec::mp3);
+        EXPECT_EQ(encoding.sampleRate, int(c.encodedRate));
+        const size_t expected = size_t(std::llround(double(c.frames) * c.encodedRate / c.rate));
+        double rate = 0.0;
+        const Channels decoded = decodedWithFfmpeg(mp3, &rate);
+        ASSERT_EQ(decoded.size(), 2u);
+        EXPECT_EQ(rate, c.encodedRate);
+        if (c.encodedRate == c.rate) {
+            EXPECT_EQ(decoded[0].size(), expected);
+            EXPECT_EQ(AudioFileReader(mp3).lengthFrames(), int64_t(expected));
+        } else {
+            EXPECT_NEAR(double(decoded[0].size()), double(expected), 2.0);
+        }
+    }
+    // MPEG audio carries mono or stereo only.
+    const auto wide = scratchPath("wide.wav");
+    writeWav(wide, Channels(3, sine(440, 0.5, 44100, 20000)), 44100);
+    EXPECT_THROW(encodeLossy(wide, scratchPath("wide.mp3"), LossyCodec::mp3), Error);
 }

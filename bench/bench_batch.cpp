@@ -263,7 +263,7 @@ int main() {
         // wall times cannot.
         std::printf("CPU seconds (user + system), least of the rounds: one-by-one %.2f, batch %.2f (%.2f per file)\n",
                     leastCpuOneByOne, leastCpuBatch, leastCpuBatch / songCount);
-        std::printf("batch --jobs 2 / one-by-one: %.2f (target <= %.1f) %s\n", ratio, targetRatio,
+        std::printf("batch --jobs 2 / one-by-one: %.2f (target <= %.2f) %s\n", ratio, targetRatio,
                     ratio <= targetRatio ? "ok" : "OVER");
         // Shared library pages count in every process's resident set, so the tree's sum is an upper bound.
         std::printf("peak resident memory: largest single run %.1f MB; batch (--jobs 2) tree %.1f MB, of which the "

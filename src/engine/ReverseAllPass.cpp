@@ -45,14 +45,14 @@ void ReverseAllPass::segmentDone(int channel) {
     Channel& c = channels_[size_t(channel)];
     c.outputEnd += segment_;
     c.inputFrames -= segment_;
-    std::memmove(c.input.data(), c.input.data() + segment_, c.inputFrames * sizeof(float));
+    c.inputStart += segment_;
 }
 
 void ReverseAllPass::filterSegment(int channel) {
     Channel& c = channels_[size_t(channel)];
     const int64_t span = int64_t(segment_) + settling_;
     float* const produced = segmentOutput(channel);
-    const float* const input = c.input.data();
+    const float* const input = c.input.data() + c.inputStart;
 #if defined(__SSE2__)
     if (allPasses_.size() <= 4) {
         const LR4Coefficients* lanes[4] = {};
@@ -150,8 +150,10 @@ void ReverseAllPass::filterSegmentPair(int first) {
         const bool two = channels_[size_t(first)].inputFrames >= 2 * size_t(segment_) + settling_;
         float* const producedA = segmentOutput(first);
         float* const producedB = segmentOutput(first + 1);
-        const float* const inputA = channels_[size_t(first)].input.data();
-        const float* const inputB = channels_[size_t(first) + 1].input.data();
+        const Channel& a = channels_[size_t(first)];
+        const Channel& b = channels_[size_t(first) + 1];
+        const float* const inputA = a.input.data() + a.inputStart;
+        const float* const inputB = b.input.data() + b.inputStart;
         if (two) {
             filterPairSegments<2>(allPasses_, inputA, inputB, producedA, producedB, span, int64_t(segment_));
         } else {
@@ -168,9 +170,19 @@ void ReverseAllPass::filterSegmentPair(int first) {
     filterSegment(first + 1);
 }
 
+// The samples not yet produced move to the front once per call, not once per segment; then the
+// new ones follow them.
+void ReverseAllPass::appendInput(Channel& c, const float* samples, uint32_t count) {
+    if (c.inputStart > 0) {
+        std::memmove(c.input.data(), c.input.data() + c.inputStart, c.inputFrames * sizeof(float));
+        c.inputStart = 0;
+    }
+    std::memcpy(c.input.data() + c.inputFrames, samples, count * sizeof(float));
+}
+
 void ReverseAllPass::process(int channel, float* samples, uint32_t count) {
     Channel& c = channels_[size_t(channel)];
-    std::memcpy(c.input.data() + c.inputFrames, samples, count * sizeof(float));
+    appendInput(c, samples, count);
     c.inputFrames += count;
     while (c.inputFrames >= size_t(segment_) + settling_) filterSegment(channel);
     std::memcpy(samples, c.output.data() + c.outputStart, count * sizeof(float));
@@ -181,7 +193,7 @@ void ReverseAllPass::processPair(int first, float* firstSamples, float* secondSa
     float* const samples[2] = {firstSamples, secondSamples};
     for (int k = 0; k < 2; ++k) {
         Channel& c = channels_[size_t(first + k)];
-        std::memcpy(c.input.data() + c.inputFrames, samples[k], count * sizeof(float));
+        appendInput(c, samples[k], count);
         c.inputFrames += count;
     }
     // Both channels always hold the same number of samples.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -11,8 +12,22 @@
 extern char** environ;
 
 namespace orvanta::bench {
+namespace {
 
-std::string run(const std::vector<std::string>& args, const std::filesystem::path& errorFile) {
+double cpuSeconds(const rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+} // namespace
+
+double ownCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return cpuSeconds(usage);
+}
+
+std::string run(const std::vector<std::string>& args, const std::filesystem::path& errorFile, double* cpu) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -26,7 +41,9 @@ std::string run(const std::vector<std::string>& args, const std::filesystem::pat
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    if (cpu != nullptr) *cpu += cpuSeconds(usage);
     std::ifstream in(errorFile);
     std::stringstream text;
     text << in.rdbuf();
@@ -44,6 +61,5 @@ bool ffmpegAvailable(const std::filesystem::path& errorFile) {
         return false;
     }
 }
-
 
 } // namespace orvanta::bench

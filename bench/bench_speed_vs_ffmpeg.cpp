@@ -2,8 +2,10 @@
 // 44.1 kHz song at −14 LUFS mastered to "Loud" end to end through AudioProcessor::processAudio (every
 // pass it makes), and ffmpeg's two-pass loudnorm to the same target (pass 1 measures, pass 2 applies
 // the measured values linearly and writes a 24-bit WAV). Rounds alternate between the two so that
-// both see the same load; prints every round, the best and the median of each and their ratios. Exits 0 without
-// figures when ffmpeg is missing. Arguments (bench.sh passes Google Benchmark's) are ignored.
+// both see the same load; prints every round, the best and the median of each and their ratios. Beside the
+// wall times, the CPU time (user + system) of each side: on a machine that other work keeps busy the
+// wall times follow the load, the CPU times hardly. Exits 0 without figures when ffmpeg is missing.
+// Arguments (bench.sh passes Google Benchmark's) are ignored.
 #include "batch/AudioProcessor.h"
 #include "batch/MasteringPresets.h"
 #include "BenchSong.h"
@@ -17,16 +19,19 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 using namespace orvanta;
 using bench::ffmpegAvailable;
+using bench::ownCpuSeconds;
 using bench::run;
 using Clock = std::chrono::steady_clock;
 
@@ -37,6 +42,7 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 struct FfmpegRun {
     double measureSeconds = 0.0;
     double applySeconds = 0.0;
+    double cpuSeconds = 0.0;   // both passes, user + system
     std::string normalization; // "Linear" or "Dynamic", as loudnorm reports it
 };
 
@@ -49,7 +55,7 @@ FfmpegRun loudnormTwoPass(const std::filesystem::path& input, const std::filesys
     auto start = Clock::now();
     const std::string report = run({"ffmpeg", "-hide_banner", "-nostdin", "-i", input.string(), "-af",
                                     std::string(targets) + ":print_format=json", "-f", "null", "-"},
-                                   errorFile);
+                                   errorFile, &result.cpuSeconds);
     result.measureSeconds = secondsSince(start);
 
     const auto open = report.rfind('{');
@@ -67,7 +73,7 @@ FfmpegRun loudnormTwoPass(const std::filesystem::path& input, const std::filesys
     start = Clock::now();
     const std::string summary = run({"ffmpeg", "-hide_banner", "-nostdin", "-y", "-i", input.string(), "-af", apply,
                                      "-ar", "44100", "-c:a", "pcm_s24le", output.string()},
-                                    errorFile);
+                                    errorFile, &result.cpuSeconds);
     result.applySeconds = secondsSince(start);
     const auto type = summary.find("Normalization Type:");
     if (type != std::string::npos) {
@@ -94,30 +100,40 @@ int main() {
             return 0;
         }
 
-        std::printf("%-6s %12s %7s %22s %8s  %s\n", "round", "orvanta", "passes", "ffmpeg (pass 1+2)", "ratio",
-                    "loudnorm mode");
-        std::vector<double> oursTimes, theirsTimes;
+        std::printf("%-6s %12s %7s %22s %8s %10s %10s %8s  %s\n", "round", "orvanta", "passes", "ffmpeg (pass 1+2)",
+                    "ratio", "cpu ours", "cpu ffmpeg", "ratio", "loudnorm mode");
+        std::vector<double> oursTimes, theirsTimes, oursCpu, theirsCpu;
         DJMasteringResult result;
         for (int round = 1; round <= rounds; ++round) {
             const auto start = Clock::now();
+            const double cpuBefore = ownCpuSeconds();
             result = AudioProcessor::processAudio(song.path(), nullptr, nullptr, false, std::nullopt, true,
                                                   loud.targetLoudness, loud.limitThreshold);
             const double ours = secondsSince(start);
+            const double ourCpu = ownCpuSeconds() - cpuBefore;
             const FfmpegRun theirs = loudnormTwoPass(song.path(), ffmpegOutput, loud, errorFile);
             const double theirsTotal = theirs.measureSeconds + theirs.applySeconds;
-            std::printf("%-6d %11.2fs %7d %9.2fs (%.2f+%.2f) %7.1fx  %s\n", round, ours, result.passes, theirsTotal,
-                        theirs.measureSeconds, theirs.applySeconds, theirsTotal / ours, theirs.normalization.c_str());
+            std::printf("%-6d %11.2fs %7d %9.2fs (%.2f+%.2f) %7.1fx %9.2fs %9.2fs %7.1fx  %s\n", round, ours,
+                        result.passes, theirsTotal, theirs.measureSeconds, theirs.applySeconds, theirsTotal / ours, ourCpu,
+                        theirs.cpuSeconds, theirs.cpuSeconds / ourCpu, theirs.normalization.c_str());
             std::fflush(stdout);
             oursTimes.push_back(ours);
             theirsTimes.push_back(theirsTotal);
+            oursCpu.push_back(ourCpu);
+            theirsCpu.push_back(theirs.cpuSeconds);
         }
-        std::sort(oursTimes.begin(), oursTimes.end());
-        std::sort(theirsTimes.begin(), theirsTimes.end());
+        for (auto* times : {&oursTimes, &theirsTimes, &oursCpu, &theirsCpu}) std::sort(times->begin(), times->end());
         const double medianOurs = oursTimes[oursTimes.size() / 2], medianTheirs = theirsTimes[theirsTimes.size() / 2];
         std::printf("best   %11.2fs %7s %9.2fs %13s %7.1fx  (ffmpeg / orvanta)\n", oursTimes.front(), "",
                     theirsTimes.front(), "", theirsTimes.front() / oursTimes.front());
         std::printf("median %11.2fs %7s %9.2fs %13s %7.1fx\n", medianOurs, "", medianTheirs, "",
                     medianTheirs / medianOurs);
+        const double medianOurCpu = oursCpu[oursCpu.size() / 2], medianTheirCpu = theirsCpu[theirsCpu.size() / 2];
+        double load[1] = {0};
+        ::getloadavg(load, 1);
+        std::printf("median CPU (user + system) %.2fs against ffmpeg's %.2fs: %.1fx; load average %.1f on %u cores\n",
+                    medianOurCpu, medianTheirCpu, medianTheirCpu / medianOurCpu, load[0],
+                    std::thread::hardware_concurrency());
 
         double ourRate = 0.0, theirRate = 0.0;
         const test::Channels ourMaster = test::readWithSndfile(result.outputURL, &ourRate);

@@ -55,14 +55,26 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     layout->addWidget(close, 0, Qt::AlignRight);
     layout->addWidget(pages_);
 
+    pages_->addWidget(makeDropPage());
+    pages_->addWidget(makeAnalyzingPage());
+    pages_->addWidget(makeResultPage(pool));
+    pages_->addWidget(makeErrorPage());
+    connectModel();
+    applyColours();
+    refresh();
+}
+
+QWidget* AnalyzerPanelView::makeDropPage() {
     dropZone_ = new DropZoneWidget(QStringLiteral("Drop audio file here"));
     connect(dropZone_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) {
         const std::filesystem::path file = paths.front().toStdString();
         // The drop is handed over a moment later, as the desktop's drop animation ends.
         QTimer::singleShot(200, this, [this, file] { controller_->dropFile(file); });
     });
-    pages_->addWidget(dropZone_);
+    return dropZone_;
+}
 
+QWidget* AnalyzerPanelView::makeAnalyzingPage() {
     auto* analyzing = new QWidget;
     auto* analyzingLayout = new QVBoxLayout(analyzing);
     analyzingTitle_ = new QLabel(QStringLiteral("ANALYZING"));
@@ -77,15 +89,11 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     analyzingLayout->addWidget(analyzingFile_);
     analyzingLayout->addWidget(progress_);
     analyzingLayout->addStretch();
-    pages_->addWidget(analyzing);
+    return analyzing;
+}
 
-    resultPage_ = new QWidget;
-    resultLayout_ = new QVBoxLayout(resultPage_);
-    resultLayout_->setSpacing(8);
-    // Only room for the scroll bar at the right: the panel is narrow beside the result screen.
-    resultLayout_->setContentsMargins(0, 0, 10, 0);
-
-    // Score ring beside the verdict and the two device bars.
+// Score ring beside the verdict and the two device bars.
+QLayout* AnalyzerPanelView::makeVerdictHead() {
     auto* head = new QHBoxLayout;
     ring_ = new ScoreRing;
     head->addWidget(ring_, 0, Qt::AlignTop);
@@ -107,43 +115,12 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     }
     verdictColumn->addStretch();
     head->addLayout(verdictColumn, 1);
-    resultLayout_->addLayout(head);
+    return head;
+}
 
-    bestFor_ = new QLabel;
-    QFont bold = bestFor_->font();
-    bold.setBold(true);
-    bestFor_->setFont(bold);
-    bestFor_->setWordWrap(true);
-    resultLayout_->addWidget(bestFor_);
-    note_ = new QLabel;
-    note_->setObjectName(QStringLiteral("technicalLine"));
-    note_->setWordWrap(true);
-    resultLayout_->addWidget(note_);
-
-    auto* tiles = new QHBoxLayout;
-    tiles->addWidget(makeTile(QStringLiteral("LUFS"), QStringLiteral("LUFS")));
-    tiles->addWidget(makeTile(QStringLiteral("TRUE PEAK"), QStringLiteral("dBTP")));
-    tiles->addWidget(makeTile(QStringLiteral("SHORT TERM"), QStringLiteral("LUFS")));
-    resultLayout_->addLayout(tiles);
-
-    auto* scores = new QVBoxLayout;
-    scores->setSpacing(2);
-    for (const char* label : scoreBarLabels) {
-        auto* meter = new MeterBar(QString::fromUtf8(label));
-        bars_.append(meter);
-        scores->addWidget(meter);
-    }
-    resultLayout_->addLayout(scores);
-
-    spectrogram_ = new SpectrogramView(pool);
-    resultLayout_->addWidget(spectrogram_);
-    if (controller_->offersRepair()) {
-        repairCurve_ = new EqCurveView(QStringLiteral("Repair EQ"));
-        repairCurve_->setVisible(false);
-        resultLayout_->addWidget(repairCurve_);
-        connect(controller_, &AnalyzerPanelController::repairPreviewChanged, this, &AnalyzerPanelView::refreshRepairCurve);
-    }
-    // Three controls per row, so that the panel's labels fit beside the result screen.
+// The comparison, repair, playback and reset buttons, three per row, so that the panel's labels fit
+// beside the result screen.
+QLayout* AnalyzerPanelView::makeResultControls() {
     std::vector<QPushButton*> controls;
     auto* before = new QPushButton(QStringLiteral("BEFORE"));
     auto* after = new QPushButton(QStringLiteral("AFTER"));
@@ -180,7 +157,54 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     auto* buttons = new QGridLayout;
     for (size_t index = 0; index < controls.size(); ++index)
         buttons->addWidget(controls[index], int(index / 3), int(index % 3));
-    resultLayout_->addLayout(buttons);
+    return buttons;
+}
+
+// The scores, figures and spectrogram of a result, with its controls, in a scroll area.
+QWidget* AnalyzerPanelView::makeResultPage(QThreadPool& pool) {
+    resultPage_ = new QWidget;
+    resultLayout_ = new QVBoxLayout(resultPage_);
+    resultLayout_->setSpacing(8);
+    // Only room for the scroll bar at the right: the panel is narrow beside the result screen.
+    resultLayout_->setContentsMargins(0, 0, 10, 0);
+
+    resultLayout_->addLayout(makeVerdictHead());
+
+    bestFor_ = new QLabel;
+    QFont bold = bestFor_->font();
+    bold.setBold(true);
+    bestFor_->setFont(bold);
+    bestFor_->setWordWrap(true);
+    resultLayout_->addWidget(bestFor_);
+    note_ = new QLabel;
+    note_->setObjectName(QStringLiteral("technicalLine"));
+    note_->setWordWrap(true);
+    resultLayout_->addWidget(note_);
+
+    auto* tiles = new QHBoxLayout;
+    tiles->addWidget(makeTile(QStringLiteral("LUFS"), QStringLiteral("LUFS")));
+    tiles->addWidget(makeTile(QStringLiteral("TRUE PEAK"), QStringLiteral("dBTP")));
+    tiles->addWidget(makeTile(QStringLiteral("SHORT TERM"), QStringLiteral("LUFS")));
+    resultLayout_->addLayout(tiles);
+
+    auto* scores = new QVBoxLayout;
+    scores->setSpacing(2);
+    for (const char* label : scoreBarLabels) {
+        auto* meter = new MeterBar(QString::fromUtf8(label));
+        bars_.append(meter);
+        scores->addWidget(meter);
+    }
+    resultLayout_->addLayout(scores);
+
+    spectrogram_ = new SpectrogramView(pool);
+    resultLayout_->addWidget(spectrogram_);
+    if (controller_->offersRepair()) {
+        repairCurve_ = new EqCurveView(QStringLiteral("Repair EQ"));
+        repairCurve_->setVisible(false);
+        resultLayout_->addWidget(repairCurve_);
+        connect(controller_, &AnalyzerPanelController::repairPreviewChanged, this, &AnalyzerPanelView::refreshRepairCurve);
+    }
+    resultLayout_->addLayout(makeResultControls());
     resultLayout_->addStretch();
     // A short window scrolls the result rather than squeezing it.
     auto* scroller = new QScrollArea;
@@ -190,8 +214,10 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroller->viewport()->setAutoFillBackground(false);
     resultPage_->setAutoFillBackground(false);
-    pages_->addWidget(scroller);
+    return scroller;
+}
 
+QWidget* AnalyzerPanelView::makeErrorPage() {
     auto* error = new QWidget;
     auto* errorLayout = new QVBoxLayout(error);
     errorLayout->addWidget(new QLabel(QStringLiteral("Error")));
@@ -201,8 +227,10 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     auto* tryAgain = new QPushButton(QStringLiteral("Try Again"));
     connect(tryAgain, &QPushButton::clicked, this, [this] { controller_->tryAgain(); });
     errorLayout->addWidget(tryAgain);
-    pages_->addWidget(error);
+    return error;
+}
 
+void AnalyzerPanelView::connectModel() {
     AnalyzerViewModel& model = controller_->viewModel();
     // Progress only moves the bar: the result is rebuilt when the state, the result or the baseline change.
     for (auto signal : {&AnalyzerViewModel::stateChanged, &AnalyzerViewModel::resultChanged}) {
@@ -213,8 +241,6 @@ AnalyzerPanelView::AnalyzerPanelView(AnalyzerPanelInputs inputs, AnalyzerPanelCa
     }
     connect(controller_, &AnalyzerPanelController::isAnalyzingOriginalChanged, this, &AnalyzerPanelView::refresh);
     connect(&controller_->sessionStore(), &AnalyzerSessionStore::baselineChanged, this, &AnalyzerPanelView::refresh);
-    applyColours();
-    refresh();
 }
 
 QWidget* AnalyzerPanelView::makeTile(const QString& caption, const QString& unit) {

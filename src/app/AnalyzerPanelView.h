@@ -4,6 +4,7 @@
 #include "app/ThemedWidget.h"
 
 class QLabel;
+class QLayout;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
@@ -53,6 +54,15 @@ protected:
     void themeChanged() override;
 
 private:
+    // The panel's pages, in the order of the stack, built once by the constructor.
+    QWidget* makeDropPage();
+    QWidget* makeAnalyzingPage();
+    QWidget* makeResultPage(QThreadPool& pool);
+    QLayout* makeVerdictHead();
+    QLayout* makeResultControls();
+    QWidget* makeErrorPage();
+    void connectModel();
+
     void refresh();
     void refreshProgress();
     void rebuildResult();

@@ -45,41 +45,9 @@ ProcessingScreen::ProcessingScreen(MainWindowModel& model, BatchProcessor& batch
     technical_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(technical_);
 
-    auto* progressRow = new QHBoxLayout;
-    progress_ = new QProgressBar;
-    progress_->setRange(0, 1000);
-    progress_->setTextVisible(false);
-    progress_->setAccessibleName(QStringLiteral("Progress"));
-    progressRow->addWidget(progress_, 1);
-    percent_ = new QLabel;
-    percent_->setMinimumWidth(44);
-    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    progressRow->addWidget(percent_);
-    elapsed_ = new QLabel;
-    elapsed_->setObjectName(QStringLiteral("technicalLine"));
-    elapsed_->setMinimumWidth(110);
-    elapsed_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    progressRow->addWidget(elapsed_);
-    layout->addLayout(progressRow);
+    layout->addLayout(makeProgressRow());
 
-    checklist_ = new QTableWidget(0, 3);
-    checklist_->setObjectName(QStringLiteral("checklist"));
-    checklist_->setAccessibleName(QStringLiteral("Processing checklist"));
-    checklist_->setHorizontalHeaderLabels({QString(), QStringLiteral("Step"), QStringLiteral("Value")});
-    checklist_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    checklist_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    checklist_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
-    checklist_->horizontalHeader()->setHighlightSections(false);
-    checklist_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    checklist_->verticalHeader()->setVisible(false);
-    checklist_->verticalHeader()->setDefaultSectionSize(28);
-    checklist_->setShowGrid(false);
-    checklist_->setSelectionMode(QAbstractItemView::NoSelection);
-    checklist_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    checklist_->setFocusPolicy(Qt::NoFocus);
-    // Room for the ten items of a full run without scrolling.
-    checklist_->setMinimumHeight(32 + 10 * 28);
-    layout->addWidget(checklist_, 1);
+    layout->addWidget(makeChecklist(), 1);
 
     failure_ = new QLabel;
     failure_->setWordWrap(true);
@@ -104,6 +72,56 @@ ProcessingScreen::ProcessingScreen(MainWindowModel& model, BatchProcessor& batch
     elapsedTicks_.setInterval(1000);
     connect(&elapsedTicks_, &QTimer::timeout, this, &ProcessingScreen::refreshElapsed);
 
+    connectModels();
+    refreshStatus();
+    refreshChecklist();
+    refreshProgress();
+    refreshElapsed();
+}
+
+// The bar, the percentage and the time the pass has taken.
+QLayout* ProcessingScreen::makeProgressRow() {
+    auto* progressRow = new QHBoxLayout;
+    progress_ = new QProgressBar;
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setAccessibleName(QStringLiteral("Progress"));
+    progressRow->addWidget(progress_, 1);
+    percent_ = new QLabel;
+    percent_->setMinimumWidth(44);
+    percent_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    progressRow->addWidget(percent_);
+    elapsed_ = new QLabel;
+    elapsed_->setObjectName(QStringLiteral("technicalLine"));
+    elapsed_->setMinimumWidth(110);
+    elapsed_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    progressRow->addWidget(elapsed_);
+    return progressRow;
+}
+
+// The run's steps with their values, read-only and without selection.
+QTableWidget* ProcessingScreen::makeChecklist() {
+    checklist_ = new QTableWidget(0, 3);
+    checklist_->setObjectName(QStringLiteral("checklist"));
+    checklist_->setAccessibleName(QStringLiteral("Processing checklist"));
+    checklist_->setHorizontalHeaderLabels({QString(), QStringLiteral("Step"), QStringLiteral("Value")});
+    checklist_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    checklist_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    checklist_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    checklist_->horizontalHeader()->setHighlightSections(false);
+    checklist_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    checklist_->verticalHeader()->setVisible(false);
+    checklist_->verticalHeader()->setDefaultSectionSize(28);
+    checklist_->setShowGrid(false);
+    checklist_->setSelectionMode(QAbstractItemView::NoSelection);
+    checklist_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    checklist_->setFocusPolicy(Qt::NoFocus);
+    // Room for the ten items of a full run without scrolling.
+    checklist_->setMinimumHeight(32 + 10 * 28);
+    return checklist_;
+}
+
+void ProcessingScreen::connectModels() {
     connect(&status_, &ProcessingStatusManager::currentStageChanged, this, &ProcessingScreen::refreshStatus);
     connect(&status_, &ProcessingStatusManager::detailedMessageChanged, this, &ProcessingScreen::refreshStatus);
     connect(&status_, &ProcessingStatusManager::technicalInfoChanged, this, &ProcessingScreen::refreshStatus);
@@ -122,10 +140,6 @@ ProcessingScreen::ProcessingScreen(MainWindowModel& model, BatchProcessor& batch
         }
         refreshElapsed();
     });
-    refreshStatus();
-    refreshChecklist();
-    refreshProgress();
-    refreshElapsed();
 }
 
 QString ProcessingScreen::stageText() const { return stage_->text(); }

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 class QLabel;
+class QLayout;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -41,6 +42,11 @@ public:
     QString failureText() const;
 
 private:
+    QLayout* makeProgressRow();
+    QTableWidget* makeChecklist();
+    // The status manager's and the batch processor's changes, and the elapsed clock.
+    void connectModels();
+
     void refreshStatus();
     void refreshChecklist();
     void refreshProgress();

@@ -57,6 +57,23 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
                            QWidget* parent)
     : ThemedWidget(parent), model_(model), batch_(batch), player_(player), reference_(reference) {
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(makeHeader());
+    layout->addWidget(makeVersionsCard(hub, pool), 3);
+    addTransportKeys();
+    layout->addLayout(makeViews(hub), 2);
+    layout->addLayout(makeExportRow());
+    layout->addLayout(makeReportRow());
+    connectModels();
+    // Listening first, then export and the analyzer; the destructive start-over last.
+    QWidget* order[] = {playOriginal_, playProcessed_, transportBar_->playPauseButton(), transportBar_->originalButton(),
+                        transportBar_->processedButton(), export_, exportAll_, reportToggle_, analyzer_, startOver_};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    themeChanged();
+    refresh();
+}
+
+// The song's name and the preset it was mastered with.
+QLayout* ResultScreen::makeHeader() {
     auto* header = new QHBoxLayout;
     title_ = new QLabel;
     title_->setObjectName(QStringLiteral("screenTitle"));
@@ -64,8 +81,11 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     header->addWidget(title_, 1);
     preset_ = new QLabel;
     header->addWidget(preset_);
-    layout->addLayout(header);
+    return header;
+}
 
+// The two versions with their loudness and play buttons, their waveforms and the transport.
+QWidget* ResultScreen::makeVersionsCard(NotificationHub& hub, QThreadPool& pool) {
     auto* card = new QGroupBox;
     card->setObjectName(QStringLiteral("card"));
     auto* versions = new QGridLayout(card);
@@ -102,13 +122,15 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     transportRow->addWidget(neededGain_, 1);
     versions->addLayout(transportRow, 3, 0, 1, 3);
     versions->setRowStretch(2, 1);
-    layout->addWidget(card, 3);
     connect(waveforms_, &WaveformView::seekRequested, transport_, &ResultTransport::seekTo);
     const auto followPosition = [this] { waveforms_->setPlayheadSeconds(transport_->positionSeconds()); };
     connect(transport_, &ResultTransport::positionChanged, waveforms_, followPosition);
     connect(transport_, &ResultTransport::originalSelectedChanged, waveforms_,
             [this] { waveforms_->setOriginalEmphasised(transport_->originalSelected()); });
+    return card;
+}
 
+void ResultScreen::addTransportKeys() {
     // The transport's keys; Space is the window's play/pause command.
     const auto addKey = [this](QKeySequence key, auto action) {
         auto* shortcut = new QShortcut(key, this);
@@ -118,7 +140,10 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     addKey(QKeySequence(Qt::Key_Right), [this] { transport_->seekBy(ResultTransport::stepSeconds); });
     addKey(QKeySequence(Qt::Key_Home), [this] { transport_->seekTo(0.0); });
     addKey(QKeySequence(Qt::Key_A), [this] { transport_->switchVersion(); });
+}
 
+// The band levels against the reference, and the stereo image of the playing version.
+QLayout* ResultScreen::makeViews(NotificationHub& hub) {
     auto* views = new QGridLayout;
     legend_ = new QLabel;
     views->addWidget(legend_, 0, 0);
@@ -136,9 +161,11 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     views->setColumnStretch(0, 3);
     views->setColumnStretch(1, 2);
     views->setRowStretch(1, 1);
-    layout->addLayout(views, 2);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ResultScreen::refreshLegend);
+    return views;
+}
 
+QLayout* ResultScreen::makeExportRow() {
     auto* exportRow = new QHBoxLayout;
     export_ = new QPushButton(QStringLiteral("Export"));
     export_->setObjectName(QStringLiteral("primaryButton"));
@@ -155,9 +182,11 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     startOver_ = new QPushButton(QStringLiteral("Delete All && Start Over"));
     connect(startOver_, &QPushButton::clicked, &model_, &MainWindowModel::resetApplication);
     exportRow->addWidget(startOver_);
-    layout->addLayout(exportRow);
+    return exportRow;
+}
 
-    // What the run changed beside the quality report.
+// What the run changed beside the quality report.
+QLayout* ResultScreen::makeReportRow() {
     auto* bottom = new QHBoxLayout;
     summary_ = new MasteringSummaryView;
     bottom->addWidget(summary_, 3);
@@ -180,9 +209,11 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
     qualityLayout->addWidget(report_);
     qualityLayout->addStretch();
     bottom->addWidget(quality, 2);
-    layout->addLayout(bottom);
+    return bottom;
+}
 
-
+// Every change of the models that the screen shows.
+void ResultScreen::connectModels() {
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ResultScreen::refresh);
     connect(&batch_, &BatchProcessor::isFinalModeChanged, this, &ResultScreen::refresh);
     connect(&batch_, &BatchProcessor::usedPresetNameChanged, this, &ResultScreen::refresh);
@@ -196,12 +227,6 @@ ResultScreen::ResultScreen(MainWindowModel& model, BatchProcessor& batch, AudioP
         saved_->setVisible(true);
         QTimer::singleShot(savedNoticeMilliseconds, saved_, [this] { saved_->setVisible(false); });
     });
-    // Listening first, then export and the analyzer; the destructive start-over last.
-    QWidget* order[] = {playOriginal_, playProcessed_, transportBar_->playPauseButton(), transportBar_->originalButton(),
-                        transportBar_->processedButton(), export_, exportAll_, reportToggle_, analyzer_, startOver_};
-    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
-    themeChanged();
-    refresh();
 }
 
 QString ResultScreen::originalLoudnessText() const { return originalLoudness_->text(); }

@@ -6,6 +6,7 @@
 #include <memory>
 
 class QLabel;
+class QLayout;
 class QPushButton;
 
 class QThreadPool;
@@ -73,6 +74,15 @@ protected:
     void themeChanged() override;
 
 private:
+    // The parts of the screen, top to bottom, built once by the constructor.
+    QLayout* makeHeader();
+    QWidget* makeVersionsCard(NotificationHub& hub, QThreadPool& pool);
+    void addTransportKeys();
+    QLayout* makeViews(NotificationHub& hub);
+    QLayout* makeExportRow();
+    QLayout* makeReportRow();
+    void connectModels();
+
     void refresh();
     void refreshPlayButtons();
     void refreshNeededGain();

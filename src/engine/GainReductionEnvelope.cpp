@@ -1,5 +1,7 @@
 #include "engine/GainReductionEnvelope.h"
 
+#include "engine/PeakScan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -32,8 +34,7 @@ void GainReductionTracker::addPeaks(std::vector<float>& peaks, int64_t& position
         const int64_t stop = std::min(end, (window + 1) * windowFrames_);
         float peak = peaks[size_t(window)];
         for (uint32_t c = 0; c < channelCount; ++c) {
-            const float* samples = channels[c] + (first - position);
-            for (int64_t i = 0; i < stop - first; ++i) peak = std::max(peak, std::fabs(samples[i]));
+            peak = std::max(peak, largestMagnitude(channels[c] + (first - position), size_t(stop - first)));
         }
         peaks[size_t(window)] = peak;
         first = stop;

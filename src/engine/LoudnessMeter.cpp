@@ -2,6 +2,7 @@
 
 #include "engine/Bs1770Meter.h"
 #include "engine/ChunkPipeline.h"
+#include "engine/PeakScan.h"
 #include "engine/ProcessingErrors.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Biquad.h"
@@ -63,20 +64,6 @@ Bs1770Config masteringLoudness() {
     return config;
 }
 
-// Largest |sample| (0 for none). Eight running maxima let the loop vectorise; the maximum is the same
-// in any order.
-float maxMagnitude(const float* samples, size_t count) {
-    float lanes[8] = {};
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        for (size_t j = 0; j < 8; ++j) lanes[j] = std::max(lanes[j], std::fabs(samples[i + j]));
-    }
-    float peak = 0.0f;
-    for (float lane : lanes) peak = std::max(peak, lane);
-    for (; i < count; ++i) peak = std::max(peak, std::fabs(samples[i]));
-    return peak;
-}
-
 // The levels the meter gathers from one channel besides loudness. Sized for the file's declared
 // length on construction; nothing allocates while measuring.
 struct ChannelLevels {
@@ -119,7 +106,7 @@ void runMeterJob(const MeterJob& job, const Chunk& chunk, uint32_t frames, Bs177
     for (uint32_t c = a; c < a + job.channelCount; ++c) {
         const float* samples = chunk(c);
         ChannelLevels& level = levels[c];
-        level.peak = std::max(level.peak, maxMagnitude(samples, frames));
+        level.peak = std::max(level.peak, largestMagnitude(samples, frames));
         std::copy(samples, samples + frames, level.windowSums.room());
         level.windowSums.append(frames);
         loudness.addTruePeak(c, samples, frames);

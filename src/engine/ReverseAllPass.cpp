@@ -45,14 +45,14 @@ void ReverseAllPass::segmentDone(int channel) {
     Channel& c = channels_[size_t(channel)];
     c.outputEnd += segment_;
     c.inputFrames -= segment_;
-    std::memmove(c.input.data(), c.input.data() + segment_, c.inputFrames * sizeof(float));
+    c.inputStart += segment_;
 }
 
 void ReverseAllPass::filterSegment(int channel) {
     Channel& c = channels_[size_t(channel)];
     const int64_t span = int64_t(segment_) + settling_;
     float* const produced = segmentOutput(channel);
-    const float* const input = c.input.data();
+    const float* const input = c.input.data() + c.inputStart;
 #if defined(__SSE2__)
     if (allPasses_.size() <= 4) {
         const LR4Coefficients* lanes[4] = {};
@@ -89,9 +89,13 @@ namespace {
 
 // The pipeline of filterSegment for two channels at once: the first in the low four lanes, the
 // second in the high four, each half shifting within itself. Same operations, same order, same bits.
-[[gnu::target("avx2")]] void filterTwoSegments(const std::vector<LR4Coefficients>& allPasses, const float* inputA,
-                                               const float* inputB, float* producedA, float* producedB,
-                                               int64_t span, int64_t segment) {
+// `Segments` consecutive segments (each `segment` samples apart in input and output) go through in
+// the same steps: every segment starts from rest, so they are independent, and their recursions
+// interleave, each hiding the others' latency.
+template <int Segments>
+[[gnu::target("avx2")]] void filterPairSegments(const std::vector<LR4Coefficients>& allPasses, const float* inputA,
+                                                const float* inputB, float* producedA, float* producedB,
+                                                int64_t span, int64_t segment) {
     alignas(16) float v[5][4] = {};
     for (size_t k = 0; k < allPasses.size(); ++k) {
         v[0][k] = allPasses[k].b0;
@@ -106,27 +110,32 @@ namespace {
     const __m256 b2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[2]));
     const __m256 a1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[3]));
     const __m256 a2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(v[4]));
-    __m256 x1 = _mm256_setzero_ps(), x2 = x1, y1 = x1, y2 = x1;
+    __m256 x1[Segments], x2[Segments], y1[Segments], y2[Segments];
+    for (int s = 0; s < Segments; ++s) x1[s] = x2[s] = y1[s] = y2[s] = _mm256_setzero_ps();
     const int last = int(allPasses.size()) - 1;
     for (int64_t t = 0; t < span + last; ++t) {
         const int64_t n = span - 1 - t;
-        const __m256 shifted = _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(y1), 4));
-        const __m256 fresh = n >= 0 ? _mm256_setr_ps(inputA[n], 0, 0, 0, inputB[n], 0, 0, 0) : _mm256_setzero_ps();
-        const __m256 x = _mm256_blend_ps(shifted, fresh, 0x11);
-        __m256 y = _mm256_add_ps(_mm256_mul_ps(b0, x), _mm256_mul_ps(b1, x1));
-        y = _mm256_add_ps(y, _mm256_mul_ps(b2, x2));
-        y = _mm256_sub_ps(y, _mm256_mul_ps(a1, y1));
-        y = _mm256_sub_ps(y, _mm256_mul_ps(a2, y2));
-        x2 = x1;
-        x1 = x;
-        y2 = y1;
-        y1 = y;
         const int64_t done = n + last;
-        if (t >= last && done < segment) {
-            alignas(32) float lanes[8];
-            _mm256_store_ps(lanes, y);
-            producedA[done] = lanes[last];
-            producedB[done] = lanes[4 + last];
+        for (int s = 0; s < Segments; ++s) {
+            const int64_t at = int64_t(s) * segment;
+            const __m256 shifted = _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(y1[s]), 4));
+            const __m256 fresh =
+                n >= 0 ? _mm256_setr_ps(inputA[at + n], 0, 0, 0, inputB[at + n], 0, 0, 0) : _mm256_setzero_ps();
+            const __m256 x = _mm256_blend_ps(shifted, fresh, 0x11);
+            __m256 y = _mm256_add_ps(_mm256_mul_ps(b0, x), _mm256_mul_ps(b1, x1[s]));
+            y = _mm256_add_ps(y, _mm256_mul_ps(b2, x2[s]));
+            y = _mm256_sub_ps(y, _mm256_mul_ps(a1, y1[s]));
+            y = _mm256_sub_ps(y, _mm256_mul_ps(a2, y2[s]));
+            x2[s] = x1[s];
+            x1[s] = x;
+            y2[s] = y1[s];
+            y1[s] = y;
+            if (t >= last && done < segment) {
+                alignas(32) float lanes[8];
+                _mm256_store_ps(lanes, y);
+                producedA[at + done] = lanes[last];
+                producedB[at + done] = lanes[4 + last];
+            }
         }
     }
 }
@@ -138,12 +147,22 @@ void ReverseAllPass::filterSegmentPair(int first) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (hasAvx2() && !allPasses_.empty() && allPasses_.size() <= 4) {
         const int64_t span = int64_t(segment_) + settling_;
+        const bool two = channels_[size_t(first)].inputFrames >= 2 * size_t(segment_) + settling_;
         float* const producedA = segmentOutput(first);
         float* const producedB = segmentOutput(first + 1);
-        filterTwoSegments(allPasses_, channels_[size_t(first)].input.data(), channels_[size_t(first) + 1].input.data(),
-                          producedA, producedB, span, int64_t(segment_));
-        segmentDone(first);
-        segmentDone(first + 1);
+        const Channel& a = channels_[size_t(first)];
+        const Channel& b = channels_[size_t(first) + 1];
+        const float* const inputA = a.input.data() + a.inputStart;
+        const float* const inputB = b.input.data() + b.inputStart;
+        if (two) {
+            filterPairSegments<2>(allPasses_, inputA, inputB, producedA, producedB, span, int64_t(segment_));
+        } else {
+            filterPairSegments<1>(allPasses_, inputA, inputB, producedA, producedB, span, int64_t(segment_));
+        }
+        for (int k = 0; k < (two ? 2 : 1); ++k) {
+            segmentDone(first);
+            segmentDone(first + 1);
+        }
         return;
     }
 #endif
@@ -151,9 +170,19 @@ void ReverseAllPass::filterSegmentPair(int first) {
     filterSegment(first + 1);
 }
 
+// The samples not yet produced move to the front once per call, not once per segment; then the
+// new ones follow them.
+void ReverseAllPass::appendInput(Channel& c, const float* samples, uint32_t count) {
+    if (c.inputStart > 0) {
+        std::memmove(c.input.data(), c.input.data() + c.inputStart, c.inputFrames * sizeof(float));
+        c.inputStart = 0;
+    }
+    std::memcpy(c.input.data() + c.inputFrames, samples, count * sizeof(float));
+}
+
 void ReverseAllPass::process(int channel, float* samples, uint32_t count) {
     Channel& c = channels_[size_t(channel)];
-    std::memcpy(c.input.data() + c.inputFrames, samples, count * sizeof(float));
+    appendInput(c, samples, count);
     c.inputFrames += count;
     while (c.inputFrames >= size_t(segment_) + settling_) filterSegment(channel);
     std::memcpy(samples, c.output.data() + c.outputStart, count * sizeof(float));
@@ -164,7 +193,7 @@ void ReverseAllPass::processPair(int first, float* firstSamples, float* secondSa
     float* const samples[2] = {firstSamples, secondSamples};
     for (int k = 0; k < 2; ++k) {
         Channel& c = channels_[size_t(first + k)];
-        std::memcpy(c.input.data() + c.inputFrames, samples[k], count * sizeof(float));
+        appendInput(c, samples[k], count);
         c.inputFrames += count;
     }
     // Both channels always hold the same number of samples.

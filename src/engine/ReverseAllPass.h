@@ -42,12 +42,14 @@ private:
     uint32_t segment_;  // samples produced at a time
     uint32_t settling_; // samples after a segment the filters start from
     struct alignas(64) Channel {
-        std::vector<float> input;  // samples not yet produced, then room for a block
-        size_t inputFrames = 0;
+        std::vector<float> input;  // samples not yet produced, from `inputStart`, then room for a block
+        size_t inputStart = 0, inputFrames = 0;
         std::vector<float> output; // produced samples not yet handed out, from `outputStart`
         size_t outputStart = 0, outputEnd = 0;
         std::vector<CrossoverMemory> memory; // one per all-pass, from rest for every segment
     };
+    static void appendInput(Channel& c, const float* samples, uint32_t count);
+
     std::vector<Channel> channels_;
 };
 

@@ -48,8 +48,7 @@ public:
     // limited output. Blocks are applied in the order they were detected.
     void apply(float* const* channels, uint32_t count, int peakSet = 0);
 
-    // Linear gain applied to the most recent output sample, and the smallest since construction.
-    float currentGain() const noexcept { return float(gainSum_ / double(lookAhead_ + 1)); }
+    // The smallest linear gain applied since construction.
     float smallestGain() const noexcept { return smallestGain_; }
 
 private:

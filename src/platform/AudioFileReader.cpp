@@ -116,7 +116,7 @@ uint32_t AudioFileReader::read(AudioBuffer& buffer, uint32_t frames) {
     }
     const uint32_t got = backend_->read(position_, channels.data(), wanted);
     constexpr uint32_t limitBits = std::bit_cast<uint32_t>(maxSampleMagnitude);
-    for (uint32_t c = 0; c < format_.channelCount; ++c) {
+    for (uint32_t c = 0; c < format_.channelCount && !backend_->samplesChecked(); ++c) {
         if (largestMagnitudeBits(channels[c], got) <= limitBits) continue;
         const float* samples = channels[c];
         const uint32_t at = uint32_t(std::find_if(samples, samples + got, [](float x) {

@@ -22,6 +22,9 @@ public:
     // Reads up to `frames` frames starting at `startFrame` into channels[c][0..), returns the number read.
     // Throws Error (domain "AudioFile", code readFailed) on failure.
     virtual uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) = 0;
+    // True when every sample read has passed the reader's magnitude check already (samples held in
+    // memory after a checked decode), so that it need not scan them again.
+    virtual bool samplesChecked() const { return false; }
 };
 
 // Each returns nullptr and sets `reason` when the backend cannot open the file.

@@ -29,8 +29,8 @@ TEST(ReverseAllPass, UndoesTheForwardAllPassAndPairsGiveTheBitsOfSingleChannels)
         }
     }
 
-    // Uneven blocks, some longer than a segment.
-    const uint32_t capacity = 50000;
+    // Uneven blocks, some long enough to complete two segments at once (the pair filters those together).
+    const uint32_t capacity = 90000;
     ReverseAllPass single(2, rate, allPasses, capacity), paired(2, rate, allPasses, capacity);
     Channels one = turned, two = turned;
     for (size_t start = 0, step = 0; start < frames; ++step) {

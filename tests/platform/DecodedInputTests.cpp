@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 
 using namespace orvanta;
 using namespace orvanta::test;
@@ -77,4 +78,20 @@ TEST(DecodedInput, WhatCannotBeDecodedStaysWithTheReaders) {
     EXPECT_THROW(AudioFileReader{text}, Error);
     const DecodedInput missing(scratchPath("missing.wav"));
     EXPECT_FALSE(missing.isInMemory());
+
+    // Samples that are no audio are not held, so the readers meet them and refuse them as ever.
+    const fs::path broken = scratchPath("broken.wav");
+    std::vector<float> samples(44100, 0.25f);
+    samples[30000] = std::numeric_limits<float>::quiet_NaN();
+    writeWav(broken, {samples}, 44100.0);
+    const DecodedInput damaged(broken);
+    EXPECT_FALSE(damaged.isInMemory());
+    AudioFileReader reader(broken);
+    AudioBuffer buffer = reader.makeBuffer(44100);
+    try {
+        reader.read(buffer, 44100);
+        ADD_FAILURE() << "a NaN sample was read";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.is("AudioFile", int(AudioFileErrorCode::invalidSamples))) << error.description();
+    }
 }

@@ -4,8 +4,9 @@
 // against the ceiling, whole-file encodings and masters made again, time. Then the speed of an M4A
 // export of a five-minute song beside the WAV master and one plain ffmpeg AAC encode of that master,
 // side by side in each round. A report, not a gate: it exits 0 whatever the figures, 1 only when a run
-// fails. BENCH_EXPORTS_SONGS=N takes only the first N corpus songs (0: only the speed). Arguments
-// (bench.sh passes Google Benchmark's) are ignored.
+// fails. BENCH_EXPORTS_SONGS takes only some corpus songs: a number N (the first N; 0: only the
+// speed) or a comma-separated list of their names. Arguments (bench.sh passes Google Benchmark's) are
+// ignored.
 #include "batch/MasterFile.h"
 #include "batch/MasteringPresets.h"
 #include "BenchSong.h"
@@ -78,10 +79,22 @@ struct Tally {
     double worstLu = 0.0, worstOverDb = -1e9;
 };
 
-int corpusTable(const std::filesystem::path& folder, size_t songLimit, std::array<std::array<Tally, 3>, 3>& tallies) {
+// The songs BENCH_EXPORTS_SONGS names (see the top), all without it.
+std::vector<bench::CorpusSong> chosen(std::vector<bench::CorpusSong> songs, const char* choice) {
+    if (choice == nullptr) return songs;
+    const std::string text(choice);
+    if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        songs.resize(std::min(songs.size(), size_t(std::stoul(text))));
+        return songs;
+    }
+    const std::string names = "," + text + ",";
+    std::erase_if(songs, [&](const bench::CorpusSong& song) { return names.find("," + song.name + ",") == std::string::npos; });
+    return songs;
+}
+
+int corpusTable(const std::filesystem::path& folder, const char* choice, std::array<std::array<Tally, 3>, 3>& tallies) {
     std::string skipped;
-    std::vector<bench::CorpusSong> songs = bench::writeCorpus(folder, skipped);
-    if (songs.size() > songLimit) songs.resize(songLimit);
+    const std::vector<bench::CorpusSong> songs = chosen(bench::writeCorpus(folder, skipped), choice);
     if (!skipped.empty()) std::printf("%s\n", skipped.c_str());
     std::printf("%-30s %-10s %-4s %8s %8s %7s %7s %5s %5s %7s\n", "song", "preset", "fmt", "LUFS", "vs WAV", "TP",
                 "TP-ceil", "enc", "again", "time");
@@ -186,14 +199,13 @@ int main() {
             std::printf("ffmpeg not found: nothing to judge the exports by (install the Debian package ffmpeg)\n");
             return 0;
         }
-        const char* limit = std::getenv("BENCH_EXPORTS_SONGS");
-        const size_t songLimit = limit ? size_t(std::strtoul(limit, nullptr, 10)) : SIZE_MAX;
+        const char* choice = std::getenv("BENCH_EXPORTS_SONGS");
         std::printf("LUFS: libebur128 loudness of the file as ffmpeg decodes it, minus 0.5 dB (the meter's scale); "
                     "vs WAV: against the WAV master of the same song and preset; TP: libebur128 true peak; enc: "
                     "whole-file encodings; again: masters made again under a lowered ceiling; time: the whole export\n");
         std::array<std::array<Tally, 3>, 3> tallies{};
-        if (songLimit > 0) {
-            status = corpusTable(folder, songLimit, tallies);
+        if (choice == nullptr || std::string(choice) != "0") {
+            status = corpusTable(folder, choice, tallies);
             printTallies(tallies);
         }
         speed(folder);

@@ -27,6 +27,9 @@ constexpr double marginDb = 0.1;
 // its band limit takes the rest (measured on dense masters at every preset: 0.4 to 0.6 of it).
 constexpr double firstRemasterShare = 0.4;
 
+// Rounds of encoding the loudest passages and making the master again before the whole file is encoded.
+constexpr int probeRounds = 2;
+
 // An encoding this much quieter than the master asks for the master again, a little louder: the file
 // must stay within 0.3 LU of it.
 constexpr float quieterLU = 0.2f;
@@ -85,9 +88,14 @@ CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const st
 
     // The loudest passages on their own first: a whole encoding costs many times a master's pass, so
     // the overshoot they show is taken away before the whole file is encoded.
-    checkCancelled();
-    current.probedTruePeakDb = probeDecodedTruePeakDb(source, codec, isCancelled);
-    if (current.probedTruePeakDb > acceptedDb) lowerBy(current.probedTruePeakDb - acceptedDb);
+    // The master is made again from what they show, and they are encoded again, until they keep the
+    // ceiling: only then is the whole file encoded.
+    // (The passages are encoded as they are: a gain before the encoder is taken once.)
+    for (int round = 0; round < (remaster ? probeRounds : 1); ++round) {
+        checkCancelled();
+        current.probedTruePeakDb = probeDecodedTruePeakDb(source, codec, isCancelled);
+        if (!(current.probedTruePeakDb > acceptedDb) || !lowerBy(current.probedTruePeakDb - acceptedDb)) break;
+    }
 
     // Every encoding goes to a hidden name; the one that misses least so far is kept under another,
     // and only that one becomes `output`.

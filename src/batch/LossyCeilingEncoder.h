@@ -37,7 +37,7 @@ using Remaster = std::function<std::optional<std::filesystem::path>(float ceilin
 // above it. First the master's loudest passages are encoded on their own (a few seconds in all) and
 // decoded; where they overshoot `ceilingDb` (dBTP, less a few hundredths for the spread between
 // meters), `remaster` makes the master again with the ceiling lowered by the overshoot and a small
-// margin. Then the whole master is encoded, decoded and measured; while it is still above the
+// margin, and they are encoded again (twice at most). Then the whole master is encoded, decoded and measured; while it is still above the
 // ceiling it is mastered again, lower by the new overshoot, and encoded again, at most maxEncodings
 // times in all, or until `remaster` can go no lower; the encoding that misses least stands. The
 // loudness stays the master's (`masterLufs`, when given, LUFS): only the limiter's ceiling moves, and

@@ -114,6 +114,7 @@ public:
         if (codec_ == LossyCodec::aac) {
             av_dict_set(&codecOptions, "aac_pns", "0", 0);
             av_dict_set(&codecOptions, "aac_is", "0", 0);
+            av_dict_set(&codecOptions, "aac_tns", "0", 0);
         }
         rc = avcodec_open2(encoder_, codec, &codecOptions);
         av_dict_free(&codecOptions);

@@ -43,9 +43,10 @@ struct LossyEncodingOptions {
 // Encodes any readable audio file with `codec` at the input's sample rate and channel count at
 // `output`. A rate the codec does not take (AAC: above 96 kHz or unusual; MP3: anything but the
 // MPEG rates up to 48 kHz) is resampled to 48 kHz, which the result reports.
-// AAC is encoded without perceptual noise substitution and intensity stereo: both replace the
-// waveform of a band by noise or by the other channel's shape, which costs little bit rate at
-// 256 kb/s but makes the decoded peaks overshoot a limited master by a few dB.
+// AAC is encoded without perceptual noise substitution and intensity stereo, which replace the
+// waveform of a band by noise or by the other channel's shape, and without temporal noise shaping,
+// whose filters lift the peaks of sustained sub-bass: each costs little bit rate at 256 kb/s but makes
+// the decoded peaks of a limited master overshoot it by one to four dB.
 // Writes a temporary name beside `output` and renames it over `output` only when complete, so
 // `output` is never a partial file. Any thread. Throws Error (domain "AudioFile": cannotOpen for an
 // unreadable input, unsupportedFormat for a channel count the codec cannot carry (AAC: more than 8,

@@ -68,14 +68,16 @@ TEST(LossyExport, KeepsTheMastersLoudnessAndTheCeilingAtEveryPreset) {
             SCOPED_TRACE(std::string(preset.name) + " " + std::string(rawValue(format)));
             const MasteredFile lossy = mastered(song, preset, format);
             ASSERT_FALSE(lossy.conversionFailed);
-            EXPECT_EQ(lossy.result.outputURL.extension(), "." + std::string(fileExtension(format)));
+            EXPECT_EQ(lossy.result.outputURL.extension().string(), std::string(".").append(fileExtension(format)));
             ASSERT_TRUE(lossy.encoding.has_value());
             EXPECT_LE(lossy.encoding->encodings, 3);
             const Measured file = measuredFile(lossy.result.outputURL);
             EXPECT_NEAR(file.lufs, master.lufs, 0.3);
             EXPECT_LE(file.truePeak, preset.limitThreshold + 0.1);
             // ffmpeg keeps an M4A's end padding; an MP3's LAME header trims both ends.
-            if (format == ExportFormat::mp3) EXPECT_EQ(file.frames, master.frames) << "decoded length";
+            if (format == ExportFormat::mp3) {
+                EXPECT_EQ(file.frames, master.frames) << "decoded length";
+            }
             EXPECT_NEAR(lossy.result.stats.truePeak, file.truePeak, 0.15);
             EXPECT_NEAR(lossy.result.stats.lufs + 0.5, file.lufs, 0.1) << "the meter reads 0.5 dB under BS.1770";
         }

@@ -12,7 +12,7 @@ namespace orvanta {
 // Writes linear PCM WAV, little-endian, interleaved on disk, from non-interleaved float buffers.
 // Data that may pass RIFF's 4 GiB (judged from the expected length) is written as RF64. A format with
 // its own channel layout (a mask other than plain mono or stereo) is written as WAVE_FORMAT_EXTENSIBLE
-// with that mask.
+// with that mask; RF64 of more than two channels without a layout carries the mask 0, never one made up.
 // Integer samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
 // The file is complete only after close() returns; a writer destroyed without close() leaves
 // whatever was written so far. One writer belongs to one thread at a time.
@@ -47,6 +47,7 @@ private:
     AudioFormat format_;
     sf_private_tag* file_ = nullptr;
     int64_t framesWritten_ = 0;
+    bool clearMaskAtClose_ = false; // RF64 whose default mask names positions the input never had
     std::vector<float> interleaved_;
 };
 

@@ -1,7 +1,8 @@
 #include "models/app/WaveformCache.h"
 
+#include "models/engine/HandOver.h"
 
-#include <QtConcurrent/QtConcurrentRun>
+
 
 #include <system_error>
 
@@ -39,7 +40,7 @@ QFuture<WaveformCache::Overview> WaveformCache::overview(const std::filesystem::
         }
     }
     std::weak_ptr<bool> alive = alive_;
-    QFuture<Overview> future = QtConcurrent::run(&pool_, [file, alive]() -> Overview {
+    QFuture<Overview> future = runOnPool(pool_, [file, alive]() -> Overview {
         try {
             auto overview = std::make_shared<WaveformOverview>(computeWaveformOverview(
                 file, columns, [&alive] { const auto flag = alive.lock(); return !flag || !*flag; }));

@@ -1,6 +1,7 @@
 #include "models/eq/ReferenceTrackManager.h"
 
 #include "eq/MatchStrength.h"
+#include "models/engine/HandOver.h"
 #include "platform/PreferenceStore.h"
 
 #include <QPromise>
@@ -21,7 +22,8 @@ QFuture<T> runInPool(QThreadPool& pool, Work work) {
     auto promise = std::make_shared<QPromise<T>>();
     QFuture<T> future = promise->future();
     promise->start();
-    pool.start([promise, work = std::move(work)]() {
+    HandOverScope scope;
+    pool.start(receivedAfterHandOver([promise, work = std::move(work)]() {
         try {
             if constexpr (std::is_void_v<T>) {
                 work();
@@ -32,7 +34,7 @@ QFuture<T> runInPool(QThreadPool& pool, Work work) {
             promise->setException(std::current_exception());
         }
         promise->finish();
-    });
+    }));
     return future;
 }
 
@@ -136,6 +138,7 @@ void ReferenceTrackManager::saveProfile(const SpectralProfile& profile) {
 }
 
 void ReferenceTrackManager::clearReference() {
+    referencePath_.reset();
     setCurrentProfile(std::nullopt);
     store_.remove(userDefaultsKey);
 }
@@ -147,10 +150,11 @@ QFuture<void> ReferenceTrackManager::loadReference(const std::filesystem::path& 
     // The whole analysis (loudness, curve, band levels) ends before any field changes, so a failure at
     // any step leaves the manager exactly as it was.
     runInPool<ReferenceAnalysis>(pool_, [url] { return analyzeReferenceFile(url); })
-        .then(this, [this, done](QFuture<ReferenceAnalysis> analysis) {
+        .then(this, [this, done, url](QFuture<ReferenceAnalysis> analysis) {
             try {
                 ReferenceAnalysis result = analysis.result();
                 referenceLUFS_ = result.lufs;
+                referencePath_ = url;
                 const QVector<float> levels(result.profile.spectrum12Band.begin(),
                                             result.profile.spectrum12Band.end());
                 setCurrentProfile(result.profile);

@@ -9,13 +9,28 @@ namespace orvanta::cli {
 
 namespace {
 
-std::optional<ExportFormat> formatNamedBy(const std::filesystem::path& output) {
+std::string lowercaseExtension(const std::filesystem::path& output) {
     std::string extension = output.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
+    return extension;
+}
+
+std::optional<ExportFormat> formatNamedBy(const std::filesystem::path& output) {
+    const std::string extension = lowercaseExtension(output);
     for (const ExportFormat format : allExportFormats)
         if (extension == "." + std::string(fileExtension(format))) return format;
     return std::nullopt;
+}
+
+// Audio formats a player would expect behind their extension, none of which is written: a name that
+// promises one of them would hold WAV or M4A data.
+bool namesAnotherAudioFormat(const std::filesystem::path& output) {
+    static constexpr const char* extensions[] = {".mp3", ".mp2", ".flac", ".ogg", ".oga", ".opus", ".aac",
+                                                 ".aif", ".aiff", ".aifc", ".caf", ".alac", ".wma", ".wv",
+                                                 ".ape", ".w64", ".rf64", ".au", ".mka", ".webm"};
+    const std::string extension = lowercaseExtension(output);
+    return std::find(std::begin(extensions), std::end(extensions), extension) != std::end(extensions);
 }
 
 } // namespace
@@ -31,6 +46,10 @@ std::optional<ExportFormat> takeFormatOption(Arguments& arguments) {
 ExportFormat chooseExportFormat(const std::optional<ExportFormat>& requested,
                                 const std::optional<std::filesystem::path>& output, const PreferenceStore& preferences) {
     const std::optional<ExportFormat> named = output ? formatNamedBy(*output) : std::nullopt;
+    if (output && !named && namesAnotherAudioFormat(*output)) {
+        throw UsageError("the output name \"" + output->filename().string() + "\" promises a format that is not " +
+                         "written; name it .wav or .m4a");
+    }
     if (requested && named && *requested != *named) {
         throw UsageError("--format " + std::string(fileExtension(*requested)) + " contradicts the output name \"" +
                          output->filename().string() + "\"");

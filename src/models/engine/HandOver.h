@@ -3,10 +3,13 @@
 // Models only (QtCore): work handed to another thread through Qt (a pool task, a queued call) in a
 // way ThreadSanitizer can follow.
 
+#include <QFuture>
+#include <QFutureInterface>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
+#include <exception>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 
 namespace orvanta {
@@ -47,12 +50,33 @@ private:
 #endif
 };
 
-// QtConcurrent::run(&pool, work): `work` runs on `pool`, ordered after everything the caller did
-// before (for ThreadSanitizer too). Any thread.
+// Runs `work` on `pool`, ordered after everything the caller did before (for ThreadSanitizer too).
+// The future carries what it returns, or the exception it threw (result() and waitForFinished()
+// rethrow the original). Not QtConcurrent::run: its task reads the work's captures before any code of
+// ours runs on the pool thread, so no hand-over lock could order those reads. The task holds a
+// QFutureInterface, as QtConcurrent's does, not a QPromise: a QPromise destroyed on the pool thread
+// right after it finished clears the continuations that the caller may be attaching at that moment.
+// Any thread.
 template <typename Work>
 auto runOnPool(QThreadPool& pool, Work&& work) {
+    using Result = std::invoke_result_t<std::decay_t<Work>&>;
     HandOverScope scope;
-    return QtConcurrent::run(&pool, receivedAfterHandOver(std::forward<Work>(work)));
+    QFutureInterface<Result> promise;
+    promise.reportStarted();
+    QFuture<Result> future = promise.future();
+    pool.start(receivedAfterHandOver([promise, work = std::forward<Work>(work)]() mutable {
+        try {
+            if constexpr (std::is_void_v<Result>) {
+                work();
+            } else {
+                promise.reportAndMoveResult(work());
+            }
+        } catch (...) {
+            promise.reportException(std::current_exception());
+        }
+        promise.reportFinished();
+    }));
+    return future;
 }
 
 } // namespace orvanta

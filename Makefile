@@ -41,7 +41,7 @@ sanitize: setup
 TSAN_RUN_OPTIONS := suppressions=$(CURDIR)/scripts/tsan.supp halt_on_error=1 second_deadlock_stack=1 \
 	ignore_noninstrumented_modules=1
 tsan: setup
-	@cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_TSAN=ON -DORVANTA_BUILD_BENCH=OFF > /dev/null
+	@cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_TSAN=ON -DORVANTA_BUILD_BENCH=OFF $(CMAKE_FLAGS) > /dev/null
 	@cmake --build $(TSAN_DIR) -j $(JOBS)
 	@# As under make sanitize, the >4 GiB output (label "long") runs in the plain suite only.
 	@cd $(TSAN_DIR) && TSAN_OPTIONS="$(TSAN_RUN_OPTIONS)" \

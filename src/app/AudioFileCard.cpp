@@ -2,11 +2,11 @@
 
 #include "app/LoudnessToolTip.h"
 #include "app/TransportBar.h"
+#include "models/engine/HandOver.h"
 #include "platform/AudioFileFacts.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
@@ -59,7 +59,7 @@ void AudioFileCard::setFile(const std::filesystem::path& file, const QString& em
     file_ = file;
     name_->setText(QString::fromStdString(file.filename().string()));
     format_->setText(QStringLiteral("Reading..."));
-    QtConcurrent::run(&pool_, [file]() -> std::optional<AudioFileFacts> {
+    runOnPool(pool_, [file]() -> std::optional<AudioFileFacts> {
         try {
             return readAudioFileFacts(file);
         } catch (const std::exception&) {

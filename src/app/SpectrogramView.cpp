@@ -2,10 +2,10 @@
 
 #include "analyzer/Spectrogram.h"
 #include "app/ThemeColors.h"
+#include "models/engine/HandOver.h"
 
 #include <QPainter>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -69,7 +69,7 @@ void SpectrogramView::setImage(const SpectrogramData& data, std::shared_ptr<cons
         return;
     }
     // Even a rendered image is reduced for drawing on the pool: it has a row per frequency bin.
-    showWhenReady(QtConcurrent::run(&pool_, [image = std::move(image)] { return forDrawing(*image); }));
+    showWhenReady(runOnPool(pool_, [image = std::move(image)] { return forDrawing(*image); }));
 }
 
 void SpectrogramView::showWhenReady(QFuture<QImage> image) {
@@ -92,7 +92,7 @@ void SpectrogramView::setData(const SpectrogramData& data) {
         return;
     }
     // The pixels of a grid of a few megabytes are worked out on the pool, from a copy of it.
-    showWhenReady(QtConcurrent::run(&pool_, [data] {
+    showWhenReady(runOnPool(pool_, [data] {
         const SpectrogramImage rendered = renderSpectrogramImage(data);
         return rendered.isEmpty() ? QImage() : forDrawing(rendered);
     }));

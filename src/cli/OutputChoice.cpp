@@ -30,6 +30,16 @@ std::string kindName(ExportContainer container) {
     return name;
 }
 
+// Audio formats a player would expect behind their extension, none of which is written: a name that
+// promises one of them would hold other data.
+bool namesAnotherAudioFormat(const std::filesystem::path& output) {
+    static constexpr std::string_view extensions[] = {".mp2", ".ogg", ".oga", ".opus", ".aac", ".aif",
+                                                      ".aiff", ".aifc", ".caf", ".alac", ".wma", ".wv",
+                                                      ".ape", ".w64", ".rf64", ".au", ".mka", ".webm"};
+    const std::string extension = lowercase(output.extension().string());
+    return std::find(std::begin(extensions), std::end(extensions), extension) != std::end(extensions);
+}
+
 } // namespace
 
 FormatRequest takeFormatRequest(Arguments& arguments) {
@@ -58,6 +68,10 @@ std::optional<int> takeRateOption(Arguments& arguments) {
 ExportFormat chooseExportFormat(const FormatRequest& requested, const std::optional<std::filesystem::path>& output,
                                 const PreferenceStore& preferences) {
     const std::optional<ExportContainer> named = output ? containerNamedBy(*output) : std::nullopt;
+    if (output && !named && namesAnotherAudioFormat(*output)) {
+        throw UsageError("the output name \"" + output->filename().string() + "\" promises a format that is not " +
+                         "written; name it .wav, .flac, .m4a or .mp3");
+    }
     if (requested.container && named && *requested.container != *named) {
         throw UsageError("--format " + std::string(fileExtension(*requested.container)) +
                          " contradicts the output name \"" + output->filename().string() + "\"");

@@ -32,8 +32,10 @@ std::optional<int> takeRateOption(Arguments& arguments);
 // names (".wav", ".flac", ".m4a", ".mp3", any case), so that a file called .flac always holds FLAC;
 // else the stored preference's. The word length: --bits when given; else the stored preference's when
 // that has the same container; else the container's usual one (24 bits). Throws UsageError when
-// --format contradicts the output's extension or --bits does not fit the container (32 is float, WAV
-// only; M4A and MP3 take none); --bits with a lossy stored preference and nothing else asked makes a WAV.
+// --format contradicts the output's extension, when the extension names an audio format that is not
+// written (".ogg", ".aiff", ...: its players would find other data), or when --bits does not fit the
+// container (32 is float, WAV only; M4A and MP3 take none); --bits with a lossy stored preference and
+// nothing else asked makes a WAV.
 ExportFormat chooseExportFormat(const FormatRequest& requested, const std::optional<std::filesystem::path>& output,
                                 const PreferenceStore& preferences);
 

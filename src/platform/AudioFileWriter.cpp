@@ -3,6 +3,7 @@
 #include "platform/ChannelLayout.h"
 #include "platform/Error.h"
 #include "platform/SndfileChannelMap.h"
+#include "platform/WaveChannelMask.h"
 
 #include <sndfile.h>
 
@@ -91,6 +92,10 @@ AudioFileWriter::AudioFileWriter(const std::filesystem::path& path, AudioFormat 
                      : layout                                      ? SF_FORMAT_WAVEX
                                                                    : SF_FORMAT_WAV;
     info.format = kind | pcmSubtype(bitDepth) | (flac ? 0 : SF_ENDIAN_FILE);
+    // RF64 is always WAVE_FORMAT_EXTENSIBLE, and libsndfile gives a file without a map the usual
+    // mask for its channel count (5.1 for six channels, and so on): a reader would then weigh an input's
+    // unnamed channels as centre and LFE. Such a file gets the mask 0 ("no positions") at close.
+    clearMaskAtClose_ = kind == SF_FORMAT_RF64 && !layout && format.channelCount > 2;
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         throw audioFileError(AudioFileErrorCode::cannotCreate,
@@ -173,6 +178,7 @@ void AudioFileWriter::close() {
         throw audioFileError(AudioFileErrorCode::writeFailed,
                              "Could not finish " + quoted(path_) + ": " + sf_error_number(result));
     }
+    if (clearMaskAtClose_) clearWaveChannelMask(path_);
 }
 
 } // namespace orvanta

@@ -17,7 +17,8 @@ enum class AudioContainer { wav, flac };
 // Writes linear PCM WAV, little-endian, interleaved on disk, or FLAC, from non-interleaved float buffers.
 // Data that may pass RIFF's 4 GiB (judged from the expected length) is written as RF64. A format with
 // its own channel layout (a mask other than plain mono or stereo) is written as WAVE_FORMAT_EXTENSIBLE
-// with that mask (a FLAC keeps its channel count's standard layout).
+// with that mask (a FLAC keeps its channel count's standard layout); RF64 of more than two channels
+// without a layout carries the mask 0, never one made up.
 // Integer samples beyond full scale are clipped (never wrapped); non-finite samples are written as 0.
 // 16-bit files are the one place where samples lose resolution: they get TPDF dither (TpdfDither.h)
 // with a fixed seed, so the same samples always make the same file. 24-bit samples read from a
@@ -57,6 +58,7 @@ private:
     AudioFormat format_;
     sf_private_tag* file_ = nullptr;
     int64_t framesWritten_ = 0;
+    bool clearMaskAtClose_ = false; // RF64 whose default mask names positions the input never had
     std::vector<float> interleaved_;
     std::unique_ptr<TpdfDither> dither_; // 16-bit files only
     std::vector<int16_t> quantized_;     // their interleaved samples

@@ -106,6 +106,16 @@ TEST(Formats, AFileNamedM4AIsAlwaysM4A) {
     EXPECT_EQ(contradiction.exitStatus, 2);
     EXPECT_NE(contradiction.standardError.find("contradicts"), std::string::npos) << contradiction.standardError;
 
+    // A name that promises an audio format that is not written would hold other data: refused before
+    // any work.
+    for (const char* name : {"song.ogg", "song.AIFF"}) {
+        const fs::path promised = scratchPath(name);
+        const auto refused = runCli({"master", input.string(), "-o", promised.string()});
+        EXPECT_EQ(refused.exitStatus, 2) << name;
+        EXPECT_NE(refused.standardError.find("name it .wav, .flac, .m4a or .mp3"), std::string::npos) << refused.standardError;
+        EXPECT_FALSE(fs::exists(promised)) << name;
+    }
+
     // Nine channels: AAC carries at most eight. The run fails; no WAV data goes out under .m4a.
     const fs::path wide = scratchPath("wide.wav");
     writeWav(wide, Channels(9, sine(220.0, 0.2, 44100.0, 44100 * 2)), 44100.0);

@@ -1,6 +1,8 @@
 #include "platform/AudioFileReader.h"
 #include "platform/AudioFileWriter.h"
+#include "platform/ChannelLayout.h"
 #include "platform/Error.h"
+#include "support/CommandRunner.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
@@ -20,6 +22,22 @@ Channels readAll(const std::filesystem::path& path) {
     AudioBuffer buffer = reader.makeBuffer(uint32_t(reader.lengthFrames()));
     reader.read(buffer, buffer.frameCapacity());
     return fromBuffer(buffer);
+}
+
+// FFmpeg's name for the file's channel layout ("5.1", "unknown", ...), empty when ffprobe cannot run.
+std::string ffprobeLayout(const std::filesystem::path& path) {
+    const auto result = runProgram("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=channel_layout",
+                                                        "-of", "default=noprint_wrappers=1:nokey=1", path.string()});
+    std::string layout = result.exitStatus == 0 ? result.standardOutput : "";
+    while (!layout.empty() && (layout.back() == '\n' || layout.back() == '\r')) layout.pop_back();
+    return layout;
+}
+
+std::string firstFourBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(4, '\0');
+    in.read(head.data(), 4);
+    return head;
 }
 
 } // namespace
@@ -151,5 +169,41 @@ TEST(AudioFileWriter, UnwritableDestinationFailsWithClearError) {
     } catch (const Error& error) {
         EXPECT_EQ(error.code(), int(AudioFileErrorCode::cannotCreate));
         EXPECT_NE(error.description().find("out.wav"), std::string::npos);
+    }
+}
+
+// RF64 is always WAVE_FORMAT_EXTENSIBLE. Six or eight channels that name no positions must come back
+// naming none (read as 5.1, their third and fourth channels would be weighed as centre and LFE), while
+// a layout the input had is kept. The length promised makes the writer choose RF64 for a short file.
+TEST(AudioFileWriter, Rf64KeepsALayoutAndInventsNone) {
+    constexpr int64_t pastFourGib = int64_t(1) << 30;
+    const uint64_t sideFiveOne = speaker::frontLeft | speaker::frontRight | speaker::frontCentre |
+                                 speaker::lowFrequency | speaker::sideLeft | speaker::sideRight;
+    struct Case {
+        uint32_t channels;
+        uint64_t mask;
+    };
+    for (const Case& c : {Case{6, 0}, Case{8, 0}, Case{4, 0}, Case{6, sideFiveOne}}) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels, mask " + std::to_string(c.mask));
+        const auto path = scratchPath("rf64-" + std::to_string(c.channels) + "-" + std::to_string(c.mask) + ".wav");
+        Channels channels;
+        for (uint32_t ch = 0; ch < c.channels; ++ch) channels.push_back(whiteNoise(0.1 * (ch + 1), 4800, ch + 1));
+        {
+            AudioFileWriter writer(path, {48000, c.channels, c.mask}, 24, pastFourGib);
+            writer.write(toBuffer(channels, 48000));
+            writer.close();
+        }
+        ASSERT_EQ(firstFourBytes(path), "RF64");
+        AudioFileReader reader(path);
+        EXPECT_EQ(reader.processingFormat().channelMask, c.mask);
+        const std::string layout = ffprobeLayout(path);
+        if (!layout.empty() && c.mask == 0) EXPECT_EQ(layout, "unknown");
+        if (!layout.empty() && c.mask != 0) EXPECT_EQ(layout, "5.1(side)");
+        const Channels back = readAll(path);
+        ASSERT_EQ(back.size(), channels.size());
+        for (size_t ch = 0; ch < back.size(); ++ch) {
+            ASSERT_EQ(back[ch].size(), channels[ch].size());
+            EXPECT_NEAR(back[ch][100], channels[ch][100], 1.0 / 8388608.0 + 1e-9);
+        }
     }
 }

@@ -6,6 +6,7 @@
 // 2 ms to check. It runs at the caller's level, not in a nested loop, so that objects deleted later
 // by the code under test are deleted while the test waits, as in the application.
 
+#include "models/engine/HandOver.h"
 #include "support/VectorState.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,7 @@ bool becomes(Condition condition, int timeoutMilliseconds = 120000) {
     while (!condition() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     releaseVectorUpperHalves(); // the loop may have painted; the test computes next
+    passHandOver();             // what finished work stored is read next (models/engine/HandOver.h)
     return condition();
 }
 

@@ -3,9 +3,9 @@
 #include "analyzer/CorrectionPlan.h"
 #include "analyzer/TruePeakUpdate.h"
 #include "eq/ReferenceSpectrum.h"
+#include "models/engine/HandOver.h"
 
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
 
@@ -142,7 +142,7 @@ void AnalyzerPanelController::setIsAnalyzingOriginal(bool analyzing) {
 void AnalyzerPanelController::startBaselineTask(const std::filesystem::path& originalURL) {
     const std::shared_ptr<std::atomic<bool>> cancelled = baselineCancelled_;
     // A unique pointer: the continuation takes it from the future instead of copying the spectrogram.
-    QtConcurrent::run(&pool_, [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
+    runOnPool(pool_, [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
         try {
             return std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFileWithPeak(
                 originalURL, {}, [cancelled] { return cancelled->load(std::memory_order_relaxed); }));
@@ -197,7 +197,7 @@ void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& ur
     figures.macBookScore = result.macBookScore;
     figures.paSystemScore = result.paSystemScore;
     figures.analysisDetails = result.analysisDetails;
-    QtConcurrent::run(&pool_, [url, figures]() -> std::optional<EQSettings> {
+    runOnPool(pool_, [url, figures]() -> std::optional<EQSettings> {
         try {
             const BandLevels levels = compute12BandSpectrum(url);
             const auto& details = figures.analysisDetails;

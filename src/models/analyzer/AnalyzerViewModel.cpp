@@ -2,10 +2,10 @@
 
 #include "analyzer/AudioAnalyzer.h"
 #include "analyzer/TruePeakUpdate.h"
+#include "models/engine/HandOver.h"
 #include "models/engine/ProgressUpdater.h"
 
 #include <QPromise>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
 #include <memory>
@@ -80,7 +80,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
     });
     const CancellationQuery isCancelled = queryOf(run->cancelled);
 
-    QtConcurrent::run(&pool_, [path, updater, isCancelled]() -> Outcome<Analysed> {
+    runOnPool(pool_, [path, updater, isCancelled]() -> Outcome<Analysed> {
         try {
             Analysed analysed{
                 std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFile(path, updater->callback(), isCancelled)),
@@ -108,7 +108,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
         self->setResult(std::move(*analysed.result));
         self->setState(State::completed());
 
-        QtConcurrent::run(&self->pool_, [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
+        runOnPool(self->pool_, [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
             try {
                 return AudioAnalyzer::measureTruePeak(path, isCancelled);
             } catch (const std::exception&) {

@@ -11,6 +11,7 @@
 #include "models/app/TemporaryCleanup.h"
 #include "models/batch/AudioSettingsManager.h"
 #include "models/batch/BatchProcessor.h"
+#include "models/engine/HandOver.h"
 #include "models/eq/EQManager.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
@@ -22,7 +23,6 @@
 
 #include <QPromise>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <cstdio>
 #include <memory>
@@ -63,7 +63,7 @@ MainWindowModel::MainWindowModel(BatchProcessor& batch, AudioSettingsManager& se
 
 void MainWindowModel::windowShown() {
     // Removing rendered files of a 10-minute song takes tens of milliseconds: off the main thread.
-    static_cast<void>(QtConcurrent::run(&pool_, [] { cleanUpTemporaryFiles(false); }));
+    static_cast<void>(runOnPool(pool_, [] { cleanUpTemporaryFiles(false); }));
     settings_.setUseAnalyzer(false);
 }
 
@@ -253,16 +253,19 @@ std::optional<fs::path> MainWindowModel::exportSource(ExportChoice choice) const
 QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::optional<ExportChoice> choice) {
     const std::optional<fs::path> source = exportSource(choice.value_or(defaultChoice()));
     const fs::path original = batch_.currentFile() ? batch_.currentFile()->url : fs::path();
+    const std::optional<fs::path> reference = reference_.referencePath();
     const ExportFormat format = settings_.exportFormat();
     const DitherShape dither = settings_.noiseShaping() ? DitherShape::noiseShaped : DitherShape::flat;
     const float ceilingDb = settings_.limitThreshold(); // the ceiling the runs use; an analyzer run stores its own
     setIsExporting(true);
-    QFuture<QString> work = QtConcurrent::run(&pool_, [=]() -> QString {
+    QFuture<QString> work = runOnPool(pool_, [=]() -> QString {
         try {
             if (!source) return QStringLiteral("no rendered version to export");
             // The song the user loaded is never replaced by its own master.
             if (!original.empty() && isSameFile(original, destination))
                 return QStringLiteral("the destination is the song's original file");
+            if (reference && isSameFile(*reference, destination))
+                return QStringLiteral("the destination is the reference recording");
             writeExport(*source, destination, format, ceilingDb, dither);
             return {};
         } catch (const std::exception& error) {
@@ -310,7 +313,7 @@ void MainWindowModel::resetApplication() {
     reference_.setMasteredSpectrum(QVector<float>(12, 0.0f));
     // The import screen returns once the rendered files are gone, so a new run never races the clean-up.
     const unsigned generation = generation_;
-    QtConcurrent::run(&pool_, [] { cleanUpTemporaryFiles(true); }).then(this, [this, generation] {
+    runOnPool(pool_, [] { cleanUpTemporaryFiles(true); }).then(this, [this, generation] {
         if (generation == generation_) setAppState(AppState::importFiles);
     });
 }
@@ -345,7 +348,7 @@ QFuture<void> MainWindowModel::repair() {
         std::optional<AnalyzerPlan> plan;
         fs::path input;
     };
-    QFuture<Prepared> preparing = QtConcurrent::run(&pool_, [result, analysed, &store = store_]() -> Prepared {
+    QFuture<Prepared> preparing = runOnPool(pool_, [result, analysed, &store = store_]() -> Prepared {
         try {
             const BandLevels levels = ReferenceTrackManager::compute12BandSpectrum(analysed);
             const auto& details = result.analysisDetails;

@@ -1,17 +1,16 @@
 #include "models/app/WaveformCache.h"
 
-
-#include <QtConcurrent/QtConcurrentRun>
+#include "models/engine/HandOver.h"
 
 #include <system_error>
 
 namespace orvanta {
 
 WaveformCache::WaveformCache(QThreadPool& pool, QObject* parent)
-    : QObject(parent), alive_(std::make_shared<bool>(true)), pool_(pool) {}
+    : QObject(parent), alive_(std::make_shared<std::atomic<bool>>(true)), pool_(pool) {}
 
 // A read still running for a destroyed cache stops at its next chunk.
-WaveformCache::~WaveformCache() { *alive_ = false; }
+WaveformCache::~WaveformCache() { alive_->store(false); }
 
 WaveformCache::Key WaveformCache::keyOf(const std::filesystem::path& file) {
     std::error_code error;
@@ -38,11 +37,11 @@ QFuture<WaveformCache::Overview> WaveformCache::overview(const std::filesystem::
             return entries_.front().future;
         }
     }
-    std::weak_ptr<bool> alive = alive_;
-    QFuture<Overview> future = QtConcurrent::run(&pool_, [file, alive]() -> Overview {
+    std::weak_ptr<std::atomic<bool>> alive = alive_;
+    QFuture<Overview> future = runOnPool(pool_, [file, alive]() -> Overview {
         try {
             auto overview = std::make_shared<WaveformOverview>(computeWaveformOverview(
-                file, columns, [&alive] { const auto flag = alive.lock(); return !flag || !*flag; }));
+                file, columns, [&alive] { const auto flag = alive.lock(); return !flag || !flag->load(); }));
             return overview;
         } catch (const std::exception&) {
             return nullptr;

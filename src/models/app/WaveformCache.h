@@ -7,6 +7,7 @@
 #include <QFuture>
 #include <QObject>
 
+#include <atomic>
 #include <filesystem>
 #include <list>
 #include <memory>
@@ -51,7 +52,7 @@ private:
     static Key keyOf(const std::filesystem::path& file);
 
     std::list<Entry> entries_; // most recently used first
-    std::shared_ptr<bool> alive_;
+    std::shared_ptr<std::atomic<bool>> alive_; // false once the cache is gone; asked by reads on the pool
     QThreadPool& pool_;
 };
 

@@ -5,6 +5,7 @@
 #include "engine/LoudnessMeter.h"
 #include "engine/ProcessingErrors.h"
 #include "eq/ReferenceSpectrum.h"
+#include "models/engine/HandOver.h"
 #include "models/engine/MainThread.h"
 #include "models/engine/ProcessingStatusManager.h"
 #include "models/engine/ProgressUpdater.h"
@@ -16,7 +17,6 @@
 
 #include <QPointer>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrent>
 
 #include <iostream>
 
@@ -130,7 +130,7 @@ QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
         std::optional<AudioFileDetails> details; // none when the file does not open as audio
         std::optional<Error> error;              // why it does not open, or why it cannot be measured
     };
-    QFuture<Loaded> loading = QtConcurrent::run(&pool_, [url]() -> Loaded {
+    QFuture<Loaded> loading = runOnPool(pool_, [url]() -> Loaded {
         Loaded loaded;
         AudioFileDetails details;
         try {
@@ -223,7 +223,7 @@ void BatchProcessor::showEvent(const MasteringEvent& event) {
 }
 
 QFuture<BatchProcessor::PassOutcome> BatchProcessor::runPass(MasteringOptions options, bool logConversionFailure) {
-    QFuture<PassOutcome> work = QtConcurrent::run(&pool_, [this, options, logConversionFailure] {
+    QFuture<PassOutcome> work = runOnPool(pool_, [this, options, logConversionFailure] {
         PassOutcome outcome;
         try {
             outcome.record = masterFile(options);

@@ -1,6 +1,7 @@
 #include "models/eq/ReferenceTrackManager.h"
 
 #include "eq/MatchStrength.h"
+#include "models/engine/HandOver.h"
 #include "platform/PreferenceStore.h"
 
 #include <QPromise>
@@ -14,28 +15,6 @@
 namespace orvanta {
 
 namespace {
-// Runs `work` on `pool`; the future carries its result or the exception it threw, unwrapped,
-// so waitForFinished() / result() rethrow the original orvanta::Error.
-template <typename T, typename Work>
-QFuture<T> runInPool(QThreadPool& pool, Work work) {
-    auto promise = std::make_shared<QPromise<T>>();
-    QFuture<T> future = promise->future();
-    promise->start();
-    pool.start([promise, work = std::move(work)]() {
-        try {
-            if constexpr (std::is_void_v<T>) {
-                work();
-            } else {
-                promise->addResult(work());
-            }
-        } catch (...) {
-            promise->setException(std::current_exception());
-        }
-        promise->finish();
-    });
-    return future;
-}
-
 // One second between a loaded reference and the reference switch going back off.
 constexpr int referenceSwitchResetMilliseconds = 1000;
 } // namespace
@@ -136,6 +115,7 @@ void ReferenceTrackManager::saveProfile(const SpectralProfile& profile) {
 }
 
 void ReferenceTrackManager::clearReference() {
+    referencePath_.reset();
     setCurrentProfile(std::nullopt);
     store_.remove(userDefaultsKey);
 }
@@ -146,11 +126,12 @@ QFuture<void> ReferenceTrackManager::loadReference(const std::filesystem::path& 
     done->start();
     // The whole analysis (loudness, curve, band levels) ends before any field changes, so a failure at
     // any step leaves the manager exactly as it was.
-    runInPool<ReferenceAnalysis>(pool_, [url] { return analyzeReferenceFile(url); })
-        .then(this, [this, done](QFuture<ReferenceAnalysis> analysis) {
+    runOnPool(pool_, [url] { return analyzeReferenceFile(url); })
+        .then(this, [this, done, url](QFuture<ReferenceAnalysis> analysis) {
             try {
                 ReferenceAnalysis result = analysis.result();
                 referenceLUFS_ = result.lufs;
+                referencePath_ = url;
                 const QVector<float> levels(result.profile.spectrum12Band.begin(),
                                             result.profile.spectrum12Band.end());
                 setCurrentProfile(result.profile);
@@ -190,7 +171,7 @@ BandLevels ReferenceTrackManager::compute12BandSpectrum(const std::filesystem::p
 }
 
 QFuture<BandLevels> ReferenceTrackManager::compute12BandSpectrumAsync(const std::filesystem::path& url) {
-    return runInPool<BandLevels>(pool_, [url] { return ::orvanta::compute12BandSpectrum(url); });
+    return runOnPool(pool_, [url] { return ::orvanta::compute12BandSpectrum(url); });
 }
 
 std::vector<EQBand> ReferenceTrackManager::matchReferenceEQ(const BandLevels& reference, const BandLevels& file) {

@@ -70,6 +70,9 @@ public:
     void setMatchStrength(float percent);
     // The user's choice: set and stored under matchStrengthKey. An invalid value is ignored.
     void chooseMatchStrength(float percent);
+    // The file the current profile was measured from, when it was loaded in this session (a profile
+    // restored from the preferences has none). Never written: exports refuse to replace it.
+    const std::optional<std::filesystem::path>& referencePath() const { return referencePath_; }
     // Integrated loudness of the reference in LUFS, measured when it was loaded (not published).
     std::optional<float> referenceLUFS() const { return referenceLUFS_; }
 
@@ -126,6 +129,7 @@ private:
     QVector<float> originalSpectrum_ = QVector<float>(12, 0.0f);
     QVector<float> masteredSpectrum_ = QVector<float>(12, 0.0f);
     std::optional<float> referenceLUFS_;
+    std::optional<std::filesystem::path> referencePath_;
     float matchStrength_;
 };
 

@@ -117,6 +117,21 @@ TEST_F(MainWindowModelFlowsTest, LoadedReferenceFollowsTheMasterWithTheFinalPass
     EXPECT_NE(test::contentsOf(*file->finalURL), test::contentsOf(*file->masterURL));
     EXPECT_EQ(model.proposedExportFileName(), "mysong (FINAL).wav");
     EXPECT_EQ(test::contentsOf(song), songBytes);
+
+    // The reference is the user's file too: an export onto it, by name or through a link, is refused
+    // and leaves it as it was.
+    const std::string referenceBytes = test::contentsOf(referenceFile);
+    const fs::path linkToReference = test::scratchPath("reference-link.wav");
+    fs::create_symlink(referenceFile, linkToReference);
+    for (const fs::path& destination : {referenceFile, linkToReference}) {
+        QFuture<bool> overReference = model.exportTo(destination);
+        ASSERT_TRUE(test::finishes(overReference));
+        EXPECT_FALSE(overReference.result()) << destination;
+        EXPECT_EQ(model.alertType(), AlertType::exportError);
+        model.answerAlert("OK");
+    }
+    EXPECT_EQ(test::contentsOf(referenceFile), referenceBytes);
+    EXPECT_TRUE(fs::is_symlink(linkToReference));
 }
 
 // --- Analyzer mode ---

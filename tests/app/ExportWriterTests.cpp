@@ -33,9 +33,13 @@ bool isCharacterDevice(const fs::path& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
+// A 24-bit WAV, as the engine renders: exported as WAV it is copied byte for byte.
 fs::path renderedMaster() {
     const fs::path master = test::scratchPath("rendered_master.wav");
-    if (!fs::exists(master)) test::writeMusic(master, 2.0, -10.0);
+    if (!fs::exists(master)) {
+        const fs::path music = test::writeMusic(test::scratchPath("music.wav"), 2.0, -10.0);
+        test::writeWav(master, test::readWithSndfile(music), 44100.0, test::SampleFormat::pcm24);
+    }
     return master;
 }
 

@@ -1,5 +1,7 @@
 #include "batch/ExportFormat.h"
 
+#include <cctype>
+
 namespace orvanta {
 
 namespace {
@@ -45,6 +47,27 @@ std::string_view fileExtension(ExportContainer container) noexcept {
 std::string_view fileExtension(ExportFormat format) noexcept { return fileExtension(containerOf(format)); }
 
 std::string_view displayName(ExportFormat format) noexcept { return factsOf(format).name; }
+
+std::optional<ExportContainer> containerNamedBy(const std::filesystem::path& name) {
+    std::string extension = name.extension().string();
+    if (extension.size() < 2) return std::nullopt;
+    extension.erase(0, 1); // the dot
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const ExportContainer container : allExportContainers)
+        if (extension == fileExtension(container)) return container;
+    return std::nullopt;
+}
+
+ExportFormat exportFormatForName(ExportFormat chosen, const std::filesystem::path& name) noexcept {
+    std::optional<ExportContainer> named;
+    try {
+        named = containerNamedBy(name);
+    } catch (...) {
+        return chosen;
+    }
+    if (!named || *named == containerOf(chosen)) return chosen;
+    return exportFormatOf(*named, std::nullopt).value_or(chosen);
+}
 
 ExportContainer containerOf(ExportFormat format) noexcept { return factsOf(format).container; }
 

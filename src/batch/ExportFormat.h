@@ -3,6 +3,7 @@
 #include "platform/LosslessTranscode.h"
 
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,12 @@ bool isLossy(ExportFormat format) noexcept;
 std::optional<ExportFormat> exportFormatOf(ExportContainer container, std::optional<int> bitDepth) noexcept;
 // The file a lossless format is written as (a lossy one gives the 24-bit WAV it is encoded from).
 LosslessTarget losslessTargetOf(ExportFormat format, DitherShape dither) noexcept;
+// The container a file name's extension names (".wav", ".flac", ".m4a", ".mp3", any case), if any.
+std::optional<ExportContainer> containerNamedBy(const std::filesystem::path& name);
+// The format a file called `name` gets when `chosen` is asked for: `chosen`, unless the name's
+// extension names another of the containers, whose usual format it then gets, so that a file called
+// .mp3 always holds MP3.
+ExportFormat exportFormatForName(ExportFormat chosen, const std::filesystem::path& name) noexcept;
 // Exact, case-sensitive match of a raw value; anything else (or nothing) is wav.
 ExportFormat exportFormatFromStored(const std::optional<std::string>& stored) noexcept;
 

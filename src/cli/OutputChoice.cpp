@@ -15,15 +15,6 @@ std::string lowercase(std::string text) {
     return text;
 }
 
-std::optional<ExportContainer> containerNamedBy(const std::filesystem::path& output) {
-    const std::string extension = lowercase(output.extension().string());
-    if (extension.size() < 2) return std::nullopt;
-    const std::string_view name = std::string_view(extension).substr(1); // without the dot
-    for (const ExportContainer container : allExportContainers)
-        if (name == fileExtension(container)) return container;
-    return std::nullopt;
-}
-
 std::string kindName(ExportContainer container) {
     std::string name(fileExtension(container));
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::toupper(c)); });

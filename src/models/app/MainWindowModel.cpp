@@ -254,7 +254,8 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
     const std::optional<fs::path> source = exportSource(choice.value_or(defaultChoice()));
     const fs::path original = batch_.currentFile() ? batch_.currentFile()->url : fs::path();
     const std::optional<fs::path> reference = reference_.referencePath();
-    const ExportFormat format = settings_.exportFormat();
+    // A name the user typed with another of the formats' extensions gets that format.
+    const ExportFormat format = exportFormatForName(settings_.exportFormat(), destination);
     const DitherShape dither = settings_.noiseShaping() ? DitherShape::noiseShaped : DitherShape::flat;
     const float ceilingDb = settings_.limitThreshold(); // the ceiling the runs use; an analyzer run stores its own
     setIsExporting(true);

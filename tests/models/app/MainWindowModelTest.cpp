@@ -136,6 +136,17 @@ TEST_F(MainWindowModelTest, MastersExportsAndStartsOver) {
     for (const auto& entry : fs::directory_iterator(destination.parent_path()))
         EXPECT_EQ(entry.path(), destination) << "leftover partial file";
 
+    // A name typed with another format's extension gets that format, whatever the choice.
+    const fs::path typedMp3 = test::scratchPath("out/mysong (MASTER).MP3");
+    QFuture<bool> asMp3 = model.exportTo(typedMp3);
+    ASSERT_TRUE(test::finishes(asMp3, 60000));
+    EXPECT_TRUE(asMp3.result());
+    const std::string mp3 = test::contentsOf(typedMp3);
+    ASSERT_GE(mp3.size(), 3u);
+    const bool frameSync = (unsigned char)mp3[0] == 0xFF && ((unsigned char)mp3[1] & 0xE0) == 0xE0;
+    EXPECT_TRUE(mp3.compare(0, 3, "ID3") == 0 || frameSync) << "an MP3 (ID3 tag or frame sync), not WAV data";
+    fs::remove(typedMp3);
+
     // Exporting over the loaded song is refused and leaves it as it was.
     QFuture<bool> overOriginal = model.exportTo(song);
     ASSERT_TRUE(test::finishes(overOriginal));

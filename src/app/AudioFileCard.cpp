@@ -3,6 +3,7 @@
 #include "app/LoudnessToolTip.h"
 #include "app/TransportBar.h"
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 #include "platform/AudioFileFacts.h"
 
 #include <QLabel>
@@ -59,13 +60,13 @@ void AudioFileCard::setFile(const std::filesystem::path& file, const QString& em
     file_ = file;
     name_->setText(QString::fromStdString(file.filename().string()));
     format_->setText(QStringLiteral("Reading..."));
-    runOnPool(pool_, [file]() -> std::optional<AudioFileFacts> {
+    thenOnMainThread(runOnPool(pool_, [file]() -> std::optional<AudioFileFacts> {
         try {
             return readAudioFileFacts(file);
         } catch (const std::exception&) {
             return std::nullopt;
         }
-    }).then(this, [this, file](const std::optional<AudioFileFacts>& facts) {
+    }), this, [this, file](const std::optional<AudioFileFacts>& facts) {
         if (file != file_) return; // another file was shown meanwhile
         if (!facts || facts->sampleRate <= 0) {
             format_->setText(QStringLiteral("Format unknown"));

@@ -8,6 +8,7 @@
 #include "models/app/QtText.h"
 #include "models/batch/AudioSettingsManager.h"
 #include "models/batch/BatchProcessor.h"
+#include "models/engine/MainThread.h"
 #include "models/eq/ReferenceTrackManager.h"
 
 #include <QCheckBox>
@@ -103,9 +104,8 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     connect(referenceDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) {
         referenceBusy_->setText(QStringLiteral("Analyzing reference..."));
         droppedReference_ = paths.front().toStdString();
-        reference_.loadReference(paths.front().toStdString()).then(this, [this] { refresh(); }).onFailed(this, [this] {
-            referenceBusy_->setText(QStringLiteral("The reference track could not be read."));
-        });
+        thenOnMainThread(reference_.loadReference(paths.front().toStdString()), this, [this] { refresh(); })
+            .onFailed(this, [this] { referenceBusy_->setText(QStringLiteral("The reference track could not be read.")); });
     });
     referenceRow->addWidget(referenceDrop_, 2);
     auto* referenceInfo = new QVBoxLayout;

@@ -13,6 +13,7 @@
 #include "models/app/ResultTransport.h"
 #include "models/app/WaveformCache.h"
 #include "models/batch/BatchProcessor.h"
+#include "models/engine/MainThread.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
 #include "models/playback/VectorscopeSource.h"
@@ -304,9 +305,9 @@ void ResultScreen::refreshWaveforms() {
         transport_->setSongDuration(waveforms_->timelineSeconds());
         refreshSummary(); // the loudness ranges come with the overviews
     };
-    waveformCache_->overview(original).then(this, [show](const WaveformCache::Overview&) { show(); });
+    thenOnMainThread(waveformCache_->overview(original), this, [show](const WaveformCache::Overview&) { show(); });
     if (!processed.empty())
-        waveformCache_->overview(processed).then(this, [show](const WaveformCache::Overview&) { show(); });
+        thenOnMainThread(waveformCache_->overview(processed), this, [show](const WaveformCache::Overview&) { show(); });
 }
 
 void ResultScreen::refreshSummary() {

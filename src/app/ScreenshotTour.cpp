@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "models/app/MainWindowModel.h"
 #include "models/batch/BatchProcessor.h"
+#include "models/engine/MainThread.h"
 #include "models/eq/ReferenceTrackManager.h"
 
 #include <QCoreApplication>
@@ -38,7 +39,7 @@ void ScreenshotTour::nextSize() {
         return;
     }
     window_.resize(sizes_[sizeIndex_]);
-    model_.dropFile(song_).then(this, [this] {
+    thenOnMainThread(model_.dropFile(song_), this, [this] {
         if (!batch_.hasCurrentFile()) return fail(QStringLiteral("the song did not load"));
         QTimer::singleShot(settleMilliseconds, this, &ScreenshotTour::captureImport);
     });
@@ -49,7 +50,7 @@ void ScreenshotTour::captureImport() {
     // The processing screen is caught once the limiter runs, with part of the checklist done.
     processingCaught_ = false;
     progressWatch_ = connect(&batch_, &BatchProcessor::progressChanged, this, &ScreenshotTour::captureProcessing);
-    model_.start().then(this, [this] {
+    thenOnMainThread(model_.start(), this, [this] {
         disconnect(progressWatch_);
         captureResult();
     });
@@ -92,18 +93,17 @@ void ScreenshotTour::waitForAnalysis(int attempt) {
 
 void ScreenshotTour::captureReference() {
     // The song is its own reference: the master's changed balance still gives a matched EQ to draw.
-    reference_.loadReference(song_)
-        .then(this,
-              [this] {
-                  model_.startMasteringProcess(true).then(this, [this] {
-                      if (model_.appState() != AppState::result)
-                          return fail(QStringLiteral("the reference pass did not complete"));
-                      QTimer::singleShot(settleMilliseconds * 2, this, [this] {
-                          save(QStringLiteral("5-reference"));
-                          finishSize();
-                      });
-                  });
-              })
+    thenOnMainThread(reference_.loadReference(song_), this,
+                     [this] {
+                         thenOnMainThread(model_.startMasteringProcess(true), this, [this] {
+                             if (model_.appState() != AppState::result)
+                                 return fail(QStringLiteral("the reference pass did not complete"));
+                             QTimer::singleShot(settleMilliseconds * 2, this, [this] {
+                                 save(QStringLiteral("5-reference"));
+                                 finishSize();
+                             });
+                         });
+                     })
         .onFailed(this, [this] { fail(QStringLiteral("the reference did not load")); });
 }
 

@@ -3,6 +3,7 @@
 #include "analyzer/Spectrogram.h"
 #include "app/ThemeColors.h"
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 
 #include <QPainter>
 #include <QPointer>
@@ -75,7 +76,7 @@ void SpectrogramView::setImage(const SpectrogramData& data, std::shared_ptr<cons
 void SpectrogramView::showWhenReady(QFuture<QImage> image) {
     const int run = run_;
     rendering_ = true;
-    image.then(this, [self = QPointer<SpectrogramView>(this), run](QImage drawn) {
+    thenOnMainThread(image, this, [self = QPointer<SpectrogramView>(this), run](QImage drawn) {
         if (!self || run != self->run_) return;
         self->image_ = std::move(drawn);
         self->scaled_ = QImage();

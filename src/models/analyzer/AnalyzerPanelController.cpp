@@ -4,6 +4,7 @@
 #include "analyzer/TruePeakUpdate.h"
 #include "eq/ReferenceSpectrum.h"
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 
 #include <QPointer>
 
@@ -142,14 +143,14 @@ void AnalyzerPanelController::setIsAnalyzingOriginal(bool analyzing) {
 void AnalyzerPanelController::startBaselineTask(const std::filesystem::path& originalURL) {
     const std::shared_ptr<std::atomic<bool>> cancelled = baselineCancelled_;
     // A unique pointer: the continuation takes it from the future instead of copying the spectrogram.
-    runOnPool(pool_, [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
+    thenOnMainThread(runOnPool(pool_, [originalURL, cancelled]() -> std::unique_ptr<AudioAnalysisResult> {
         try {
             return std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFileWithPeak(
                 originalURL, {}, [cancelled] { return cancelled->load(std::memory_order_relaxed); }));
         } catch (const std::exception&) {
             return nullptr; // the mastered file is analysed without a baseline
         }
-    }).then(this, [self = QPointer<AnalyzerPanelController>(this)](std::unique_ptr<AudioAnalysisResult> baseline) {
+    }), this, [self = QPointer<AnalyzerPanelController>(this)](std::unique_ptr<AudioAnalysisResult> baseline) {
         if (!self) {
             return;
         }
@@ -197,7 +198,7 @@ void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& ur
     figures.macBookScore = result.macBookScore;
     figures.paSystemScore = result.paSystemScore;
     figures.analysisDetails = result.analysisDetails;
-    runOnPool(pool_, [url, figures]() -> std::optional<EQSettings> {
+    thenOnMainThread(runOnPool(pool_, [url, figures]() -> std::optional<EQSettings> {
         try {
             const BandLevels levels = compute12BandSpectrum(url);
             const auto& details = figures.analysisDetails;
@@ -208,7 +209,7 @@ void AnalyzerPanelController::startRepairPreview(const std::filesystem::path& ur
         } catch (const std::exception&) {
             return std::nullopt;
         }
-    }).then(this, [self = QPointer<AnalyzerPanelController>(this), run](std::optional<EQSettings> eq) {
+    }), this, [self = QPointer<AnalyzerPanelController>(this), run](std::optional<EQSettings> eq) {
         if (!self || run != self->repairPreviewRun_ || !eq) return;
         self->repairPreviewEQ_ = std::move(eq);
         emit self->repairPreviewChanged();

@@ -3,6 +3,7 @@
 #include "analyzer/AudioAnalyzer.h"
 #include "analyzer/TruePeakUpdate.h"
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 #include "models/engine/ProgressUpdater.h"
 
 #include <QPromise>
@@ -80,7 +81,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
     });
     const CancellationQuery isCancelled = queryOf(run->cancelled);
 
-    runOnPool(pool_, [path, updater, isCancelled]() -> Outcome<Analysed> {
+    thenOnMainThread(runOnPool(pool_, [path, updater, isCancelled]() -> Outcome<Analysed> {
         try {
             Analysed analysed{
                 std::make_unique<AudioAnalysisResult>(AudioAnalyzer::analyzeFile(path, updater->callback(), isCancelled)),
@@ -91,7 +92,7 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
         } catch (const std::exception& error) {
             return describe(error);
         }
-    }).then(this, [box, run, path, isCancelled, promise](Outcome<Analysed> outcome) {
+    }), this, [box, run, path, isCancelled, promise](Outcome<Analysed> outcome) {
         AnalyzerViewModel* self = box.value;
         if (self == nullptr || !self->isCurrent(run)) {
             promise->finish();
@@ -108,13 +109,13 @@ QFuture<void> AnalyzerViewModel::analyze(const std::filesystem::path& path) {
         self->setResult(std::move(*analysed.result));
         self->setState(State::completed());
 
-        runOnPool(self->pool_, [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
+        thenOnMainThread(runOnPool(self->pool_, [path, isCancelled]() -> std::optional<AudioAnalyzer::TruePeak> {
             try {
                 return AudioAnalyzer::measureTruePeak(path, isCancelled);
             } catch (const std::exception&) {
                 return std::nullopt; // the result keeps its unmeasured peak
             }
-        }).then(self, [box, run, promise](std::optional<AudioAnalyzer::TruePeak> peak) {
+        }), self, [box, run, promise](std::optional<AudioAnalyzer::TruePeak> peak) {
             AnalyzerViewModel* owner = box.value;
             if (owner != nullptr && owner->isCurrent(run)) {
                 if (peak && owner->result_) {

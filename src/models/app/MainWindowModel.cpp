@@ -12,6 +12,7 @@
 #include "models/batch/AudioSettingsManager.h"
 #include "models/batch/BatchProcessor.h"
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 #include "models/eq/EQManager.h"
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
@@ -111,7 +112,7 @@ QFuture<void> MainWindowModel::dropFile(const fs::path& file) {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
     const unsigned generation = generation_;
-    batch_.loadFile(file).then(this, [this, promise, file, generation](bool loaded) {
+    thenOnMainThread(batch_.loadFile(file), this, [this, promise, file, generation](bool loaded) {
         if (!loaded) {
             // Opened above but not by the batch processor (it changed meanwhile): nothing is loaded.
             if (generation == generation_) {
@@ -124,7 +125,7 @@ QFuture<void> MainWindowModel::dropFile(const fs::path& file) {
         }
         if (reference_.hasProfile()) {
             // A failure leaves the spectrum as it was.
-            reference_.analyzeFileSpectrum(file, true).then(this, [promise] { promise->finish(); });
+            thenOnMainThread(reference_.analyzeFileSpectrum(file, true), this, [promise] { promise->finish(); });
             return;
         }
         promise->finish();
@@ -153,7 +154,8 @@ QFuture<void> MainWindowModel::startMasteringProcess(bool withReference) {
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
     const unsigned generation = generation_;
-    batch_.processCurrentFile(name, withReference, target, threshold).then(this, [this, promise, withReference, generation] {
+    QFuture<void> processing = batch_.processCurrentFile(name, withReference, target, threshold);
+    thenOnMainThread(processing, this, [this, promise, withReference, generation] {
         // A reset meanwhile (cancel, start over) owns the screen now.
         if (generation != generation_ || !isCompleted(batch_)) {
             promise->finish();
@@ -166,7 +168,7 @@ QFuture<void> MainWindowModel::startMasteringProcess(bool withReference) {
             file.processingStatus = AudioFile::ProcessingStatus::pending;
             batch_.setCurrentFile(file);
             batch_.setIsFinalMode(true);
-            startMasteringProcess(true).then(this, [this, promise, generation] {
+            thenOnMainThread(startMasteringProcess(true), this, [this, promise, generation] {
                 // The master exists even when the follow-up failed, so its result is shown.
                 if (generation == generation_) setAppState(AppState::result);
                 promise->finish();
@@ -273,7 +275,7 @@ QFuture<bool> MainWindowModel::exportTo(const fs::path& destination, std::option
             return QString::fromUtf8(error.what());
         }
     });
-    return work.then(this, [this](const QString& failure) {
+    return thenOnMainThread(work, this, [this](const QString& failure) {
         setIsExporting(false);
         if (!failure.isEmpty()) {
             std::printf("[Export] Failed to export file: %s\n", failure.toUtf8().constData());
@@ -314,7 +316,7 @@ void MainWindowModel::resetApplication() {
     reference_.setMasteredSpectrum(QVector<float>(12, 0.0f));
     // The import screen returns once the rendered files are gone, so a new run never races the clean-up.
     const unsigned generation = generation_;
-    runOnPool(pool_, [] { cleanUpTemporaryFiles(true); }).then(this, [this, generation] {
+    thenOnMainThread(runOnPool(pool_, [] { cleanUpTemporaryFiles(true); }), this, [this, generation] {
         if (generation == generation_) setAppState(AppState::importFiles);
     });
 }
@@ -375,7 +377,7 @@ QFuture<void> MainWindowModel::repair() {
     });
     auto promise = std::make_shared<QPromise<void>>();
     promise->start();
-    preparing.then(this, [this, promise, result, analysed](const Prepared& prepared) {
+    thenOnMainThread(preparing, this, [this, promise, result, analysed](const Prepared& prepared) {
         if (!prepared.plan) {
             isAnalyzerRunning_ = false;
             raiseAlert(AlertType::analysisFailed);
@@ -386,7 +388,7 @@ QFuture<void> MainWindowModel::repair() {
         lastAnalysisURL_ = analysed;
         analyzerPlan_ = prepared.plan;
         analyzerURL_ = prepared.input;
-        applyAnalyzerPlan(*prepared.plan).then(this, [promise] { promise->finish(); });
+        thenOnMainThread(applyAnalyzerPlan(*prepared.plan), this, [promise] { promise->finish(); });
     });
     return promise->future();
 }
@@ -413,14 +415,14 @@ QFuture<void> MainWindowModel::applyAnalyzerPlan(const AnalyzerPlan& plan) {
         return promise->future();
     }
     const unsigned generation = generation_;
-    batch_.loadFile(*analyzerURL_).then(this, [this, plan, finish, generation](bool loaded) {
+    thenOnMainThread(batch_.loadFile(*analyzerURL_), this, [this, plan, finish, generation](bool loaded) {
         if (!loaded) {
             setAppState(AppState::importFiles);
             raiseAlert(AlertType::analysisFailed);
             finish();
             return;
         }
-        batch_.processWithAnalyzerPlan(plan).then(this, [this, finish, generation] {
+        thenOnMainThread(batch_.processWithAnalyzerPlan(plan), this, [this, finish, generation] {
             if (generation == generation_ && isCompleted(batch_)) setAppState(AppState::result);
             finish();
         });

@@ -1,6 +1,7 @@
 #include "models/app/WaveformCache.h"
 
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 
 #include <system_error>
 
@@ -50,7 +51,7 @@ QFuture<WaveformCache::Overview> WaveformCache::overview(const std::filesystem::
     entries_.push_front(Entry{key, future});
     if (entries_.size() > keptFiles) entries_.pop_back();
     // Finished on the main thread, so that a caller's continuation may touch widgets.
-    return future.then(this, [](Overview overview) { return overview; });
+    return thenOnMainThread(future, this, [](Overview overview) { return overview; });
 }
 
 } // namespace orvanta

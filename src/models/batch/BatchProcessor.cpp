@@ -150,7 +150,7 @@ QFuture<bool> BatchProcessor::loadFile(const fs::path& url) {
         return loaded;
     });
     workers_.append(QFuture<void>(loading));
-    return loading.then(this, [this, url](const Loaded& loaded) {
+    return thenOnMainThread(loading, this, [this, url](const Loaded& loaded) {
         setLastError(loaded.error);
         if (!loaded.details) return false;
         setCurrentFile(AudioFile::create(url, loaded.details->duration, loaded.details->stats));
@@ -195,8 +195,8 @@ QFuture<void> BatchProcessor::processCurrentFile(std::optional<std::string> pres
             return QtFuture::makeReadyFuture();
         }
     }
-    return processFile(file.url, file.masterURL, withReference, targetLUFS, limitThreshold)
-        .then(this, [this, file, withReference](PassOutcome outcome) { finishPass(file, outcome, withReference); });
+    return thenOnMainThread(processFile(file.url, file.masterURL, withReference, targetLUFS, limitThreshold), this,
+                            [this, file, withReference](PassOutcome outcome) { finishPass(file, outcome, withReference); });
 }
 
 MasteringOptions BatchProcessor::passOptions(const PassContext& context,
@@ -267,7 +267,7 @@ QFuture<void> BatchProcessor::processWithAnalyzerPlan(const AnalyzerPlan& plan) 
     AudioFile file = *currentFile_;
     file.processingStatus = AudioFile::ProcessingStatus::processing;
     setCurrentFile(file);
-    return renderAnalyzerPlan(file.url, plan).then(this, [this, file](PassOutcome outcome) {
+    return thenOnMainThread(renderAnalyzerPlan(file.url, plan), this, [this, file](PassOutcome outcome) {
         finishPass(file, outcome, false);
     });
 }

@@ -2,6 +2,7 @@
 
 #include "eq/MatchStrength.h"
 #include "models/engine/HandOver.h"
+#include "models/engine/MainThread.h"
 #include "platform/PreferenceStore.h"
 
 #include <QPromise>
@@ -126,32 +127,32 @@ QFuture<void> ReferenceTrackManager::loadReference(const std::filesystem::path& 
     done->start();
     // The whole analysis (loudness, curve, band levels) ends before any field changes, so a failure at
     // any step leaves the manager exactly as it was.
-    runOnPool(pool_, [url] { return analyzeReferenceFile(url); })
-        .then(this, [this, done, url](QFuture<ReferenceAnalysis> analysis) {
-            try {
-                ReferenceAnalysis result = analysis.result();
-                referenceLUFS_ = result.lufs;
-                referencePath_ = url;
-                const QVector<float> levels(result.profile.spectrum12Band.begin(),
-                                            result.profile.spectrum12Band.end());
-                setCurrentProfile(result.profile);
-                setReferenceSpectrum(levels);
-                saveProfile(result.profile);
-            } catch (...) {
-                done->setException(std::current_exception());
-                done->finish();
-                return;
-            }
-            QTimer::singleShot(referenceSwitchResetMilliseconds, this, [this, done] {
-                setIsEnabled(false);
-                done->finish();
-            });
+    QFuture<ReferenceAnalysis> analysing = runOnPool(pool_, [url] { return analyzeReferenceFile(url); });
+    thenOnMainThread(analysing, this, [this, done, url](QFuture<ReferenceAnalysis> analysis) {
+        try {
+            ReferenceAnalysis result = analysis.result();
+            referenceLUFS_ = result.lufs;
+            referencePath_ = url;
+            const QVector<float> levels(result.profile.spectrum12Band.begin(),
+                                        result.profile.spectrum12Band.end());
+            setCurrentProfile(result.profile);
+            setReferenceSpectrum(levels);
+            saveProfile(result.profile);
+        } catch (...) {
+            done->setException(std::current_exception());
+            done->finish();
+            return;
+        }
+        QTimer::singleShot(referenceSwitchResetMilliseconds, this, [this, done] {
+            setIsEnabled(false);
+            done->finish();
         });
+    });
     return future;
 }
 
 QFuture<void> ReferenceTrackManager::analyzeFileSpectrum(const std::filesystem::path& url, bool isOriginal) {
-    return compute12BandSpectrumAsync(url).then(this, [this, isOriginal](QFuture<BandLevels> spectrum) {
+    return thenOnMainThread(compute12BandSpectrumAsync(url), this, [this, isOriginal](QFuture<BandLevels> spectrum) {
         BandLevels levels;
         try {
             levels = spectrum.result();

@@ -136,9 +136,10 @@ TEST(BatchCommand, SkipExistingLeavesFinishedMastersAloneAndDoesTheRest) {
 // Ctrl+C, or a SIGTERM sent to the batch alone: the runs in flight are cancelled and remove their
 // files, nothing new starts, and the same command with --skip-existing finishes the work.
 TEST(BatchCommand, ASignalMidBatchCancelsTheRunsInFlightAndLeavesNoPartialFile) {
-    // Long enough that a run seen at work is still at work when the signal lands: a 12-second song is
-    // mastered in a fraction of a second, and the signal could fall between two pairs of runs.
-    const std::vector<fs::path> inputs = songs("in", 4, 45.0, true);
+    // Long enough that a run seen at work is still at work when the signal lands: on an idle machine a
+    // 45-second song is mastered in a fraction of a second, and the signal could fall between two pairs
+    // of runs.
+    const std::vector<fs::path> inputs = songs("in", 4, 150.0, true);
     const fs::path out = scratchPath("out");
     fs::create_directories(out);
     for (const auto& [signal, name] : std::vector<std::pair<int, std::string>>{{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}}) {

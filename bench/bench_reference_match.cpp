@@ -16,6 +16,7 @@
 #include "models/eq/ReferenceTrackManager.h"
 #include "models/playback/AudioPlayerManager.h"
 #include "platform/PreferenceStore.h"
+#include "support/CookbookBiquad.h"
 #include "support/TonalBalance.h"
 
 #include <QCoreApplication>
@@ -55,35 +56,7 @@ void waitFor(const QFuture<T>& future) {
     while (!future.isFinished()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// One biquad in double precision (RBJ cookbook), run over a whole channel.
-struct Biquad {
-    double b0, b1, b2, a1, a2;
-
-    static Biquad peaking(double f, double gainDb, double q) {
-        const double a = std::pow(10.0, gainDb / 40.0), w = 2.0 * std::numbers::pi * f / sampleRate;
-        const double alpha = std::sin(w) / (2.0 * q), a0 = 1.0 + alpha / a;
-        return {(1.0 + alpha * a) / a0, -2.0 * std::cos(w) / a0, (1.0 - alpha * a) / a0, -2.0 * std::cos(w) / a0,
-                (1.0 - alpha / a) / a0};
-    }
-    // Shelf slope 1: the gentlest shelf without overshoot.
-    static Biquad shelf(double f, double gainDb, bool high) {
-        const double a = std::pow(10.0, gainDb / 40.0), w = 2.0 * std::numbers::pi * f / sampleRate;
-        const double c = std::cos(w), alpha = std::sin(w) / 2.0 * std::sqrt(2.0), s = 2.0 * std::sqrt(a) * alpha;
-        const double sign = high ? -1.0 : 1.0;
-        const double a0 = (a + 1.0) + sign * (a - 1.0) * c + s;
-        return {a * ((a + 1.0) - sign * (a - 1.0) * c + s) / a0, 2.0 * sign * a * ((a - 1.0) - sign * (a + 1.0) * c) / a0,
-                a * ((a + 1.0) - sign * (a - 1.0) * c - s) / a0, -2.0 * sign * ((a - 1.0) + sign * (a + 1.0) * c) / a0,
-                ((a + 1.0) + sign * (a - 1.0) * c - s) / a0};
-    }
-    void run(std::vector<float>& samples) const {
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        for (float& sample : samples) {
-            const double x = sample, y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-            x2 = x1, x1 = x, y2 = y1, y1 = y;
-            sample = float(y);
-        }
-    }
-};
+using Biquad = orvanta::test::CookbookBiquad;
 
 struct ReferenceShape {
     const char* name;
@@ -93,10 +66,10 @@ struct ReferenceShape {
 
 const std::array<ReferenceShape, 4>& referenceShapes() {
     static const std::array<ReferenceShape, 4> shapes = {{
-        {"brighter", Biquad::shelf(3000.0, 6.0, true), 1.0},
-        {"darker", Biquad::shelf(2500.0, -6.0, true), -5.0},
-        {"bass-heavy", Biquad::shelf(150.0, 6.0, false), -1.0},
-        {"mid-scooped", Biquad::peaking(800.0, -6.0, 0.5), -3.0},
+        {"brighter", Biquad::shelf(3000.0, 6.0, true, sampleRate), 1.0},
+        {"darker", Biquad::shelf(2500.0, -6.0, true, sampleRate), -5.0},
+        {"bass-heavy", Biquad::shelf(150.0, 6.0, false, sampleRate), -1.0},
+        {"mid-scooped", Biquad::peaking(800.0, -6.0, 0.5, sampleRate), -3.0},
     }};
     return shapes;
 }

@@ -7,13 +7,13 @@
 #include "eq/ReferenceMatching.h"
 #include "eq/TonalBalance.h"
 
+#include "support/CookbookBiquad.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
 #include <numbers>
 
 namespace orvanta {
@@ -25,46 +25,13 @@ using test::scratchPath;
 
 constexpr double rate = 44100.0;
 
-// One biquad in double precision (RBJ cookbook), independent of the engine's filters.
-struct Shape {
-    double b0, b1, b2, a1, a2;
-
-    static Shape peaking(double f, double gainDb, double q) {
-        const double a = std::pow(10.0, gainDb / 40.0), w = 2.0 * std::numbers::pi * f / rate;
-        const double alpha = std::sin(w) / (2.0 * q), a0 = 1.0 + alpha / a;
-        return {(1.0 + alpha * a) / a0, -2.0 * std::cos(w) / a0, (1.0 - alpha * a) / a0, -2.0 * std::cos(w) / a0,
-                (1.0 - alpha / a) / a0};
-    }
-    // Shelf slope 1.
-    static Shape shelf(double f, double gainDb, bool high) {
-        const double a = std::pow(10.0, gainDb / 40.0), w = 2.0 * std::numbers::pi * f / rate;
-        const double c = std::cos(w), alpha = std::sin(w) / 2.0 * std::sqrt(2.0), s = 2.0 * std::sqrt(a) * alpha;
-        const double sign = high ? -1.0 : 1.0;
-        const double a0 = (a + 1.0) + sign * (a - 1.0) * c + s;
-        return {a * ((a + 1.0) - sign * (a - 1.0) * c + s) / a0,
-                2.0 * sign * a * ((a - 1.0) - sign * (a + 1.0) * c) / a0,
-                a * ((a + 1.0) - sign * (a - 1.0) * c - s) / a0, -2.0 * sign * ((a - 1.0) + sign * (a + 1.0) * c) / a0,
-                ((a + 1.0) + sign * (a - 1.0) * c - s) / a0};
-    }
-    double responseDb(double f) const {
-        const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * f / rate), z2 = z1 * z1;
-        return 20.0 * std::log10(std::abs((b0 + b1 * z1 + b2 * z2) / (1.0 + a1 * z1 + a2 * z2)));
-    }
-    void run(std::vector<float>& samples) const {
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        for (float& sample : samples) {
-            const double x = sample, y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-            x2 = x1, x1 = x, y2 = y1, y1 = y;
-            sample = float(y);
-        }
-    }
-};
+using Shape = test::CookbookBiquad;
 
 // Noise with a pink-ish slope and a little of the test song's music on top: content in every band.
 fs::path writeSong(const std::string& name, double gain = 1.0, const std::vector<Shape>& shapes = {}) {
     const fs::path music = test::writeMusic(scratchPath(name + "-music.wav"), 12.0, -12.0, 4);
     Channels channels = test::readWithSndfile(music);
-    const Shape pinkish = Shape::shelf(400.0, 9.0, false);
+    const Shape pinkish = Shape::shelf(400.0, 9.0, false, rate);
     for (size_t c = 0; c < channels.size(); ++c) {
         std::vector<float> noise = test::whiteNoise(0.05, channels[c].size(), uint32_t(11 + c));
         pinkish.run(noise);
@@ -129,9 +96,9 @@ TEST(BalanceMatching, AKnownSmoothEqIsRecoveredAtFull) {
         std::vector<Shape> shapes;
     };
     const std::vector<Case> cases = {
-        {"tilt", {Shape::shelf(250.0, -3.0, false), Shape::shelf(3000.0, 3.0, true)}},
-        {"bass shelf", {Shape::shelf(120.0, 4.0, false)}},
-        {"presence bump", {Shape::peaking(3000.0, 4.0, 0.8)}},
+        {"tilt", {Shape::shelf(250.0, -3.0, false, rate), Shape::shelf(3000.0, 3.0, true, rate)}},
+        {"bass shelf", {Shape::shelf(120.0, 4.0, false, rate)}},
+        {"presence bump", {Shape::peaking(3000.0, 4.0, 0.8, rate)}},
     };
     const fs::path song = writeSong("plain");
     const TonalBalance songBalance = measureTonalBalance(song);

@@ -70,7 +70,7 @@ private:
 template <typename Work>
 auto runOnPool(QThreadPool& pool, Work&& work) {
     using Result = std::invoke_result_t<std::decay_t<Work>&>;
-    HandOverScope scope;
+    [[maybe_unused]] HandOverScope scope; // takes the lock only under ThreadSanitizer
     QFutureInterface<Result> promise;
     promise.reportStarted();
     QFuture<Result> future = promise.future();

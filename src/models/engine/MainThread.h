@@ -24,7 +24,7 @@ namespace orvanta {
 // one thread run in the order they were posted. Nothing runs once `context` is destroyed.
 template <typename Work>
 void postTo(QObject* context, Work&& work) {
-    HandOverScope scope;
+    [[maybe_unused]] HandOverScope scope; // takes the lock only under ThreadSanitizer
     QMetaObject::invokeMethod(context, receivedAfterHandOver(std::forward<Work>(work)), Qt::QueuedConnection);
 }
 

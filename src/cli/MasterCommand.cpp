@@ -139,142 +139,180 @@ float effectiveMatchStrength(const std::optional<float>& asked, const Preference
     return stored && isValidMatchStrength(*stored) ? *stored : gentleMatchStrength;
 }
 
-// Masters the input and writes the result to `output`, filling `report`. Everything of the run lives
-// in its own temporary folder, which is gone when this returns, before anything is printed on
-// stdout. A reference with nothing to match is named on stderr and the song is mastered without it;
-// `output`, when it was not chosen, then becomes the master's name. The core runs on this thread;
-// a signal cancels it at its next check. Returns the exit status.
-int masterInto(const MasterOptions& options, const PreferenceStore& preferences, ExportFormat format, fs::path& output,
-               MasterReport& report) {
-    bool withReference = options.reference.has_value();
-    const RunTemporaryDirectory workFolder;
-    TerminalStatus status;
-    const auto fail = [&](const fs::path& file, const std::string& message) {
-        status.finish();
+// One master run of the command line: masters the input and writes the result to `output`, filling
+// `report`. Everything of the run lives in its own temporary folder, which is gone when the run is,
+// before anything is printed on stdout. A reference with nothing to match is named on stderr and the
+// song is mastered without it; `output`, when it was not chosen, then becomes the master's name. The
+// core runs on this thread; a signal cancels it at its next check.
+class MasterRun {
+public:
+    MasterRun(const MasterOptions& options, const PreferenceStore& preferences, ExportFormat format, fs::path& output,
+              MasterReport& report)
+        : options_(options), preferences_(preferences), format_(format), output_(output), report_(report),
+          withReference_(options.reference.has_value()) {}
+
+    // Returns the exit status.
+    int run() {
+        if (const auto failed = loadReference()) return *failed;
+        if (wasInterrupted()) return fail(options_.input, "cancelled");
+        std::optional<std::string> truncated;
+        try {
+            truncated = truncationNote(readAudioFileFacts(options_.input));
+        } catch (const std::exception& failure) {
+            return fail(options_.input, failureText(failure));
+        }
+        MasteringOptions run = masteringOptions();
+        MasteredFile master;
+        try {
+            master = masterFile(run);
+        } catch (const Error& error) {
+            // Input the meter cannot measure is the file's fault, not a failure of the run: its reason alone.
+            if (error.is(engineDomain, engine_error::unmeasurable)) return fail(options_.input, error.description());
+            return fail(options_.input, describeForUser(error));
+        } catch (const std::exception& failure) {
+            return fail(options_.input, failureText(failure));
+        }
+        if (wasInterrupted()) return fail(options_.input, "mastering failed");
+        MasteredFile published = master;
+
+        if (withReference_) {
+            run.input = master.result.outputURL;
+            run.pass = MasteringPass::referenceFinal;
+            run.reference = reference_;
+            try {
+                published = masterFile(run);
+            } catch (const std::exception& failure) {
+                return fail(options_.input, "the reference pass failed: " + failureText(failure));
+            }
+            if (wasInterrupted()) return fail(options_.input, "the reference pass failed: unknown error");
+        }
+        if (const auto failed = publish(published)) return *failed;
+        status_.finish();
+        fillReport(master, published, truncated);
+        return exitSuccess;
+    }
+
+private:
+    int fail(const fs::path& file, const std::string& message) {
+        status_.finish();
         if (wasInterrupted()) {
-            printError(options.input, cancelledText());
+            printError(options_.input, cancelledText());
             return interruptedExitStatus();
         }
         printError(file, message);
         return exitFailure;
-    };
-    const auto failureText = [](const std::exception& failure) { return describeForUser(errorFrom(failure)); };
+    }
 
-    std::optional<ReferenceMatch> reference;
-    if (withReference) {
+    static std::string failureText(const std::exception& failure) { return describeForUser(errorFrom(failure)); }
+
+    // Loads the reference's profile; a reference with nothing to match leaves the run without one.
+    // Returns the exit status when the run cannot go on.
+    std::optional<int> loadReference() {
+        if (!withReference_) return std::nullopt;
         try {
-            const DecodedInput decodedReference(*options.reference); // read once by every measure of it
-            const ReferenceAnalysis analysis = analyzeReferenceFile(*options.reference);
-            reference = referenceMatchOf(analysis.profile, effectiveMatchStrength(options.matchStrength, preferences));
+            const DecodedInput decodedReference(*options_.reference); // read once by every measure of it
+            const ReferenceAnalysis analysis = analyzeReferenceFile(*options_.reference);
+            reference_ =
+                referenceMatchOf(analysis.profile, effectiveMatchStrength(options_.matchStrength, preferences_));
         } catch (const Error& error) {
             if (!error.is(referenceTrackDomain, referenceUnmatchableCode))
-                return fail(*options.reference, "cannot load the reference: " + describeForUser(error));
+                return fail(*options_.reference, "cannot load the reference: " + describeForUser(error));
             // Nothing to match against: the master alone is the result, named as a master.
-            status.finish();
-            printError(*options.reference, error.description() + "; mastering without the reference pass");
-            withReference = false;
-            if (!options.output) {
-                output = options.input.parent_path() /
-                         exportFileName(options.input, false, std::string(fileExtension(format)));
+            status_.finish();
+            printError(*options_.reference, error.description() + "; mastering without the reference pass");
+            withReference_ = false;
+            if (!options_.output) {
+                output_ = options_.input.parent_path() /
+                          exportFileName(options_.input, false, std::string(fileExtension(format_)));
             }
-            if (const auto replaced = outputReplacesInput(output, options.input, options.reference)) {
-                status.finish();
-                printError(output, *replaced);
+            if (const auto replaced = outputReplacesInput(output_, options_.input, options_.reference)) {
+                status_.finish();
+                printError(output_, *replaced);
                 return exitUsage;
             }
         } catch (const std::exception& error) {
-            return fail(*options.reference, std::string("cannot load the reference: ") + error.what());
+            return fail(*options_.reference, std::string("cannot load the reference: ") + error.what());
         }
+        return std::nullopt;
     }
-    if (wasInterrupted()) return fail(options.input, "cancelled");
-    std::optional<std::string> truncated;
-    try {
-        truncated = truncationNote(readAudioFileFacts(options.input));
-    } catch (const std::exception& failure) {
-        return fail(options.input, failureText(failure));
-    }
-    MasteringOptions run;
-    run.input = options.input;
-    run.targetLUFS = options.targetLoudness;
-    run.limitThreshold = options.limitThreshold;
-    run.format = format;
-    run.dither = options.written.dither;
-    run.sampleRate = options.written.sampleRate;
-    run.threads = options.threads;
-    run.fixedGainDb = options.fixedGainDb;
-    run.isCancelled = [] { return wasInterrupted(); };
-    run.progress = [&status](double fraction) { status.showProgress(fraction); };
-    // The input's figures are the master pass's own first measurement: the file is read for them once.
-    run.events = [&status, &report](const MasteringEvent& event) {
-        if (event.kind == MasteringEventKind::inputMeasured) report.input = event.stats;
-        narrate(event, status);
-    };
 
-    MasteredFile master;
-    try {
-        master = masterFile(run);
-    } catch (const Error& error) {
-        // Input the meter cannot measure is the file's fault, not a failure of the run: its reason alone.
-        if (error.is(engineDomain, engine_error::unmeasurable)) return fail(options.input, error.description());
-        return fail(options.input, describeForUser(error));
-    } catch (const std::exception& failure) {
-        return fail(options.input, failureText(failure));
+    MasteringOptions masteringOptions() {
+        MasteringOptions run;
+        run.input = options_.input;
+        run.targetLUFS = options_.targetLoudness;
+        run.limitThreshold = options_.limitThreshold;
+        run.format = format_;
+        run.dither = options_.written.dither;
+        run.sampleRate = options_.written.sampleRate;
+        run.threads = options_.threads;
+        run.fixedGainDb = options_.fixedGainDb;
+        run.isCancelled = [] { return wasInterrupted(); };
+        run.progress = [this](double fraction) { status_.showProgress(fraction); };
+        // The input's figures are the master pass's own first measurement: the file is read for them once.
+        run.events = [this](const MasteringEvent& event) {
+            if (event.kind == MasteringEventKind::inputMeasured) report_.input = event.stats;
+            narrate(event, status_);
+        };
+        return run;
     }
-    if (wasInterrupted()) return fail(options.input, "mastering failed");
-    MasteredFile published = master;
 
-    if (withReference) {
-        run.input = master.result.outputURL;
-        run.pass = MasteringPass::referenceFinal;
-        run.reference = reference;
+    // Puts the result at `output`. Returns the exit status when that fails.
+    std::optional<int> publish(const MasteredFile& published) {
+        // A file named .flac always holds FLAC, one named .m4a M4A: the 24-bit WAV kept when a conversion
+        // fails is no result.
+        if (format_ != ExportFormat::wav && published.conversionFailed) {
+            const std::string why =
+                published.conversionError ? describeForUser(*published.conversionError) : "unknown error";
+            return fail(output_, "cannot write the " + fileKindName(format_) + ": " + why);
+        }
         try {
-            published = masterFile(run);
-        } catch (const std::exception& failure) {
-            return fail(options.input, "the reference pass failed: " + failureText(failure));
+            // The result lies in this run's own folder, which goes at the end: it is moved, not copied.
+            const fs::path& result = published.result.outputURL;
+            const bool runsOwn = result.parent_path() == workFolder_.path();
+            const auto interrupted = [] { return wasInterrupted(); };
+            if (!(runsOwn ? publishFileConsuming(result, output_, interrupted)
+                          : publishFile(result, output_, interrupted)))
+                return fail(output_, "cancelled");
+        } catch (const Error& error) {
+            return fail(output_, describeForUser(error));
         }
-        if (wasInterrupted()) return fail(options.input, "the reference pass failed: unknown error");
-    }
-    // A file named .flac always holds FLAC, one named .m4a M4A: the 24-bit WAV kept when a conversion
-    // fails is no result.
-    if (format != ExportFormat::wav && published.conversionFailed) {
-        const std::string why = published.conversionError ? describeForUser(*published.conversionError) : "unknown error";
-        return fail(output, "cannot write the " + fileKindName(format) + ": " + why);
+        return std::nullopt;
     }
 
-    try {
-        // The result lies in this run's own folder, which goes at the end: it is moved, not copied.
-        const fs::path& result = published.result.outputURL;
-        const bool runsOwn = result.parent_path() == workFolder.path();
-        const auto interrupted = [] { return wasInterrupted(); };
-        if (!(runsOwn ? publishFileConsuming(result, output, interrupted) : publishFile(result, output, interrupted)))
-            return fail(output, "cancelled");
-    } catch (const Error& error) {
-        return fail(output, describeForUser(error));
+    void fillReport(const MasteredFile& master, const MasteredFile& published,
+                    const std::optional<std::string>& truncated) {
+        report_.output = master.result.stats;
+        if (withReference_) {
+            report_.final = published.result.stats;
+            report_.matched = published.matchedEQ.value_or(EQSettings{});
+            report_.matchStrength = reference_->strengthPercent;
+        }
+        if (master.pipeline) {
+            report_.passes = master.pipeline->passes;
+            report_.gainDB = 20.0 * std::log10(static_cast<double>(master.pipeline->totalGain));
+            // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
+            report_.targetReached = master.pipeline->targetReached;
+            report_.reduction = master.pipeline->gainReduction;
+            report_.gainLimitDb = master.pipeline->gainLimitDb;
+            report_.softClipMaxDb = master.pipeline->softClipMaxDb;
+        }
+        report_.encoding = published.encoding;
+        // What the user should know about the input comes first: a cut file is mastered as far as it goes.
+        if (truncated) report_.notes.push_back(*truncated);
+        if (report_.gainLimitDb) report_.notes.push_back(gainLimitText(options_.targetLoudness, *report_.gainLimitDb));
+        report_.notes.insert(report_.notes.end(), published.notes.begin(), published.notes.end());
     }
-    status.finish();
 
-    report.output = master.result.stats;
-    if (withReference) {
-        report.final = published.result.stats;
-        report.matched = published.matchedEQ.value_or(EQSettings{});
-        report.matchStrength = reference->strengthPercent;
-    }
-    if (master.pipeline) {
-        report.passes = master.pipeline->passes;
-        report.gainDB = 20.0 * std::log10(static_cast<double>(master.pipeline->totalGain));
-        // A target the chain cannot reach without clipping ends at the loudest clean result, and says so.
-        report.targetReached = master.pipeline->targetReached;
-        report.reduction = master.pipeline->gainReduction;
-        report.gainLimitDb = master.pipeline->gainLimitDb;
-        report.softClipMaxDb = master.pipeline->softClipMaxDb;
-    }
-    report.encoding = published.encoding;
-    // What the user should know about the input comes first: a cut file is mastered as far as it goes.
-    if (truncated) report.notes.push_back(*truncated);
-    if (report.gainLimitDb) report.notes.push_back(gainLimitText(options.targetLoudness, *report.gainLimitDb));
-    report.notes.insert(report.notes.end(), published.notes.begin(), published.notes.end());
-    return exitSuccess;
-}
+    const MasterOptions& options_;
+    const PreferenceStore& preferences_;
+    const ExportFormat format_;
+    fs::path& output_;
+    MasterReport& report_;
+    bool withReference_;
+    const RunTemporaryDirectory workFolder_; // made first, removed last
+    TerminalStatus status_;
+    std::optional<ReferenceMatch> reference_;
+};
 
 void printReport(const MasterOptions& options, const fs::path& output, const MasterReport& report, int bpm) {
     if (options.json) {
@@ -374,7 +412,7 @@ int runMasterCommand(const std::vector<std::string>& args, const PreferenceStore
 
     catchInterrupts();
     MasterReport report;
-    const int status = masterInto(options, preferences, format, output, report);
+    const int status = MasterRun(options, preferences, format, output, report).run();
     if (status != exitSuccess) return status;
     const int bpm = detectTempo(options.input);
     printReport(options, output, report, bpm);

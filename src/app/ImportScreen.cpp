@@ -31,13 +31,22 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     auto* title = new QLabel(QStringLiteral("Drop a song to master it"));
     title->setObjectName(QStringLiteral("screenTitle"));
     layout->addWidget(title);
+    layout->addLayout(makeSongRow(pool), 3);
+    layout->addLayout(makeOptions());
+    layout->addLayout(makeReferenceRow(pool), 1);
+    layout->addLayout(makeControls());
+    followModels();
+    showMatchStrength();
+    refresh();
+}
 
+// The song's drop zone beside the card of what was dropped, and the demo song's button.
+QHBoxLayout* ImportScreen::makeSongRow(QThreadPool& pool) {
     songDrop_ = new DropZoneWidget(QStringLiteral("Drop audio file here"));
     songDrop_->setObjectName(QStringLiteral("songDropZone"));
     connect(songDrop_, &DropZoneWidget::filesDropped, this, [this](const QStringList& paths) { dropSong(paths.front()); });
     // An audio item that is no local file cannot be turned into a file to open.
     connect(songDrop_, &DropZoneWidget::dropFailed, this, [this] { model_.dropFailed(false); });
-    // The drop zone beside the card of what was dropped.
     auto* songRow = new QHBoxLayout;
     songRow->addWidget(songDrop_, 3);
     auto* songColumn = new QVBoxLayout;
@@ -53,8 +62,12 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     songColumn->addWidget(demo_, 0, Qt::AlignLeft);
     songColumn->addStretch();
     songRow->addLayout(songColumn, 2);
-    layout->addLayout(songRow, 3);
+    return songRow;
 
+}
+
+// Loudness preset, export format, rate, dither shaping and the analyzer switch.
+QGridLayout* ImportScreen::makeOptions() {
     auto* options = new QGridLayout;
     options->addWidget(new QLabel(QStringLiteral("Loudness")), 0, 0);
     presets_ = new QComboBox;
@@ -95,8 +108,12 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     });
     options->addWidget(analyzerMode_, 3, 0, 1, 3);
     options->setColumnStretch(2, 1);
-    layout->addLayout(options);
+    return options;
 
+}
+
+// The reference's drop zone, its card, the match switch and strength.
+QHBoxLayout* ImportScreen::makeReferenceRow(QThreadPool& pool) {
     auto* referenceRow = new QHBoxLayout;
     referenceDrop_ = new DropZoneWidget(QStringLiteral("Drop a reference track (optional)"));
     referenceDrop_->setObjectName(QStringLiteral("referenceDropZone"));
@@ -142,8 +159,11 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     referenceInfo->addWidget(clearReference_);
     referenceInfo->addStretch();
     referenceRow->addLayout(referenceInfo, 1);
-    layout->addLayout(referenceRow, 1);
+    return referenceRow;
 
+}
+
+QHBoxLayout* ImportScreen::makeControls() {
     auto* controls = new QHBoxLayout;
     controls->addStretch();
     startWithReference_ = new QPushButton(QStringLiteral("Master + Reference"));
@@ -154,8 +174,12 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     start_->setDefault(true);
     connect(start_, &QPushButton::clicked, this, [this] { model_.start(); });
     controls->addWidget(start_);
-    layout->addLayout(controls);
+    return controls;
 
+}
+
+// Every choice shown here follows the models, whoever changes it.
+void ImportScreen::followModels() {
     connect(&model_, &MainWindowModel::presetLabelChanged, this, &ImportScreen::refresh);
     connect(&settings_, &AudioSettingsManager::exportFormatChanged, this, &ImportScreen::refresh);
     connect(&settings_, &AudioSettingsManager::exportSampleRateChanged, this, &ImportScreen::refresh);
@@ -163,8 +187,6 @@ ImportScreen::ImportScreen(MainWindowModel& model, AudioSettingsManager& setting
     connect(&batch_, &BatchProcessor::currentFileChanged, this, &ImportScreen::refresh);
     connect(&reference_, &ReferenceTrackManager::currentProfileChanged, this, &ImportScreen::refresh);
     connect(&reference_, &ReferenceTrackManager::isEnabledChanged, this, &ImportScreen::refresh);
-    showMatchStrength();
-    refresh();
 }
 
 QString ImportScreen::presetLabelText() const { return presetLabel_->text(); }

@@ -7,6 +7,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
@@ -54,6 +56,11 @@ protected:
     void themeChanged() override;
 
 private:
+    QHBoxLayout* makeSongRow(QThreadPool& pool);
+    QGridLayout* makeOptions();
+    QHBoxLayout* makeReferenceRow(QThreadPool& pool);
+    QHBoxLayout* makeControls();
+    void followModels();
     void refresh();
     void showMatchStrength();
     void dropSong(const QString& path);

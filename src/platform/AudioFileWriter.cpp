@@ -162,7 +162,6 @@ void AudioFileWriter::write(const float* const* channels, uint32_t frames) {
             throw audioFileError(AudioFileErrorCode::writeFailed,
                                  "Could not write to " + quoted(path_) + ": " + sndfileReason(file_));
         }
-        framesWritten_ += n;
         done += n;
     }
 }

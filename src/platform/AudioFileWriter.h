@@ -43,7 +43,6 @@ public:
 
     const std::filesystem::path& path() const noexcept { return path_; }
     const AudioFormat& format() const noexcept { return format_; }
-    int64_t framesWritten() const noexcept { return framesWritten_; }
 
     // Appends the buffer's frameLength frames. The buffer must have the writer's channel count.
     // Throws Error (code writeFailed).
@@ -57,7 +56,6 @@ private:
     std::filesystem::path path_;
     AudioFormat format_;
     sf_private_tag* file_ = nullptr;
-    int64_t framesWritten_ = 0;
     bool clearMaskAtClose_ = false; // RF64 whose default mask names positions the input never had
     std::vector<float> interleaved_;
     std::unique_ptr<TpdfDither> dither_; // 16-bit files only

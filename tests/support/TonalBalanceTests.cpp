@@ -8,7 +8,7 @@
 
 using namespace orvanta::test;
 
-TEST(TonalBalance, GainAloneIsNoDistanceAndAToneLandsInItsBand) {
+TEST(TonalDistance, GainAloneIsNoDistanceAndAToneLandsInItsBand) {
     const auto noise = whiteNoise(0.3, 44100 * 3, 5);
     std::vector<float> louder = noise;
     for (float& x : louder) x *= 2.0f; // +6 dB
@@ -27,7 +27,7 @@ TEST(TonalBalance, GainAloneIsNoDistanceAndAToneLandsInItsBand) {
     EXPECT_DOUBLE_EQ(centres[size_t(loudest)], 1000.0);
 }
 
-TEST(TonalBalance, DistanceAlignsLevelsAndSkipsUnreadableBands) {
+TEST(TonalDistance, DistanceAlignsLevelsAndSkipsUnreadableBands) {
     const double nan = std::nan("");
     // Differences 0, 0, 6, 6 around their mean of 3: RMS 3 dB.
     EXPECT_DOUBLE_EQ(tonalDistanceDb(std::vector<double>{1, 2, 9, 10, nan}, std::vector<double>{1, 2, 3, 4, 50}), 3.0);

@@ -7,6 +7,7 @@
 #include "engine/PassOutput.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
+#include "engine/WorkExecutor.h"
 #include "eq/AudioEngine.h"
 #include "platform/DecodedInput.h"
 #include "platform/FileOperations.h"
@@ -168,6 +169,11 @@ public:
         // The meter, the tempo and every pass read the song decoded once.
         const DecodedInput decoded(input_);
         if (earlier_) return remaster(masterURL);
+        // With two threads the tempo is found while the meter reads; the steps are told in order.
+        WorkExecutor beside(threads_);
+        int bpm = 0;
+        WorkExecutor::Pending tempoFound;
+        if (!beside.isOneThread()) tempoFound = beside.start([this, &bpm] { bpm = detectTempo(input_); });
         const AudioStats inStats = analyzeAudioFile(input_, threads_);
         inStats_ = inStats;
         // Without a measured loudness there is no gain to choose: the floor of the meter would ask
@@ -178,7 +184,12 @@ public:
 
         checkCancelled();
         tell(MasteringEventKind::detectingTempo);
-        bpm_ = detectTempo(input_);
+        if (tempoFound.valid()) {
+            tempoFound.wait();
+        } else {
+            bpm = detectTempo(input_);
+        }
+        bpm_ = bpm;
         report(0.1);
         MasteringEvent tempo{MasteringEventKind::tempoDetected};
         tempo.bpm = bpm_;

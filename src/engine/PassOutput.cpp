@@ -4,6 +4,7 @@
 #include "platform/FileOperations.h"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <new>
 #include <vector>
@@ -11,6 +12,18 @@
 namespace orvanta {
 
 namespace {
+
+// The bytes held by every PassOutput of the process.
+std::atomic<uint64_t> heldInProcess{0};
+
+// Takes `bytes` from the budget if they fit what is left.
+bool reserve(uint64_t bytes) noexcept {
+    uint64_t held = heldInProcess.load();
+    do {
+        if (bytes > PassOutput::memoryBudgetBytes - held) return false;
+    } while (!heldInProcess.compare_exchange_weak(held, held + bytes));
+    return true;
+}
 
 // The held samples go to the file in blocks, so that the writer's interleaving buffer stays small.
 constexpr uint32_t writeBlockFrames = 65536;
@@ -32,9 +45,10 @@ void writeWav(const AudioBuffer& samples, const std::filesystem::path& path) {
 PassOutput::~PassOutput() { discard(); }
 
 PassOutput::PassOutput(PassOutput&& other) noexcept
-    : spill_(std::move(other.spill_)), held_(std::move(other.held_)) {
+    : spill_(std::move(other.spill_)), held_(std::move(other.held_)), heldBytes_(other.heldBytes_) {
     other.spill_.clear();
     other.held_.reset();
+    other.heldBytes_ = 0;
 }
 
 PassOutput& PassOutput::operator=(PassOutput&& other) noexcept {
@@ -42,24 +56,34 @@ PassOutput& PassOutput::operator=(PassOutput&& other) noexcept {
         discard();
         spill_ = std::move(other.spill_);
         held_ = std::move(other.held_);
+        heldBytes_ = other.heldBytes_;
         other.spill_.clear();
         other.held_.reset();
+        other.heldBytes_ = 0;
     }
     return *this;
 }
 
 AudioBuffer* PassOutput::hold(const AudioFormat& format, int64_t frames) noexcept {
-    held_.reset();
+    release();
     if (frames < 1 || frames > std::numeric_limits<uint32_t>::max()) return nullptr;
-    if (uint64_t(frames) * format.channelCount * sizeof(float) > memoryBudgetBytes) return nullptr;
+    const uint64_t bytes = uint64_t(frames) * format.channelCount * sizeof(float);
+    if (!reserve(bytes)) return nullptr;
+    heldBytes_ = bytes;
     try {
         held_.emplace(format, uint32_t(frames));
         held_->setFrameLength(uint32_t(frames));
         return &*held_;
     } catch (const std::bad_alloc&) {
-        held_.reset();
+        release();
         return nullptr;
     }
+}
+
+void PassOutput::release() noexcept {
+    held_.reset();
+    heldInProcess -= heldBytes_;
+    heldBytes_ = 0;
 }
 
 void PassOutput::placeAt(const std::filesystem::path& result) {
@@ -70,7 +94,7 @@ void PassOutput::placeAt(const std::filesystem::path& result) {
             removeFileQuietly(spill_);
             throw;
         }
-        held_.reset();
+        release();
     }
     if (fileExists(result)) removeFile(result);
     moveFile(spill_, result);
@@ -78,7 +102,7 @@ void PassOutput::placeAt(const std::filesystem::path& result) {
 }
 
 void PassOutput::discard() noexcept {
-    held_.reset();
+    release();
     if (!spill_.empty()) removeFileQuietly(spill_);
     spill_.clear();
 }

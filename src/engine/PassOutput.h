@@ -8,14 +8,16 @@
 
 namespace orvanta {
 
-// Where a limiting pass puts its samples. A pass whose samples fit `memoryBudgetBytes` keeps them in
-// memory, and only the pass a run keeps is written to disk (placeAt), once; beyond the budget the pass
-// writes the file `spill` names, as a plain pass would. Whatever was not placed is freed, and its file
-// removed, when the object goes. One thread at a time.
+// Where a limiting pass puts its samples. While the passes held in the process fit `memoryBudgetBytes`
+// together, a pass keeps its samples in memory, and only the pass a run keeps is written to disk
+// (placeAt), once; beyond the budget the pass writes the file `spill` names, as a plain pass would.
+// Whatever was not placed is freed, and its file removed, when the object goes. One thread at a time
+// per object; any number of objects on any threads.
 class PassOutput {
 public:
-    // 512 MiB of float samples: a stereo song of 12 minutes at 44.1 kHz.
-    static constexpr uint64_t memoryBudgetBytes = uint64_t(512) << 20;
+    // 256 MiB of float samples: a run's kept pass and the one it is compared with, for a stereo song
+    // of 6 minutes at 44.1 kHz. Longer or wider songs stream to files, so a run's memory stays small.
+    static constexpr uint64_t memoryBudgetBytes = uint64_t(256) << 20;
 
     PassOutput() = default;
     explicit PassOutput(std::filesystem::path spill) noexcept : spill_(std::move(spill)) {}
@@ -29,8 +31,8 @@ public:
     bool isHeld() const noexcept { return held_.has_value(); }
     const std::filesystem::path& spill() const noexcept { return spill_; }
 
-    // For the pass: room for `frames` frames of `format` in memory, or nullptr when they do not fit the
-    // budget or cannot be had (the pass then writes spill()).
+    // For the pass: room for `frames` frames of `format` in memory, or nullptr when they do not fit
+    // what is left of the budget or cannot be had (the pass then writes spill()).
     AudioBuffer* hold(const AudioFormat& format, int64_t frames) noexcept;
     // The held samples, after the pass.
     const AudioBuffer* held() const noexcept { return held_ ? &*held_ : nullptr; }
@@ -43,8 +45,11 @@ public:
     void discard() noexcept;
 
 private:
+    void release() noexcept;
+
     std::filesystem::path spill_;
     std::optional<AudioBuffer> held_;
+    uint64_t heldBytes_ = 0; // counted against the budget
 };
 
 } // namespace orvanta

@@ -65,15 +65,21 @@ TEST(PassOutput, WhatIsNotPlacedLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(spill));
 }
 
-TEST(PassOutput, APassBeyondTheBudgetIsNotHeld) {
-    PassOutput output(scratchPath("large.wav"));
+TEST(PassOutput, PassesAreHeldOnlyWhileTheyFitTheBudgetTogether) {
     AudioFormat stereo;
     stereo.sampleRate = 44100.0;
     stereo.channelCount = 2;
     const int64_t fitting = int64_t(PassOutput::memoryBudgetBytes / (2 * sizeof(float)));
-    EXPECT_EQ(output.hold(stereo, fitting + 1), nullptr) << "one frame over the budget streams to the file";
-    EXPECT_FALSE(output.isHeld());
-    EXPECT_EQ(output.hold(stereo, 0), nullptr);
-    ASSERT_NE(output.hold(stereo, 4410), nullptr);
-    EXPECT_EQ(output.held()->frameLength(), 4410u);
+    PassOutput first(scratchPath("first.wav")), second(scratchPath("second.wav"));
+    EXPECT_EQ(first.hold(stereo, fitting + 1), nullptr) << "one frame over the budget streams to the file";
+    EXPECT_FALSE(first.isHeld());
+    EXPECT_EQ(first.hold(stereo, 0), nullptr);
+
+    ASSERT_NE(first.hold(stereo, fitting / 2), nullptr);
+    EXPECT_EQ(second.hold(stereo, fitting / 2 + 1), nullptr) << "the two together would pass the budget";
+    PassOutput moved = std::move(first); // the budget goes with the samples
+    EXPECT_EQ(second.hold(stereo, fitting / 2 + 1), nullptr);
+    moved.discard();
+    ASSERT_NE(second.hold(stereo, fitting / 2 + 1), nullptr) << "what was freed is there again";
+    EXPECT_EQ(second.held()->frameLength(), uint32_t(fitting / 2 + 1));
 }

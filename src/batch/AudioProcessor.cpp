@@ -4,8 +4,10 @@
 #include "engine/LimiterPass.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringChain.h"
+#include "engine/PassOutput.h"
 #include "engine/ProcessingErrors.h"
 #include "engine/TempoDetector.h"
+#include "engine/WorkExecutor.h"
 #include "eq/AudioEngine.h"
 #include "platform/DecodedInput.h"
 #include "platform/FileOperations.h"
@@ -35,11 +37,13 @@ constexpr float largestGainAboveFirstDb = 24.0f;
 
 bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
 
-// Every render goes to its own file in the temporary directory first; a result name (_master,
-// _final) only ever holds a complete file, so a failed or cancelled run never leaves a partial
-// file where a caller would take it for a result.
-fs::path passFile(int pass) {
-    return privateTemporaryDirectory() / ("temp_iteration_" + std::to_string(pass) + "_" + newUuidString() + ".wav");
+// Every pass is held in memory, or beyond its budget written to its own file in the temporary
+// directory; a result name (_master, _final) only ever holds a complete file, so a failed or cancelled
+// run never leaves a partial file where a caller would take it for a result. Only the kept pass is
+// ever written out.
+PassOutput passOutput(int pass) {
+    return PassOutput(privateTemporaryDirectory() /
+                      ("temp_iteration_" + std::to_string(pass) + "_" + newUuidString() + ".wav"));
 }
 
 fs::path finalRenderFile() { return privateTemporaryDirectory() / ("temp_final_" + newUuidString() + ".wav"); }
@@ -52,13 +56,6 @@ void prepareResultPath(const fs::path& input, const fs::path& result) {
     if (fileExists(result)) {
         removeFile(result);
     }
-}
-
-void placeResult(const fs::path& rendered, const fs::path& result) {
-    if (fileExists(result)) {
-        removeFile(result);
-    }
-    moveFile(rendered, result);
 }
 
 // The EQ render engine reports its second half as a stage; the run passes that on as an event.
@@ -134,15 +131,16 @@ public:
             bpm_ = earlier_ ? earlier_->bpm : detectTempo(equalised);
             inStats_ = equalisedStats;
             if (earlier_) {
-                converged = converge(equalised, equalisedStats, earlier_->gain, finalURL, 0.5, 0.45, false);
+                converged = converge(equalised, equalisedStats, earlier_->gain, 0.5, 0.45, false);
             } else if (fixedGainDb_) {
-                converged = fixedGainPass(equalised, 1.0f, finalURL, 0.5, 0.45);
+                converged = fixedGainPass(equalised, 1.0f, 0.5, 0.45);
             } else {
                 const float firstGain = withinTarget(equalisedStats.lufs, target_)
                                             ? 1.0f
                                             : initialGain(equalisedStats.lufs, equalisedStats.peak, target_);
-                converged = converge(equalised, equalisedStats, firstGain, finalURL, 0.5, 0.45, false);
+                converged = converge(equalised, equalisedStats, firstGain, 0.5, 0.45, false);
             }
+            converged.kept.placeAt(finalURL);
         } catch (...) {
             removeFileQuietly(equalised);
             throw;
@@ -171,6 +169,11 @@ public:
         // The meter, the tempo and every pass read the song decoded once.
         const DecodedInput decoded(input_);
         if (earlier_) return remaster(masterURL);
+        // With two threads the tempo is found while the meter reads; the steps are told in order.
+        WorkExecutor beside(threads_);
+        int bpm = 0;
+        WorkExecutor::Pending tempoFound;
+        if (!beside.isOneThread()) tempoFound = beside.start([this, &bpm] { bpm = detectTempo(input_); });
         const AudioStats inStats = analyzeAudioFile(input_, threads_);
         inStats_ = inStats;
         // Without a measured loudness there is no gain to choose: the floor of the meter would ask
@@ -181,7 +184,12 @@ public:
 
         checkCancelled();
         tell(MasteringEventKind::detectingTempo);
-        bpm_ = detectTempo(input_);
+        if (tempoFound.valid()) {
+            tempoFound.wait();
+        } else {
+            bpm = detectTempo(input_);
+        }
+        bpm_ = bpm;
         report(0.1);
         MasteringEvent tempo{MasteringEventKind::tempoDetected};
         tempo.bpm = bpm_;
@@ -204,7 +212,8 @@ private:
     DJMasteringResult remaster(const fs::path& masterURL) {
         inStats_ = earlier_->inputStats;
         bpm_ = earlier_->bpm;
-        Convergence result = converge(input_, inStats_, earlier_->gain, masterURL, 0.1, 0.85, false);
+        Convergence result = converge(input_, inStats_, earlier_->gain, 0.1, 0.85, false);
+        result.kept.placeAt(masterURL);
         report(1.0);
         return resultOf(masterURL, std::move(result), true, std::nullopt);
     }
@@ -212,7 +221,7 @@ private:
     // Renders one pass; every failure of a pass, its cancellation included, reaches the caller as
     // "Audio processing failed" with the cause's code and the cause attached.
     // Returns the meter's figures of the pass, measured as it was written, and its gain reduction.
-    LimiterPassReport renderPass(const fs::path& source, const fs::path& output, float gain, double progressStart,
+    LimiterPassReport renderPass(const fs::path& source, PassOutput& output, float gain, double progressStart,
                                  double progressSpan) {
         const ProgressCallback passProgress = [this, progressStart, progressSpan](double fraction) {
             report(progressStart + fraction * progressSpan);
@@ -224,7 +233,7 @@ private:
             return renderLimiterPass(source, output, settings, passProgress, isCancelled_, threads_);
         } catch (const Error& cause) {
             // A cancelled or failed pass leaves no partial file in the temporary folder.
-            removeFileQuietly(output);
+            output.discard();
             throw processingFailedError(cause);
         }
     }
@@ -234,9 +243,9 @@ private:
         report(0.15);
         announcePass(1, 1.0f, true);
 
-        const fs::path rendered = passFile(1);
+        PassOutput rendered = passOutput(1);
         LimiterPassReport pass = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
-        placeResult(rendered, masterURL);
+        rendered.placeAt(masterURL);
 
         MasteringEvent complete{MasteringEventKind::masteringComplete};
         complete.stats = pass.stats;
@@ -270,10 +279,11 @@ private:
         const float gain = initialGain(inStats.lufs, inStats.peak, target_);
         announcePass(1, gain, false);
 
-        Convergence result = converge(input_, inStats, gain, masterURL, 0.1, 0.85, true);
+        Convergence result = converge(input_, inStats, gain, 0.1, 0.85, true);
         if (result.stats.lufs < target_ - convergenceLU && !result.gainLimitDb && softClipDepthDb_ == 0.0f) {
-            result = withSoftClipper(masterURL, inStats, std::move(result));
+            result = withSoftClipper(inStats, std::move(result));
         }
+        result.kept.placeAt(masterURL);
         const AudioStats& outStats = result.stats;
 
         report(1.0);
@@ -298,6 +308,7 @@ private:
         GainReductionEnvelope gainReduction; // of the kept pass
         std::optional<float> gainLimitDb;    // the bound, dB, when it held a pass's gain back
         float softClipMaxDb = 0.0f;          // the soft clipper's largest reduction in the kept pass, dB
+        PassOutput kept;                     // its samples, for the caller to place
     };
 
     // The soft clipper, tempo and source of the run, for a caller that makes the master again.
@@ -324,24 +335,15 @@ private:
 
     // The clean chain stayed short of a target of −8 LUFS or quieter: the passes are made again with
     // the soft clipper taking up to fallbackSoftClipDb from the peaks, starting where the clean
-    // passes stopped plus the shortfall. The result closer to the target is kept at `masterURL`.
-    Convergence withSoftClipper(const fs::path& masterURL, const AudioStats& inStats, Convergence clean) {
+    // passes stopped plus the shortfall. The result closer to the target is kept.
+    Convergence withSoftClipper(const AudioStats& inStats, Convergence clean) {
         softClipDepthDb_ = fallbackSoftClipDb;
-        const fs::path clipped = passFile(0);
         const float shortfallDb = target_ - clean.stats.lufs;
-        Convergence loud;
-        try {
-            loud = converge(input_, inStats, clean.gain * std::pow(10.0f, shortfallDb / 20.0f), clipped, 0.1, 0.85, true);
-        } catch (...) {
-            removeFileQuietly(clipped);
-            throw;
-        }
+        Convergence loud = converge(input_, inStats, clean.gain * std::pow(10.0f, shortfallDb / 20.0f), 0.1, 0.85, true);
         if (std::fabs(loud.stats.lufs - target_) < std::fabs(clean.stats.lufs - target_)) {
-            placeResult(clipped, masterURL);
             loud.passes += clean.passes;
             return loud;
         }
-        removeFileQuietly(clipped);
         softClipDepthDb_ = 0.0f;
         clean.passes += loud.passes;
         return clean;
@@ -350,7 +352,8 @@ private:
     // One pass at a gain chosen for the whole album; its loudness is wherever that gain puts it.
     DJMasteringResult albumPass(const fs::path& masterURL, float gain) {
         announcePass(1, gain, true);
-        Convergence pass = fixedGainPass(input_, gain, masterURL, 0.15, 0.8);
+        Convergence pass = fixedGainPass(input_, gain, 0.15, 0.8);
+        pass.kept.placeAt(masterURL);
         MasteringEvent complete{MasteringEventKind::masteringComplete};
         complete.stats = pass.stats;
         complete.singlePass = true;
@@ -359,20 +362,19 @@ private:
         return resultOf(masterURL, std::move(pass), true, std::nullopt);
     }
 
-    Convergence fixedGainPass(const fs::path& source, float gain, const fs::path& resultURL, double progressStart,
-                              double progressSpan) {
-        const fs::path rendered = passFile(1);
+    Convergence fixedGainPass(const fs::path& source, float gain, double progressStart, double progressSpan) {
+        PassOutput rendered = passOutput(1);
         LimiterPassReport pass = renderPass(source, rendered, gain, progressStart, progressSpan);
-        placeResult(rendered, resultURL);
-        return {pass.stats, 1, gain, std::move(pass.gainReduction), std::nullopt, pass.softClipMaxDb};
+        return {pass.stats, 1, gain, std::move(pass.gainReduction), std::nullopt, pass.softClipMaxDb,
+                std::move(rendered)};
     }
 
     // Renders `source` through the chain at `firstGain`, then at gains modelled from the passes so far,
-    // until the output lies within 0.3 LU of the target or three passes are made, and places the last
-    // pass at `resultURL`. Every pass renders from `source`. With `narrate`, the stages and checklist
-    // of a master run are reported.
+    // until the output lies within 0.3 LU of the target or three passes are made, and returns the pass
+    // kept, for the caller to place. Every pass renders from `source`. With `narrate`, the stages and
+    // checklist of a master run are reported.
     Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
-                         const fs::path& resultURL, double progressStart, double progressSpan, bool narrate) {
+                         double progressStart, double progressSpan, bool narrate) {
         const int passLimit = maximumPasses;
         const double passSpan = progressSpan / passLimit;
         Convergence result;
@@ -385,59 +387,48 @@ private:
         const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - sourcePeak;
         // The pass closest to the target is kept until a closer one comes: where the target lies beyond
         // what the chain gives cleanly, the run ends at the loudest clean result it has made.
-        fs::path best;
-        try {
-            for (int pass = 1;; ++pass) {
-                const fs::path rendered = passFile(pass);
-                LimiterPassReport rendering =
-                    renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
-                const AudioStats& outStats = rendering.stats;
-                if (narrate) {
-                    MasteringEvent verifying{MasteringEventKind::passVerifying};
-                    verifying.pass = pass;
-                    tell(verifying);
-                }
-                measured.push_back({20.0f * std::log10(gain), outStats.lufs});
-                const bool closer = best.empty() ||
-                                    std::fabs(outStats.lufs - aim_) < std::fabs(result.stats.lufs - aim_);
-                if (closer) {
-                    if (!best.empty()) removeFileQuietly(best);
-                    best = rendered;
-                    result = {outStats, pass, gain, std::move(rendering.gainReduction), std::nullopt,
-                              rendering.softClipMaxDb};
-                } else {
-                    removeFileQuietly(rendered);
-                    result.passes = pass;
-                }
+        for (int pass = 1;; ++pass) {
+            PassOutput rendered = passOutput(pass);
+            LimiterPassReport rendering =
+                renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
+            const AudioStats& outStats = rendering.stats;
+            if (narrate) {
+                MasteringEvent verifying{MasteringEventKind::passVerifying};
+                verifying.pass = pass;
+                tell(verifying);
+            }
+            measured.push_back({20.0f * std::log10(gain), outStats.lufs});
+            const bool closer = result.kept.isEmpty() ||
+                                std::fabs(outStats.lufs - aim_) < std::fabs(result.stats.lufs - aim_);
+            if (closer) {
+                result = {outStats, pass, gain, std::move(rendering.gainReduction), std::nullopt,
+                          rendering.softClipMaxDb, std::move(rendered)};
+            } else {
+                rendered.discard();
+                result.passes = pass;
+            }
 
-                result.gainLimitDb = boundHeld;
-                if (std::fabs(result.stats.lufs - aim_) <= tolerance_) {
-                    if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
-                    placeResult(best, resultURL);
-                    return result;
-                }
-                if (pass == passLimit) {
-                    placeResult(best, resultURL);
+            result.gainLimitDb = boundHeld;
+            if (std::fabs(result.stats.lufs - aim_) <= tolerance_) {
+                if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
+                return result;
+            }
+            if (pass == passLimit) {
+                if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
+                return result;
+            }
+            gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, aim_);
+            if (!(20.0f * std::log10(gain) <= gainBoundDb)) {
+                if (boundHeld) {
+                    // The pass at the bound is made: another would render the same samples.
+                    result.gainLimitDb = boundHeld;
                     if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
                     return result;
                 }
-                gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, aim_);
-                if (!(20.0f * std::log10(gain) <= gainBoundDb)) {
-                    if (boundHeld) {
-                        // The pass at the bound is made: another would render the same samples.
-                        result.gainLimitDb = boundHeld;
-                        placeResult(best, resultURL);
-                        if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
-                        return result;
-                    }
-                    gain = std::pow(10.0f, gainBoundDb / 20.0f);
-                    boundHeld = gainBoundDb;
-                }
-                if (narrate) announcePass(pass + 1, gain, false);
+                gain = std::pow(10.0f, gainBoundDb / 20.0f);
+                boundHeld = gainBoundDb;
             }
-        } catch (...) {
-            if (!best.empty()) removeFileQuietly(best);
-            throw;
+            if (narrate) announcePass(pass + 1, gain, false);
         }
     }
 

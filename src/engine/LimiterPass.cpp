@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace orvanta {
@@ -68,17 +69,18 @@ namespace {
 // order, with one thread).
 class PassRenderer {
 public:
-    PassRenderer(AudioFileReader& reader, const fs::path& output, float gain, const MasteringChainSettings& settings,
-                 WorkExecutor& executor)
+    // With `held`, the samples go there (from its start) instead of to a file at `output`.
+    PassRenderer(AudioFileReader& reader, const fs::path& output, AudioBuffer* held, float gain,
+                 const MasteringChainSettings& settings, WorkExecutor& executor)
         : executor_(executor), channels_(reader.channelCount()), total_(reader.lengthFrames()),
           capacity_(blockFrames(reader.sampleRate(), total_)),
-          buffers_(makeBuffers(reader, capacity_)),
-          writer_(preparedOutput(output), reader.processingFormat(), 24, total_),
+          buffers_(makeBuffers(reader, capacity_)), held_(held),
           meter_(reader.sampleRate(), channels_, total_, reader.processingFormat().channelMask),
           gainReduction_(reader.sampleRate(), total_, gain),
           chain_(int(channels_), float(reader.sampleRate()), capacity_, settings, &executor),
           latencyToDrop_(chain_.latencySamples()), inputChannels_(channels_) {
         chain_.setKeptFrames(0, total_);
+        if (held_ == nullptr) writer_.emplace(preparedOutput(output), reader.processingFormat(), 24, total_);
     }
 
     uint32_t capacity() const noexcept { return capacity_; }
@@ -108,7 +110,8 @@ public:
     }
 
     LimiterPassReport close() {
-        writer_.close();
+        if (writer_) writer_->close();
+        if (held_ != nullptr) held_->setFrameLength(uint32_t(written_));
         return {meter_.finish(written_), gainReduction_.finish(), chain_.softClipLargestReductionDb()};
     }
 
@@ -139,10 +142,20 @@ private:
             chain_.limitLinked(block, set);
             std::vector<const float*> pointers(block.channelCount());
             for (uint32_t c = 0; c < block.channelCount(); ++c) pointers[c] = block.channel(c) + drop;
-            writer_.write(pointers.data(), frames);
+            store(pointers.data(), frames);
             meter_.add(pointers.data(), frames);
             gainReduction_.addOutput(pointers.data(), block.channelCount(), frames);
         });
+    }
+
+    // Runs in the write stage, one block after another.
+    void store(const float* const* channels, uint32_t frames) {
+        if (writer_) {
+            writer_->write(channels, frames);
+        } else {
+            for (uint32_t c = 0; c < channels_; ++c) std::copy(channels[c], channels[c] + frames, held_->channel(c) + stored_);
+        }
+        stored_ += frames;
     }
 
     // The chain's first `latency` outputs come before the first input sample: they are dropped, and
@@ -169,7 +182,9 @@ private:
     const uint32_t capacity_;
     std::array<AudioBuffer, 3> buffers_;
     size_t current_ = 0;
-    AudioFileWriter writer_;
+    AudioBuffer* held_;                     // where the samples go, or nullptr: to writer_
+    std::optional<AudioFileWriter> writer_;
+    int64_t stored_ = 0;                    // frames given to writer_ or held_
     StreamMeter meter_;
     GainReductionTracker gainReduction_;
     MasteringChain chain_;
@@ -184,12 +199,14 @@ private:
     WorkExecutor::Pending pendingWrite_;  // the linked limiting, writing and measuring of the block before it
 };
 
-LimiterPassReport renderPassWith(const fs::path& input, const fs::path& output, const MasteringChainSettings& settings,
-                                 const ProgressCallback& progress, const CancellationQuery& isCancelled,
-                                 WorkExecutor& executor) {
+// With `kept`, the samples are held there when they fit, else written to its spill file.
+LimiterPassReport renderPassWith(const fs::path& input, const fs::path& output, PassOutput* kept,
+                                 const MasteringChainSettings& settings, const ProgressCallback& progress,
+                                 const CancellationQuery& isCancelled, WorkExecutor& executor) {
     AudioFileReader reader(input);
     const int64_t total = reader.lengthFrames();
-    PassRenderer pass(reader, output, settings.inputGain, settings, executor);
+    AudioBuffer* held = kept != nullptr ? kept->hold(reader.processingFormat(), total) : nullptr;
+    PassRenderer pass(reader, output, held, settings.inputGain, settings, executor);
     const auto report = [&progress](double value) {
         if (progress) progress(value);
     };
@@ -263,15 +280,22 @@ LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& outpu
 LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output, float gain, int bpm,
                                     float targetLUFS, float limitThreshold, const ProgressCallback& progress,
                                     const CancellationQuery& isCancelled, WorkExecutor& executor) {
-    return renderPassWith(input, output, passChainSettings(gain, bpm, targetLUFS, limitThreshold), progress,
-                          isCancelled, executor);
+    return renderPassWith(input, output, nullptr, passChainSettings(gain, bpm, targetLUFS, limitThreshold),
+                          progress, isCancelled, executor);
 }
 
 LimiterPassReport renderLimiterPass(const fs::path& input, const fs::path& output,
                                     const MasteringChainSettings& settings, const ProgressCallback& progress,
                                     const CancellationQuery& isCancelled, WorkThreads threads) {
     WorkExecutor executor(threads);
-    return renderPassWith(input, output, settings, progress, isCancelled, executor);
+    return renderPassWith(input, output, nullptr, settings, progress, isCancelled, executor);
+}
+
+LimiterPassReport renderLimiterPass(const fs::path& input, PassOutput& output, const MasteringChainSettings& settings,
+                                    const ProgressCallback& progress, const CancellationQuery& isCancelled,
+                                    WorkThreads threads) {
+    WorkExecutor executor(threads);
+    return renderPassWith(input, output.spill(), &output, settings, progress, isCancelled, executor);
 }
 
 } // namespace orvanta

@@ -2,6 +2,7 @@
 
 #include "engine/GainReductionEnvelope.h"
 #include "engine/MasteringChain.h"
+#include "engine/PassOutput.h"
 #include "engine/ProcessingTypes.h"
 #include "engine/TruePeakLimiter.h"
 #include "engine/WorkExecutor.h"
@@ -39,6 +40,11 @@ LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const st
 
 // The same with the chain's settings given whole (passChainSettings, then changed where wanted).
 LimiterPassReport renderLimiterPass(const std::filesystem::path& input, const std::filesystem::path& output,
+                                    const MasteringChainSettings& settings, const ProgressCallback& progress,
+                                    const CancellationQuery& isCancelled, WorkThreads threads = WorkThreads::pipelined);
+
+// The same into `output`: held in memory when it fits the budget, else written to its spill file.
+LimiterPassReport renderLimiterPass(const std::filesystem::path& input, PassOutput& output,
                                     const MasteringChainSettings& settings, const ProgressCallback& progress,
                                     const CancellationQuery& isCancelled, WorkThreads threads = WorkThreads::pipelined);
 

@@ -289,9 +289,10 @@ TEST(M4AInPieces, MusicKeepsTheSerialLoudnessAndTruePeak) {
     EXPECT_LT(20.0 * std::log10(rmsOf(error) / rmsOf(signal)), -20.0);
 }
 
-// A checkpoint that throws on one piece's thread stops every piece; the error reaches the caller and
-// neither the output nor a partial file is left. An older output stays as it was.
-TEST(M4AInPieces, AnInterruptionLeavesNoFile) {
+// A checkpoint that throws on one piece's thread, or a read error in one piece, stops every piece; the
+// error reaches the caller and neither the output nor a partial file is left. An older output stays
+// as it was.
+TEST(M4AInPieces, AnInterruptionOrAFaultyPieceLeavesNoFile) {
     const auto wav = writeLongMusic(scratchPath("long.wav"), 30.0);
     const auto m4a = scratchPath("long.m4a");
     std::ofstream(m4a) << "old";
@@ -302,6 +303,20 @@ TEST(M4AInPieces, AnInterruptionLeavesNoFile) {
         if (++calls == 6) throw Interrupted{};
     };
     EXPECT_THROW(encodeLossy(wav, m4a, LossyCodec::aac, options), Interrupted);
+    EXPECT_EQ(contentsOf(m4a), "old");
+    EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
+
+    // A sample that is not a number late in the file fails the piece that reads it, and so the encoding.
+    Channels broken(2, sine(440.0, 0.5, 44100, 44100 * 20));
+    broken[1][44100 * 17] = std::nanf("");
+    const auto bad = scratchPath("broken.wav");
+    writeWav(bad, broken, 44100);
+    try {
+        encodeLossy(bad, m4a, LossyCodec::aac, onThreads(4));
+        FAIL() << "a file with a NaN encoded";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.is(domains::audioFile, int(AudioFileErrorCode::invalidSamples))) << error.what();
+    }
     EXPECT_EQ(contentsOf(m4a), "old");
     EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
 

@@ -16,6 +16,7 @@
 #include "support/AudioMeasures.h"
 #include "support/Signals.h"
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -160,6 +162,8 @@ void speed(const std::filesystem::path& folder) {
     std::printf("\nSpeed: 5-minute stereo 44.1 kHz song at %.1f LUFS to \"Loud\"; every round: the WAV master, the M4A "
                 "export (master, encodings, measuring), and ffmpeg -c:a aac -b:a 256k of that WAV master\n",
                 song.lufs());
+    std::printf("The export's AAC encoder works in pieces on %u threads (one a core); ffmpeg's AAC encoder on one.\n",
+                std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
     std::printf("%-6s %9s %9s %9s %9s %5s %5s\n", "round", "wav", "m4a", "ffmpeg", "budget", "enc", "again");
     const auto log = folder / "speed.log";
     std::vector<double> spare;
@@ -173,9 +177,11 @@ void speed(const std::filesystem::path& folder) {
         const double ffmpegSeconds = secondsSince(start);
         const Export m4a = exportAs(song.path(), loud, ExportFormat::m4a);
         const double budget = wav.seconds + 1.5 * ffmpegSeconds;
-        std::printf("%-6d %8.2fs %8.2fs %8.2fs %8.2fs %5d %5d   (m4a / budget %.2f)\n", round, wav.seconds,
+        double load = 0.0;
+        ::getloadavg(&load, 1);
+        std::printf("%-6d %8.2fs %8.2fs %8.2fs %8.2fs %5d %5d   (m4a / budget %.2f, load %.1f)\n", round, wav.seconds,
                     m4a.seconds, ffmpegSeconds, budget, m4a.file.encoding ? m4a.file.encoding->encodings : 0,
-                    m4a.file.encoding ? m4a.file.encoding->remasters : 0, m4a.seconds / budget);
+                    m4a.file.encoding ? m4a.file.encoding->remasters : 0, m4a.seconds / budget, load);
         std::fflush(stdout);
         spare.push_back(m4a.seconds / budget);
         std::error_code ignored;

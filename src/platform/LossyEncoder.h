@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 namespace orvanta {
@@ -38,6 +39,15 @@ struct LossyEncodingOptions {
     // on when frameCount is negative): a short excerpt shows how the codec treats a passage.
     int64_t firstFrame = 0;
     int64_t frameCount = -1;
+    // Threads an AAC encoding may use: a long input is cut at frame boundaries into this many pieces
+    // (each a few seconds at least), encoded side by side and joined into one gapless stream that
+    // decodes like the serial one. 1: the serial encoding on the calling thread, no thread started;
+    // 0: one a core, at most 8. MP3 is always serial: LAME's bit reservoir carries bits from frame
+    // to frame, so pieces encoded apart would not join. An input that is resampled is serial too.
+    int threads = 0;
+    // Runs every few frames on each encoding thread; whatever it throws (a cancellation) ends the
+    // encoding, leaves no file, and reaches the caller.
+    std::function<void()> checkpoint;
 };
 
 // Encodes any readable audio file with `codec` at the input's sample rate and channel count at

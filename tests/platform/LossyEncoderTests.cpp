@@ -1,12 +1,16 @@
+#include "platform/AacPieces.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
 #include "platform/LossyEncoder.h"
+#include "support/AudioMeasures.h"
 #include "support/CommandRunner.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -183,4 +187,145 @@ TEST(LossyEncoder, Mp3IsGaplessAndCarriesTheRatesOfMpegAudio) {
     const auto wide = scratchPath("wide.wav");
     writeWav(wide, Channels(3, sine(440, 0.5, 44100, 20000)), 44100);
     EXPECT_THROW(encodeLossy(wide, scratchPath("wide.mp3"), LossyCodec::mp3), Error);
+}
+
+namespace {
+
+Channels decodedWithReader(const std::filesystem::path& file) {
+    AudioFileReader reader(file);
+    AudioBuffer buffer = reader.makeBuffer(uint32_t(reader.lengthFrames()));
+    reader.read(buffer, uint32_t(reader.lengthFrames()));
+    return fromBuffer(buffer);
+}
+
+// Error energy of `decoded` against `source` in each 1024-frame block, dB.
+std::vector<double> blockErrorDb(const Channels& source, const Channels& decoded) {
+    std::vector<double> blocks(source[0].size() / 1024);
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        double energy = 1e-30;
+        for (size_t c = 0; c < source.size(); ++c)
+            for (size_t i = b * 1024; i < (b + 1) * 1024; ++i) {
+                const double error = double(decoded[c][i]) - double(source[c][i]);
+                energy += error * error;
+            }
+        blocks[b] = 10.0 * std::log10(energy);
+    }
+    return blocks;
+}
+
+LossyEncodingOptions onThreads(int threads) {
+    LossyEncodingOptions options;
+    options.threads = threads;
+    return options;
+}
+
+} // namespace
+
+// A steady chord over noise encoded in four pieces: the joined file decodes to exactly the input's
+// frames, and the blocks at every seam carry no more coding error than the median block (no click,
+// no gap, no doubled frame).
+TEST(M4AInPieces, JoinsGaplesslyWithoutAMarkAtTheSeams) {
+    const double rate = 44100.0;
+    const size_t frames = size_t(rate * 24) + 333;
+    Channels source(2, std::vector<float>(frames));
+    const std::vector<float> noise = whiteNoise(0.02, frames, 7);
+    for (size_t c = 0; c < 2; ++c) {
+        const std::vector<float> low = sine(110.0 * double(c + 1), 0.3, rate, frames);
+        const std::vector<float> high = sine(1234.5, 0.1, rate, frames, double(c));
+        for (size_t i = 0; i < frames; ++i) source[c][i] = low[i] + high[i] + noise[i];
+    }
+    const auto wav = scratchPath("steady.wav");
+    writeWav(wav, source, rate, SampleFormat::float32);
+    const Channels input = readWithSndfile(wav);
+    const auto m4a = scratchPath("steady.m4a");
+    encodeLossy(wav, m4a, LossyCodec::aac, onThreads(4));
+
+    const Channels decoded = decodedWithReader(m4a);
+    ASSERT_EQ(decoded.size(), 2u);
+    ASSERT_EQ(decoded[0].size(), frames);
+    const std::vector<double> errors = blockErrorDb(input, decoded);
+    std::vector<double> sorted(errors.begin() + 4, errors.end() - 4);
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const auto pieces = lossy::cutIntoPieces(int64_t(frames), 1024, 4);
+    ASSERT_EQ(pieces.size(), 4u);
+    for (size_t p = 1; p < pieces.size(); ++p) {
+        const size_t seam = size_t(pieces[p].firstOwned / 1024);
+        for (size_t b = seam - 2; b <= seam + 1; ++b)
+            EXPECT_LE(errors[b], median + 1.0) << "block " << b << " at the seam before piece " << p;
+    }
+    EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
+}
+
+// Music in pieces measures as the serial encoding does (libebur128 on ffmpeg's decoding), also for an
+// excerpt, which starts and ends where it was asked to.
+TEST(M4AInPieces, MusicKeepsTheSerialLoudnessAndTruePeak) {
+    const auto wav = writeMusic(scratchPath("music.wav"), 40.0, -1.0, 3);
+    const auto serial = scratchPath("serial.m4a");
+    const auto pieces = scratchPath("pieces.m4a");
+    encodeLossy(wav, serial, LossyCodec::aac, onThreads(1));
+    encodeLossy(wav, pieces, LossyCodec::aac, onThreads(3));
+    EXPECT_NE(contentsOf(serial), contentsOf(pieces));
+    const Ebur128Reading one = measureWithEbur128(decodedWithFfmpeg(serial), 44100.0);
+    const Ebur128Reading three = measureWithEbur128(decodedWithFfmpeg(pieces), 44100.0);
+    EXPECT_NEAR(three.integratedLufs, one.integratedLufs, 0.05);
+    EXPECT_NEAR(three.truePeakDb, one.truePeakDb, 0.1);
+    EXPECT_EQ(AudioFileReader(pieces).lengthFrames(), AudioFileReader(wav).lengthFrames());
+
+    LossyEncodingOptions excerpt = onThreads(2);
+    excerpt.firstFrame = 44100 * 3 + 17;
+    excerpt.frameCount = 44100 * 20 + 5;
+    encodeLossy(wav, pieces, LossyCodec::aac, excerpt);
+    const Channels part = decodedWithReader(pieces);
+    ASSERT_EQ(part[0].size(), size_t(excerpt.frameCount));
+    // The excerpt's middle lines up with the input's frames: the coding error is far below the signal.
+    const Channels whole = readWithSndfile(wav);
+    std::vector<float> error(44100);
+    std::vector<float> signal(44100);
+    for (size_t i = 0; i < error.size(); ++i) {
+        signal[i] = whole[0][size_t(excerpt.firstFrame) + 441000 + i];
+        error[i] = part[0][441000 + i] - signal[i];
+    }
+    EXPECT_LT(20.0 * std::log10(rmsOf(error) / rmsOf(signal)), -20.0);
+}
+
+// A checkpoint that throws on one piece's thread, or a read error in one piece, stops every piece; the
+// error reaches the caller and neither the output nor a partial file is left. An older output stays
+// as it was.
+TEST(M4AInPieces, AnInterruptionOrAFaultyPieceLeavesNoFile) {
+    const auto wav = writeLongMusic(scratchPath("long.wav"), 30.0);
+    const auto m4a = scratchPath("long.m4a");
+    std::ofstream(m4a) << "old";
+    struct Interrupted {};
+    std::atomic<int> calls{0};
+    LossyEncodingOptions options = onThreads(4);
+    options.checkpoint = [&] {
+        if (++calls == 6) throw Interrupted{};
+    };
+    EXPECT_THROW(encodeLossy(wav, m4a, LossyCodec::aac, options), Interrupted);
+    EXPECT_EQ(contentsOf(m4a), "old");
+    EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
+
+    // A sample that is not a number late in the file fails the piece that reads it, and so the encoding.
+    Channels broken(2, sine(440.0, 0.5, 44100, 44100 * 20));
+    broken[1][44100 * 17] = std::nanf("");
+    const auto bad = scratchPath("broken.wav");
+    writeWav(bad, broken, 44100);
+    try {
+        encodeLossy(bad, m4a, LossyCodec::aac, onThreads(4));
+        FAIL() << "a file with a NaN encoded";
+    } catch (const Error& error) {
+        EXPECT_TRUE(error.is(domains::audioFile, int(AudioFileErrorCode::invalidSamples))) << error.what();
+    }
+    EXPECT_EQ(contentsOf(m4a), "old");
+    EXPECT_TRUE(otherFiles(scratchDirectory(), "").empty());
+
+    // Silence in, silence out, in pieces as serially.
+    const auto quiet = scratchPath("quiet.wav");
+    writeWav(quiet, Channels(2, silence(44100 * 15)), 44100);
+    encodeLossy(quiet, m4a, LossyCodec::aac, onThreads(4));
+    const Channels decoded = decodedWithReader(m4a);
+    EXPECT_EQ(decoded[0].size(), size_t(44100 * 15));
+    EXPECT_EQ(peakOf(decoded[0]), 0.0);
+    EXPECT_EQ(peakOf(decoded[1]), 0.0);
 }

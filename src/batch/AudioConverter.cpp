@@ -77,7 +77,7 @@ std::filesystem::path AudioConverter::finishExport(int status, const std::filesy
 AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& input, ExportFormat format,
                                                    float ceilingDb, const CancellationQuery& isCancelled,
                                                    const Remaster& remaster, std::optional<float> masterLufs,
-                                                   DitherShape dither) {
+                                                   DitherShape dither, WorkThreads threads) {
     const std::filesystem::path output = conversionPath(input, format);
     if (isSameFile(output, input)) {
         return {input, std::nullopt}; // converted by an earlier pass
@@ -117,7 +117,7 @@ AudioConverter::Conversion AudioConverter::convert(const std::filesystem::path& 
     CeilingEncoding encoding;
     try {
         encoding = encodeUnderCeiling(input, output, *lossyCodecOf(format), ceilingDb, remaster, isCancelled,
-                                      masterLufs);
+                                      masterLufs, threads);
     } catch (const Error& error) {
         removeFileQuietly(output);
         if (isCancellation(error)) return {finishExport(int(ExportStatus::cancelled), output), std::nullopt};

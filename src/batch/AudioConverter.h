@@ -53,7 +53,8 @@ public:
     // encoding; a yes ends it as "Export was cancelled".
     static Conversion convert(const std::filesystem::path& input, ExportFormat format, float ceilingDb,
                               const CancellationQuery& isCancelled = {}, const Remaster& remaster = {},
-                              std::optional<float> masterLufs = std::nullopt, DitherShape dither = DitherShape::flat);
+                              std::optional<float> masterLufs = std::nullopt, DitherShape dither = DitherShape::flat,
+                              WorkThreads threads = WorkThreads::pipelined);
 
     // Final states of an encoding, numbered as the original exporter numbered them.
     enum class ExportStatus : int { completed = 3, failed = 4, cancelled = 5 };

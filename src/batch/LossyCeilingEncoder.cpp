@@ -38,7 +38,8 @@ constexpr float quieterLU = 0.2f;
 
 CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const std::filesystem::path& output,
                                    LossyCodec codec, float ceilingDb, const Remaster& remaster,
-                                   const CancellationQuery& isCancelled, std::optional<float> masterLufs) {
+                                   const CancellationQuery& isCancelled, std::optional<float> masterLufs,
+                                   WorkThreads threads) {
     if (isSameFile(master, output)) {
         throw audioFileError(AudioFileErrorCode::cannotCreate, "Could not encode \"" + master.string() + "\" as " +
                                                                    std::string(codecName(codec)) +
@@ -107,12 +108,14 @@ CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const st
             checkCancelled();
             LossyEncodingOptions options;
             options.gainDb = current.gainDb;
+            options.threads = threads == WorkThreads::oneThread ? 1 : 0;
+            options.checkpoint = checkCancelled;
             const LossyEncoding encoding = encodeLossy(source, staging, codec, options);
             current.sourceSampleRate = encoding.sourceSampleRate;
             current.sampleRate = encoding.sampleRate;
             ++current.encodings;
             if (isCancelled && isCancelled()) throw cancellationError();
-            current.stats = analyzeAudioFile(staging);
+            current.stats = analyzeAudioFile(staging, threads);
             current.truePeakDb = current.stats.truePeak;
             current.lufs = current.stats.lufs;
             encodedLufs = current.lufs;

@@ -45,11 +45,14 @@ using Remaster = std::function<std::optional<std::filesystem::path>(float ceilin
 // codec took. Without `remaster` (a file that is no run's master) the gain before the encoder is
 // lowered instead. `output` receives the accepted file in one rename, so it is either untouched or
 // the whole file; on failure nothing new is left beside it. Any thread. Throws the encoder's, the
-// reader's and `remaster`'s errors, or Orvanta/100 when `isCancelled` answers yes between steps.
+// reader's and `remaster`'s errors, or Orvanta/100 when `isCancelled` answers yes between steps or
+// during an encoding. With WorkThreads::oneThread an encoding starts no thread; otherwise a long AAC
+// encoding runs in pieces side by side.
 CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const std::filesystem::path& output,
                                    LossyCodec codec, float ceilingDb, const Remaster& remaster = {},
                                    const CancellationQuery& isCancelled = {},
-                                   std::optional<float> masterLufs = std::nullopt);
+                                   std::optional<float> masterLufs = std::nullopt,
+                                   WorkThreads threads = WorkThreads::pipelined);
 
 // encodeUnderCeiling as AAC in M4A, without a remaster.
 inline CeilingEncoding encodeM4AUnderCeiling(const std::filesystem::path& input, const std::filesystem::path& output,

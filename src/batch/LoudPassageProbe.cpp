@@ -145,6 +145,7 @@ double probeDecodedTruePeakDb(const std::filesystem::path& master, LossyCodec co
             LossyEncodingOptions options;
             options.firstFrame = passage.firstFrame;
             options.frameCount = passage.frameCount;
+            options.threads = 1; // a passage is a second or two: one piece
             encodeLossy(master, excerpt, codec, options);
             largest = std::max(largest, interiorTruePeak(excerpt, edge));
         }

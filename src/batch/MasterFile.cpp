@@ -87,7 +87,8 @@ public:
         try {
             const AudioConverter::Conversion conversion =
                 AudioConverter::convert(source, options_.format, ceilingDb, options_.isCancelled, remaster,
-                                        remaster ? std::optional<float>(stats.lufs) : std::nullopt, options_.dither);
+                                        remaster ? std::optional<float>(stats.lufs) : std::nullopt, options_.dither,
+                                        options_.threads);
             if (const auto note = AudioConverter::noteOn(conversion)) record.notes.push_back(*note);
             const bool newFile = !isSameFile(conversion.url, source);
             if (conversion.truePeakDb) {

@@ -1,6 +1,7 @@
 // A run on one thread (one of several runs sharing the cores) against the pipelined run: the same
 // samples and figures, and no thread of its own.
 #include "batch/AudioProcessor.h"
+#include "batch/MasterFile.h"
 #include "engine/LimiterPass.h"
 #include "engine/LoudnessMeter.h"
 #include "support/Signals.h"
@@ -128,6 +129,24 @@ TEST(WorkThreads, OneThreadStartsNoThread) {
         fs::remove(result.outputURL);
         EXPECT_EQ(watch.most(), before) << song.filename();
     }
+}
+
+// An M4A export on one thread encodes serially: its AAC encoder starts no thread of its own either.
+TEST(WorkThreads, AnM4AExportOnOneThreadStartsNoThread) {
+    const fs::path song = writeMusic(scratchPath("export.wav"), 12.0, -16.0, 5);
+    MasteringOptions options;
+    options.input = song;
+    options.targetLUFS = -9.0f;
+    options.limitThreshold = -1.0f;
+    options.format = ExportFormat::m4a;
+    options.threads = WorkThreads::oneThread;
+    const ThreadWatch watch;
+    const int before = threadCount();
+    const MasteredFile exported = masterFile(options);
+    ASSERT_FALSE(exported.conversionFailed);
+    EXPECT_EQ(exported.result.outputURL.extension(), ".m4a");
+    EXPECT_EQ(watch.most(), before);
+    fs::remove(exported.result.outputURL);
 }
 
 // A pipelined pass keeps a few workers for the whole pass instead of starting threads per block: over

@@ -61,8 +61,11 @@ void Failure::unsupported(const std::string& what) const {
          std::string(codec == LossyCodec::aac ? "AAC" : "MP3") + " cannot carry " + what);
 }
 
+FrameEncoder::FrameEncoder(const Failure& failure, float gain)
+    : failure_(failure), setup_(setupOf(failure.codec)), gain_(gain) {}
+
 FrameEncoder::FrameEncoder(const Failure& failure, int inputRate, int channelCount, float gain)
-    : failure_(failure), setup_(setupOf(failure.codec)), gain_(gain) {
+    : FrameEncoder(failure, gain) {
     const AVCodec* codec = avcodec_find_encoder_by_name(setup_.encoder);
     if (codec == nullptr) {
         failure_.fail(AudioFileErrorCode::cannotCreate, std::string("no ") + setup_.encoder + " encoder is available");
@@ -280,8 +283,10 @@ void FrameEncoder::send(const AVFrame* frame) {
     }
 }
 
+PacketMuxer::PacketMuxer(const Failure& failure) : failure_(failure) {}
+
 PacketMuxer::PacketMuxer(const Failure& failure, const std::filesystem::path& partial, const AVCodecContext& encoder)
-    : failure_(failure) {
+    : PacketMuxer(failure) {
     const CodecSetup setup = setupOf(failure.codec);
     const std::string url = "file:" + partial.string();
     int rc = avformat_alloc_output_context2(&container_, nullptr, setup.container, url.c_str());

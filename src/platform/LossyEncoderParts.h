@@ -64,6 +64,10 @@ public:
                 const std::function<void()>& checkpoint);
 
 private:
+    // Opens nothing. The public constructor delegates here first: once this one has returned, a later
+    // step that throws runs the destructor, which frees what the set-up had allocated.
+    FrameEncoder(const Failure& failure, float gain);
+
     void chooseLayout(const AVCodec& codec, int channelCount);
     void openResampler(int inputRate);
     void applyGain(AudioBuffer& buffer, uint32_t frames) const;
@@ -104,6 +108,9 @@ public:
     void finish();
 
 private:
+    // Opens nothing; delegated to first for the same reason as FrameEncoder's.
+    explicit PacketMuxer(const Failure& failure);
+
     const Failure& failure_;
     AVFormatContext* container_ = nullptr;
     AVStream* stream_ = nullptr;

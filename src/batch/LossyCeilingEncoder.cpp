@@ -53,6 +53,16 @@ CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const st
     current.masterCeilingDb = ceilingDb;
     std::filesystem::path source = master;
     float encodedLufs = std::nanf("");
+    // The highest ceiling a master was refused under. Under a lower one it would come out quieter still
+    // and be asked to be at least as loud, so it is refused without being made: on dense songs each
+    // refusal costs a whole master of several passes.
+    std::optional<float> refusedCeilingDb;
+    const auto remasterUnder = [&](float ceiling) -> std::optional<std::filesystem::path> {
+        if (refusedCeilingDb && ceiling <= *refusedCeilingDb) return std::nullopt;
+        std::optional<std::filesystem::path> made = remaster(ceiling, encodedLufs);
+        if (!made) refusedCeilingDb = std::max(ceiling, refusedCeilingDb.value_or(ceiling));
+        return made;
+    };
     // Lowers the ceiling of the next master (or, without a remaster, the gain before the encoder) by
     // the overshoot and the margin, or only makes it again to make up the codec's loudness loss;
     // false when the master can go no lower.
@@ -67,12 +77,12 @@ CeilingEncoding encodeUnderCeiling(const std::filesystem::path& master, const st
         const double share = current.remasters == 0 ? firstRemasterShare : 1.0;
         const float step = overshootDb > 0.0 ? float(share * overshootDb + marginDb) : 0.0f;
         float ceiling = current.masterCeilingDb - step;
-        std::optional<std::filesystem::path> lowered = remaster(ceiling, encodedLufs);
+        std::optional<std::filesystem::path> lowered = remasterUnder(ceiling);
         if (!lowered && current.remasters == 0 && step > 0.0f) {
             // Too quiet under the lower ceiling: band-limited under the same one still takes away the
             // part of the overshoot that the codec's cut-off makes.
             ceiling = current.masterCeilingDb;
-            lowered = remaster(ceiling, encodedLufs);
+            lowered = remasterUnder(ceiling);
         }
         if (!lowered) return false;
         current.masterCeilingDb = ceiling;

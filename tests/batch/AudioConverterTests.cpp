@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <optional>
 
 using namespace orvanta;
 using namespace orvanta::test;
@@ -198,6 +199,34 @@ TEST(AudioConverter, M4AOfAMasterAtTheCeilingStaysAtOrUnderIt) {
         for (const auto& entry : std::filesystem::directory_iterator(privateTemporaryDirectory()))
             EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
     }
+}
+
+// A master too quiet under one ceiling is quieter still under a lower one: once refused, the encoder
+// never asks for a master at or under that ceiling again (each would cost a whole master on a dense
+// song), and the file is still written, at or near the ceiling the accepted master had.
+TEST(AudioConverter, AMasterRefusedUnderACeilingIsNotAskedForUnderALowerOne) {
+    const float ceiling = -1.0f;
+    const auto wav = masterAtCeiling("refusing_master.wav", ceiling);
+    int refusals = 0;
+    std::optional<float> highestRefused;
+    int made = 0;
+    const Remaster remaster = [&](float lowered, float) -> std::optional<std::filesystem::path> {
+        if (highestRefused) EXPECT_GT(lowered, *highestRefused);
+        if (lowered < ceiling) {
+            ++refusals;
+            highestRefused = std::max(lowered, highestRefused.value_or(lowered));
+            return std::nullopt;
+        }
+        const auto again = privateTemporaryDirectory() / ("again_" + std::to_string(++made) + ".wav");
+        std::filesystem::copy_file(wav, again, std::filesystem::copy_options::overwrite_existing);
+        return again;
+    };
+    const auto output = privateTemporaryDirectory() / "refusing.m4a";
+    const CeilingEncoding encoding =
+        encodeUnderCeiling(wav, output, LossyCodec::aac, ceiling, remaster, {}, analyzeAudioFile(wav).lufs);
+    EXPECT_EQ(refusals, 1) << "the material must overshoot for this to test anything";
+    EXPECT_TRUE(std::filesystem::exists(output));
+    EXPECT_EQ(encoding.masterCeilingDb, ceiling);
 }
 
 // With headroom there is nothing to correct: one encoding at unity gain, the plain encoder's output.

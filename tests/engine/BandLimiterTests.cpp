@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -46,6 +47,24 @@ TEST(BandLimiter, PassesTheBandFlatAndStopsWhatTheCodecWouldCut) {
     // Without a band to keep below the Nyquist frequency it is left out.
     EXPECT_FALSE(BandLimiter(2, 44100.0, 0.0, 1500.0).isActive());
     EXPECT_FALSE(BandLimiter(2, 32000.0, 18500.0, 20000.0).isActive());
+}
+
+// Outputs are computed a vector of them at a time where a call holds enough samples and one by one
+// where it does not; both keep the same order of sums, so the output does not depend on how the
+// input is cut into calls, to the bit.
+TEST(BandLimiter, GivesTheSameBitsHoweverTheInputIsCut) {
+    const std::vector<float> input = whiteNoise(0.5, 5000, 3);
+    std::vector<float> whole = input;
+    BandLimiter inOneCall(1, 44100.0, 17000.0, 18500.0);
+    inOneCall.process(0, whole.data(), uint32_t(whole.size()));
+    for (const uint32_t callFrames : {1u, 7u, 13u, 600u}) {
+        SCOPED_TRACE(callFrames);
+        std::vector<float> cut = input;
+        BandLimiter inPieces(1, 44100.0, 17000.0, 18500.0);
+        for (uint32_t start = 0; start < cut.size(); start += callFrames)
+            inPieces.process(0, cut.data() + start, std::min<uint32_t>(callFrames, uint32_t(cut.size()) - start));
+        EXPECT_EQ(cut, whole);
+    }
 }
 
 // The clipper reports the largest reduction its curve took: none for a tone under the knee, its whole

@@ -131,7 +131,8 @@ public:
             bpm_ = earlier_ ? earlier_->bpm : detectTempo(equalised);
             inStats_ = equalisedStats;
             if (earlier_) {
-                converged = converge(equalised, equalisedStats, earlier_->gain, 0.5, 0.45, false);
+                converged = converge(equalised, equalisedStats, earlier_->gain, 0.5, 0.45, false,
+                                     earlier_->ceilingRelativePasses);
             } else if (fixedGainDb_) {
                 converged = fixedGainPass(equalised, 1.0f, 0.5, 0.45);
             } else {
@@ -212,7 +213,13 @@ private:
     DJMasteringResult remaster(const fs::path& masterURL) {
         inStats_ = earlier_->inputStats;
         bpm_ = earlier_->bpm;
-        Convergence result = converge(input_, inStats_, earlier_->gain, 0.1, 0.85, false);
+        Convergence result =
+            converge(input_, inStats_, earlier_->gain, 0.1, 0.85, false, earlier_->ceilingRelativePasses);
+        // Under a lower ceiling a chain that reached the loudness cleanly may fall short of it: as for a
+        // first master, the soft clipper may then take part of the peaks.
+        if (result.stats.lufs < aim_ - tolerance_ && !result.gainLimitDb && softClipDepthDb_ == 0.0f) {
+            result = withSoftClipper(inStats_, std::move(result), false);
+        }
         result.kept.placeAt(masterURL);
         report(1.0);
         return resultOf(masterURL, std::move(result), true, std::nullopt);
@@ -281,7 +288,7 @@ private:
 
         Convergence result = converge(input_, inStats, gain, 0.1, 0.85, true);
         if (result.stats.lufs < target_ - convergenceLU && !result.gainLimitDb && softClipDepthDb_ == 0.0f) {
-            result = withSoftClipper(inStats, std::move(result));
+            result = withSoftClipper(inStats, std::move(result), true);
         }
         result.kept.placeAt(masterURL);
         const AudioStats& outStats = result.stats;
@@ -309,6 +316,7 @@ private:
         std::optional<float> gainLimitDb;    // the bound, dB, when it held a pass's gain back
         float softClipMaxDb = 0.0f;          // the soft clipper's largest reduction in the kept pass, dB
         PassOutput kept;                     // its samples, for the caller to place
+        std::vector<MeasuredPass> ceilingRelative; // the passes rendered, gain and loudness less the ceiling
     };
 
     // The soft clipper, tempo and source of the run, for a caller that makes the master again.
@@ -329,18 +337,21 @@ private:
         result.targetReached = reached;
         result.gainLimitDb = gainLimitDb;
         result.gainReduction = std::move(kept.gainReduction);
+        result.ceilingRelativePasses = std::move(kept.ceilingRelative);
         describeChain(result, kept);
         return result;
     }
 
-    // The clean chain stayed short of a target of −8 LUFS or quieter: the passes are made again with
-    // the soft clipper taking up to fallbackSoftClipDb from the peaks, starting where the clean
-    // passes stopped plus the shortfall. The result closer to the target is kept.
-    Convergence withSoftClipper(const AudioStats& inStats, Convergence clean) {
+    // The clean chain stayed short of a target of −8 LUFS or quieter (or of the earlier master's
+    // loudness): the passes are made again with the soft clipper taking up to fallbackSoftClipDb from
+    // the peaks, starting where the clean passes stopped plus the shortfall. The result closer to the
+    // aim is kept.
+    Convergence withSoftClipper(const AudioStats& inStats, Convergence clean, bool narrate) {
         softClipDepthDb_ = fallbackSoftClipDb;
-        const float shortfallDb = target_ - clean.stats.lufs;
-        Convergence loud = converge(input_, inStats, clean.gain * std::pow(10.0f, shortfallDb / 20.0f), 0.1, 0.85, true);
-        if (std::fabs(loud.stats.lufs - target_) < std::fabs(clean.stats.lufs - target_)) {
+        const float shortfallDb = aim_ - clean.stats.lufs;
+        Convergence loud =
+            converge(input_, inStats, clean.gain * std::pow(10.0f, shortfallDb / 20.0f), 0.1, 0.85, narrate);
+        if (std::fabs(loud.stats.lufs - aim_) < std::fabs(clean.stats.lufs - aim_)) {
             loud.passes += clean.passes;
             return loud;
         }
@@ -373,8 +384,11 @@ private:
     // until the output lies within 0.3 LU of the target or three passes are made, and returns the pass
     // kept, for the caller to place. Every pass renders from `source`. With `narrate`, the stages and
     // checklist of a master run are reported.
+    // `known` are passes made before through the same chain, gain and loudness less the ceiling: with
+    // them the first gain is modelled as every later one is, and `firstGain` only sets the bound.
     Convergence converge(const fs::path& source, const AudioStats& sourceStats, float firstGain,
-                         double progressStart, double progressSpan, bool narrate) {
+                         double progressStart, double progressSpan, bool narrate,
+                         const std::vector<MeasuredPass>& known = {}) {
         const int passLimit = maximumPasses;
         const double passSpan = progressSpan / passLimit;
         Convergence result;
@@ -382,9 +396,20 @@ private:
         const float gainBoundDb = 20.0f * std::log10(firstGain) + largestGainAboveFirstDb;
         std::optional<float> boundHeld;
         std::vector<MeasuredPass> measured;
+        for (const MeasuredPass& pass : known) measured.push_back({pass.gainDb + threshold_, pass.lufs + threshold_});
         // The gain at which the source's true peak meets the ceiling: limiting starts there.
         const float sourcePeak = std::isfinite(sourceStats.truePeak) ? sourceStats.truePeak : sourceStats.peak;
         const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - sourcePeak;
+        if (!measured.empty()) {
+            const float modelled = modelledGain(sourceStats.lufs, onsetGainDb, measured, aim_);
+            if (std::isfinite(modelled) && modelled > 0.0f) gain = std::min(modelled, std::pow(10.0f, gainBoundDb / 20.0f));
+        }
+        // The passes of this run, for the result.
+        const auto withPasses = [&](Convergence&& kept) {
+            for (size_t i = known.size(); i < measured.size(); ++i)
+                kept.ceilingRelative.push_back({measured[i].gainDb - threshold_, measured[i].lufs - threshold_});
+            return std::move(kept);
+        };
         // The pass closest to the target is kept until a closer one comes: where the target lies beyond
         // what the chain gives cleanly, the run ends at the loudest clean result it has made.
         for (int pass = 1;; ++pass) {
@@ -411,11 +436,11 @@ private:
             result.gainLimitDb = boundHeld;
             if (std::fabs(result.stats.lufs - aim_) <= tolerance_) {
                 if (narrate) tellStats(MasteringEventKind::targetReached, result.stats);
-                return result;
+                return withPasses(std::move(result));
             }
             if (pass == passLimit) {
                 if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
-                return result;
+                return withPasses(std::move(result));
             }
             gain = modelledGain(sourceStats.lufs, onsetGainDb, measured, aim_);
             if (!(20.0f * std::log10(gain) <= gainBoundDb)) {
@@ -423,7 +448,7 @@ private:
                     // The pass at the bound is made: another would render the same samples.
                     result.gainLimitDb = boundHeld;
                     if (narrate) tellStats(MasteringEventKind::lastPassAccepted, result.stats);
-                    return result;
+                    return withPasses(std::move(result));
                 }
                 gain = std::pow(10.0f, gainBoundDb / 20.0f);
                 boundHeld = gainBoundDb;

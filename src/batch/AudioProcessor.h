@@ -21,6 +21,9 @@ struct EarlierMaster {
     int bpm = 0;
     AudioStats inputStats;        // its source's figures
     float bandLimitHz = 0.0f;     // the new master's low-pass before the true-peak limiter (MasteringChain), Hz; 0: none
+    // Passes already made through the same chain (DJMasteringResult::ceilingRelativePasses): the new
+    // master's first gain is modelled from them instead of starting at `gain`.
+    std::vector<MeasuredPass> ceilingRelativePasses;
 };
 
 // Masters one file. Master mode: measure, detect tempo, gain-stage and limit in up to three passes

@@ -126,8 +126,13 @@ public:
     // events and progress have been told.
     Remaster remasterOf(const fs::path& source, const std::optional<EQSettings>& eq, float targetLUFS,
                         const DJMasteringResult& first, DJMasteringResult& latest) const {
-        return [this, source, eq, targetLUFS, &first, &latest, made = 0](
-                   float ceilingDb, float encodedLufs) mutable -> std::optional<fs::path> {
+        // Every band-limited master made so far, refused ones included, is a pass of the chain the next
+        // one runs; before the first, the first master's passes (without the band limit) come close.
+        // A master made with the soft clipper (where a lower ceiling asked for it) leaves it in the
+        // chain of the next, whose known passes are then only those with it.
+        return [this, source, eq, targetLUFS, &first, &latest, made = 0, known = first.ceilingRelativePasses,
+                knownDepthDb = first.softClipDepthDb,
+                bandLimited = false](float ceilingDb, float encodedLufs) mutable -> std::optional<fs::path> {
             // What the codec took from a band-limited master is asked of the next one on top. (The first
             // master loses its highs in the encoder; the band-limited one itself measures without them.)
             const float codecLossLU =
@@ -135,8 +140,9 @@ public:
             // The new master keeps below the codec's band edge, so the encoder cuts nothing the limiter saw.
             const float bandLimitHz =
                 float(codecBandEdgeHz(*lossyCodecOf(options_.format))) - bandLimitBelowCodecHz;
-            const EarlierMaster earlier{latest.totalGain, first.stats.lufs + codecLossLU, first.softClipDepthDb,
-                                        first.bpm, first.inputStats, bandLimitHz};
+            const EarlierMaster earlier{latest.totalGain, first.stats.lufs + codecLossLU, latest.softClipDepthDb,
+                                        first.bpm, first.inputStats, bandLimitHz,
+                                        knownDepthDb == latest.softClipDepthDb ? known : std::vector<MeasuredPass>{}};
             // The accepted master waits aside; a refused one gives its place back.
             const fs::path accepted = siblingTemporaryPath(latest.outputURL);
             moveFile(latest.outputURL, accepted);
@@ -149,6 +155,10 @@ public:
                 moveFile(accepted, latest.outputURL);
                 throw;
             }
+            if (!bandLimited || again.softClipDepthDb != knownDepthDb) known.clear();
+            bandLimited = true;
+            knownDepthDb = again.softClipDepthDb;
+            known.insert(known.end(), again.ceilingRelativePasses.begin(), again.ceilingRelativePasses.end());
             if (again.stats.lufs - codecLossLU < first.stats.lufs - remasterLossLU) {
                 removeFile(again.outputURL);
                 moveFile(accepted, latest.outputURL);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/GainReductionEnvelope.h"
+#include "engine/GainStaging.h"
 
 #include <filesystem>
 #include <functional>
@@ -53,6 +54,10 @@ struct DJMasteringResult {
     float softClipMaxDb = 0.0f;   // the most it took in the accepted pass, dB
     int bpm = 0;                  // the tempo the passes adapted to (0: none detected)
     AudioStats inputStats;        // the measured source of the passes
+    // The passes of the accepted chain (its soft clipper and band limit), each as gain and loudness
+    // less the ceiling, dB: the chain's thresholds follow its ceiling, so the same points hold under
+    // any other, for a caller that makes the master again under a lower one.
+    std::vector<MeasuredPass> ceilingRelativePasses;
 };
 
 // The same pair as the batch processor passes it around and stores it per file.

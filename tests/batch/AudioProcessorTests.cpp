@@ -260,3 +260,33 @@ TEST(AudioProcessor, TheSoftClipperTakesUpToOneAndAHalfDecibelsWhereTheCleanChai
         }
     }
 }
+
+// A master made again (for a lossy export) aims at the first one's loudness. Under the same ceiling
+// the first master's passes tell the gain, so it lands there at once; under a ceiling lower than the
+// clean chain can keep that loudness under, the soft clipper takes part of the peaks, as it would for
+// a first master short of its target.
+TEST(AudioProcessor, AMasterMadeAgainKeepsTheFirstOnesLoudnessUnderALowerCeiling) {
+    const auto input = writeMusic(scratchPath("Again.wav"), 12.0, 0.0, 9);
+    RecordingStatusReporter status;
+    const DJMasteringResult first = master(input, -8.0f, -0.3f, status);
+    ASSERT_EQ(first.softClipMaxDb, 0.0f);
+    ASSERT_FALSE(first.ceilingRelativePasses.empty());
+    const EarlierMaster earlier{first.totalGain, first.stats.lufs, first.softClipDepthDb, first.bpm,
+                                first.inputStats, 0.0f, first.ceilingRelativePasses};
+    for (const float ceiling : {-0.3f, -1.5f}) {
+        SCOPED_TRACE(ceiling);
+        const DJMasteringResult again = AudioProcessor::processAudio(
+            input, nullptr, nullptr, false, std::nullopt, false, -8.0f, ceiling, {}, WorkThreads::pipelined,
+            std::nullopt, earlier);
+        EXPECT_NEAR(again.stats.lufs, first.stats.lufs, 0.15f);
+        EXPECT_LE(ebur128TruePeakDb(again.outputURL), ceiling);
+        if (ceiling == -0.3f) {
+            EXPECT_EQ(again.passes, 1);
+            EXPECT_EQ(again.softClipMaxDb, 0.0f);
+        } else {
+            EXPECT_GT(again.softClipMaxDb, 0.5f) << "the clean chain alone ends short";
+            EXPECT_LE(again.softClipMaxDb, 1.5f + 1e-3f);
+        }
+        fs::remove(again.outputURL);
+    }
+}

@@ -20,19 +20,7 @@ std::vector<float> designLowPass(double sampleRate, double passHz, double stopHz
     const double beta = 0.1102 * (stopBandDb - 8.7);
     int length = int(std::ceil((stopBandDb - 8.0) / (2.285 * 2.0 * M_PI * transition))) + 1;
     length |= 1; // odd: a whole-sample delay
-    const double cutoff = 0.5 * (passHz + stopHz) / sampleRate;
-    const double centre = (length - 1) / 2.0;
-    std::vector<double> h(static_cast<size_t>(length));
-    double sum = 0.0;
-    for (int i = 0; i < length; ++i) {
-        const double t = double(i) - centre;
-        const double sinc = t == 0.0 ? 2.0 * cutoff : std::sin(2.0 * M_PI * cutoff * t) / (M_PI * t);
-        h[size_t(i)] = sinc * kaiserWindow(t / (centre + 1.0), beta);
-        sum += h[size_t(i)];
-    }
-    std::vector<float> taps(static_cast<size_t>(length));
-    for (int i = 0; i < length; ++i) taps[size_t(i)] = float(h[size_t(i)] / sum);
-    return taps;
+    return kaiserLowPass(length, 0.5 * (passHz + stopHz) / sampleRate, beta);
 }
 
 // Running sums over every eighth tap: output n adds h[i + j] x[n + i + j] into sum j for each whole

@@ -21,18 +21,7 @@ constexpr int pointsPerSample = QuarterSampleInterpolator::points;
 std::vector<float> designDecimation(int taps) {
     constexpr double beta = 7.0;
     constexpr double cutoff = 0.9 * 0.5 / pointsPerSample; // cycles per oversampled point
-    const double centre = (taps - 1) / 2.0;
-    std::vector<double> h(static_cast<size_t>(taps));
-    double sum = 0.0;
-    for (int i = 0; i < taps; ++i) {
-        const double t = double(i) - centre;
-        const double sinc = t == 0.0 ? 2.0 * cutoff : std::sin(2.0 * M_PI * cutoff * t) / (M_PI * t);
-        h[size_t(i)] = sinc * kaiserWindow(t / (centre + 1.0), beta);
-        sum += h[size_t(i)];
-    }
-    std::vector<float> out(static_cast<size_t>(taps));
-    for (int i = 0; i < taps; ++i) out[size_t(i)] = float(h[size_t(i)] / sum);
-    return out;
+    return kaiserLowPass(taps, cutoff, beta);
 }
 
 } // namespace

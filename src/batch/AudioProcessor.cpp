@@ -402,7 +402,9 @@ private:
         const float onsetGainDb = threshold_ - MasteringChain::ceilingMarginDb - sourcePeak;
         if (!measured.empty()) {
             const float modelled = modelledGain(sourceStats.lufs, onsetGainDb, measured, aim_);
-            if (std::isfinite(modelled) && modelled > 0.0f) gain = std::min(modelled, std::pow(10.0f, gainBoundDb / 20.0f));
+            if (std::isfinite(modelled) && modelled > 0.0f) {
+                gain = std::min(modelled, std::pow(10.0f, gainBoundDb / 20.0f));
+            }
         }
         // The passes of this run, for the result.
         const auto withPasses = [&](Convergence&& kept) {

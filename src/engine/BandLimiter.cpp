@@ -55,8 +55,11 @@ void filterInLanes(const float* h, size_t length, const float* x, uint32_t count
         F lanes[sums];
         for (F& lane : lanes) lane = L::zero();
         size_t i = 0;
-        for (; i + sums <= length; i += sums)
-            for (size_t j = 0; j < sums; ++j) lanes[j] = L::add(lanes[j], L::mul(L::set1(h[i + j]), L::load(window + i + j)));
+        for (; i + sums <= length; i += sums) {
+            for (size_t j = 0; j < sums; ++j) {
+                lanes[j] = L::add(lanes[j], L::mul(L::set1(h[i + j]), L::load(window + i + j)));
+            }
+        }
         F sum = L::add(L::add(L::add(lanes[0], lanes[4]), L::add(lanes[1], lanes[5])),
                        L::add(L::add(lanes[2], lanes[6]), L::add(lanes[3], lanes[7])));
         for (; i < length; ++i) sum = L::add(sum, L::mul(L::set1(h[i]), L::load(window + i)));

@@ -211,7 +211,9 @@ TEST(AudioConverter, AMasterRefusedUnderACeilingIsNotAskedForUnderALowerOne) {
     std::optional<float> highestRefused;
     int made = 0;
     const Remaster remaster = [&](float lowered, float) -> std::optional<std::filesystem::path> {
-        if (highestRefused) EXPECT_GT(lowered, *highestRefused);
+        if (highestRefused) {
+            EXPECT_GT(lowered, *highestRefused);
+        }
         if (lowered < ceiling) {
             ++refusals;
             highestRefused = std::max(lowered, highestRefused.value_or(lowered));

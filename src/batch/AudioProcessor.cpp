@@ -215,11 +215,8 @@ private:
         bpm_ = earlier_->bpm;
         Convergence result =
             converge(input_, inStats_, earlier_->gain, 0.1, 0.85, false, earlier_->ceilingRelativePasses);
-        // Under a lower ceiling a chain that reached the loudness cleanly may fall short of it: as for a
-        // first master, the soft clipper may then take part of the peaks.
-        if (result.stats.lufs < aim_ - tolerance_ && !result.gainLimitDb && softClipDepthDb_ == 0.0f) {
-            result = withSoftClipper(inStats_, std::move(result), false);
-        }
+        // Under a lower ceiling a chain that reached the loudness cleanly may fall short of it.
+        result = softClippedWhereShort(inStats_, std::move(result), false);
         result.kept.placeAt(masterURL);
         report(1.0);
         return resultOf(masterURL, std::move(result), true, std::nullopt);
@@ -287,9 +284,7 @@ private:
         announcePass(1, gain, false);
 
         Convergence result = converge(input_, inStats, gain, 0.1, 0.85, true);
-        if (result.stats.lufs < target_ - convergenceLU && !result.gainLimitDb && softClipDepthDb_ == 0.0f) {
-            result = withSoftClipper(inStats, std::move(result), true);
-        }
+        result = softClippedWhereShort(inStats, std::move(result), true);
         result.kept.placeAt(masterURL);
         const AudioStats& outStats = result.stats;
 
@@ -342,11 +337,13 @@ private:
         return result;
     }
 
-    // The clean chain stayed short of a target of −8 LUFS or quieter (or of the earlier master's
-    // loudness): the passes are made again with the soft clipper taking up to fallbackSoftClipDb from
-    // the peaks, starting where the clean passes stopped plus the shortfall. The result closer to the
-    // aim is kept.
-    Convergence withSoftClipper(const AudioStats& inStats, Convergence clean, bool narrate) {
+    // Where the clean chain (no soft clipper: a target of −8 LUFS or quieter) stayed short of the aim
+    // (the target, or the earlier master's loudness) without its gain held at the bound, the passes
+    // are made again with the soft clipper taking up to fallbackSoftClipDb from the peaks, starting
+    // where the clean passes stopped plus the shortfall, and the result closer to the aim is kept.
+    // Otherwise `clean` is the result.
+    Convergence softClippedWhereShort(const AudioStats& inStats, Convergence clean, bool narrate) {
+        if (!(clean.stats.lufs < aim_ - tolerance_) || clean.gainLimitDb || softClipDepthDb_ != 0.0f) return clean;
         softClipDepthDb_ = fallbackSoftClipDb;
         const float shortfallDb = aim_ - clean.stats.lufs;
         Convergence loud =

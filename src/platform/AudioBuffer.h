@@ -2,7 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
 namespace orvanta {
 
@@ -23,7 +24,13 @@ class AudioBuffer {
 public:
     AudioBuffer() = default;
     // Allocates channelCount × frameCapacity zeroed samples; throws std::bad_alloc when memory is short.
+    // A large buffer comes zeroed from the system as its pages are first touched, so a buffer for a
+    // whole song costs nothing until it is filled, and is filled by whichever thread writes it.
     AudioBuffer(AudioFormat format, uint32_t frameCapacity);
+    AudioBuffer(const AudioBuffer& other);
+    AudioBuffer& operator=(const AudioBuffer& other);
+    AudioBuffer(AudioBuffer&& other) noexcept = default;
+    AudioBuffer& operator=(AudioBuffer&& other) noexcept = default;
 
     const AudioFormat& format() const noexcept { return format_; }
     double sampleRate() const noexcept { return format_.sampleRate; }
@@ -36,10 +43,8 @@ public:
     // False for a buffer without channels or storage: the "no float channel data" case.
     bool hasFloatData() const noexcept { return format_.channelCount > 0 && frameCapacity_ > 0; }
 
-    float* channel(uint32_t index) noexcept { return samples_.data() + size_t(index) * frameCapacity_; }
-    const float* channel(uint32_t index) const noexcept {
-        return samples_.data() + size_t(index) * frameCapacity_;
-    }
+    float* channel(uint32_t index) noexcept { return samples_.get() + size_t(index) * frameCapacity_; }
+    const float* channel(uint32_t index) const noexcept { return samples_.get() + size_t(index) * frameCapacity_; }
 
     // Zeroes the valid frames of every channel.
     void clear() noexcept;
@@ -50,7 +55,10 @@ private:
     AudioFormat format_;
     uint32_t frameCapacity_ = 0;
     uint32_t frameLength_ = 0;
-    std::vector<float> samples_;
+    struct Release {
+        void operator()(float* samples) const noexcept { std::free(samples); }
+    };
+    std::unique_ptr<float[], Release> samples_;
 };
 
 } // namespace orvanta

@@ -105,17 +105,24 @@ uint32_t AudioFileReader::read(AudioBuffer& buffer, uint32_t frames) {
                              "Reading " + quoted(path_) + " needs a buffer of " +
                                  std::to_string(format_.channelCount) + " channels");
     }
-    const int64_t available = length_ - position_;
-    const uint32_t wanted =
-        uint32_t(std::min<int64_t>({int64_t(frames), int64_t(buffer.frameCapacity()), std::max<int64_t>(available, 0)}));
-    if (wanted == 0) {
-        return 0;
-    }
     std::vector<float*> channels(format_.channelCount);
     for (uint32_t c = 0; c < format_.channelCount; ++c) {
         channels[c] = buffer.channel(c);
     }
-    const uint32_t got = backend_->read(position_, channels.data(), wanted);
+    const uint32_t got = read(channels.data(), std::min(frames, buffer.frameCapacity()));
+    buffer.setFrameLength(got);
+    return got;
+}
+
+bool AudioFileReader::readsAnywhere() const noexcept { return backend_->readsAnywhere(); }
+
+uint32_t AudioFileReader::read(float* const* channels, uint32_t frames) {
+    const int64_t available = length_ - position_;
+    const uint32_t wanted = uint32_t(std::min<int64_t>(int64_t(frames), std::max<int64_t>(available, 0)));
+    if (wanted == 0) {
+        return 0;
+    }
+    const uint32_t got = backend_->read(position_, channels, wanted);
     constexpr uint32_t limitBits = std::bit_cast<uint32_t>(maxSampleMagnitude);
     for (uint32_t c = 0; c < format_.channelCount && !backend_->samplesChecked(); ++c) {
         if (largestMagnitudeBits(channels[c], got) <= limitBits) continue;
@@ -133,7 +140,6 @@ uint32_t AudioFileReader::read(AudioBuffer& buffer, uint32_t frames) {
                       ")" + where + "; the file is damaged";
         throw audioFileError(AudioFileErrorCode::invalidSamples, "The file " + quoted(path_) + " " + what);
     }
-    buffer.setFrameLength(got);
     position_ += got;
     return got;
 }

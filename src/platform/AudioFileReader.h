@@ -53,6 +53,11 @@ public:
     // The buffer must have this file's channel count. Throws Error (code readFailed) on a read error,
     // Error (code invalidSamples) for samples that are not finite or beyond maxSampleMagnitude.
     uint32_t read(AudioBuffer& buffer, uint32_t frames);
+    // The same into channels[c][0 …), one pointer per channel of the file; returns the frames read.
+    uint32_t read(float* const* channels, uint32_t frames);
+    // True when reading from any position costs no more than from the start and gives the same
+    // samples as reading up to it would (PCM and FLAC files), so that parts may be read side by side.
+    bool readsAnywhere() const noexcept;
 
     // A zeroed buffer in the processing format; throws std::bad_alloc when memory is short.
     AudioBuffer makeBuffer(uint32_t frameCapacity) const { return AudioBuffer(format_, frameCapacity); }

@@ -25,6 +25,9 @@ public:
     // True when every sample read has passed the reader's magnitude check already (samples held in
     // memory after a checked decode), so that it need not scan them again.
     virtual bool samplesChecked() const { return false; }
+    // True when a read may start at any frame, cheaply, with the samples a read from the start
+    // would give there (PCM, FLAC): the file can then be read in parts side by side.
+    virtual bool readsAnywhere() const { return false; }
 };
 
 // Each returns nullptr and sets `reason` when the backend cannot open the file.

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <vector>
 
 namespace orvanta {
 
@@ -61,9 +62,21 @@ private:
     int64_t declaredFrames_;
 };
 
+// Below this many frames a second reader costs more than it saves.
+constexpr int64_t shortestSplitFrames = 1 << 20;
+
+// Frames [first, end) of the file into `samples`, by `reader` from `first` on; false when fewer decode.
+bool readPart(AudioFileReader& reader, AudioBuffer& samples, int64_t first, int64_t end) {
+    std::vector<float*> channels(samples.channelCount());
+    for (uint32_t c = 0; c < samples.channelCount(); ++c) channels[c] = samples.channel(c) + first;
+    reader.setFramePosition(first);
+    return reader.read(channels.data(), uint32_t(end - first)) == uint32_t(end - first);
+}
+
 // The whole file in its processing format, or nullptr when it does not fit `room` or cannot be read
 // in one go (the streaming readers then meet and handle whatever went wrong, as they always have).
 std::shared_ptr<const AudioBuffer> decodeWhole(const std::filesystem::path& path, uint64_t room,
+                                               const DecodedInput::ForEachPart& forEachPart,
                                                int64_t& declaredFrames) noexcept {
     try {
         AudioFileReader reader(path);
@@ -72,8 +85,21 @@ std::shared_ptr<const AudioBuffer> decodeWhole(const std::filesystem::path& path
         const uint64_t bytes = uint64_t(length) * reader.channelCount() * sizeof(float);
         if (length < 1 || bytes > room) return nullptr;
         auto samples = std::make_shared<AudioBuffer>(reader.makeBuffer(uint32_t(length)));
-        if (reader.read(*samples, uint32_t(length)) != uint32_t(length)) return nullptr;
-        return samples;
+        samples->setFrameLength(uint32_t(length));
+        if (!forEachPart || length < shortestSplitFrames || !reader.readsAnywhere()) {
+            return readPart(reader, *samples, 0, length) ? samples : nullptr;
+        }
+        const int64_t half = length / 2;
+        bool complete[2] = {false, false};
+        forEachPart(2, [&](uint32_t part) {
+            if (part == 0) {
+                complete[0] = readPart(reader, *samples, 0, half);
+                return;
+            }
+            AudioFileReader second(path);
+            complete[1] = second.lengthFrames() == length && readPart(second, *samples, half, length);
+        });
+        return complete[0] && complete[1] ? samples : nullptr;
     } catch (const std::exception&) {
         return nullptr;
     }
@@ -93,7 +119,7 @@ bool DecodedInput::identify(const std::filesystem::path& path, FileIdentity& ide
     return true;
 }
 
-DecodedInput::DecodedInput(const std::filesystem::path& path) noexcept {
+DecodedInput::DecodedInput(const std::filesystem::path& path, const ForEachPart& forEachPart) noexcept {
     if (!identify(path, identity_)) return;
     Registry& r = registry();
     const auto key = keyOf(identity_.device, identity_.inode, identity_.size, identity_.modifiedNanoseconds);
@@ -108,7 +134,7 @@ DecodedInput::DecodedInput(const std::filesystem::path& path) noexcept {
         room = budgetBytes - std::min(budgetBytes, r.bytes);
     }
     int64_t declaredFrames = -1;
-    std::shared_ptr<const AudioBuffer> samples = decodeWhole(path, room, declaredFrames);
+    std::shared_ptr<const AudioBuffer> samples = decodeWhole(path, room, forEachPart, declaredFrames);
     if (!samples) return;
     const uint64_t bytes = uint64_t(samples->frameLength()) * samples->channelCount() * sizeof(float);
     const std::lock_guard<std::mutex> lock(r.mutex);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace orvanta {
@@ -19,7 +20,13 @@ class DecodedInput {
 public:
     static constexpr uint64_t budgetBytes = uint64_t(1) << 30;
 
-    explicit DecodedInput(const std::filesystem::path& path) noexcept;
+    // Runs job(0) … job(count − 1) and returns when all are done, side by side or one after another,
+    // as the caller's threads allow; rethrows an error of a job.
+    using ForEachPart = std::function<void(uint32_t count, const std::function<void(uint32_t)>& job)>;
+
+    // With `forEachPart`, a file that can be read from anywhere (PCM, FLAC) is decoded in two halves
+    // through it, each by a reader of its own; the samples are the same.
+    explicit DecodedInput(const std::filesystem::path& path, const ForEachPart& forEachPart = {}) noexcept;
     ~DecodedInput();
     DecodedInput(const DecodedInput&) = delete;
     DecodedInput& operator=(const DecodedInput&) = delete;

@@ -198,6 +198,12 @@ public:
     }
     int64_t lengthFrames() const override { return frames_; }
     int64_t declaredFrames() const override { return info_.frames; }
+    bool readsAnywhere() const override {
+        const int subtype = info_.format & SF_FORMAT_SUBMASK;
+        return (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC || subtype == SF_FORMAT_PCM_S8 ||
+               subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24 ||
+               subtype == SF_FORMAT_PCM_32 || subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    }
 
     uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) override {
         if (startFrame != position_) {

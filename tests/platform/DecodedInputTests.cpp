@@ -3,6 +3,7 @@
 #include "platform/AudioFileReader.h"
 #include "platform/DecodedInput.h"
 #include "platform/Error.h"
+#include "support/DamagedFiles.h"
 #include "support/Signals.h"
 #include "support/TestEnvironment.h"
 
@@ -10,6 +11,7 @@
 
 #include <fstream>
 #include <limits>
+#include <thread>
 
 using namespace orvanta;
 using namespace orvanta::test;
@@ -57,6 +59,34 @@ TEST(DecodedInput, ReadersOfAHeldSongGetTheFileSamplesFromMemory) {
     ASSERT_NE(readWithSndfile(song), fromFile);
     EXPECT_EQ(readInPieces(link), fromFile);
     EXPECT_EQ(AudioFileReader(link).lengthFrames(), int64_t(fromFile[0].size()));
+}
+
+// A song long enough to be decoded in halves, as PCM and as FLAC: both halves on threads of their own
+// give the file's samples, as does a decoding whose parts run one after another.
+TEST(DecodedInput, ASongDecodedInHalvesSideBySideHoldsTheFileSamples) {
+    const fs::path wav = writeMusic(scratchPath("halves.wav"), 30.0, -10.0, 3);
+    const fs::path flac = scratchPath("halves.flac");
+    ASSERT_TRUE(encodeWithFfmpeg(wav, flac, {"-c:a", "flac"}));
+    const DecodedInput::ForEachPart onThreads = [](uint32_t count, const std::function<void(uint32_t)>& job) {
+        std::vector<std::jthread> threads;
+        for (uint32_t part = 0; part < count; ++part) threads.emplace_back(job, part);
+    };
+    const DecodedInput::ForEachPart inTurn = [](uint32_t count, const std::function<void(uint32_t)>& job) {
+        for (uint32_t part = count; part-- > 0;) job(part);
+    };
+    for (const fs::path& song : {wav, flac}) {
+        const Channels fromFile = readWithSndfile(song);
+        for (const auto* forEachPart : {&onThreads, &inTurn}) {
+            uint32_t parts = 0;
+            const DecodedInput decoded(song, [&](uint32_t count, const std::function<void(uint32_t)>& job) {
+                parts = count;
+                (*forEachPart)(count, job);
+            });
+            ASSERT_TRUE(decoded.isInMemory()) << song;
+            EXPECT_EQ(parts, 2u) << song;
+            EXPECT_EQ(readInPieces(song), fromFile) << song;
+        }
+    }
 }
 
 TEST(DecodedInput, AChangedFileIsReadFromTheFile) {

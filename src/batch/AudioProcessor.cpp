@@ -37,13 +37,15 @@ constexpr float largestGainAboveFirstDb = 24.0f;
 
 bool withinTarget(float lufs, float targetLUFS) { return std::fabs(lufs - targetLUFS) <= convergenceLU; }
 
-// Every pass is held in memory, or beyond its budget written to its own file in the temporary
-// directory; a result name (_master, _final) only ever holds a complete file, so a failed or cancelled
-// run never leaves a partial file where a caller would take it for a result. Only the kept pass is
-// ever written out.
-PassOutput passOutput(int pass) {
+// A pass the run may throw away is held in memory, or beyond its budget written to its own file in the
+// temporary directory; a pass the run will most likely keep (its gain modelled on passes before it,
+// or the run's only pass) is written to that file as it is made. A result name (_master, _final) only
+// ever holds a complete file, so a failed or cancelled run never leaves a partial file where a caller
+// would take it for a result.
+PassOutput passOutput(int pass, PassKeeping keeping) {
     return PassOutput(privateTemporaryDirectory() /
-                      ("temp_iteration_" + std::to_string(pass) + "_" + newUuidString() + ".wav"));
+                          ("temp_iteration_" + std::to_string(pass) + "_" + newUuidString() + ".wav"),
+                      keeping);
 }
 
 fs::path finalRenderFile() { return privateTemporaryDirectory() / ("temp_final_" + newUuidString() + ".wav"); }
@@ -71,6 +73,12 @@ public:
 private:
     const std::function<void()>& onFinalCurve_;
 };
+
+// Parts of a decoding on the executor's threads; nothing with one thread, which reads in one go.
+DecodedInput::ForEachPart sideBySide(WorkExecutor& executor) {
+    if (executor.isOneThread()) return {};
+    return [&executor](uint32_t parts, const std::function<void(uint32_t)>& job) { executor.forEach(parts, job); };
+}
 
 float decibels(float linearGain) { return 20.0f * std::log10(linearGain); }
 
@@ -167,11 +175,12 @@ public:
         const fs::path masterURL = privateTemporaryDirectory() / (AudioProcessor::baseName(input_) + "_master.wav");
         prepareResultPath(input_, masterURL);
 
-        // The meter, the tempo and every pass read the song decoded once.
-        const DecodedInput decoded(input_);
-        if (earlier_) return remaster(masterURL);
-        // With two threads the tempo is found while the meter reads; the steps are told in order.
+        // The meter, the tempo and every pass read the song decoded once; with two threads, its two
+        // halves are decoded side by side, and the tempo is found while the meter reads. The steps
+        // are told in order.
         WorkExecutor beside(threads_);
+        const DecodedInput decoded(input_, sideBySide(beside));
+        if (earlier_) return remaster(masterURL);
         int bpm = 0;
         WorkExecutor::Pending tempoFound;
         if (!beside.isOneThread()) tempoFound = beside.start([this, &bpm] { bpm = detectTempo(input_); });
@@ -247,7 +256,7 @@ private:
         report(0.15);
         announcePass(1, 1.0f, true);
 
-        PassOutput rendered = passOutput(1);
+        PassOutput rendered = passOutput(1, PassKeeping::written);
         LimiterPassReport pass = renderPass(input_, rendered, 1.0f, 0.15, 0.8);
         rendered.placeAt(masterURL);
 
@@ -371,7 +380,7 @@ private:
     }
 
     Convergence fixedGainPass(const fs::path& source, float gain, double progressStart, double progressSpan) {
-        PassOutput rendered = passOutput(1);
+        PassOutput rendered = passOutput(1, PassKeeping::written);
         LimiterPassReport pass = renderPass(source, rendered, gain, progressStart, progressSpan);
         return {pass.stats, 1, gain, std::move(pass.gainReduction), std::nullopt, pass.softClipMaxDb,
                 std::move(rendered)};
@@ -412,7 +421,7 @@ private:
         // The pass closest to the target is kept until a closer one comes: where the target lies beyond
         // what the chain gives cleanly, the run ends at the loudest clean result it has made.
         for (int pass = 1;; ++pass) {
-            PassOutput rendered = passOutput(pass);
+            PassOutput rendered = passOutput(pass, measured.empty() ? PassKeeping::held : PassKeeping::written);
             LimiterPassReport rendering =
                 renderPass(source, rendered, gain, progressStart + (pass - 1) * passSpan, passSpan);
             const AudioStats& outStats = rendering.stats;

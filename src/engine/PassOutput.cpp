@@ -45,7 +45,8 @@ void writeWav(const AudioBuffer& samples, const std::filesystem::path& path) {
 PassOutput::~PassOutput() { discard(); }
 
 PassOutput::PassOutput(PassOutput&& other) noexcept
-    : spill_(std::move(other.spill_)), held_(std::move(other.held_)), heldBytes_(other.heldBytes_) {
+    : spill_(std::move(other.spill_)), keeping_(other.keeping_), held_(std::move(other.held_)),
+      heldBytes_(other.heldBytes_) {
     other.spill_.clear();
     other.held_.reset();
     other.heldBytes_ = 0;
@@ -55,6 +56,7 @@ PassOutput& PassOutput::operator=(PassOutput&& other) noexcept {
     if (this != &other) {
         discard();
         spill_ = std::move(other.spill_);
+        keeping_ = other.keeping_;
         held_ = std::move(other.held_);
         heldBytes_ = other.heldBytes_;
         other.spill_.clear();
@@ -66,6 +68,7 @@ PassOutput& PassOutput::operator=(PassOutput&& other) noexcept {
 
 AudioBuffer* PassOutput::hold(const AudioFormat& format, int64_t frames) noexcept {
     release();
+    if (keeping_ == PassKeeping::written) return nullptr;
     if (frames < 1 || frames > std::numeric_limits<uint32_t>::max()) return nullptr;
     const uint64_t bytes = uint64_t(frames) * format.channelCount * sizeof(float);
     if (!reserve(bytes)) return nullptr;

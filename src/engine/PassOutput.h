@@ -8,11 +8,16 @@
 
 namespace orvanta {
 
+// How a pass keeps its samples: in memory while the run may still throw the pass away, or written to
+// its file as they come when the run will most likely keep it, so that no write of the whole song
+// follows the run's last pass.
+enum class PassKeeping { held, written };
+
 // Where a limiting pass puts its samples. While the passes held in the process fit `memoryBudgetBytes`
-// together, a pass keeps its samples in memory, and only the pass a run keeps is written to disk
-// (placeAt), once; beyond the budget the pass writes the file `spill` names, as a plain pass would.
-// Whatever was not placed is freed, and its file removed, when the object goes. One thread at a time
-// per object; any number of objects on any threads.
+// together, a held pass keeps its samples in memory, and only the pass a run keeps is written to disk
+// (placeAt), once; beyond the budget, or when written, the pass writes the file `spill` names, as a
+// plain pass would. Whatever was not placed is freed, and its file removed, when the object goes. One
+// thread at a time per object; any number of objects on any threads.
 class PassOutput {
 public:
     // 256 MiB of float samples: a run's kept pass and the one it is compared with, for a stereo song
@@ -20,7 +25,8 @@ public:
     static constexpr uint64_t memoryBudgetBytes = uint64_t(256) << 20;
 
     PassOutput() = default;
-    explicit PassOutput(std::filesystem::path spill) noexcept : spill_(std::move(spill)) {}
+    explicit PassOutput(std::filesystem::path spill, PassKeeping keeping = PassKeeping::held) noexcept
+        : spill_(std::move(spill)), keeping_(keeping) {}
     ~PassOutput();
     PassOutput(PassOutput&& other) noexcept;
     PassOutput& operator=(PassOutput&& other) noexcept;
@@ -31,8 +37,9 @@ public:
     bool isHeld() const noexcept { return held_.has_value(); }
     const std::filesystem::path& spill() const noexcept { return spill_; }
 
-    // For the pass: room for `frames` frames of `format` in memory, or nullptr when they do not fit
-    // what is left of the budget or cannot be had (the pass then writes spill()).
+    // For the pass: room for `frames` frames of `format` in memory, or nullptr when the pass is
+    // written, or they do not fit what is left of the budget or cannot be had (the pass then writes
+    // spill()).
     AudioBuffer* hold(const AudioFormat& format, int64_t frames) noexcept;
     // The held samples, after the pass.
     const AudioBuffer* held() const noexcept { return held_ ? &*held_ : nullptr; }
@@ -48,6 +55,7 @@ private:
     void release() noexcept;
 
     std::filesystem::path spill_;
+    PassKeeping keeping_ = PassKeeping::held;
     std::optional<AudioBuffer> held_;
     uint64_t heldBytes_ = 0; // counted against the budget
 };

@@ -34,6 +34,16 @@ TEST(PassOutput, AHeldPassIsWrittenOnlyWhenPlacedAndThenMatchesAPassWrittenStrai
         EXPECT_EQ(contentsOf(result), contentsOf(direct)) << "byte for byte the file a plain pass writes";
         EXPECT_FALSE(fs::exists(output.spill()));
     }
+
+    // A pass the run expects to keep is in its file when the pass ends, and placing it only moves it.
+    PassOutput written(scratchPath("written-spill.wav"), PassKeeping::written);
+    const LimiterPassReport streamed = renderLimiterPass(in, written, settings, nullptr, nullptr);
+    EXPECT_FALSE(written.isHeld());
+    EXPECT_EQ(contentsOf(written.spill()), contentsOf(direct));
+    EXPECT_EQ(streamed.stats.lufs, straight.stats.lufs);
+    const fs::path placed = scratchPath("placed-written.wav");
+    written.placeAt(placed);
+    EXPECT_EQ(contentsOf(placed), contentsOf(direct));
 }
 
 TEST(PassOutput, WhatIsNotPlacedLeavesNothingBehind) {

@@ -89,11 +89,15 @@ public:
 
     // The next buffer's frames, as read or as silence, go into the chain; their peaks are taken first,
     // before the block is limited in place.
-    void feed(uint32_t frames) {
+    void feed(uint32_t frames) { feed(ownSamples(nextBuffer()), frames); }
+
+    // `frames` frames read from input[c] (one pointer per channel, left as they are) go into the chain
+    // and come out in the next buffer.
+    void feed(const float* const* input, uint32_t frames) {
         AudioBuffer& block = nextBuffer();
-        for (uint32_t c = 0; c < channels_; ++c) inputChannels_[c] = block.channel(c);
-        gainReduction_.addInput(inputChannels_.data(), channels_, frames);
-        limitAndWrite(block);
+        block.setFrameLength(frames);
+        gainReduction_.addInput(input, channels_, frames);
+        limitAndWrite(block, input);
     }
 
     // Silence after the end flushes what the chain still holds; then the last blocks go out.
@@ -102,7 +106,7 @@ public:
             AudioBuffer& block = nextBuffer();
             block.setFrameLength(uint32_t(std::min<int64_t>(capacity_, latencyToDrop_ + (done - written_))));
             block.clear();
-            limitAndWrite(block);
+            limitAndWrite(block, ownSamples(block));
         }
         finishStages();
         if (detected_ != nullptr) startWrite(*detected_, peakSet_ ^ 1, detectedDrop_, detectedFrames_);
@@ -158,10 +162,15 @@ private:
         stored_ += frames;
     }
 
+    const float* const* ownSamples(AudioBuffer& block) {
+        for (uint32_t c = 0; c < channels_; ++c) inputChannels_[c] = block.channel(c);
+        return inputChannels_.data();
+    }
+
     // The chain's first `latency` outputs come before the first input sample: they are dropped, and
     // as many samples of silence after the end bring out the input's last samples.
-    void limitAndWrite(AudioBuffer& block) {
-        chain_.limitBands(block);
+    void limitAndWrite(AudioBuffer& block, const float* const* input) {
+        chain_.limitBands(input, block);
         const uint32_t drop = uint32_t(std::min<int64_t>(latencyToDrop_, block.frameLength()));
         latencyToDrop_ -= drop;
         const uint32_t frames = uint32_t(std::min<int64_t>(int64_t(block.frameLength()) - drop, total_ - written_));
@@ -213,10 +222,27 @@ LimiterPassReport renderPassWith(const fs::path& input, const fs::path& output, 
     report(0.0);
     double last = 0.0;
     int64_t done = 0;
+    const auto advance = [&](uint32_t frames) {
+        done += frames;
+        const double fraction = double(done) / double(total);
+        if (fraction - last >= 0.01) {
+            report(fraction);
+            last = fraction;
+        }
+    };
     const uint32_t silenceFrames = uint32_t(reader.sampleRate() * 0.1);
+    // A song held in memory is read where it lies instead of being copied block by block.
+    const AudioBuffer* const song = reader.samplesInMemory();
+    std::vector<const float*> songAt(reader.channelCount());
     while (done < total) {
         if (isCancelled && isCancelled()) throw cancellationError();
         const uint32_t n = uint32_t(std::min<int64_t>(total - done, pass.capacity()));
+        if (song != nullptr) {
+            for (uint32_t c = 0; c < reader.channelCount(); ++c) songAt[c] = song->channel(c) + done;
+            pass.feed(songAt.data(), n);
+            advance(n);
+            continue;
+        }
         AudioBuffer& buffer = pass.nextBuffer();
         reader.setFramePosition(done);
         uint32_t read = 0;
@@ -231,12 +257,7 @@ LimiterPassReport renderPassWith(const fs::path& input, const fs::path& output, 
         if (!readFailed && read == 0) break; // the audio ended early: nothing is made up after it
         if (!readFailed) {
             pass.feed(read);
-            done += read;
-            const double fraction = double(done) / double(total);
-            if (fraction - last >= 0.01) {
-                report(fraction);
-                last = fraction;
-            }
+            advance(read);
             continue;
         }
         // An unreadable stretch becomes silence, so the output keeps the input's length.

@@ -80,11 +80,21 @@ void MasteringChain::forEachPair(uint32_t channels, const Single& single, const 
 }
 
 void MasteringChain::limitBands(AudioBuffer& buffer) {
+    std::vector<const float*> inputs(buffer.channelCount());
+    for (uint32_t c = 0; c < buffer.channelCount(); ++c) inputs[c] = buffer.channel(c);
+    limitBands(inputs.data(), buffer);
+}
+
+void MasteringChain::limitBands(const float* const* inputs, AudioBuffer& buffer) {
     const uint32_t frames = buffer.frameLength();
     const float gain = settings_.inputGain;
     forEachPair(
-        buffer.channelCount(), [&](uint32_t c) { bands_.processBlock(int(c), buffer.channel(c), frames, gain); },
-        [&](uint32_t c) { bands_.processBlockPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames, gain); });
+        buffer.channelCount(),
+        [&](uint32_t c) { bands_.processBlock(int(c), inputs[c], buffer.channel(c), frames, gain); },
+        [&](uint32_t c) {
+            float* const outputs[2] = {buffer.channel(c), buffer.channel(c + 1)};
+            bands_.processBlockPair(int(c), inputs + c, outputs, frames, gain);
+        });
 }
 
 void MasteringChain::returnPhaseAndDetect(AudioBuffer& buffer, int peakSet) {

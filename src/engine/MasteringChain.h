@@ -61,6 +61,9 @@ public:
     // on different threads at once on different blocks: limitBands() on block k + 2 while
     // returnPhaseAndDetect() takes block k + 1 into one peak set and limitLinked() block k from the other.
     void limitBands(AudioBuffer& buffer);
+    // limitBands() of the buffer's frameLength frames read from inputs[c] (one per channel, left as
+    // they are) instead of from the buffer, which receives the result.
+    void limitBands(const float* const* inputs, AudioBuffer& buffer);
     void returnPhaseAndDetect(AudioBuffer& buffer, int peakSet);
     void limitLinked(AudioBuffer& buffer, int peakSet);
 

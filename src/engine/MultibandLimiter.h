@@ -77,11 +77,22 @@ public:
     // processSample over `count` samples in place: the same arithmetic and the same state afterwards,
     // computed band-wise over runs of samples (vector lanes, a sliding-window maximum) for the hot loop
     // of a pass.
-    void processBlock(int channel, float* samples, uint32_t count, float inputGain);
+    void processBlock(int channel, float* samples, uint32_t count, float inputGain) {
+        processBlock(channel, samples, samples, count, inputGain);
+    }
+    // The same from `input` into `output`, which may be `input`: a caller whose input stays as it is
+    // (a song held in memory) need not copy it first.
+    void processBlock(int channel, const float* input, float* output, uint32_t count, float inputGain);
     // processBlock of channels `first` and `first` + 1 with `count` samples each, on this thread: the
     // same bits and state, both channels side by side in the lanes of one vector where the processor
     // has eight lanes (AVX2).
-    void processBlockPair(int first, float* firstSamples, float* secondSamples, uint32_t count, float inputGain);
+    void processBlockPair(int first, float* firstSamples, float* secondSamples, uint32_t count, float inputGain) {
+        float* const samples[2] = {firstSamples, secondSamples};
+        processBlockPair(first, samples, samples, count, inputGain);
+    }
+    // The same from inputs[0 … 1] into outputs[0 … 1], which may be the inputs.
+    void processBlockPair(int first, const float* const* inputs, float* const* outputs, uint32_t count,
+                          float inputGain);
 
     const MultibandLimiterConfig& config() const noexcept { return config_; }
     float sampleRate() const noexcept { return sampleRate_; }

@@ -17,21 +17,24 @@ namespace orvanta {
 
 template class MultibandLimiterEngine::LaneBlock<SseLanes>;
 
-void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t count, float inputGain) {
+void MultibandLimiterEngine::processBlock(int channel, const float* input, float* output, uint32_t count,
+                                          float inputGain) {
     if (count == 0) return;
     LaneRows& rows = bandLimiterStates_[size_t(channel)].rows;
     if (!hasFourBandLayout() || rows.history.empty()) {
-        for (uint32_t i = 0; i < count; ++i) samples[i] = processSample(channel, samples[i], inputGain);
+        for (uint32_t i = 0; i < count; ++i) output[i] = processSample(channel, input[i], inputGain);
         return;
     }
-    float* const lanes[1] = {samples};
-    LaneBlock<SseLanes>(*this, channel, lanes, rows).process(count, inputGain);
+    const float* const inputs[1] = {input};
+    float* const outputs[1] = {output};
+    LaneBlock<SseLanes>(*this, channel, inputs, outputs, rows).process(count, inputGain);
 }
 
 #else
 
-void MultibandLimiterEngine::processBlock(int channel, float* samples, uint32_t count, float inputGain) {
-    for (uint32_t i = 0; i < count; ++i) samples[i] = processSample(channel, samples[i], inputGain);
+void MultibandLimiterEngine::processBlock(int channel, const float* input, float* output, uint32_t count,
+                                          float inputGain) {
+    for (uint32_t i = 0; i < count; ++i) output[i] = processSample(channel, input[i], inputGain);
 }
 
 #endif

@@ -28,8 +28,10 @@ class MultibandLimiterEngine::LaneBlock {
     using LanePointers = std::array<CrossoverMemory*, size_t(width)>;
 
 public:
-    // Channels first … first + channels − 1, their samples at samples[0 … channels − 1].
-    LaneBlock(MultibandLimiterEngine& engine, int first, float* const* samples, LaneRows& rows);
+    // Channels first … first + channels − 1, their samples read from inputs[0 … channels − 1] and
+    // written to outputs[0 … channels − 1], which may be the inputs (in place).
+    LaneBlock(MultibandLimiterEngine& engine, int first, const float* const* inputs, float* const* outputs,
+              LaneRows& rows);
     void process(uint32_t count, float inputGain);
 
 private:
@@ -50,7 +52,8 @@ private:
 
     MultibandLimiterEngine& engine_;
     const int first_;
-    float* samples_[channels];
+    const float* inputs_[channels];
+    float* outputs_[channels];
     float* const history_;
     float* const maxima_;
     float* const peaks_;
@@ -74,11 +77,14 @@ private:
 };
 
 template <class Lanes>
-MultibandLimiterEngine::LaneBlock<Lanes>::LaneBlock(MultibandLimiterEngine& engine, int first, float* const* samples,
-                                                    LaneRows& rows)
+MultibandLimiterEngine::LaneBlock<Lanes>::LaneBlock(MultibandLimiterEngine& engine, int first,
+                                                    const float* const* inputs, float* const* outputs, LaneRows& rows)
     : engine_(engine), first_(first), history_(rows.history.data()), maxima_(rows.maxima.data()),
       peaks_(rows.peaks.data()), limited_(rows.limited.data()), longest_(engine.longestLookAhead()) {
-    for (int k = 0; k < channels; ++k) samples_[k] = samples[k];
+    for (int k = 0; k < channels; ++k) {
+        inputs_[k] = inputs[k];
+        outputs_[k] = outputs[k];
+    }
     for (int b = 0; b < 4; ++b) {
         lengths_[b] = int(band(0, b).lookAheadBuffer.size());
         waits_[b] = int(band(0, b).alignmentBuffer.size());
@@ -218,8 +224,8 @@ void MultibandLimiterEngine::LaneBlock<Lanes>::crossovers(uint32_t start, uint32
     LaneMemory<L> split1 = split1_;
     FollowerMemory<L> split2 = split2_, allPass = allPass_, band1 = band1_, band2 = band2_;
     float* const history = history_;
-    float* inputs[channels];
-    for (int k = 0; k < channels; ++k) inputs[k] = samples_[k] + start;
+    const float* inputs[channels];
+    for (int k = 0; k < channels; ++k) inputs[k] = inputs_[k] + start;
     const auto storeBands = [&](F bands, uint32_t frame) {
         alignas(64) float values[width];
         L::store(values, bands);
@@ -362,7 +368,7 @@ void MultibandLimiterEngine::LaneBlock<Lanes>::sumBands(uint32_t start, uint32_t
     const float* bandRows[4];
     for (int b = 0; b < 4; ++b) bandRows[b] = limited_ + size_t(waitRows_ - waits_[b]) * width;
     float* outputs[channels];
-    for (int k = 0; k < channels; ++k) outputs[k] = samples_[k] + start;
+    for (int k = 0; k < channels; ++k) outputs[k] = outputs_[k] + start;
     uint32_t i = 0;
     for (; i + 4 <= run; i += 4) {
         F rows[4];

@@ -25,17 +25,16 @@ template class MultibandLimiterEngine::LaneBlock<Avx2Lanes>;
 
 namespace orvanta {
 
-void MultibandLimiterEngine::processBlockPair(int first, float* firstSamples, float* secondSamples, uint32_t count,
-                                              float inputGain) {
+void MultibandLimiterEngine::processBlockPair(int first, const float* const* inputs, float* const* outputs,
+                                              uint32_t count, float inputGain) {
 #if defined(ORVANTA_WIDE_LANES)
     if (count > 0 && hasAvx2() && first % 2 == 0 && size_t(first / 2) < pairRows_.size()) {
-        float* const lanes[2] = {firstSamples, secondSamples};
-        LaneBlock<Avx2Lanes>(*this, first, lanes, pairRows_[size_t(first / 2)]).process(count, inputGain);
+        LaneBlock<Avx2Lanes>(*this, first, inputs, outputs, pairRows_[size_t(first / 2)]).process(count, inputGain);
         return;
     }
 #endif
-    processBlock(first, firstSamples, count, inputGain);
-    processBlock(first + 1, secondSamples, count, inputGain);
+    processBlock(first, inputs[0], outputs[0], count, inputGain);
+    processBlock(first + 1, inputs[1], outputs[1], count, inputGain);
 }
 
 } // namespace orvanta

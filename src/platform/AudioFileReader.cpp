@@ -116,6 +116,8 @@ uint32_t AudioFileReader::read(AudioBuffer& buffer, uint32_t frames) {
 
 bool AudioFileReader::readsAnywhere() const noexcept { return backend_->readsAnywhere(); }
 
+const AudioBuffer* AudioFileReader::samplesInMemory() const noexcept { return backend_->samplesInMemory(); }
+
 uint32_t AudioFileReader::read(float* const* channels, uint32_t frames) {
     const int64_t available = length_ - position_;
     const uint32_t wanted = uint32_t(std::min<int64_t>(int64_t(frames), std::max<int64_t>(available, 0)));

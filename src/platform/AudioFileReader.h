@@ -58,6 +58,10 @@ public:
     // True when reading from any position costs no more than from the start and gives the same
     // samples as reading up to it would (PCM and FLAC files), so that parts may be read side by side.
     bool readsAnywhere() const noexcept;
+    // The whole song, checked as read() checks it, when it is held in memory for the run
+    // (DecodedInput.h); else nullptr. A caller that only reads may take the samples from there
+    // instead of copying them out with read().
+    const AudioBuffer* samplesInMemory() const noexcept;
 
     // A zeroed buffer in the processing format; throws std::bad_alloc when memory is short.
     AudioBuffer makeBuffer(uint32_t frameCapacity) const { return AudioBuffer(format_, frameCapacity); }

@@ -28,6 +28,8 @@ public:
     // True when a read may start at any frame, cheaply, with the samples a read from the start
     // would give there (PCM, FLAC): the file can then be read in parts side by side.
     virtual bool readsAnywhere() const { return false; }
+    // Every sample of the file, when the backend holds them in memory; else nullptr.
+    virtual const AudioBuffer* samplesInMemory() const { return nullptr; }
 };
 
 // Each returns nullptr and sets `reason` when the backend cannot open the file.

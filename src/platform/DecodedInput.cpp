@@ -47,6 +47,7 @@ public:
     int64_t declaredFrames() const override { return declaredFrames_; }
     // The samples were read through AudioFileReader::read, which refuses what the check refuses.
     bool samplesChecked() const override { return true; }
+    const AudioBuffer* samplesInMemory() const override { return samples_.get(); }
     uint32_t read(int64_t startFrame, float* const* channels, uint32_t frames) override {
         const int64_t available = std::max<int64_t>(int64_t(samples_->frameLength()) - startFrame, 0);
         const uint32_t count = uint32_t(std::min<int64_t>(frames, available));

@@ -299,16 +299,23 @@ TEST(MultibandLimiter, IsBitIdenticalToAPlainReferenceImplementation) {
         engine.threshold = c.threshold;
         reference.threshold = c.threshold;
         // Uneven blocks, as a pass would feed them: pairs of channels through processBlockPair, a lone
-        // last channel through processBlock.
+        // last channel through processBlock; every other block in place, the rest read from the
+        // signal, which stays as it is, into the output.
         Channels blocks = signal;
-        for (size_t start = 0; start < frames; start += 7919) {
+        const Channels& input = signal;
+        bool inPlace = true;
+        for (size_t start = 0; start < frames; start += 7919, inPlace = !inPlace) {
             const uint32_t count = uint32_t(std::min<size_t>(7919, frames - start));
+            const Channels& from = inPlace ? blocks : input;
             int ch = 0;
             for (; ch + 1 < c.channels; ch += 2) {
-                engine.processBlockPair(ch, blocks[size_t(ch)].data() + start, blocks[size_t(ch) + 1].data() + start,
-                                        count, c.gain);
+                const float* const inputs[2] = {from[size_t(ch)].data() + start, from[size_t(ch) + 1].data() + start};
+                float* const outputs[2] = {blocks[size_t(ch)].data() + start, blocks[size_t(ch) + 1].data() + start};
+                engine.processBlockPair(ch, inputs, outputs, count, c.gain);
             }
-            if (ch < c.channels) engine.processBlock(ch, blocks[size_t(ch)].data() + start, count, c.gain);
+            if (ch < c.channels) {
+                engine.processBlock(ch, from[size_t(ch)].data() + start, blocks[size_t(ch)].data() + start, count, c.gain);
+            }
         }
         for (int ch = 0; ch < c.channels; ++ch) {
             for (size_t i = 0; i < frames; ++i) {

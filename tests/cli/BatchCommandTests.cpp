@@ -137,8 +137,7 @@ TEST(BatchCommand, SkipExistingLeavesFinishedMastersAloneAndDoesTheRest) {
 // files, nothing new starts, and the same command with --skip-existing finishes the work.
 TEST(BatchCommand, ASignalMidBatchCancelsTheRunsInFlightAndLeavesNoPartialFile) {
     // Long enough that a run seen at work is still at work when the signal lands: on an idle machine a
-    // 45-second song is mastered in a fraction of a second, and the signal could fall between two pairs
-    // of runs.
+    // 150-second song is mastered in about half a second.
     const std::vector<fs::path> inputs = songs("in", 4, 150.0, true);
     const fs::path out = scratchPath("out");
     fs::create_directories(out);
@@ -146,16 +145,19 @@ TEST(BatchCommand, ASignalMidBatchCancelsTheRunsInFlightAndLeavesNoPartialFile) 
         RunOptions options;
         options.timeout = std::chrono::seconds(120);
         options.whileRunning = [&](pid_t batch) {
-            // Once a run has written a pass file, the work is under way.
-            const auto passFileWritten = [] {
+            // Once a run has made its own temporary folder (inside the batch's), the work is under way.
+            // Pass files are no marker: a pass the run may throw away is held in memory, and the
+            // first file can appear as the run ends.
+            const auto runStarted = [] {
                 std::error_code ec;
                 for (fs::recursive_directory_iterator it(appTemporaryDirectory(), ec), end; !ec && it != end;
                      it.increment(ec)) {
-                    if (it->path().extension() == ".wav") return true;
+                    if (it.depth() == 1 && it->is_directory(ec) && it->path().filename().string().rfind("cli-run-", 0) == 0)
+                        return true;
                 }
                 return false;
             };
-            for (int i = 0; i < 6000 && !passFileWritten(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (int i = 0; i < 6000 && !runStarted(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             ::kill(batch, signal);
         };
         const auto result = runCli(batchArguments(inputs, {"-o", out.string(), "--jobs", "2", "--json"}), options);

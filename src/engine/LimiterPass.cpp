@@ -64,9 +64,9 @@ MasteringChainSettings passChainSettings(float gain, int bpm, float targetLUFS, 
 namespace {
 
 // One pass from an open reader to an open writer. Three blocks are in flight: a block's bands are
-// limited on the calling thread while the block before it is returned in phase and detected, and the
-// one before that is limited, written and measured, each as a task of the executor (at once, in that
-// order, with one thread).
+// limited and returned in phase on the calling thread while the block before it is clipped and
+// detected, and the one before that is limited, written and measured, each as a task of the executor
+// (at once, in that order, with one thread).
 class PassRenderer {
 public:
     // With `held`, the samples go there (from its start) instead of to a file at `output`.
@@ -177,7 +177,7 @@ private:
         written_ += frames;
         finishStages();
         if (detected_ != nullptr) startWrite(*detected_, peakSet_ ^ 1, detectedDrop_, detectedFrames_);
-        pendingDetect_ = executor_.start([this, &block, set = peakSet_] { chain_.returnPhaseAndDetect(block, set); });
+        pendingDetect_ = executor_.start([this, &block, set = peakSet_] { chain_.clipAndDetect(block, set); });
         detected_ = &block;
         detectedDrop_ = drop;
         detectedFrames_ = frames;
@@ -204,7 +204,7 @@ private:
     uint32_t detectedDrop_ = 0, detectedFrames_ = 0;
     std::vector<const float*> inputChannels_;
     // Declared last: leaving by an exception waits for the blocks in flight before anything they use goes.
-    WorkExecutor::Pending pendingDetect_; // the phase return and the true-peak detection of one block
+    WorkExecutor::Pending pendingDetect_; // the soft clipping and the true-peak detection of one block
     WorkExecutor::Pending pendingWrite_;  // the linked limiting, writing and measuring of the block before it
 };
 

@@ -90,14 +90,18 @@ void MasteringChain::limitBands(const float* const* inputs, AudioBuffer& buffer)
     const float gain = settings_.inputGain;
     forEachPair(
         buffer.channelCount(),
-        [&](uint32_t c) { bands_.processBlock(int(c), inputs[c], buffer.channel(c), frames, gain); },
+        [&](uint32_t c) {
+            bands_.processBlock(int(c), inputs[c], buffer.channel(c), frames, gain);
+            phaseReturn_.process(int(c), buffer.channel(c), frames);
+        },
         [&](uint32_t c) {
             float* const outputs[2] = {buffer.channel(c), buffer.channel(c + 1)};
             bands_.processBlockPair(int(c), inputs + c, outputs, frames, gain);
+            phaseReturn_.processPair(int(c), outputs[0], outputs[1], frames);
         });
 }
 
-void MasteringChain::returnPhaseAndDetect(AudioBuffer& buffer, int peakSet) {
+void MasteringChain::clipAndDetect(AudioBuffer& buffer, int peakSet) {
     const uint32_t frames = buffer.frameLength();
     const auto finishChannel = [&](uint32_t c) {
         float* samples = buffer.channel(c);
@@ -107,13 +111,8 @@ void MasteringChain::returnPhaseAndDetect(AudioBuffer& buffer, int peakSet) {
         truePeak_.detect(int(c), samples, frames, peakSet);
     };
     forEachPair(
-        buffer.channelCount(),
+        buffer.channelCount(), [&](uint32_t c) { finishChannel(c); },
         [&](uint32_t c) {
-            phaseReturn_.process(int(c), buffer.channel(c), frames);
-            finishChannel(c);
-        },
-        [&](uint32_t c) {
-            phaseReturn_.processPair(int(c), buffer.channel(c), buffer.channel(c + 1), frames);
             finishChannel(c);
             finishChannel(c + 1);
         });
@@ -133,7 +132,7 @@ void MasteringChain::limitLinked(AudioBuffer& buffer, int peakSet) {
 
 void MasteringChain::process(AudioBuffer& buffer) {
     limitBands(buffer);
-    returnPhaseAndDetect(buffer, 0);
+    clipAndDetect(buffer, 0);
     limitLinked(buffer, 0);
 }
 

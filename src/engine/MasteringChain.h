@@ -53,18 +53,19 @@ public:
     // Processes the buffer's frameLength frames of every channel in place: the three steps below, in turn.
     void process(AudioBuffer& buffer);
 
-    // process() in three steps, for a caller that overlaps them: limitBands() runs the input gain and
-    // the band limiters, returnPhaseAndDetect() the phase return, the soft clipper and the true-peak
-    // detection, which leaves the block's true peaks in `peakSet`; limitLinked() then limits the block
-    // from them and applies the guard. Channels run side by side on the executor within a step. Every block
+    // process() in three steps, for a caller that overlaps them: limitBands() runs the input gain, the
+    // band limiters and the phase return, clipAndDetect() the soft clipper, the band limit and the
+    // true-peak detection, which leaves the block's true peaks in `peakSet`; limitLinked() then limits
+    // the block from them and applies the guard. The first step is the heaviest, the other two share a
+    // thread's worth of work. Channels run side by side on the executor within a step. Every block
     // goes through the three in order and each step takes the blocks in order, but the steps may run
     // on different threads at once on different blocks: limitBands() on block k + 2 while
-    // returnPhaseAndDetect() takes block k + 1 into one peak set and limitLinked() block k from the other.
+    // clipAndDetect() takes block k + 1 into one peak set and limitLinked() block k from the other.
     void limitBands(AudioBuffer& buffer);
     // limitBands() of the buffer's frameLength frames read from inputs[c] (one per channel, left as
     // they are) instead of from the buffer, which receives the result.
     void limitBands(const float* const* inputs, AudioBuffer& buffer);
-    void returnPhaseAndDetect(AudioBuffer& buffer, int peakSet);
+    void clipAndDetect(AudioBuffer& buffer, int peakSet);
     void limitLinked(AudioBuffer& buffer, int peakSet);
 
 private:

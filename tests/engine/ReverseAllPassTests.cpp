@@ -15,7 +15,7 @@ using namespace orvanta::test;
 
 TEST(ReverseAllPass, UndoesTheForwardAllPassAndPairsGiveTheBitsOfSingleChannels) {
     const float rate = 44100.0f;
-    const size_t frames = size_t(rate * 3);
+    const size_t frames = size_t(rate * 8);
     const MultibandLimiterEngine bands(1, {}, rate);
     const std::vector<LR4Coefficients>& allPasses = bands.allPassCoeffs();
     const Channels noise = {whiteNoise(0.5, frames, 5), whiteNoise(0.5, frames, 6)};
@@ -29,12 +29,13 @@ TEST(ReverseAllPass, UndoesTheForwardAllPassAndPairsGiveTheBitsOfSingleChannels)
         }
     }
 
-    // Uneven blocks, some long enough to complete two segments at once (the pair filters those together).
-    const uint32_t capacity = 90000;
+    // Uneven blocks, some long enough to complete two to six segments at once (the pair filters up to
+    // four of them together).
+    const uint32_t capacity = 200000;
     ReverseAllPass single(2, rate, allPasses, capacity), paired(2, rate, allPasses, capacity);
     Channels one = turned, two = turned;
     for (size_t start = 0, step = 0; start < frames; ++step) {
-        const uint32_t count = uint32_t(std::min<size_t>(frames - start, step % 2 ? capacity : 777 * (step + 1)));
+        const uint32_t count = uint32_t(std::min<size_t>(frames - start, step % 2 ? capacity / step : 777 * (step + 1)));
         for (int c = 0; c < 2; ++c) single.process(c, one[size_t(c)].data() + start, count);
         paired.processPair(0, two[0].data() + start, two[1].data() + start, count);
         start += count;

@@ -147,7 +147,8 @@ void ReverseAllPass::filterSegmentPair(int first) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (hasAvx2() && !allPasses_.empty() && allPasses_.size() <= 4) {
         const int64_t span = int64_t(segment_) + settling_;
-        // Every segment whose settling span has arrived, up to four at a time.
+        // Every segment whose settling span has arrived (the caller asks only when one has), up to
+        // four at a time.
         const size_t ready = std::min<size_t>((channels_[size_t(first)].inputFrames - settling_) / segment_, 4);
         float* const producedA = segmentOutput(first);
         float* const producedB = segmentOutput(first + 1);
@@ -160,9 +161,9 @@ void ReverseAllPass::filterSegmentPair(int first) {
         case 4: filterPairSegments<4>(allPasses_, inputA, inputB, producedA, producedB, span, segment); break;
         case 3: filterPairSegments<3>(allPasses_, inputA, inputB, producedA, producedB, span, segment); break;
         case 2: filterPairSegments<2>(allPasses_, inputA, inputB, producedA, producedB, span, segment); break;
-        default: filterPairSegments<1>(allPasses_, inputA, inputB, producedA, producedB, span, segment); break;
+        case 1: filterPairSegments<1>(allPasses_, inputA, inputB, producedA, producedB, span, segment); break;
         }
-        for (size_t k = 0; k < std::max<size_t>(ready, 1); ++k) {
+        for (size_t k = 0; k < ready; ++k) {
             segmentDone(first);
             segmentDone(first + 1);
         }
